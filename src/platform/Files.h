@@ -1,0 +1,81 @@
+#pragma once
+// Files as the engine uses them: opened for one operation, closed on every path
+// out (RAII), positioned by 64-bit offsets. Failures raise the texts of
+// platform/Errors.h with the file's full path.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace corvane::fs {
+
+// The separator the system puts between folder and file names.
+extern const char kPathSeparator;
+
+enum class Share {
+    None,  // no other handle may open the file meanwhile (Windows share mode 0;
+           // elsewhere there is no mandatory lock, so this is a plain read-only open)
+    All,   // other handles may read and write it
+};
+
+// A file opened for reading only. Never writes, never changes the file's times.
+class TReadFile {
+public:
+    // Raises EFOpenError (path, system explanation) when the file is missing,
+    // unreadable, a folder, or held by another program.
+    TReadFile(const std::string& path, Share share);
+    ~TReadFile();
+    TReadFile(const TReadFile&) = delete;
+    TReadFile& operator=(const TReadFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::int64_t Size() const;
+    // Reads up to n bytes from offset; returns how many were read, fewer only
+    // at the end of the file. Raises EInOutError when the system fails the read.
+    std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t n) const;
+
+private:
+    std::string path_;
+    std::intptr_t handle_;
+};
+
+enum class Create {
+    Overwrite,  // create, or empty an existing file of the name
+    Fresh,      // remove an existing file of the name, then create a new one
+                // exclusively, never through a symbolic link
+    Exclusive,  // create only if no file of the name exists (no link followed)
+};
+
+// A file created for writing.
+class TWriteFile {
+public:
+    // Raises EFCreateError (path, system explanation).
+    TWriteFile(const std::string& path, Create mode);
+    ~TWriteFile();
+    TWriteFile(const TWriteFile&) = delete;
+    TWriteFile& operator=(const TWriteFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // Writes all n bytes; raises EInOutError when they cannot all be written.
+    void Write(const void* data, std::size_t n);
+    // Closes the file; raises EInOutError when the system reports a failure.
+    void Close();
+
+private:
+    std::string path_;
+    std::intptr_t handle_;
+};
+
+// Removes a file; false when it could not be removed (or did not exist).
+bool RemoveFile(const std::string& path);
+// True when a file or folder of that name exists (links are not followed).
+bool Exists(const std::string& path);
+
+// The user's temporary folder for message files, ending with a separator.
+// Windows: GetTempPathA. Elsewhere a private folder of the user,
+// $TMPDIR (or /tmp) + "/corvane-recovery-<uid>", created with mode 0700;
+// raises EFCreateError naming it when it is a symbolic link, not a folder, or
+// belongs to another user.
+std::string TempPath();
+
+}  // namespace corvane::fs

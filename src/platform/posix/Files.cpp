@@ -1,0 +1,122 @@
+#include "platform/Files.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Errors.h"
+
+namespace corvane::fs {
+
+const char kPathSeparator = '/';
+
+namespace {
+int Fd(std::intptr_t h) { return static_cast<int>(h); }
+}  // namespace
+
+TReadFile::TReadFile(const std::string& path, Share /*share*/) : path_(path), handle_(-1) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
+    if (fd < 0 && errno == EPERM)  // O_NOATIME is only allowed on one's own files
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw EFOpenError(path, ::SystemErrorText(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        throw EFOpenError(path, ::SystemErrorText(err));
+    }
+    handle_ = fd;
+}
+
+TReadFile::~TReadFile() {
+    if (handle_ >= 0) ::close(Fd(handle_));
+}
+
+std::int64_t TReadFile::Size() const {
+    struct stat st {};
+    if (::fstat(Fd(handle_), &st) != 0) throw EInOutError(::SystemErrorText(errno));
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+std::size_t TReadFile::ReadAt(std::int64_t offset, void* buffer, std::size_t n) const {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < n) {
+        ssize_t got = ::pread(Fd(handle_), out + done, n - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw EInOutError(::SystemErrorText(errno));
+        }
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+TWriteFile::TWriteFile(const std::string& path, Create mode) : path_(path), handle_(-1) {
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+    switch (mode) {
+        case Create::Overwrite: flags |= O_TRUNC; break;
+        case Create::Fresh:
+            if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw EFCreateError(path, ::SystemErrorText(errno));
+            flags |= O_EXCL | O_NOFOLLOW;
+            break;
+        case Create::Exclusive: flags |= O_EXCL | O_NOFOLLOW; break;
+    }
+    int fd = ::open(path.c_str(), flags, 0600);
+    if (fd < 0) throw EFCreateError(path, ::SystemErrorText(errno));
+    handle_ = fd;
+}
+
+TWriteFile::~TWriteFile() {
+    if (handle_ >= 0) ::close(Fd(handle_));
+}
+
+void TWriteFile::Write(const void* data, std::size_t n) {
+    const auto* in = static_cast<const char*>(data);
+    while (n > 0) {
+        ssize_t put = ::write(Fd(handle_), in, n);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            throw EInOutError(::SystemErrorText(errno));
+        }
+        if (put == 0) throw EInOutError(::SystemErrorText(ENOSPC));
+        in += put;
+        n -= static_cast<std::size_t>(put);
+    }
+}
+
+void TWriteFile::Close() {
+    if (handle_ < 0) return;
+    int fd = Fd(handle_);
+    handle_ = -1;
+    if (::close(fd) != 0) throw EInOutError(::SystemErrorText(errno));
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string TempPath() {
+    const char* base = std::getenv("TMPDIR");
+    std::string dir = (base != nullptr && *base != '\0') ? base : "/tmp";
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    dir += "/corvane-recovery-" + std::to_string(::getuid());
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) throw EFCreateError(dir, ::SystemErrorText(errno));
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0) throw EFCreateError(dir, ::SystemErrorText(errno));
+    if (S_ISLNK(st.st_mode)) throw EFCreateError(dir, "The folder is a symbolic link.");
+    if (!S_ISDIR(st.st_mode)) throw EFCreateError(dir, ::SystemErrorText(ENOTDIR));
+    if (st.st_uid != ::getuid()) throw EFCreateError(dir, "The folder belongs to another user.");
+    if ((st.st_mode & 0077) != 0 && ::chmod(dir.c_str(), 0700) != 0) throw EFCreateError(dir, ::SystemErrorText(errno));
+    return dir + '/';
+}
+
+}  // namespace corvane::fs

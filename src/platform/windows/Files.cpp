@@ -1,0 +1,95 @@
+#include "platform/Files.h"
+
+#include <windows.h>
+
+#include "platform/Errors.h"
+
+namespace corvane::fs {
+
+const char kPathSeparator = '\\';
+
+namespace {
+HANDLE H(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+}  // namespace
+
+TReadFile::TReadFile(const std::string& path, Share share) : path_(path), handle_(-1) {
+    DWORD shareMode = share == Share::None ? 0 : (FILE_SHARE_READ | FILE_SHARE_WRITE);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, shareMode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) throw EFOpenError(path, LastSystemErrorText());
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+TReadFile::~TReadFile() {
+    if (handle_ != -1) CloseHandle(H(handle_));
+}
+
+std::int64_t TReadFile::Size() const {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(H(handle_), &size)) throw EInOutError(LastSystemErrorText());
+    return size.QuadPart;
+}
+
+std::size_t TReadFile::ReadAt(std::int64_t offset, void* buffer, std::size_t n) const {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < n) {
+        OVERLAPPED ov{};
+        const std::int64_t at = offset + static_cast<std::int64_t>(done);
+        ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFF);
+        ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD chunk = static_cast<DWORD>(n - done > (1u << 30) ? (1u << 30) : n - done);
+        DWORD got = 0;
+        if (!ReadFile(H(handle_), out + done, chunk, &got, &ov)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) break;
+            throw EInOutError(LastSystemErrorText());
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+TWriteFile::TWriteFile(const std::string& path, Create mode) : path_(path), handle_(-1) {
+    DWORD disposition = CREATE_ALWAYS;
+    if (mode == Create::Fresh) DeleteFileA(path.c_str());
+    if (mode != Create::Overwrite) disposition = CREATE_NEW;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) throw EFCreateError(path, LastSystemErrorText());
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+TWriteFile::~TWriteFile() {
+    if (handle_ != -1) CloseHandle(H(handle_));
+}
+
+void TWriteFile::Write(const void* data, std::size_t n) {
+    const auto* in = static_cast<const char*>(data);
+    while (n > 0) {
+        DWORD chunk = static_cast<DWORD>(n > (1u << 30) ? (1u << 30) : n);
+        DWORD put = 0;
+        if (!WriteFile(H(handle_), in, chunk, &put, nullptr)) throw EInOutError(LastSystemErrorText());
+        if (put == 0) throw EInOutError(SystemErrorText(ERROR_DISK_FULL));
+        in += put;
+        n -= put;
+    }
+}
+
+void TWriteFile::Close() {
+    if (handle_ == -1) return;
+    HANDLE h = H(handle_);
+    handle_ = -1;
+    if (!CloseHandle(h)) throw EInOutError(LastSystemErrorText());
+}
+
+bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string TempPath() {
+    char buffer[MAX_PATH + 1] = {};
+    DWORD n = GetTempPathA(MAX_PATH + 1, buffer);
+    if (n == 0 || n > MAX_PATH) throw EFCreateError("%TEMP%", LastSystemErrorText());
+    return std::string(buffer, n);
+}
+
+}  // namespace corvane::fs
