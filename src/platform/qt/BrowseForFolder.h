@@ -1,0 +1,15 @@
+#pragma once
+// The system's folder chooser behind BrowseForFolder (BrowseForFolderU). One
+// implementation per system: BrowseForFolder_win.cpp and BrowseForFolder_other.cpp.
+
+#include <string>
+
+namespace corvane::gui {
+
+// Shows the chooser modally over the application's top-level window, titled
+// title and opened on InitialFolder (BrowseForFolderU) when that is not empty.
+// Returns the chosen folder's path as the file layer takes it, or an empty
+// string on cancel or when the choice has no file-system path.
+std::string RunFolderBrowser(const std::string& title, bool allowNewFolder);
+
+}  // namespace corvane::gui
