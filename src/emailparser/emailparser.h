@@ -1,0 +1,45 @@
+#pragma once
+// The header parser: reads temporary message files line by line (a line ends
+// with CR LF), finds the header blocks in them and yields one TEmail summary
+// per block. Header values are kept as the raw bytes of their line.
+
+#include <cstdint>
+#include <string>
+
+#include "Globals/Globals.h"
+
+// One split header line.
+struct TRPCField {
+    std::uint8_t Valid = 0;  // 1: a well-formed header line
+    std::string Name;        // the bytes before the first colon, case kept
+    std::string Value;       // from the space after the colon up to the final CR LF
+    bool operator==(const TRPCField&) const = default;
+};
+
+// The summaries of every header block of every file, in list order and within
+// a file in order of appearance; Deleted is stored in each record. Raises
+// EFOpenError (full path and the system's explanation) for a file that cannot
+// be opened; then nothing is returned. Reads each file once through one
+// buffer: memory is bounded by the records, one header value and that buffer.
+TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted);
+
+// Offset of the CR of the first CR LF that begins at or after StartOffset in
+// the named file, or -1 when there is none before its end. Opens the file with
+// a handle of its own (all sharing allowed); raises EFOpenError when it cannot.
+std::int64_t FindLineEnd(const std::string& FileName, std::int64_t StartOffset);
+
+// Splits one whole line (with its final CR LF). Well-formed: a colon after at
+// least one byte, every byte before it in 0x21..0x7E, a space right after it.
+TRPCField SplitHeaderLine(const std::string& Line);
+
+// Whether the field's name, upper-cased, is one of the ten names that open a
+// header block: RETURN-PATH, REPLY-TO, ENVELOPE-TO, DELIVERY-DATE, RECEIVED,
+// MESSAGE-ID, FROM, TO, SUBJECT, DATE.
+bool IsKnownHeader(const TRPCField& Field);
+
+// Whether the line holds "----- Original Message -----" (exact case).
+bool HasQuoteMarker(const std::string& Line);
+
+// Email with Field's value stored in From, To, Subject or Date as the field's
+// name (any case) selects; any other name leaves it unchanged.
+TEmail StoreSummaryField(const TRPCField& Field, TEmail Email);
