@@ -1,0 +1,110 @@
+#include "platform/Drives.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/Errors.h"
+
+namespace corvane::drives {
+namespace {
+
+constexpr DWORD kDriveStringsBuffer = 129;  // characters
+constexpr UINT kDriveFixed = 3;             // DRIVE_FIXED
+constexpr UINT kFailCriticalErrors = 1;     // SEM_FAILCRITICALERRORS
+constexpr int kNotEnoughStorage = 14;       // ERROR_OUTOFMEMORY
+
+// Attribute sets of the two listings: read-only 1, hidden 2, system 4,
+// volume label 8, directory 16, archive 32. An entry is left out when it
+// carries one of hidden, system, volume label or directory that the set lacks.
+constexpr DWORD kFileAttributes = 47;    // every entry but folders
+constexpr DWORD kFolderAttributes = 18;  // folders (and plain files), no system or volume-label entries
+constexpr DWORD kFilteredAttributes = 2 | 4 | 8 | 16;
+constexpr DWORD kDirectory = 16;
+
+// Restores the error mode on every way out.
+class TErrorModeScope {
+public:
+    TErrorModeScope() : previous_(SetErrorMode(kFailCriticalErrors)) {}
+    ~TErrorModeScope() { SetErrorMode(previous_); }
+    TErrorModeScope(const TErrorModeScope&) = delete;
+    TErrorModeScope& operator=(const TErrorModeScope&) = delete;
+private:
+    UINT previous_;
+};
+
+std::string CurrentDirectory() {
+    DWORD n = GetCurrentDirectoryA(0, nullptr);
+    if (n == 0) throw EInOutError(SystemErrorText(LastSystemError()));
+    std::string dir(n, '\0');
+    n = GetCurrentDirectoryA(n, dir.data());
+    if (n == 0 || n >= dir.size()) throw EInOutError(SystemErrorText(LastSystemError()));
+    dir.resize(n);
+    return dir;
+}
+
+}  // namespace
+
+std::vector<std::string> FixedDriveRoots() {
+    std::vector<std::string> roots;
+    char buffer[kDriveStringsBuffer + 1] = {};
+    const DWORD n = GetLogicalDriveStringsA(kDriveStringsBuffer, buffer);
+    if (n > kDriveStringsBuffer) throw ECorvaneError(SystemErrorText(kNotEnoughStorage));
+    // Entries such as "C:\" each end in a NUL; an empty entry ends the list.
+    for (DWORD at = 0; at < n && buffer[at] != '\0';) {
+        const std::string root(buffer + at);
+        if (GetDriveTypeA(root.c_str()) == kDriveFixed) roots.push_back(root);
+        at += static_cast<DWORD>(root.size()) + 1;
+    }
+    return roots;
+}
+
+bool CanEnterDrive(const std::string& root) {
+    TErrorModeScope errorMode;
+    const std::string previous = CurrentDirectory();
+    const bool entered = SetCurrentDirectoryA(root.c_str()) != 0;
+    if (!SetCurrentDirectoryA(previous.c_str())) throw EInOutError(SystemErrorText(LastSystemError()));
+    return entered;
+}
+
+struct TFolderListing::TState {
+    HANDLE find = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAA data{};
+    bool pending = false;  // data holds an entry not yet handed out
+    DWORD excluded = 0;
+    std::string mask;
+};
+
+TFolderListing::TFolderListing(const std::string& folder, const std::string& mask, TListKind kind)
+    : state_(std::make_unique<TState>()) {
+    const DWORD attributes = kind == TListKind::Files ? kFileAttributes : kFolderAttributes;
+    state_->excluded = ~attributes & kFilteredAttributes;
+    state_->mask = mask;
+    state_->find = FindFirstFileA((folder + mask).c_str(), &state_->data);
+    state_->pending = state_->find != INVALID_HANDLE_VALUE;
+}
+
+TFolderListing::~TFolderListing() {
+    if (state_->find != INVALID_HANDLE_VALUE) FindClose(state_->find);
+}
+
+bool TFolderListing::Next() {
+    TState& s = *state_;
+    for (;;) {
+        if (!s.pending && (s.find == INVALID_HANDLE_VALUE || !FindNextFileA(s.find, &s.data))) return false;
+        s.pending = false;
+        const DWORD attr = s.data.dwFileAttributes;
+        if ((attr & s.excluded) != 0) continue;
+        // The system's match also looks at the short 8.3 name, so "*.dbx"
+        // would bring in "notes.dbxold" (NOTES~1.DBX); the long name decides.
+        if (!MatchesMask(s.data.cFileName, s.mask)) continue;
+        name_ = s.data.cFileName;
+        // Junctions, symbolic links and mounted volumes are not entered.
+        const bool surrogate =
+            (attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(s.data.dwReserved0);
+        isFolder_ = (attr & kDirectory) != 0 && !surrogate;
+        return true;
+    }
+}
+
+}  // namespace corvane::drives

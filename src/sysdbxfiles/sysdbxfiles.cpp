@@ -1,0 +1,40 @@
+#include "sysdbxfiles/sysdbxfiles.h"
+
+#include "platform/Drives.h"
+#include "platform/Files.h"
+#include "platform/MessagePump.h"
+
+using corvane::drives::TFolderListing;
+using corvane::drives::TListKind;
+
+const TDbxFiles::TStringList& TDbxFiles::FindDbxFiles() {
+    for (const std::string& root : GetFixedDrives()) SearchFolder(root, "*.dbx", true);
+    return fileList_;
+}
+
+void TDbxFiles::SearchFolder(const std::string& folder, const std::string& mask, bool recurse) {
+    if (folder.empty()) return;
+    std::string path = folder;
+    if (path.back() != corvane::fs::kPathSeparator) path += corvane::fs::kPathSeparator;
+
+    for (TFolderListing files(path, mask, TListKind::Files); files.Next();) {
+        corvane::pump::ProcessMessages();
+        fileList_.push_back(path + files.Name());
+    }
+    if (!recurse) return;
+
+    for (TFolderListing folders(path, "*.*", TListKind::Folders); folders.Next();) {
+        corvane::pump::ProcessMessages();
+        const std::string& name = folders.Name();
+        if (folders.IsFolder() && name != "." && name != "..") SearchFolder(path + name, mask, true);
+    }
+}
+
+TDbxFiles::TStringList TDbxFiles::GetFixedDrives() {
+    TStringList drives;
+    for (std::string& root : corvane::drives::FixedDriveRoots())
+        if (IsDriveAccessible(root)) drives.push_back(std::move(root));
+    return drives;
+}
+
+bool TDbxFiles::IsDriveAccessible(const std::string& root) { return corvane::drives::CanEnterDrive(root); }
