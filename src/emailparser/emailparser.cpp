@@ -1,0 +1,336 @@
+#include "emailparser/emailparser.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "FastStringFuncs/FastStringFuncs.h"
+#include "FastStrings/FastStrings.h"
+#include "platform/Files.h"
+#include "platform/MessagePump.h"
+
+namespace {
+
+using corvane::fs::Share;
+using corvane::fs::TReadFile;
+
+// Every file is read through one buffer of this size.
+constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+constexpr std::string_view kMarker = "----- Original Message -----";
+
+// The summary field a header name selects. Unknown: the name opens no header
+// block; Nowhere: it opens one, but its value is not kept.
+enum class TField { Unknown, Nowhere, From, To, Subject, Date };
+
+// The longest recognised name ("DELIVERY-DATE"). A colon later than this in a
+// line cannot end a recognised name, so the first kHeadLen bytes of a line
+// decide what the line is: name, colon and the space after it.
+constexpr std::size_t kLongestName = 13;
+constexpr std::size_t kHeadLen = kLongestName + 2;
+
+TField FieldOf(std::string_view name) {
+    if (name.empty() || name.size() > kLongestName) return TField::Unknown;
+    char upper[kLongestName];
+    const unsigned char* up = TUpperTable::Data();
+    for (std::size_t i = 0; i < name.size(); ++i) upper[i] = static_cast<char>(up[static_cast<unsigned char>(name[i])]);
+    const std::string_view u(upper, name.size());
+    if (u == "FROM") return TField::From;
+    if (u == "TO") return TField::To;
+    if (u == "SUBJECT") return TField::Subject;
+    if (u == "DATE") return TField::Date;
+    if (u == "RETURN-PATH" || u == "REPLY-TO" || u == "ENVELOPE-TO" || u == "DELIVERY-DATE" || u == "RECEIVED" ||
+        u == "MESSAGE-ID")
+        return TField::Nowhere;
+    return TField::Unknown;
+}
+
+bool Stores(TField f) { return f != TField::Unknown && f != TField::Nowhere; }
+
+void Store(TField field, std::string_view value, TEmail& email) {
+    switch (field) {
+        case TField::From: email.From.assign(value); break;
+        case TField::To: email.To.assign(value); break;
+        case TField::Subject: email.Subject.assign(value); break;
+        case TField::Date: email.Date.assign(value); break;
+        case TField::Unknown:
+        case TField::Nowhere: break;
+    }
+}
+
+bool NameByte(unsigned char b) { return b >= 0x21 && b <= 0x7E; }
+
+// What a line is as a header line, told from its first n bytes, where n is
+// kHeadLen or the whole line when it is shorter. ValueStart is the index of the
+// space after the colon.
+struct THead {
+    TField Field = TField::Unknown;
+    std::size_t ValueStart = 0;
+};
+
+THead ClassifyHead(const char* head, std::size_t n) {
+    const void* colonAt = std::memchr(head, ':', std::min(n, kLongestName + 1));
+    if (colonAt == nullptr) return {};
+    const auto colon = static_cast<std::size_t>(static_cast<const char*>(colonAt) - head);
+    if (colon == 0 || colon + 1 >= n || head[colon + 1] != ' ') return {};
+    for (std::size_t i = 0; i < colon; ++i)
+        if (!NameByte(static_cast<unsigned char>(head[i]))) return {};
+    return {FieldOf(std::string_view(head, colon)), colon + 1};
+}
+
+// The line end search of the finder and the parse: index of the LF that
+// completes the first CR LF in [p, p + n), where prevCr tells whether the byte
+// just before p is a CR; kNone when there is none. Lone CRs and lone LFs are
+// ordinary bytes; in CR CR LF the line ends at the second CR.
+std::size_t FindCrLf(const char* p, std::size_t n, bool prevCr) {
+    if (n == 0) return kNone;
+    if (prevCr && p[0] == '\n') return 0;
+    std::size_t i = 1;
+    while (i < n) {
+        const void* lf = std::memchr(p + i, '\n', n - i);
+        if (lf == nullptr) return kNone;
+        const auto j = static_cast<std::size_t>(static_cast<const char*>(lf) - p);
+        if (p[j - 1] == '\r') return j;
+        i = j + 1;
+    }
+    return kNone;
+}
+
+// The marker test without building its table again for every line.
+class TMarkerTest {
+public:
+    TMarkerTest() { BuildSkipTable(kMarker.data(), static_cast<std::int64_t>(kMarker.size()), table_); }
+    bool In(const char* p, std::size_t n) const {
+        return n >= kMarker.size() && SkipScan(p, kMarker.data(), static_cast<std::int64_t>(n), table_,
+                                               static_cast<std::int64_t>(kMarker.size())) != nullptr;
+    }
+
+private:
+    TSkipTable table_;
+};
+
+// A line that runs across buffer refills, taken in piece by piece. Keeps only
+// what decides its handling: its length, its first bytes, whether the marker
+// occurred (across piece borders too), and the value when the line is a header
+// whose value is stored. Any other long line costs no memory.
+class TLineInPieces {
+public:
+    explicit TLineInPieces(const TMarkerTest& marker) : marker_(marker) {}
+
+    void Feed(const char* p, std::size_t n) {
+        length_ += static_cast<std::int64_t>(n);
+        if (!decided_) {
+            const std::size_t take = std::min(n, kHeadLen - headLen_);
+            std::memcpy(head_.data() + headLen_, p, take);
+            headLen_ += take;
+            if (headLen_ == kHeadLen) {
+                Decide();
+                if (Stores(head_info_.Field)) value_.append(p + take, n - take);
+            }
+        } else if (Stores(head_info_.Field)) {
+            value_.append(p, n);
+        }
+        FeedMarker(p, n);
+    }
+
+    // Call once the piece with the line's CR LF was fed.
+    void Finish() {
+        if (!decided_) Decide();
+        if (Stores(head_info_.Field)) value_.resize(value_.size() - 2);  // the final CR LF
+    }
+
+    std::int64_t Length() const { return length_; }
+    bool Marker() const { return marker_found_; }
+    TField Field() const { return head_info_.Field; }
+    std::string_view Value() const { return value_; }
+
+private:
+    void Decide() {
+        decided_ = true;
+        head_info_ = ClassifyHead(head_.data(), headLen_);
+        if (Stores(head_info_.Field))
+            value_.assign(head_.data() + head_info_.ValueStart, headLen_ - head_info_.ValueStart);
+    }
+
+    void FeedMarker(const char* p, std::size_t n) {
+        constexpr std::size_t keep = kMarker.size() - 1;
+        if (marker_found_) return;
+        if (tailLen_ > 0) {  // a marker across the border of the last piece and this one
+            std::array<char, 2 * keep> join{};
+            const std::size_t m = std::min(n, keep);
+            std::memcpy(join.data(), tail_.data(), tailLen_);
+            std::memcpy(join.data() + tailLen_, p, m);
+            marker_found_ = marker_.In(join.data(), tailLen_ + m);
+        }
+        if (!marker_found_) marker_found_ = marker_.In(p, n);
+        if (n >= keep) {
+            std::memcpy(tail_.data(), p + n - keep, keep);
+            tailLen_ = keep;
+        } else {
+            const std::size_t old = std::min(tailLen_, keep - n);
+            std::memmove(tail_.data(), tail_.data() + tailLen_ - old, old);
+            std::memcpy(tail_.data() + old, p, n);
+            tailLen_ = old + n;
+        }
+    }
+
+    const TMarkerTest& marker_;
+    std::int64_t length_ = 0;
+    std::array<char, kHeadLen> head_{};
+    std::size_t headLen_ = 0;
+    bool decided_ = false;
+    THead head_info_;
+    std::string value_;
+    std::array<char, kMarker.size() - 1> tail_{};
+    std::size_t tailLen_ = 0;
+    bool marker_found_ = false;
+};
+
+// One call's parse: the records so far and the state within the current file.
+class TParse {
+public:
+    TParse(bool deleted) : deleted_(deleted ? 1 : 0), buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
+
+    void File(const std::string& name) {
+        fileName_ = &name;
+        inHeader_ = false;
+        quoted_ = false;
+        TReadFile file(name, Share::All);
+        char* const buf = buffer_.get();
+        std::int64_t bufPos = 0;  // file offset of buf[0]
+        std::size_t bufLen = 0;
+        std::size_t i = 0;           // index in buf of the next line's start
+        std::int64_t lineStart = 0;  // its file offset
+        auto refill = [&] {
+            bufPos += static_cast<std::int64_t>(bufLen);
+            bufLen = file.ReadAt(bufPos, buf, kBufferSize);
+            i = 0;
+            corvane::pump::ProcessMessages();
+            return bufLen > 0;
+        };
+        for (;;) {
+            corvane::pump::ProcessMessages();
+            if (i == bufLen && !refill()) break;
+            std::size_t j = FindCrLf(buf + i, bufLen - i, false);
+            if (j != kNone) {  // the whole line lies in the buffer
+                WholeLine(lineStart, buf + i, j + 1);
+                lineStart += static_cast<std::int64_t>(j + 1);
+                i += j + 1;
+                continue;
+            }
+            TLineInPieces line(marker_);
+            line.Feed(buf + i, bufLen - i);
+            bool prevCr = buf[bufLen - 1] == '\r';
+            bool ended = false;
+            while (refill()) {
+                j = FindCrLf(buf, bufLen, prevCr);
+                if (j != kNone) {
+                    line.Feed(buf, j + 1);
+                    i = j + 1;
+                    ended = true;
+                    break;
+                }
+                line.Feed(buf, bufLen);
+                prevCr = buf[bufLen - 1] == '\r';
+            }
+            if (!ended) break;  // bytes after the last CR LF are no line
+            line.Finish();
+            Apply(lineStart, line.Length() == 2, line.Marker(), line.Field(), line.Value());
+            lineStart += line.Length();
+        }
+        if (!emails_.empty() && emails_.back().MessageEnd == 0) emails_.back().MessageEnd = lineStart;
+    }
+
+    TEmailArray Take() { return std::move(emails_); }
+
+private:
+    void WholeLine(std::int64_t lineStart, const char* p, std::size_t n) {
+        if (n == 2) {
+            Apply(lineStart, true, false, TField::Unknown, {});
+            return;
+        }
+        const THead head = ClassifyHead(p, std::min(n, kHeadLen));
+        std::string_view value;
+        if (Stores(head.Field)) value = std::string_view(p + head.ValueStart, n - head.ValueStart - 2);
+        Apply(lineStart, false, marker_.In(p, n), head.Field, value);
+    }
+
+    void Apply(std::int64_t lineStart, bool blank, bool marker, TField field, std::string_view value) {
+        if (blank) {
+            if (inHeader_) {
+                emails_.back().HeaderEnd = lineStart;
+                inHeader_ = false;
+            } else if (quoted_) {
+                quoted_ = false;
+            }
+        }
+        if (marker) quoted_ = true;
+        if (field == TField::Unknown || quoted_) return;
+        if (!inHeader_) {
+            if (!emails_.empty() && emails_.back().MessageEnd == 0) emails_.back().MessageEnd = lineStart;
+            TEmail& email = emails_.emplace_back();
+            email.FileName = *fileName_;
+            email.Deleted = deleted_;
+            email.MessageStart = lineStart;
+            inHeader_ = true;
+        }
+        Store(field, value, emails_.back());
+    }
+
+    const std::uint8_t deleted_;
+    std::unique_ptr<char[]> buffer_;
+    TMarkerTest marker_;
+    TEmailArray emails_;
+    const std::string* fileName_ = nullptr;
+    bool inHeader_ = false;
+    bool quoted_ = false;
+};
+
+}  // namespace
+
+TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted) {
+    TParse parse(Deleted);
+    for (const std::string& name : Files) parse.File(name);
+    return parse.Take();
+}
+
+std::int64_t FindLineEnd(const std::string& FileName, std::int64_t StartOffset) {
+    TReadFile file(FileName, Share::All);
+    auto buf = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    std::int64_t pos = std::max<std::int64_t>(StartOffset, 0);
+    bool prevCr = false;
+    for (;;) {
+        const std::size_t got = file.ReadAt(pos, buf.get(), kBufferSize);
+        corvane::pump::ProcessMessages();
+        if (got == 0) return -1;
+        const std::size_t j = FindCrLf(buf.get(), got, prevCr);
+        if (j != kNone) return pos + static_cast<std::int64_t>(j) - 1;
+        prevCr = buf[got - 1] == '\r';
+        pos += static_cast<std::int64_t>(got);
+    }
+}
+
+TRPCField SplitHeaderLine(const std::string& Line) {
+    TRPCField field;
+    const int colon = FindCharFrom(Line, ':', 1);
+    if (colon < 2 || static_cast<std::size_t>(colon) >= Line.size() || Line[static_cast<std::size_t>(colon)] != ' ')
+        return field;
+    for (int i = 0; i < colon - 1; ++i)
+        if (!NameByte(static_cast<unsigned char>(Line[static_cast<std::size_t>(i)]))) return field;
+    field.Valid = 1;
+    field.Name = CopyFrom(Line, 1, colon - 1);
+    field.Value = CopyFrom(Line, colon + 1, static_cast<int>(Line.size()) - static_cast<int>(field.Name.size()) - 3);
+    return field;
+}
+
+bool IsKnownHeader(const TRPCField& Field) { return FieldOf(Field.Name) != TField::Unknown; }
+
+bool HasQuoteMarker(const std::string& Line) { return FindText(std::string(kMarker), Line, true, 1, true) > 0; }
+
+TEmail StoreSummaryField(const TRPCField& Field, TEmail Email) {
+    Store(FieldOf(Field.Name), Field.Value, Email);
+    return Email;
+}
