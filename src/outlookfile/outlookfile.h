@@ -1,0 +1,91 @@
+#pragma once
+// The folder reader: finds the message blocks of an Outlook Express folder
+// file (.dbx), live and deleted, chains them into message files in the user's
+// temporary folder and hands these to the header parser.
+//
+// The folder file is only ever read. A reader serves one GetEmails: create it,
+// call GetEmails, destroy it.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Globals/Globals.h"
+
+namespace corvane::fs {
+class TReadFile;
+}
+
+// A live block: own offset, body size 512, data length, next offset, 512 bytes
+// of text.
+struct TMessagePart {
+    std::uint32_t Offset = 0;      // the block's position (its self offset)
+    std::uint16_t DataLength = 0;  // low 16 bits of the header's data length
+    std::uint32_t NextOffset = 0;  // position of the block that continues the text
+    std::uint8_t Visited = 0;      // set to 1 once the block's text is written
+    bool operator==(const TMessagePart&) const = default;
+};
+
+// A deleted block: own offset, body size 508, a field not read, next offset,
+// previous offset, 508 bytes of text.
+struct TDelMessagePart {
+    std::uint32_t Offset = 0;
+    std::uint16_t DataLength = 0;  // always 508: the whole body is text
+    std::uint32_t PrevOffset = 0;  // header field at block position 16
+    std::uint32_t NextOffset = 0;  // header field at block position 12
+    std::uint8_t Visited = 0;
+    bool operator==(const TDelMessagePart&) const = default;
+};
+
+using TMessagePartArray = std::vector<TMessagePart>;        // in file order
+using TDelMessagePartArray = std::vector<TDelMessagePart>;  // in file order
+using TBuffer = std::vector<std::uint8_t>;                  // one block's body as read
+
+class Toutlookfile {
+public:
+    Toutlookfile();
+    ~Toutlookfile();
+    Toutlookfile(const Toutlookfile&) = delete;
+    Toutlookfile& operator=(const Toutlookfile&) = delete;
+
+    // Reads one folder file: with IncludeDeleted, the deleted blocks are scanned,
+    // chained into delmsg<n>.tmp and parsed first; then the live blocks into
+    // msg<n>.tmp. Returns the live summaries followed by the deleted ones.
+    // Raises EFOpenError when the folder file cannot be opened and EFCreateError
+    // when a message file cannot be created. The folder file is closed on every
+    // way out.
+    TEmailArray GetEmails(const std::string& FileName, bool IncludeDeleted);
+
+    // The scanner and the assembly work on the folder file GetEmails holds
+    // open. OpenFolder/CloseFolder give them a file outside GetEmails (the same
+    // read-only open); without an open file the scans find nothing and the
+    // reads give spaces.
+    void OpenFolder(const std::string& FileName);
+    void CloseFolder();
+
+    // Every live (body size 512) or deleted (body size 508) block in the file,
+    // in file order.
+    TMessagePartArray ScanMessageParts();
+    TDelMessagePartArray ScanDelMessageParts();
+
+    // A block's text: DataLength characters from the first body byte on, bytes
+    // past the end of the file as spaces, NUL bytes as spaces.
+    std::string ReadMessagePart(const TMessagePart& Part);
+    std::string ReadDelMessagePart(const TDelMessagePart& Part);
+
+    // The bytes as text, each NUL byte turned into a space.
+    static std::string BufferToText(const TBuffer& Buffer);
+
+    // Chains the blocks into message files (every block written exactly once)
+    // and returns their names in creation order; sets each block's Visited.
+    // The deleted kind writes "[??]" before each block's text.
+    TMessageFiles BuildMessageFiles(TMessagePartArray& Parts);
+    TMessageFiles BuildDelMessageFiles(TDelMessagePartArray& Parts);
+
+    // The folder the message files go into, ending with a separator.
+    static std::string GetTempFolder();
+
+private:
+    std::unique_ptr<corvane::fs::TReadFile> stream_;
+};
