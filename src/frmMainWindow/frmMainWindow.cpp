@@ -1,0 +1,476 @@
+#include "frmMainWindow/frmMainWindow.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStyledItemDelegate>
+
+#include <utility>
+
+#include "FastStrings/FastStrings.h"
+#include "outlookfile/outlookfile.h"
+#include "platform/AnsiText.h"
+#include "platform/Files.h"
+#include "platform/MessagePump.h"
+#include "platform/qt/Shell.h"
+#include "waitfrm/waitfrm.h"
+
+// Resources of a static library must be registered by hand.
+static void InitMainWindowResources() { Q_INIT_RESOURCE(frmMainWindow); }
+
+const char* const TfrmMain::kHelpUrl = "https://www.corvane.example/recovery/help.php";
+
+namespace {
+
+// Grid lines between the cells of the message list.
+class TGridDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Mid));
+        const QRect r = option.rect;
+        painter->drawLine(r.bottomLeft(), r.bottomRight());
+        painter->drawLine(r.topRight(), r.bottomRight());
+        painter->restore();
+    }
+};
+
+// The extension of a path: from its last period on, when no folder or drive
+// separator follows it; empty otherwise.
+std::string Extension(const std::string& path) {
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos) return {};
+    if (path.find_first_of("\\/:", dot) != std::string::npos) return {};
+    return path.substr(dot);
+}
+
+bool IsDbxPath(const std::string& path) {
+    std::string extension = Extension(path);
+    corvane::ansi::UpperBuffer(reinterpret_cast<unsigned char*>(extension.data()), extension.size());
+    return extension == ".DBX";
+}
+
+// The engine's long loops run this while the wait window is shown.
+void ProcessToolkitEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& text, const QString& picture,
+                            int left) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setText(text);
+    button->setIcon(QIcon(picture));
+    button->setIconSize(QSize(48, 48));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setGeometry(left, 8, 100, 89);
+    return button;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction
+
+TfrmMain::TfrmMain(QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowCloseButtonHint) {
+    InitMainWindowResources();
+    setObjectName("frmMain");
+    setWindowTitle("Corvane DBX Recovery v3.0");
+    setWindowIcon(QIcon(":/icons/program.svg"));
+    QFont font("MS Sans Serif");
+    font.setPixelSize(11);
+    setFont(font);
+
+    ilIcons[IconDeletedMessage] = QIcon(":/icons/message_deleted.svg");
+    ilIcons[IconLiveMessage] = QIcon(":/icons/message_live.svg");
+    ilIcons[IconFolderFile] = QIcon(":/icons/folder_file.svg");
+    ilIcons[IconTopNode] = QIcon(":/icons/top_folder.svg");
+
+    createMenu();
+    createControls();
+    connectHandlers();
+
+    ChooseDbxFile = [this]() -> QString {
+        if (dlgOpenDbx == nullptr) {
+            dlgOpenDbx = new QFileDialog(this, "Open Dbx File", corvane::gui::OpenDialogStartFolder(),
+                                         "DBX Mail File (*.dbx)");
+            dlgOpenDbx->setObjectName("dlgOpenDbx");
+            dlgOpenDbx->setAcceptMode(QFileDialog::AcceptOpen);
+            // A typed name need not exist, nor its folder: the load reports it.
+            dlgOpenDbx->setFileMode(QFileDialog::AnyFile);
+            dlgOpenDbx->setSizeGripEnabled(true);
+        }
+        if (dlgOpenDbx->exec() != QDialog::Accepted) return {};
+        const QStringList files = dlgOpenDbx->selectedFiles();
+        return files.isEmpty() ? QString() : files.first();
+    };
+
+    FormCreate();
+
+    // Client area 906 x 553 below the menu bar; the window cannot be resized.
+    setFixedSize(906, 553 + menuBar()->sizeHint().height());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+TfrmMain::~TfrmMain() { FormDestroy(); }
+
+void TfrmMain::createMenu() {
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName("MainMenu1");
+    File1 = MainMenu1->addMenu("File");
+    File1->setObjectName("File1");
+    Exit1 = File1->addAction("Exit");
+    Exit1->setObjectName("Exit1");
+    Help1 = MainMenu1->addMenu("Help");
+    Help1->setObjectName("Help1");
+    mnuHelp = Help1->addAction("Corvane DBX Recovery Help");
+    mnuHelp->setObjectName("mnuHelp");
+    mnuHelp->setShortcut(QKeySequence(Qt::Key_F1));
+}
+
+void TfrmMain::createControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName("ClientArea");
+    client->setFixedSize(906, 553);
+    setCentralWidget(client);
+
+    sbAutoScan = MakeToolButton(client, "sbAutoScan", "Auto Scan For Files", ":/icons/autoscan.svg", 8);
+    sbOpenDbx = MakeToolButton(client, "sbOpenDbx", "Open Dbx File", ":/icons/open.svg", 112);
+    sbSelectAll = MakeToolButton(client, "sbSelectAll", "Quick Select All", ":/icons/select_all.svg", 216);
+    sbDeselectAll = MakeToolButton(client, "sbDeselectAll", "Quick Deselect All", ":/icons/deselect_all.svg", 320);
+    sbSaveEmail = MakeToolButton(client, "sbSaveEmail", "Export Selected", ":/icons/export.svg", 424);
+
+    Filter = new QGroupBox("Filter Emails", client);
+    Filter->setObjectName("Filter");
+    Filter->setGeometry(528, 8, 177, 89);
+    lblKeyword = new QLabel("Keyword", Filter);
+    lblKeyword->setObjectName("lblKeyword");
+    lblKeyword->setGeometry(8, 17, 161, 13);
+    txtFilter = new QLineEdit(Filter);
+    txtFilter->setObjectName("txtFilter");
+    txtFilter->setGeometry(8, 32, 161, 21);
+    lblKeyword->setBuddy(txtFilter);
+    btnApplyFilter = new QPushButton("Apply", Filter);
+    btnApplyFilter->setObjectName("btnApplyFilter");
+    btnApplyFilter->setGeometry(64, 64, 50, 17);
+    btnClearFilter = new QPushButton("Clear", Filter);
+    btnClearFilter->setObjectName("btnClearFilter");
+    btnClearFilter->setGeometry(120, 64, 50, 17);
+    btnClearFilter->setEnabled(false);
+
+    GroupBox1 = new QGroupBox("Settings", client);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox1->setGeometry(712, 8, 177, 89);
+    cbdeletedemails = new QCheckBox("Include Deleted Emails", GroupBox1);
+    cbdeletedemails->setObjectName("cbdeletedemails");
+    cbdeletedemails->setGeometry(16, 40, 137, 17);
+
+    tvFiles = new QTreeWidget(client);
+    tvFiles->setObjectName("tvFiles");
+    tvFiles->setGeometry(8, 104, 169, 441);
+    tvFiles->setHeaderHidden(true);
+    tvFiles->setColumnCount(1);
+    tvFiles->setIndentation(19);
+    tvFiles->setIconSize(QSize(16, 16));
+    tvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tvFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    {
+        // The selected node stays highlighted when the tree loses the focus.
+        QPalette palette = tvFiles->palette();
+        palette.setColor(QPalette::Inactive, QPalette::Highlight, palette.color(QPalette::Active, QPalette::Highlight));
+        palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         palette.color(QPalette::Active, QPalette::HighlightedText));
+        tvFiles->setPalette(palette);
+    }
+
+    lvFoundEmails = new QTreeWidget(client);
+    lvFoundEmails->setObjectName("lvFoundEmails");
+    lvFoundEmails->setGeometry(192, 104, 705, 273);
+    lvFoundEmails->setColumnCount(ColumnCount);
+    lvFoundEmails->setHeaderLabels({"Item Num", "Date", "From", "To", "Subject"});
+    const int widths[ColumnCount] = {65, 150, 200, 200, 500};
+    for (int c = 0; c < ColumnCount; ++c) lvFoundEmails->setColumnWidth(c, widths[c]);
+    lvFoundEmails->header()->setStretchLastSection(false);
+    lvFoundEmails->header()->setSectionsClickable(true);
+    lvFoundEmails->header()->setSectionsMovable(false);
+    lvFoundEmails->setRootIsDecorated(false);
+    lvFoundEmails->setItemsExpandable(false);
+    lvFoundEmails->setUniformRowHeights(true);
+    lvFoundEmails->setAllColumnsShowFocus(true);
+    lvFoundEmails->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvFoundEmails->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvFoundEmails->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvFoundEmails->setIconSize(QSize(16, 16));
+    lvFoundEmails->setSortingEnabled(false);
+    lvFoundEmails->setItemDelegate(new TGridDelegate(lvFoundEmails));
+
+    txtmsgbody = new QTextEdit(client);
+    txtmsgbody->setObjectName("txtmsgbody");
+    txtmsgbody->setGeometry(192, 384, 705, 161);
+    txtmsgbody->setAcceptRichText(false);
+    txtmsgbody->setLineWrapMode(QTextEdit::NoWrap);
+    txtmsgbody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtmsgbody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    // Tab order: the list, the tree, the settings, the filter, the preview.
+    setTabOrder(lvFoundEmails, tvFiles);
+    setTabOrder(tvFiles, cbdeletedemails);
+    setTabOrder(cbdeletedemails, txtFilter);
+    setTabOrder(txtFilter, btnApplyFilter);
+    setTabOrder(btnApplyFilter, btnClearFilter);
+    setTabOrder(btnClearFilter, txtmsgbody);
+}
+
+void TfrmMain::connectHandlers() {
+    connect(sbAutoScan, &QToolButton::clicked, this, [this] { Guarded([this] { sbAutoScanClick(); }); });
+    connect(sbOpenDbx, &QToolButton::clicked, this, [this] { Guarded([this] { sbOpenDbxClick(); }); });
+    connect(sbSelectAll, &QToolButton::clicked, this, [this] { Guarded([this] { sbSelectAllClick(); }); });
+    connect(sbDeselectAll, &QToolButton::clicked, this, [this] { Guarded([this] { sbDeselectAllClick(); }); });
+    connect(sbSaveEmail, &QToolButton::clicked, this, [this] { Guarded([this] { sbSaveEmailClick(); }); });
+    connect(btnApplyFilter, &QPushButton::clicked, this, [this] { Guarded([this] { btnApplyFilterClick(); }); });
+    connect(btnClearFilter, &QPushButton::clicked, this, [this] { Guarded([this] { btnClearFilterClick(); }); });
+    connect(cbdeletedemails, &QCheckBox::clicked, this, [this] { Guarded([this] { cbdeletedemailsClick(); }); });
+    connect(lvFoundEmails->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { Guarded([this, column] { lvFoundEmailsColumnClick(column); }); });
+    connect(mnuHelp, &QAction::triggered, this, [this] { Guarded([this] { mnuHelpClick(); }); });
+    connect(Exit1, &QAction::triggered, this, [this] { Guarded([this] { Exit1Click(); }); });
+    // Clicks anywhere in the tree and the list, also beside the nodes and rows.
+    tvFiles->viewport()->installEventFilter(this);
+    lvFoundEmails->viewport()->installEventFilter(this);
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            if (watched == tvFiles->viewport()) {
+                // Let the tree finish its own handling (selection, expansion) first.
+                QMetaObject::invokeMethod(this, [this] { Guarded([this] { tvFilesClick(); }); }, Qt::QueuedConnection);
+            } else if (watched == lvFoundEmails->viewport()) {
+                QMetaObject::invokeMethod(this, [this] { Guarded([this] { lvFoundEmailsClick(); }); },
+                                          Qt::QueuedConnection);
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    // A load runs nested event processing; the window stays until it ends.
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+// Handlers
+
+void TfrmMain::FormCreate() {
+    SystemFilesNode = new QTreeWidgetItem(tvFiles, QStringList{"System Files"});
+    SystemFilesNode->setIcon(0, ilIcons[IconTopNode]);
+    DbxFilesNode = new QTreeWidgetItem(tvFiles, QStringList{"Dbx Files"});
+    DbxFilesNode->setIcon(0, ilIcons[IconTopNode]);
+    // Qt paints every widget double-buffered already.
+}
+
+void TfrmMain::FormDestroy() {
+    // Nothing of its own to release: the controls go with the window, and the
+    // temporary message files stay on disk.
+}
+
+void TfrmMain::sbOpenDbxClick() {
+    if (busy_) return;
+    const QString chosen = ChooseDbxFile ? ChooseDbxFile() : QString();
+    if (chosen.isEmpty()) return;
+    const std::string path = ToEnginePath(chosen);
+    if (!IsDbxPath(path)) return;
+    auto* node = new QTreeWidgetItem(DbxFilesNode, QStringList{FromEnginePath(path)});
+    node->setIcon(0, ilIcons[IconFolderFile]);
+    DbxFilesNode->setExpanded(true);
+    tvFiles->setFocus();
+    tvFiles->setCurrentItem(node);
+    loadDbxFile(path);
+}
+
+void TfrmMain::tvFilesClick() {
+    const QList<QTreeWidgetItem*> selected = tvFiles->selectedItems();
+    if (selected.isEmpty()) return;
+    const QTreeWidgetItem* node = selected.first();
+    if (node->parent() == nullptr) return;  // a top-level node
+    loadDbxFile(ToEnginePath(node->text(0)));
+}
+
+void TfrmMain::cbdeletedemailsClick() {
+    if (CurrentFile.empty()) return;
+    try {
+        loadDbxFile(CurrentFile);
+    } catch (...) {
+        // The rows still show the previous state of the box: put it back.
+        const QSignalBlocker blocker(cbdeletedemails);
+        cbdeletedemails->setChecked(!cbdeletedemails->isChecked());
+        throw;
+    }
+}
+
+void TfrmMain::btnApplyFilterClick() {
+    if (txtFilter->text().isEmpty()) return;
+    FilterOn = true;
+    btnApplyFilter->setEnabled(false);
+    btnClearFilter->setEnabled(true);
+    try {
+        loadDbxFile(CurrentFile);
+    } catch (...) {
+        // The rows are still unfiltered: the filter stays off.
+        FilterOn = false;
+        btnApplyFilter->setEnabled(true);
+        btnClearFilter->setEnabled(false);
+        throw;
+    }
+    txtFilter->setEnabled(false);
+}
+
+void TfrmMain::btnClearFilterClick() {
+    FilterOn = false;
+    btnApplyFilter->setEnabled(true);
+    btnClearFilter->setEnabled(false);
+    try {
+        loadDbxFile(CurrentFile);
+    } catch (...) {
+        // The rows are still filtered: the filter stays on.
+        FilterOn = true;
+        btnApplyFilter->setEnabled(false);
+        btnClearFilter->setEnabled(true);
+        throw;
+    }
+    txtFilter->setEnabled(true);
+}
+
+void TfrmMain::mnuHelpClick() { corvane::gui::OpenWebPage(kHelpUrl); }
+
+void TfrmMain::Exit1Click() { close(); }
+
+// ---------------------------------------------------------------------------
+// Loading and listing
+
+TfrmMain::TLongOperation::TLongOperation(TfrmMain& owner) : owner_(owner), wait_(nullptr), previousPump_(nullptr) {
+    owner_.busy_ = true;
+    wait_ = new TfrmWait(&owner_);
+    wait_->show();
+    owner_.setEnabled(false);
+    previousPump_ = corvane::pump::SetHandler(&ProcessToolkitEvents);
+    // Paint both windows before the work starts.
+    corvane::pump::ProcessNow();
+}
+
+TfrmMain::TLongOperation::~TLongOperation() {
+    corvane::pump::SetHandler(previousPump_);
+    wait_->close();
+    delete wait_;
+    owner_.setEnabled(true);
+    owner_.busy_ = false;
+}
+
+void TfrmMain::loadDbxFile(const std::string& path) {
+    if (path.empty()) return;
+    if (busy_) return;  // a load or search is running further up this stack
+
+    TEmailArray found;
+    {
+        const TLongOperation operation(*this);
+        Toutlookfile reader;
+        found = reader.GetEmails(path, cbdeletedemails->isChecked());
+    }
+
+    // Decide the rows before anything changes, so that a message file that
+    // cannot be read leaves the previous file's state whole.
+    std::vector<int> shown;
+    shown.reserve(found.size());
+    if (FilterOn) {
+        const std::string keyword = DisplayToAnsi(txtFilter->text());
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            if (FindText(keyword, ReadMessageBody(found[i]), false, 1, true) > 0) shown.push_back(static_cast<int>(i));
+        }
+    } else {
+        for (std::size_t i = 0; i < found.size(); ++i) shown.push_back(static_cast<int>(i));
+    }
+
+    CurrentFile = path;
+    Emails = std::move(found);
+
+    lvFoundEmails->clear();
+    scrollPending_ = false;
+    for (const int i : shown) addEmailRow(Emails[static_cast<std::size_t>(i)], i);
+    scrollToPendingRow();
+}
+
+void TfrmMain::addEmailRow(TEmail email, int index) {
+    auto* row = new QTreeWidgetItem(QStringList{QString::number(index), AnsiToDisplay(email.Date),
+                                                AnsiToDisplay(email.From), AnsiToDisplay(email.To),
+                                                AnsiToDisplay(email.Subject)});
+    row->setIcon(ColItemNum, ilIcons[email.Deleted != 0 ? IconDeletedMessage : IconLiveMessage]);
+    row->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemNeverHasChildren);
+    row->setCheckState(ColItemNum, Qt::Unchecked);
+    lvFoundEmails->addTopLevelItem(row);
+
+    // Bringing a row into view lays out the whole list; done once for the
+    // last added row, when the filling is over or control returns to the loop.
+    scrollPending_ = true;
+    if (!scrollQueued_) {
+        scrollQueued_ = true;
+        QMetaObject::invokeMethod(this, [this] { scrollToPendingRow(); }, Qt::QueuedConnection);
+    }
+}
+
+void TfrmMain::scrollToPendingRow() {
+    scrollQueued_ = false;
+    if (!scrollPending_) return;
+    scrollPending_ = false;
+    const int rows = lvFoundEmails->topLevelItemCount();
+    if (rows > 0) lvFoundEmails->scrollToItem(lvFoundEmails->topLevelItem(rows - 1));
+}
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+std::string TfrmMain::ReadMessageBody(const TEmail& email) {
+    // No blank line closed the header block: the message has no body, and the
+    // stretch from the file's start would be header lines and other messages.
+    if (email.HeaderEnd <= 0 || email.MessageEnd <= email.HeaderEnd) return {};
+    const corvane::fs::TReadFile file(email.FileName, corvane::fs::Share::All);
+    std::string body(static_cast<std::size_t>(email.MessageEnd - email.HeaderEnd), '\0');
+    body.resize(file.ReadAt(email.HeaderEnd, body.data(), body.size()));
+    return body;
+}
+
+int TfrmMain::RowIndex(const QTreeWidgetItem* row) {
+    if (row == nullptr) return -1;
+    bool ok = false;
+    const int index = row->text(ColItemNum).toInt(&ok);
+    return ok ? index : -1;
+}
+
+std::string TfrmMain::ToEnginePath(const QString& path) {
+    return QFile::encodeName(QDir::toNativeSeparators(path)).toStdString();
+}
+
+QString TfrmMain::FromEnginePath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+QString TfrmMain::AnsiToDisplay(const std::string& bytes) { return QString::fromStdString(corvane::ansi::ToUtf8(bytes)); }
+
+std::string TfrmMain::DisplayToAnsi(const QString& text) { return corvane::ansi::FromUtf8(text.toStdString()); }

@@ -1,0 +1,180 @@
+#pragma once
+// The main window: file tree, message list, keyword filter, preview and the
+// tool buttons. Every action of the user enters the program here.
+//
+// The handlers keep the names of their control and event (sbOpenDbxClick,
+// tvFilesClick, ...) and can be called directly; signals reach them through
+// Guarded(), which hands an escaping exception to the application's
+// top-level error handler (TCorvaneApplication) instead of letting it unwind
+// through Qt's own frames.
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItem>
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Globals/Globals.h"
+
+class TfrmWait;
+
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // Positions in ilIcons.
+    enum IconIndex : int {
+        IconDeletedMessage = 0,  // envelope with a red cross
+        IconLiveMessage = 1,     // envelope with a green tick
+        IconFolderFile = 3,      // closed envelope: a folder file in the tree
+        IconTopNode = 4,         // open yellow folder: a top-level tree node
+    };
+    // The list's columns.
+    enum Column : int { ColItemNum = 0, ColDate, ColFrom, ColTo, ColSubject, ColumnCount };
+
+    explicit TfrmMain(QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // --- state of the current folder file ---------------------------------
+    TEmailArray Emails;        // records of the current folder file, reader's order
+    std::string CurrentFile;   // path last loaded successfully (engine bytes)
+    bool FilterOn = false;     // the keyword filter is switched on
+    QTreeWidgetItem* SystemFilesNode = nullptr;
+    QTreeWidgetItem* DbxFilesNode = nullptr;
+
+    // --- controls (object names as their member names) ----------------------
+    QToolButton* sbAutoScan = nullptr;
+    QToolButton* sbOpenDbx = nullptr;
+    QToolButton* sbSelectAll = nullptr;
+    QToolButton* sbDeselectAll = nullptr;
+    QToolButton* sbSaveEmail = nullptr;
+    QGroupBox* Filter = nullptr;
+    QLabel* lblKeyword = nullptr;
+    QLineEdit* txtFilter = nullptr;
+    QPushButton* btnApplyFilter = nullptr;
+    QPushButton* btnClearFilter = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QCheckBox* cbdeletedemails = nullptr;
+    QTreeWidget* tvFiles = nullptr;
+    QTreeWidget* lvFoundEmails = nullptr;  // report-style list: one top-level item per row
+    QTextEdit* txtmsgbody = nullptr;
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* File1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction* mnuHelp = nullptr;
+    QFileDialog* dlgOpenDbx = nullptr;  // made on first use
+    std::array<QIcon, 5> ilIcons;       // 16 x 16 icons by IconIndex; [2] is unused
+
+    // --- handlers of this window's opening and listing ---------------------
+    void FormCreate();
+    void FormDestroy();
+    void sbOpenDbxClick();
+    void tvFilesClick();
+    void cbdeletedemailsClick();
+    void btnApplyFilterClick();
+    void btnClearFilterClick();
+    void mnuHelpClick();
+    void Exit1Click();
+
+    // The only way a folder file becomes the current one. A failed read leaves
+    // CurrentFile, Emails and the rows as they were and raises the error.
+    void loadDbxFile(const std::string& path);
+    // Appends the row of record `index` of Emails; the row is scrolled into view.
+    void addEmailRow(TEmail email, int index);
+
+    // --- handlers defined with the selection, export and drive search -------
+    void sbSelectAllClick();
+    void sbDeselectAllClick();
+    void lvFoundEmailsColumnClick(int column);
+    void lvFoundEmailsClick();
+    void sbSaveEmailClick();
+    void sbAutoScanClick();
+
+    // --- helpers -----------------------------------------------------------
+    // The body stretch [HeaderEnd, MessageEnd) of a record's message file, read
+    // with one seek and one read (shared reading). A record whose header block
+    // was never closed (HeaderEnd 0) has no body: the result is empty.
+    static std::string ReadMessageBody(const TEmail& email);
+    // Record index a row stands for (its "Item Num" caption), -1 if none.
+    static int RowIndex(const QTreeWidgetItem* row);
+    // Folder-file paths between the toolkit's strings and the engine's bytes.
+    static std::string ToEnginePath(const QString& path);
+    static QString FromEnginePath(const std::string& path);
+    // Header bytes (ANSI code page) as shown in the list, and keyword text back.
+    static QString AnsiToDisplay(const std::string& bytes);
+    static std::string DisplayToAnsi(const QString& text);
+
+    // True while a long operation (load, drive search) runs under the wait window.
+    bool Busy() const { return busy_; }
+
+    // Runs a handler, passing an exception that leaves it to the top-level
+    // error handler. Used for every signal connection of this window.
+    template <typename F>
+    static void Guarded(F&& f);
+
+    // Test seam: the path the open dialog returns; empty means cancelled. By
+    // default it runs dlgOpenDbx modally.
+    std::function<QString()> ChooseDbxFile;
+
+    // The help page opened by mnuHelpClick.
+    static const char* const kHelpUrl;
+
+    // One long operation under the wait window: shows the wait window over the
+    // main window, disables the main window and lets the engine's long loops
+    // process the toolkit's events; the destructor undoes all of it, also when
+    // the work raised an error.
+    class TLongOperation {
+    public:
+        explicit TLongOperation(TfrmMain& owner);
+        ~TLongOperation();
+        TLongOperation(const TLongOperation&) = delete;
+        TLongOperation& operator=(const TLongOperation&) = delete;
+        TfrmWait* WaitWindow() const { return wait_; }
+
+    private:
+        TfrmMain& owner_;
+        TfrmWait* wait_;
+        void (*previousPump_)();
+    };
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void createMenu();
+    void connectHandlers();
+    void scrollToPendingRow();
+
+    bool busy_ = false;
+    bool scrollPending_ = false;
+    bool scrollQueued_ = false;
+};
+
+// Passes the exception being handled to the application's top-level handler.
+void HandleCurrentException();
+
+template <typename F>
+void TfrmMain::Guarded(F&& f) {
+    try {
+        f();
+    } catch (...) {
+        HandleCurrentException();
+    }
+}

@@ -1,0 +1,10 @@
+// Placeholders for handlers that are being written in their own files; each
+// goes as its real definition arrives.
+#include "frmMainWindow/frmMainWindow.h"
+
+void TfrmMain::sbSelectAllClick() {}
+void TfrmMain::sbDeselectAllClick() {}
+void TfrmMain::lvFoundEmailsColumnClick(int) {}
+void TfrmMain::lvFoundEmailsClick() {}
+void TfrmMain::sbSaveEmailClick() {}
+void TfrmMain::sbAutoScanClick() {}

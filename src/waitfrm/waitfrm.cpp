@@ -1,0 +1,140 @@
+#include "waitfrm/waitfrm.h"
+
+#include <QCloseEvent>
+#include <QFont>
+#include <QGuiApplication>
+#include <QMetaObject>
+#include <QScreen>
+
+#include <chrono>
+
+// ---------------------------------------------------------------------------
+// TProcessbar
+
+TProcessbar::TProcessbar(QProgressBar* bar) : FProgressBar(bar), shared_(std::make_shared<TShared>()) {}
+
+TProcessbar::~TProcessbar() {
+    Stop();
+    wait();
+}
+
+void TProcessbar::Stop() {
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->stop = true;
+    }
+    shared_->wake.notify_all();
+}
+
+bool TProcessbar::StopRequested() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->stop;
+}
+
+void TProcessbar::StepBar() {
+    // Runs on the user-interface thread, which is also the only one that sets
+    // the stop flag; a step that was posted before the stop finds it here.
+    if (StopRequested()) return;
+    const int position = FProgressBar->value();
+    const int maximum = FProgressBar->maximum();
+    if (position < maximum) {
+        FProgressBar->setValue(FProgressBar->value() + 1);
+    } else {
+        FProgressBar->setValue(FProgressBar->minimum());
+    }
+}
+
+void TProcessbar::run() {
+    const std::shared_ptr<TShared> shared = shared_;
+    std::unique_lock lock(shared->mutex);
+    while (!shared->stop) {
+        shared->stepPending = true;
+        lock.unlock();
+        // The bar lives as long as this thread runs (the window joins the
+        // thread before its children go), so posting to it is safe.
+        QMetaObject::invokeMethod(
+            FProgressBar,
+            [this, shared] {
+                StepBar();
+                {
+                    std::lock_guard done(shared->mutex);
+                    shared->stepPending = false;
+                }
+                shared->wake.notify_all();
+            },
+            Qt::QueuedConnection);
+        lock.lock();
+        // Wait until the step is carried out, as a sent window message would.
+        shared->wake.wait(lock, [&] { return shared->stop || !shared->stepPending; });
+        if (shared->stop) break;
+        shared->wake.wait_for(lock, std::chrono::milliseconds(kStepMilliseconds), [&] { return shared->stop; });
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TfrmWait
+
+TfrmWait::TfrmWait(const QWidget* centreOver)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    setObjectName("frmWait");
+    setWindowTitle("Please Wait.....");
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    QFont font("MS Sans Serif");
+    font.setPixelSize(11);
+    setFont(font);
+    setBackgroundRole(QPalette::Button);
+    setAutoFillBackground(true);
+    setFixedSize(504, 103);
+
+    Label1 = new QLabel("Please Wait ......", this);
+    Label1->setObjectName("Label1");
+    Label1->setGeometry(16, 24, 78, 13);
+    // The text needs a little more room than its box in most fonts.
+    Label1->setMinimumWidth(78);
+    Label1->adjustSize();
+    Label1->move(16, 24);
+
+    pbwait = new QProgressBar(this);
+    pbwait->setObjectName("pbwait");
+    pbwait->setGeometry(16, 48, 465, 17);
+    pbwait->setRange(0, 100);
+    pbwait->setValue(0);
+    pbwait->setTextVisible(false);
+
+    QRect area;
+    if (centreOver != nullptr) {
+        area = centreOver->frameGeometry();
+    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        area = screen->availableGeometry();
+    }
+    if (area.isValid()) move(area.center() - QPoint(width() / 2, height() / 2));
+
+    FormCreate();
+}
+
+TfrmWait::~TfrmWait() {
+    FormClose();
+    thread_.reset();  // wakes and joins the thread while the bar still exists
+}
+
+void TfrmWait::FormCreate() {
+    thread_ = std::make_unique<TProcessbar>(pbwait);
+    FProcessbar = thread_.get();
+    FProcessbar->start();
+}
+
+void TfrmWait::FormClose() {
+    if (FProcessbar == nullptr) return;
+    FProcessbar->Stop();
+    FProcessbar = nullptr;
+}
+
+void TfrmWait::closeEvent(QCloseEvent* event) {
+    // The window offers the user no way to close it; only the program does.
+    if (event->spontaneous()) {
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+}

@@ -1,0 +1,73 @@
+#pragma once
+// The wait window: a small borderless window on top with "Please Wait ......"
+// and a progress bar that its own thread, TProcessbar, keeps moving while the
+// user-interface thread does a long piece of work.
+//
+// The thread never touches the bar itself: it posts each step to the
+// user-interface thread and waits until that step has been carried out (or
+// the window is closed), so the bar moves only while the work lets the toolkit
+// process events, one step at a time. After FormClose no step reaches the bar;
+// the destructor wakes the thread and waits for its end before the bar goes.
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QThread>
+#include <QWidget>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+class TProcessbar : public QThread {
+    Q_OBJECT
+public:
+    // Stores the bar; the thread is created but not running until start().
+    explicit TProcessbar(QProgressBar* bar);
+    ~TProcessbar() override;  // asks the thread to stop and waits for its end
+
+    // Asks the thread to stop; it ends at once (it never sleeps through a stop).
+    void Stop();
+    bool StopRequested() const;
+
+    static constexpr int kStepMilliseconds = 150;
+
+protected:
+    void run() override;
+
+private:
+    struct TShared {
+        std::mutex mutex;
+        std::condition_variable wake;
+        bool stop = false;
+        bool stepPending = false;
+    };
+    void StepBar();  // on the user-interface thread
+
+    QProgressBar* FProgressBar;
+    std::shared_ptr<TShared> shared_;
+};
+
+class TfrmWait : public QWidget {
+    Q_OBJECT
+public:
+    // Without an owner; centred over `centreOver` (or the screen when null).
+    // Creation starts the progress thread (FormCreate).
+    explicit TfrmWait(const QWidget* centreOver = nullptr);
+    ~TfrmWait() override;
+
+    QLabel* Label1 = nullptr;
+    QProgressBar* pbwait = nullptr;
+
+    void FormCreate();
+    // Tells the thread to stop and forgets it; a second call does nothing.
+    void FormClose();
+
+    // The running progress thread; null once the window has been closed.
+    TProcessbar* FProcessbar = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    std::unique_ptr<TProcessbar> thread_;  // joined in the destructor
+};
