@@ -4,7 +4,7 @@
 CORVANE_PACKAGES=(
   g++ make cmake pkg-config
   libgtest-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   xvfb xauth imagemagick fonts-dejavu-core
 )
 
