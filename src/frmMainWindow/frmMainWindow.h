@@ -130,6 +130,12 @@ public:
     // Test seam: the path the open dialog returns; empty means cancelled. By
     // default it runs dlgOpenDbx modally.
     std::function<QString()> ChooseDbxFile;
+    // Test seams of the export: the folder its chooser returns (empty means
+    // cancelled; by default BrowseForFolder runs), and the text of its closing
+    // information box (by default shown modally).
+    std::function<std::string(const std::string& title, const std::string& initialFolder, bool allowNewFolder)>
+        ChooseExportFolder;
+    std::function<void(const QString&)> InformationBoxHook;
 
     // The help page opened by mnuHelpClick.
     static const char* const kHelpUrl;

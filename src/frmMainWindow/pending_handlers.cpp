@@ -2,9 +2,4 @@
 // goes as its real definition arrives.
 #include "frmMainWindow/frmMainWindow.h"
 
-void TfrmMain::sbSelectAllClick() {}
-void TfrmMain::sbDeselectAllClick() {}
-void TfrmMain::lvFoundEmailsColumnClick(int) {}
-void TfrmMain::lvFoundEmailsClick() {}
-void TfrmMain::sbSaveEmailClick() {}
 void TfrmMain::sbAutoScanClick() {}
