@@ -1,0 +1,53 @@
+#include "outlookfile/outlookfile.h"
+
+#include "emailparser/emailparser.h"
+#include "platform/Files.h"
+#include "platform/MessagePump.h"
+
+Toutlookfile::Toutlookfile() = default;
+Toutlookfile::~Toutlookfile() = default;
+
+void Toutlookfile::OpenFolder(const std::string& FileName) {
+    stream_.reset();
+    stream_ = std::make_unique<corvane::fs::TReadFile>(FileName, corvane::fs::Share::None);
+}
+
+void Toutlookfile::CloseFolder() { stream_.reset(); }
+
+std::string Toutlookfile::GetTempFolder() { return corvane::fs::TempPath(); }
+
+TEmailArray Toutlookfile::GetEmails(const std::string& FileName, bool IncludeDeleted) {
+    OpenFolder(FileName);
+    // Closes the folder file on every way out, errors included.
+    struct TCloser {
+        Toutlookfile& reader;
+        ~TCloser() { reader.CloseFolder(); }
+    } closer{*this};
+
+    TEmailArray deleted;
+    if (IncludeDeleted) {
+        TMessageFiles files;
+        {
+            TDelMessagePartArray parts = ScanDelMessageParts();
+            if (!parts.empty()) files = BuildDelMessageFiles(parts);
+        }
+        if (!files.empty()) deleted = ParseMessageFiles(files, true);
+    }
+
+    TEmailArray result;
+    {
+        TMessageFiles files;
+        {
+            TMessagePartArray parts = ScanMessageParts();
+            if (!parts.empty()) files = BuildMessageFiles(parts);
+        }
+        if (!files.empty()) result = ParseMessageFiles(files, false);
+    }
+
+    result.reserve(result.size() + deleted.size());
+    for (TEmail& email : deleted) {
+        corvane::pump::ProcessMessages();
+        result.push_back(std::move(email));
+    }
+    return result;
+}

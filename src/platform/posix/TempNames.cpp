@@ -1,0 +1,10 @@
+#include "platform/TempNames.h"
+
+namespace corvane::fs {
+
+std::string JoinTempName(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + '/' + name;
+}
+
+}  // namespace corvane::fs
