@@ -205,6 +205,9 @@ void TfrmMain::createControls() {
     const int widths[ColumnCount] = {65, 150, 200, 200, 500};
     for (int c = 0; c < ColumnCount; ++c) lvFoundEmails->setColumnWidth(c, widths[c]);
     lvFoundEmails->header()->setStretchLastSection(false);
+    // The list sorts through lvFoundEmailsColumnClick, not by itself; switching
+    // the view's own sorting off also makes the headings unclickable, so first.
+    lvFoundEmails->setSortingEnabled(false);
     lvFoundEmails->header()->setSectionsClickable(true);
     lvFoundEmails->header()->setSectionsMovable(false);
     lvFoundEmails->setRootIsDecorated(false);
@@ -215,7 +218,6 @@ void TfrmMain::createControls() {
     lvFoundEmails->setSelectionMode(QAbstractItemView::SingleSelection);
     lvFoundEmails->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvFoundEmails->setIconSize(QSize(16, 16));
-    lvFoundEmails->setSortingEnabled(false);
     lvFoundEmails->setItemDelegate(new TGridDelegate(lvFoundEmails));
 
     txtmsgbody = new QTextEdit(client);
