@@ -1,0 +1,189 @@
+#pragma once
+// Shared by the window's selection and export tests: a private temporary
+// folder, message files written as the folder reader writes them (raw message
+// texts end to end, CR LF lines), their summary records, and the mouse
+// actions on the message list.
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QStringList>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "Globals/Globals.h"
+#include "frmMainWindow/CorvaneApplication.h"
+#include "frmMainWindow/frmMainWindow.h"
+#include "platform/AnsiText.h"
+#include "platform/Files.h"
+
+namespace fixture {
+
+namespace stdfs = std::filesystem;
+
+// A folder of this test program's own, made the user's temporary folder
+// (TMPDIR) for the whole run and removed at its end.
+class TPrivateTempDir {
+public:
+    TPrivateTempDir() {
+        std::string templ = (stdfs::temp_directory_path() / "corvane-window-XXXXXX").string();
+        if (::mkdtemp(templ.data()) == nullptr) std::abort();
+        path_ = templ;
+        ::setenv("TMPDIR", path_.c_str(), 1);
+    }
+    ~TPrivateTempDir() {
+        std::error_code ec;
+        stdfs::remove_all(path_, ec);
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// A fresh, empty folder below the private temporary folder.
+inline std::string NewFolder(const std::string& name) {
+    const stdfs::path dir = stdfs::path(std::getenv("TMPDIR")) / name;
+    std::error_code ec;
+    stdfs::remove_all(dir, ec);
+    stdfs::create_directories(dir);
+    return dir.string();
+}
+
+inline std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void WriteAll(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : stdfs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// One message of a message file. Empty header values leave their line out.
+struct TMessage {
+    std::string Date, From, To, Subject;
+    std::string Body;              // CR LF lines, without the blank line before it
+    bool Deleted = false;
+    bool HeaderClosed = true;      // false: no blank line ends the header block
+};
+
+// Writes the messages end to end into the message file `name` of the temporary
+// folder and returns their records, offsets as the header parser gives them:
+// MessageStart at the first header line, HeaderEnd at the blank line (0 when
+// there is none), MessageEnd at the next message's start.
+inline TEmailArray WriteMessageFile(const std::string& name, const std::vector<TMessage>& messages) {
+    const std::string path = corvane::fs::TempPath() + name;
+    std::string file;
+    TEmailArray records;
+    for (const TMessage& m : messages) {
+        TEmail r;
+        r.FileName = path;
+        r.Deleted = m.Deleted ? 1 : 0;
+        r.MessageStart = static_cast<std::int64_t>(file.size());
+        auto header = [&file](const char* field, const std::string& value, std::string& into) {
+            if (value.empty()) return;
+            file += std::string(field) + ": " + value + "\r\n";
+            into = " " + value;
+        };
+        header("From", m.From, r.From);
+        header("To", m.To, r.To);
+        header("Subject", m.Subject, r.Subject);
+        header("Date", m.Date, r.Date);
+        if (m.HeaderClosed) {
+            r.HeaderEnd = static_cast<std::int64_t>(file.size());
+            file += "\r\n";
+        }
+        file += m.Body;
+        r.MessageEnd = static_cast<std::int64_t>(file.size());
+        records.push_back(r);
+    }
+    WriteAll(path, file);
+    return records;
+}
+
+// The bytes [from, to) of a file.
+inline std::string Stretch(const std::string& path, std::int64_t from, std::int64_t to) {
+    return ReadAll(path).substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
+}
+
+// Makes `emails` the window's records and lists the rows of `order` (every
+// record in index order when empty), as a load or a filter leaves them.
+inline void ShowRecords(TfrmMain& w, const TEmailArray& emails, std::vector<int> order = {}) {
+    if (order.empty())
+        for (int i = 0; i < static_cast<int>(emails.size()); ++i) order.push_back(i);
+    w.Emails = emails;
+    w.lvFoundEmails->clear();
+    for (int i : order) w.addEmailRow(emails[static_cast<std::size_t>(i)], i);
+}
+
+// Texts of column c, row by row from the top.
+inline QStringList Column(const TfrmMain& w, int c) {
+    QStringList texts;
+    for (int i = 0; i < w.lvFoundEmails->topLevelItemCount(); ++i) texts << w.lvFoundEmails->topLevelItem(i)->text(c);
+    return texts;
+}
+
+inline QTreeWidgetItem* RowNumbered(const TfrmMain& w, int k) {
+    for (int i = 0; i < w.lvFoundEmails->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = w.lvFoundEmails->topLevelItem(i);
+        if (row->text(0) == QString::number(k)) return row;
+    }
+    return nullptr;
+}
+
+// A mouse click on a column heading.
+inline void ClickHeading(TfrmMain& w, int c) {
+    QHeaderView* header = w.lvFoundEmails->header();
+    const int left = header->sectionViewportPosition(c);
+    const int visible = std::min(header->sectionSize(c), header->viewport()->width() - left);
+    const QPoint at(left + visible / 2, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+}
+
+// A mouse click on the middle of a row's Date cell (away from its tick box).
+inline void ClickRow(TfrmMain& w, QTreeWidgetItem* row) {
+    w.lvFoundEmails->scrollToItem(row);
+    const QRect cell = w.lvFoundEmails->visualItemRect(row);
+    QHeaderView* header = w.lvFoundEmails->header();
+    const QPoint at(header->sectionViewportPosition(1) + header->sectionSize(1) / 2, cell.center().y());
+    QTest::mouseClick(w.lvFoundEmails->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+}
+
+// The text the preview shows for a stretch of message text: the box keeps
+// lines, so a CR LF reads back as one line break.
+inline QString AsPreview(const std::string& bytes) {
+    QString text = QString::fromStdString(corvane::ansi::ToUtf8(bytes));
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return text + QLatin1Char('\n');
+}
+
+}  // namespace fixture
+
+// main() of a window test program: the private temporary folder first, the
+// offscreen platform unless another is asked for, then the application with
+// the program's own top-level error handling.
+#define CORVANE_WINDOW_TEST_MAIN(TestClass)                                  \
+    int main(int argc, char** argv) {                                        \
+        fixture::TPrivateTempDir tempDir;                                    \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                  \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                         \
+        TCorvaneApplication app(argc, argv);                                 \
+        TestClass tc;                                                        \
+        return QTest::qExec(&tc, argc, argv);                                \
+    }

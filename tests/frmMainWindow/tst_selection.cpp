@@ -1,0 +1,297 @@
+// The message list of the real main window: ticking every row, sorting by a
+// heading click, and the preview of the clicked row's message.
+
+#include <QTest>
+
+#include <string>
+#include <vector>
+
+#include "MessageListFixture.h"
+#include "frmMainWindow/CorvaneApplication.h"
+#include "frmMainWindow/frmMainWindow.h"
+#include "platform/Files.h"
+
+using fixture::TMessage;
+
+namespace {
+
+// Twelve messages whose texts order differently in every column. The senders
+// differ in letter case only where noted; one has no Subject header.
+std::vector<TMessage> TwelveMessages() {
+    std::vector<TMessage> m(12);
+    const char* dates[12] = {"Tue, 3 Jan 2006 10:00:00 +0100", "Mon, 9 Jan 2006 08:00:00 +0100",
+                             "Wed, 4 Jan 2006 09:00:00 +0100", "Fri, 6 Jan 2006 11:00:00 +0100",
+                             "Thu, 5 Jan 2006 12:00:00 +0100", "Sat, 7 Jan 2006 13:00:00 +0100",
+                             "Sun, 8 Jan 2006 14:00:00 +0100", "Mon, 2 Jan 2006 15:00:00 +0100",
+                             "Tue, 10 Jan 2006 16:00:00 +0100", "Wed, 11 Jan 2006 17:00:00 +0100",
+                             "Thu, 12 Jan 2006 18:00:00 +0100", "Fri, 13 Jan 2006 19:00:00 +0100"};
+    const char* from[12] = {"mallory@example.org", "Bob <bob@example.org>", "alice@example.org", "Zed <zed@example.org>",
+                            "carol@example.org", "Dave <dave@example.org>", "erin@example.org", "Frank <frank@example.org>",
+                            "grace@example.org", "Heidi <heidi@example.org>", "ivan@example.org", "Judy <judy@example.org>"};
+    const char* to[12] = {"Xavier@example.org", "wendy@example.org", "Victor@example.org", "ursula@example.org",
+                          "Tom@example.org", "sybil@example.org", "Rupert@example.org", "quentin@example.org",
+                          "Peggy@example.org", "oscar@example.org", "Nina@example.org", "mike@example.org"};
+    const char* subjects[12] = {"Quarterly figures", "", "agenda", "Budget", "minutes", "Lunch",
+                                "ZOO trip", "invoice 42", "Holiday", "yearly review", "Keys", "offsite"};
+    for (int i = 0; i < 12; ++i) {
+        m[i].Date = dates[i];
+        m[i].From = from[i];
+        m[i].To = to[i];
+        m[i].Subject = subjects[i];
+        m[i].Body = "Body of message number " + std::to_string(i) + ".\r\nSecond line.\r\n";
+    }
+    return m;
+}
+
+QStringList Lowered(QStringList texts) {
+    for (QString& t : texts) t = t.toLower();
+    return texts;
+}
+
+QStringList SortedLowered(QStringList texts, bool ascending) {
+    texts = Lowered(texts);
+    std::sort(texts.begin(), texts.end());
+    if (!ascending) std::reverse(texts.begin(), texts.end());
+    return texts;
+}
+
+QStringList Numbers(int from, int to, int step) {
+    QStringList out;
+    for (int i = from; i != to + step; i += step) out << QString::number(i);
+    return out;
+}
+
+}  // namespace
+
+class TestSelection : public QObject {
+    Q_OBJECT
+
+private:
+    TfrmMain* w = nullptr;
+    TEmailArray records;
+    QStringList errors;
+
+    // Clicks a row and waits for the preview to run.
+    void Preview(QTreeWidgetItem* row) {
+        fixture::ClickRow(*w, row);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+
+private slots:
+    void initTestCase() {
+        TCorvaneApplication::ErrorBoxHook = [this](const QString& text) { errors << text; };
+        records = fixture::WriteMessageFile("msg0.tmp", TwelveMessages());
+    }
+
+    void init() {
+        errors.clear();
+        w = new TfrmMain;
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+    }
+
+    void cleanup() {
+        delete w;
+        w = nullptr;
+    }
+
+    // Runs first: the sort state is the program's, from its start to its end.
+    void headingClicksFollowTheSortState() {
+        // Rows listed out of index order, so that every sort has work to do.
+        fixture::ShowRecords(*w, records, {5, 10, 0, 9, 11, 2, 7, 1, 3, 8, 4, 6});
+
+        // At start the first click on "Item Num" sorts by number, ascending.
+        fixture::ClickHeading(*w, TfrmMain::ColItemNum);
+        QCOMPARE(fixture::Column(*w, 0), Numbers(0, 11, 1));
+        fixture::ClickHeading(*w, TfrmMain::ColItemNum);
+        QCOMPARE(fixture::Column(*w, 0), Numbers(11, 0, -1));
+
+        // Another column keeps the direction (descending now), the same one reverses it.
+        fixture::ClickHeading(*w, TfrmMain::ColDate);
+        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColDate)),
+                 SortedLowered(fixture::Column(*w, TfrmMain::ColDate), false));
+        // Sorted as text, not as dates: the weekday comes first.
+        QVERIFY(fixture::Column(*w, TfrmMain::ColDate).first().startsWith(" Wed, 4 Jan"));
+        fixture::ClickHeading(*w, TfrmMain::ColDate);
+        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColDate)),
+                 SortedLowered(fixture::Column(*w, TfrmMain::ColDate), true));
+        QVERIFY(fixture::Column(*w, TfrmMain::ColDate).first().startsWith(" Fri, 13 Jan"));
+
+        fixture::ClickHeading(*w, TfrmMain::ColFrom);
+        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColFrom)),
+                 SortedLowered(fixture::Column(*w, TfrmMain::ColFrom), true));
+        // Letter case plays no part: "alice" before "Bob" before "carol".
+        QCOMPARE(fixture::Column(*w, TfrmMain::ColFrom).mid(0, 3),
+                 (QStringList{" alice@example.org", " Bob <bob@example.org>", " carol@example.org"}));
+
+        fixture::ClickHeading(*w, TfrmMain::ColTo);
+        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColTo)), SortedLowered(fixture::Column(*w, TfrmMain::ColTo), true));
+        QCOMPARE(fixture::Column(*w, TfrmMain::ColTo).mid(0, 3),
+                 (QStringList{" mike@example.org", " Nina@example.org", " oscar@example.org"}));
+        fixture::ClickHeading(*w, TfrmMain::ColTo);
+        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColTo)), SortedLowered(fixture::Column(*w, TfrmMain::ColTo), false));
+
+        // Descending still; the subject-less message goes last, then first.
+        fixture::ClickHeading(*w, TfrmMain::ColSubject);
+        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).last(), QString());
+        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).first(), QString(" ZOO trip"));
+        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColSubject)),
+                 SortedLowered(fixture::Column(*w, TfrmMain::ColSubject), false));
+        fixture::ClickHeading(*w, TfrmMain::ColSubject);
+        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).first(), QString());
+        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).at(1), QString(" agenda"));
+        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).at(2), QString(" Budget"));
+
+        // Every row keeps its record: the row numbered k shows record k's texts.
+        for (int k = 0; k < 12; ++k) {
+            const QTreeWidgetItem* row = fixture::RowNumbered(*w, k);
+            QVERIFY(row != nullptr);
+            QCOMPARE(row->text(TfrmMain::ColFrom), TfrmMain::AnsiToDisplay(records[k].From));
+            QCOMPARE(row->text(TfrmMain::ColSubject), TfrmMain::AnsiToDisplay(records[k].Subject));
+        }
+    }
+
+    // Subject ascending was the last sort.
+    void sortStateSurvivesARefillAndAnEmptyList() {
+        // A refill brings index order back and keeps the state: the next click on
+        // Subject reverses the last direction (ascending) to descending.
+        fixture::ShowRecords(*w, records);
+        QCOMPARE(fixture::Column(*w, 0), Numbers(0, 11, 1));
+        fixture::ClickHeading(*w, TfrmMain::ColSubject);
+        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).first(), QString(" ZOO trip"));
+        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).last(), QString());
+
+        // On an empty list a click only changes the state: "Item Num" now
+        // takes the present direction, descending, and the next click ascends.
+        fixture::ShowRecords(*w, {});
+        fixture::ClickHeading(*w, TfrmMain::ColItemNum);
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 0);
+        fixture::ShowRecords(*w, records, {3, 0, 11, 7});
+        fixture::ClickHeading(*w, TfrmMain::ColItemNum);
+        QCOMPARE(fixture::Column(*w, 0), (QStringList{"0", "3", "7", "11"}));
+    }
+
+    void ticksAndSelectionMoveWithTheirRows() {
+        fixture::ShowRecords(*w, records);
+        fixture::RowNumbered(*w, 3)->setCheckState(0, Qt::Checked);
+        fixture::RowNumbered(*w, 10)->setCheckState(0, Qt::Checked);
+        Preview(fixture::RowNumbered(*w, 7));
+        QCOMPARE(w->lvFoundEmails->selectedItems().size(), 1);
+        const QString preview = w->txtmsgbody->toPlainText();
+
+        fixture::ClickHeading(*w, TfrmMain::ColFrom);
+        QStringList ticked;
+        for (int i = 0; i < w->lvFoundEmails->topLevelItemCount(); ++i)
+            if (w->lvFoundEmails->topLevelItem(i)->checkState(0) == Qt::Checked)
+                ticked << w->lvFoundEmails->topLevelItem(i)->text(0);
+        ticked.sort();
+        QCOMPARE(ticked, (QStringList{"10", "3"}));
+        QCOMPARE(w->lvFoundEmails->selectedItems().size(), 1);
+        QCOMPARE(w->lvFoundEmails->selectedItems().first()->text(0), QString("7"));
+        // A sort leaves the preview alone.
+        QCOMPARE(w->txtmsgbody->toPlainText(), preview);
+    }
+
+    void selectAllAndDeselectAllTouchOnlyTheTicks() {
+        // No rows: nothing happens.
+        QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
+        QTest::mouseClick(w->sbDeselectAll, Qt::LeftButton);
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 0);
+
+        fixture::ShowRecords(*w, records, {4, 1, 9, 0, 6});
+        Preview(fixture::RowNumbered(*w, 9));
+        const QString preview = w->txtmsgbody->toPlainText();
+        QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
+        for (int i = 0; i < 5; ++i) QCOMPARE(w->lvFoundEmails->topLevelItem(i)->checkState(0), Qt::Checked);
+        QCOMPARE(fixture::Column(*w, 0), (QStringList{"4", "1", "9", "0", "6"}));
+        QCOMPARE(w->lvFoundEmails->selectedItems().first()->text(0), QString("9"));
+
+        w->lvFoundEmails->topLevelItem(2)->setCheckState(0, Qt::Unchecked);
+        QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
+        QCOMPARE(w->lvFoundEmails->topLevelItem(2)->checkState(0), Qt::Checked);
+
+        QTest::mouseClick(w->sbDeselectAll, Qt::LeftButton);
+        for (int i = 0; i < 5; ++i) QCOMPARE(w->lvFoundEmails->topLevelItem(i)->checkState(0), Qt::Unchecked);
+        QCOMPARE(fixture::Column(*w, 0), (QStringList{"4", "1", "9", "0", "6"}));
+        QCOMPARE(w->lvFoundEmails->selectedItems().first()->text(0), QString("9"));
+        QCOMPARE(w->txtmsgbody->toPlainText(), preview);
+        QVERIFY(errors.isEmpty());
+    }
+
+    void previewFindsTheRecordByItsNumber() {
+        // Rows with gaps, as the keyword filter leaves them, then sorted.
+        fixture::ShowRecords(*w, records, {2, 5, 7, 11});
+        fixture::ClickHeading(*w, TfrmMain::ColTo);
+        QCOMPARE(fixture::Column(*w, 0), (QStringList{"11", "7", "5", "2"}));
+
+        for (int k : {7, 11, 2}) {
+            Preview(fixture::RowNumbered(*w, k));
+            const TEmail& r = records[k];
+            // From the blank line that ends the header block to the message's end.
+            QCOMPARE(w->txtmsgbody->toPlainText(), fixture::AsPreview(fixture::Stretch(r.FileName, r.HeaderEnd, r.MessageEnd)));
+            QVERIFY(w->txtmsgbody->toPlainText().startsWith("\nBody of message number " + QString::number(k) + "."));
+        }
+        QVERIFY(errors.isEmpty());
+    }
+
+    void previewOfUnusualRecords() {
+        std::vector<TMessage> m(4);
+        m[0] = {"Mon, 2 Jan 2006", "first@example.org", "x@example.org", "One", "First body.\r\n", false, true};
+        // Recovered from deleted blocks: previews like any other.
+        m[1] = {"Tue, 3 Jan 2006", "second@example.org", "x@example.org", "Two", "[??]Deleted body.\r\n", true, true};
+        // Only the blank line that ends the header block.
+        m[2] = {"Wed, 4 Jan 2006", "third@example.org", "x@example.org", "Three", "", false, true};
+        // No blank line ever closes this header block.
+        m[3] = {"Thu, 5 Jan 2006", "fourth@example.org", "x@example.org", "Four", "X-Trailer: cut short\r\n", false, false};
+        const TEmailArray unusual = fixture::WriteMessageFile("msg1.tmp", m);
+        QCOMPARE(unusual[3].HeaderEnd, std::int64_t{0});
+        fixture::ShowRecords(*w, unusual);
+
+        Preview(fixture::RowNumbered(*w, 1));
+        QCOMPARE(w->txtmsgbody->toPlainText(), QString("\n[??]Deleted body.\n\n"));
+        Preview(fixture::RowNumbered(*w, 2));
+        QCOMPARE(w->txtmsgbody->toPlainText(), QString("\n\n"));
+        // The record's own text, header lines included, and nothing of the
+        // messages before it in the same file.
+        Preview(fixture::RowNumbered(*w, 3));
+        QCOMPARE(w->txtmsgbody->toPlainText(),
+                 QString("From: fourth@example.org\nTo: x@example.org\nSubject: Four\nDate: Thu, 5 Jan 2006\n"
+                         "X-Trailer: cut short\n\n"));
+        QVERIFY(!w->txtmsgbody->toPlainText().contains("First body"));
+        QVERIFY(errors.isEmpty());
+    }
+
+    void aClickBesideTheRowsChangesNothing() {
+        fixture::ShowRecords(*w, records, {0, 1, 2});
+        w->txtmsgbody->setPlainText("typed by the user");
+        w->lvFoundEmails->clearSelection();
+        // Below the last row the list is empty.
+        QTest::mouseClick(w->lvFoundEmails->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          QPoint(100, w->lvFoundEmails->viewport()->height() - 5));
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QVERIFY(w->lvFoundEmails->selectedItems().isEmpty());
+        QCOMPARE(w->txtmsgbody->toPlainText(), QString("typed by the user"));
+        QVERIFY(errors.isEmpty());
+    }
+
+    void aRemovedMessageFileIsReportedAndLeavesThePreviewEmpty() {
+        std::vector<TMessage> m(1);
+        m[0] = {"Fri, 6 Jan 2006", "gone@example.org", "x@example.org", "Gone", "Soon removed.\r\n", false, true};
+        const TEmailArray gone = fixture::WriteMessageFile("msg2.tmp", m);
+        fixture::ShowRecords(*w, gone);
+        Preview(fixture::RowNumbered(*w, 0));
+        QCOMPARE(w->txtmsgbody->toPlainText(), QString("\nSoon removed.\n\n"));
+
+        QVERIFY(corvane::fs::RemoveFile(gone[0].FileName));
+        Preview(fixture::RowNumbered(*w, 0));
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().startsWith("Cannot open file \"" + QString::fromStdString(gone[0].FileName) + "\". "),
+                 qPrintable(errors.first()));
+        QCOMPARE(w->txtmsgbody->toPlainText(), QString());
+    }
+};
+
+CORVANE_WINDOW_TEST_MAIN(TestSelection)
+#include "tst_selection.moc"
