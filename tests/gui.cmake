@@ -1,0 +1,21 @@
+# Window tests: one Qt Test program per source file of the window's test
+# folders, driving the real windows under the offscreen platform.
+set(CMAKE_AUTOMOC ON)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
+
+foreach(unit IN ITEMS frmMainWindow waitfrm BrowseForFolderU)
+  file(GLOB unit_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${unit}/*.cpp)
+  foreach(src IN LISTS unit_tests)
+    get_filename_component(name ${src} NAME_WE)
+    string(REGEX REPLACE "^tst_" "" name ${name})
+    set(target test_${unit}_${name})
+    add_executable(${target} ${src})
+    target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${unit})
+    target_link_libraries(${target} PRIVATE corvane_gui Qt6::Test)
+    if(TARGET corvane_testsupport)
+      target_link_libraries(${target} PRIVATE corvane_testsupport)
+    endif()
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
+  endforeach()
+endforeach()
