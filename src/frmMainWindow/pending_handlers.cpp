@@ -2,4 +2,3 @@
 // goes as its real definition arrives.
 #include "frmMainWindow/frmMainWindow.h"
 
-void TfrmMain::sbAutoScanClick() {}

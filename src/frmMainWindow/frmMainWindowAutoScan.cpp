@@ -1,0 +1,47 @@
+// "Auto Scan For Files": every folder file on the local fixed drives becomes
+// a node under "System Files".
+
+#include "frmMainWindow/frmMainWindowAutoScan.h"
+
+#include "frmMainWindow/frmMainWindow.h"
+
+namespace autoscan {
+namespace {
+
+const TDbxFiles::TStringList& SearchDrives(TDbxFiles& files) { return files.FindDbxFiles(); }
+
+TSearch g_search = &SearchDrives;
+
+}  // namespace
+
+TSearch SetSearch(TSearch search) {
+    TSearch previous = g_search;
+    g_search = search != nullptr ? search : &SearchDrives;
+    return previous;
+}
+
+}  // namespace autoscan
+
+namespace {
+
+void ExpandWithEverythingBelow(QTreeWidgetItem* node) {
+    node->setExpanded(true);
+    for (int i = 0; i < node->childCount(); ++i) ExpandWithEverythingBelow(node->child(i));
+}
+
+}  // namespace
+
+void TfrmMain::sbAutoScanClick() {
+    if (busy_) return;  // a load or search is running further up this stack
+    // The wait window closes and this window is enabled again on every way
+    // out; an error of the search goes on to the top-level error handler.
+    const TLongOperation operation(*this);
+    TDbxFiles files;
+    const TDbxFiles::TStringList& found = autoscan::g_search(files);
+    QTreeWidgetItem* last = nullptr;
+    for (const std::string& path : found) {
+        last = new QTreeWidgetItem(SystemFilesNode, QStringList{FromEnginePath(path)});
+        last->setIcon(0, ilIcons[IconFolderFile]);
+    }
+    if (last != nullptr) ExpandWithEverythingBelow(last->parent());
+}

@@ -1,0 +1,16 @@
+#pragma once
+// The search behind the main window's "Auto Scan For Files" button.
+
+#include "sysdbxfiles/sysdbxfiles.h"
+
+namespace autoscan {
+
+// Runs the search of one scan on the scan's own TDbxFiles and returns the
+// files found (a list the object owns). By default FindDbxFiles.
+using TSearch = const TDbxFiles::TStringList& (*)(TDbxFiles& files);
+
+// Test seam: puts another search in (nullptr puts the drive search back);
+// returns the one in place before.
+TSearch SetSearch(TSearch search);
+
+}  // namespace autoscan
