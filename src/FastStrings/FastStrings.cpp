@@ -1,5 +1,6 @@
 #include "FastStrings/FastStrings.h"
 
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -80,17 +81,138 @@ void Build(const char* pattern, std::int64_t patternLen, TSkipTable& table) {
     }
 }
 
+// The forward searches test eight text positions at a time: a position is a
+// candidate when its byte matches the pattern's first byte and the byte
+// L - 1 further on matches its last; only candidates are compared in full.
+// The results are those of the skip-table scan, which the searches fall back
+// to where a byte has more than two case forms.
+
+constexpr std::uint64_t kLows = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+constexpr std::uint64_t kSevens = 0x7F7F7F7F7F7F7F7FULL;
+
+std::uint64_t ByteSwap(std::uint64_t v) {
+    std::uint64_t r = 0;
+    for (int i = 0; i < 8; ++i) r = (r << 8) | ((v >> (8 * i)) & 0xFF);
+    return r;
+}
+
+// Eight bytes as a word whose lowest byte is the first.
+std::uint64_t Load8(const unsigned char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::big) v = ByteSwap(v);
+    return v;
+}
+
+// The high bit of every byte of y that is zero, and nothing else.
+std::uint64_t ZeroBytes(std::uint64_t y) { return ~(((y & kSevens) + kSevens) | y) & kHighs; }
+
+// Which text bytes match one pattern byte: x matches when (x | Or) == Value,
+// or, with Two, when x == Value2.
+struct TByteTest {
+    std::uint64_t Or = 0;
+    std::uint64_t Value = 0;
+    std::uint64_t Value2 = 0;
+    bool Two = false;
+
+    // False when the byte has more than two case forms.
+    bool Make(unsigned char b, bool ignoreCase) {
+        if (!ignoreCase) {
+            Value = kLows * b;
+            return true;
+        }
+        const unsigned char* up = TUpperTable::Data();
+        unsigned char forms[2] = {0, 0};
+        int count = 0;
+        for (int x = 0; x < 256; ++x) {
+            if (up[x] != up[b]) continue;
+            if (count == 2) return false;
+            forms[count++] = static_cast<unsigned char>(x);
+        }
+        if (count == 1) {
+            Value = kLows * forms[0];
+            return true;
+        }
+        const unsigned diff = forms[0] ^ forms[1];
+        if (std::popcount(diff) == 1) {  // as with ASCII letters: one bit tells the forms apart
+            Or = kLows * diff;
+            Value = kLows * (forms[0] | diff);
+        } else {
+            Two = true;
+            Value = kLows * forms[0];
+            Value2 = kLows * forms[1];
+        }
+        return true;
+    }
+
+    std::uint64_t Hits(std::uint64_t w) const {
+        std::uint64_t m = ZeroBytes((w | Or) ^ Value);
+        if (Two) m |= ZeroBytes(w ^ Value2);
+        return m;
+    }
+};
+
+template <bool IgnoreCase>
+bool SameBytes(const unsigned char* a, const unsigned char* b, std::size_t n) {
+    if constexpr (IgnoreCase) {
+        const unsigned char* up = TUpperTable::Data();
+        for (std::size_t k = 0; k < n; ++k)
+            if (up[a[k]] != up[b[k]]) return false;
+        return true;
+    } else {
+        return n == 0 || std::memcmp(a, b, n) == 0;
+    }
+}
+
+// The first match in [t, t + n), or nullptr; false in `done` when the pattern
+// needs the skip-table scan instead.
+template <bool IgnoreCase>
+const unsigned char* WordScan(const unsigned char* t, std::size_t n, const unsigned char* p, std::size_t len,
+                              bool& done) {
+    done = true;
+    if (n < len) return nullptr;
+    if (!IgnoreCase && len == 1) return static_cast<const unsigned char*>(std::memchr(t, p[0], n));
+    TByteTest first;
+    TByteTest last;
+    if (!first.Make(p[0], IgnoreCase) || !last.Make(p[len - 1], IgnoreCase)) {
+        done = false;
+        return nullptr;
+    }
+    const std::size_t middle = len > 2 ? len - 2 : 0;
+    std::size_t i = 0;
+    if (n >= len + 7) {
+        const std::size_t end = n - len - 7;  // the last i whose eight positions all fit
+        for (; i <= end; i += 8) {
+            std::uint64_t m = first.Hits(Load8(t + i)) & last.Hits(Load8(t + i + len - 1));
+            while (m != 0) {
+                const unsigned char* at = t + i + static_cast<std::size_t>(std::countr_zero(m) / 8);
+                if (SameBytes<IgnoreCase>(at + 1, p + 1, middle)) return at;
+                m &= m - 1;
+            }
+        }
+    }
+    for (; i + len <= n; ++i)
+        if (SameBytes<IgnoreCase>(t + i, p, len)) return t + i;
+    return nullptr;
+}
+
 template <bool IgnoreCase>
 std::int64_t Forward(const char* text, const char* pattern, std::int64_t textLen, std::int64_t patternLen,
                      std::int64_t startPos) {
-    TSkipTable table;
-    Build<IgnoreCase>(pattern, patternLen, table);
+    CheckPatternLen(patternLen);
     if (startPos < 1) startPos = 1;
     if (textLen <= 0 || startPos > textLen) return 0;
-    const std::int64_t rangeLen = textLen - (startPos - 1);
+    const auto rangeLen = static_cast<std::size_t>(textLen - (startPos - 1));
     const unsigned char* first = Bytes(text) + (startPos - 1);
-    const unsigned char* hit = ScanRange<IgnoreCase>(first, static_cast<std::size_t>(rangeLen), Bytes(pattern),
-                                                     static_cast<std::size_t>(patternLen), table);
+    const auto len = static_cast<std::size_t>(patternLen);
+    bool done = false;
+    const unsigned char* hit = WordScan<IgnoreCase>(first, rangeLen, Bytes(pattern), len, done);
+    if (!done) {
+        TSkipTable table;
+        Build<IgnoreCase>(pattern, patternLen, table);
+        hit = ScanRange<IgnoreCase>(first, rangeLen, Bytes(pattern), len, table);
+    }
     return hit == nullptr ? 0 : (hit - Bytes(text)) + 1;
 }
 
