@@ -1,0 +1,318 @@
+// GetEmails end to end: folder files in, summaries and message files out; the
+// folder file is never changed; failures carry the file layer's texts.
+
+#include <algorithm>
+#include <random>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include "ReaderTestSupport.h"
+#include "platform/Errors.h"
+#include "support/DbxFixture.h"
+
+using namespace readertest;
+using corvane::testsupport::TBlockOrder;
+using corvane::testsupport::TDbxWriter;
+
+namespace {
+
+std::string Mail(const std::string& from, const std::string& subject, const std::string& body) {
+    return "From: " + from + "\r\nTo: ivo@fenwick.example\r\nSubject: " + subject +
+           "\r\nDate: Mon, 5 May 2003 10:00:00 +0100\r\n\r\n" + body + "\r\n";
+}
+
+std::string Body(int lines, const std::string& seed) {
+    std::string body;
+    for (int i = 0; i < lines; ++i) body += seed + " line " + std::to_string(i) + "\r\n";
+    return body;
+}
+
+// Whether any descriptor of this process has the file open.
+bool HeldOpen(const std::string& path) {
+    std::error_code ec;
+    const auto target = stdfs::canonical(path, ec);
+    for (const auto& fd : stdfs::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code lec;
+        auto link = stdfs::read_symlink(fd.path(), lec);
+        if (!lec && link == target) return true;
+    }
+    return false;
+}
+
+// samples/demo.dbx of this source tree.
+std::string DemoSample() {
+    return (stdfs::path(__FILE__).parent_path().parent_path().parent_path() / "samples" / "demo.dbx").string();
+}
+
+std::string Stretch(const TEmail& e) {
+    std::string file = ReadAll(e.FileName);
+    return file.substr(static_cast<std::size_t>(e.MessageStart), static_cast<std::size_t>(e.MessageEnd - e.MessageStart));
+}
+
+class GetEmails : public ReaderTest {
+protected:
+    std::string Save(const TDbxWriter& dbx, const std::string& name = "folder.dbx") {
+        const std::string path = Scratch(name);
+        WriteAll(path, dbx.Bytes());
+        return path;
+    }
+    std::vector<std::string> MessageFilesOnDisk() {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& e : stdfs::directory_iterator(MessageFolder(), ec)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+}  // namespace
+
+TEST_F(GetEmails, LiveSummariesThenDeletedOnesWithTheirMessageText) {
+    TDbxWriter dbx(5);
+    dbx.ReserveScatteredSlots(60);
+    // Deleted first, so their blocks lie below the live ones in the file.
+    int gone1 = dbx.AddMessage(Mail("A <a@x>", "Gone one", Body(20, "g1")), TBlockOrder::Scattered);
+    int gone2 = dbx.AddMessage(Mail("B <b@x>", "Gone two", Body(9, "g2")), TBlockOrder::Ascending);
+    std::vector<int> live;
+    live.push_back(dbx.AddMessage(Mail("C <c@x>", "Scattered", Body(40, "c")), TBlockOrder::Scattered));
+    live.push_back(dbx.AddMessage(Mail("D <d@x>", "Descending", Body(25, "d")), TBlockOrder::Descending));
+    live.push_back(dbx.AddMessage("from: lower <l@x>\r\nsubject: \r\n\r\nshort\r\n", TBlockOrder::Ascending));
+    dbx.DeleteMessage(gone1);
+    dbx.DeleteMessage(gone2);
+    const std::string path = Save(dbx);
+
+    Toutlookfile reader;
+    TEmailArray emails = reader.GetEmails(path, true);
+    ASSERT_EQ(emails.size(), 5u);
+
+    // Three live records, each naming a msg file whose stretch is the message.
+    std::vector<std::string> liveTexts, found;
+    for (int m : live) liveTexts.push_back(dbx.TextOf(m));
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(emails[i].Deleted, 0);
+        EXPECT_EQ(stdfs::path(emails[i].FileName).parent_path(), stdfs::path(MessageFolder()));
+        EXPECT_EQ(stdfs::path(emails[i].FileName).filename().string(), "msg" + std::to_string(i + 1) + ".tmp");
+        found.push_back(Stretch(emails[i]));
+        EXPECT_EQ(ReadAll(emails[i].FileName), found.back());  // one message per live file
+    }
+    std::sort(liveTexts.begin(), liveTexts.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, liveTexts);
+
+    // The two deleted messages share one chain and so one file, in list order.
+    EXPECT_EQ(emails[3].Deleted, 1);
+    EXPECT_EQ(emails[4].Deleted, 1);
+    EXPECT_EQ(emails[3].Subject, " Gone one");
+    EXPECT_EQ(emails[4].Subject, " Gone two");
+    EXPECT_EQ(emails[3].FileName, MessageFile("delmsg1.tmp"));
+    EXPECT_EQ(emails[4].FileName, emails[3].FileName);
+    EXPECT_EQ(ReadAll(emails[3].FileName), dbx.DeletedChainText(dbx.FreeList()));
+    EXPECT_EQ(MessageFilesOnDisk(), (std::vector<std::string>{"delmsg1.tmp", "msg1.tmp", "msg2.tmp", "msg3.tmp"}));
+
+    // A second read gives the same records and rewrites the same bytes.
+    std::string before = ReadAll(MessageFile("msg2.tmp"));
+    Toutlookfile again;
+    EXPECT_EQ(again.GetEmails(path, true), emails);
+    EXPECT_EQ(ReadAll(MessageFile("msg2.tmp")), before);
+}
+
+TEST_F(GetEmails, WithoutDeletedNoDeletedFileIsWritten) {
+    TDbxWriter dbx;
+    int gone = dbx.AddMessage(Mail("A <a@x>", "Gone", Body(80, "x")));
+    dbx.AddMessage(Mail("B <b@x>", "Kept", Body(3, "y")));
+    dbx.DeleteMessage(gone);
+    Toutlookfile reader;
+    TEmailArray emails = reader.GetEmails(Save(dbx), false);
+    ASSERT_EQ(emails.size(), 1u);
+    EXPECT_EQ(emails[0].Subject, " Kept");
+    EXPECT_EQ(MessageFilesOnDisk(), std::vector<std::string>{"msg1.tmp"});
+    // The deleted blocks were there all along.
+    EXPECT_EQ(reader.GetEmails(Scratch("folder.dbx"), true).size(), 2u);
+    EXPECT_EQ(MessageFilesOnDisk(), (std::vector<std::string>{"delmsg1.tmp", "msg1.tmp"}));
+}
+
+TEST_F(GetEmails, TheDemoSampleReads) {
+    Toutlookfile reader;
+    TEmailArray emails = reader.GetEmails(DemoSample(), true);
+    std::size_t deleted = static_cast<std::size_t>(std::count_if(emails.begin(), emails.end(), [](const TEmail& e) { return e.Deleted; }));
+    EXPECT_GE(emails.size() - deleted, 5u);
+    EXPECT_GE(deleted, 2u);
+    EXPECT_TRUE(std::is_partitioned(emails.begin(), emails.end(), [](const TEmail& e) { return !e.Deleted; }));
+    bool quoted = false, folded = false, empty = false;
+    for (const TEmail& e : emails) {
+        EXPECT_LT(e.MessageStart, e.MessageEnd);
+        quoted |= e.Subject == " Re: Allotment rota for May";
+        folded |= e.Subject == " Summer fete: stalls, raffle prizes and the";
+        empty |= e.Subject == " ";
+        // The quoted header inside the reply starts no record of its own.
+        EXPECT_FALSE(e.Subject == " Allotment rota for May" && e.From == " \"Ivo Brandt\" <ivo@fenwick.example>");
+    }
+    EXPECT_TRUE(quoted && folded && empty);
+}
+
+TEST_F(GetEmails, TheFolderFileIsNeverChanged) {
+    TDbxWriter dbx(9);
+    dbx.ReserveScatteredSlots(20);
+    int gone = dbx.AddMessage(Mail("A <a@x>", "Gone", Body(80, "x")), TBlockOrder::Scattered);
+    dbx.AddMessage(Mail("B <b@x>", "Kept", Body(30, "y")), TBlockOrder::Scattered);
+    dbx.DeleteMessage(gone);
+    const std::string path = Save(dbx);
+    struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+    Toutlookfile reader;
+    EXPECT_EQ(reader.GetEmails(path, true).size(), 2u);
+
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(ReadAll(path), dbx.Bytes());
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
+    EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+    EXPECT_FALSE(HeldOpen(path));
+}
+
+TEST_F(GetEmails, AFolderFileThatCannotBeOpenedWritesNothing) {
+    const std::string missing = Scratch("no such folder.dbx");
+    const std::string folder = Scratch("a folder.dbx");
+    ASSERT_TRUE(stdfs::create_directory(folder));
+    for (const std::string& path : {missing, folder}) {
+        Toutlookfile reader;
+        try {
+            reader.GetEmails(path, true);
+            ADD_FAILURE() << "no error for " << path;
+        } catch (const EFOpenError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("Cannot open file \"" + path + "\". ", 0), 0u) << e.what();
+            EXPECT_GT(std::string(e.what()).size(), path.size() + 21);  // the system's explanation follows
+        }
+    }
+    EXPECT_TRUE(MessageFilesOnDisk().empty());
+
+    if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+    TDbxWriter dbx;
+    dbx.AddMessage(Mail("A <a@x>", "s", "b"));
+    const std::string locked = Save(dbx, "locked.dbx");
+    ASSERT_EQ(::chmod(locked.c_str(), 0200), 0);
+    Toutlookfile reader;
+    EXPECT_THROW(reader.GetEmails(locked, false), EFOpenError);
+    EXPECT_TRUE(MessageFilesOnDisk().empty());
+}
+
+TEST_F(GetEmails, AMessageFileThatCannotBeCreatedNamesItselfAndClosesEverything) {
+    TDbxWriter dbx;
+    dbx.AddMessage(Mail("A <a@x>", "First", Body(3, "a")));
+    dbx.AddMessage(Mail("B <b@x>", "Second", Body(3, "b")));
+    const std::string path = Save(dbx);
+    // A folder where msg2.tmp should go stops even root from creating it.
+    ASSERT_TRUE(stdfs::create_directories(MessageFile("msg2.tmp") + "/inside"));
+    ::chmod(MessageFolder().c_str(), 0700);
+    Toutlookfile reader;
+    try {
+        reader.GetEmails(path, false);
+        ADD_FAILURE() << "no error";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Path(), MessageFile("msg2.tmp"));
+        EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"" + MessageFile("msg2.tmp") + "\". ", 0), 0u) << e.what();
+    }
+    EXPECT_EQ(ReadAll(MessageFile("msg1.tmp")), dbx.TextOf(0));  // written up to then, stays
+    EXPECT_FALSE(HeldOpen(path));
+    EXPECT_FALSE(HeldOpen(MessageFile("msg1.tmp")));
+
+    // A temporary folder that is a plain file cannot hold message files at all.
+    stdfs::remove_all(MessageFolder());
+    WriteAll(MessageFolder(), "not a folder");
+    EXPECT_THROW(reader.GetEmails(path, false), EFCreateError);
+    EXPECT_FALSE(HeldOpen(path));
+
+    if (::geteuid() == 0) return;  // permission bits do not stop root
+    stdfs::remove(MessageFolder());
+    ASSERT_EQ(::mkdir(MessageFolder().c_str(), 0500), 0);
+    EXPECT_THROW(reader.GetEmails(path, false), EFCreateError);
+}
+
+TEST_F(GetEmails, FilesWithoutBlocksGiveNothing) {
+    for (std::size_t size = 0; size <= 3; ++size) {
+        WriteAll(Scratch("tiny.dbx"), std::string(size, '\0'));
+        Toutlookfile reader;
+        EXPECT_TRUE(reader.GetEmails(Scratch("tiny.dbx"), true).empty()) << size;
+    }
+    TDbxWriter dbx;
+    dbx.AddIndexNode();
+    dbx.AddMessageInfo("no messages here");
+    Toutlookfile reader;
+    EXPECT_TRUE(reader.GetEmails(Save(dbx), true).empty());
+    EXPECT_TRUE(MessageFilesOnDisk().empty());
+}
+
+TEST_F(GetEmails, HostileFilesEndCleanly) {
+    // Random bytes, with a few self offsets planted in them.
+    std::mt19937_64 random(77);
+    std::string bytes(1 << 20, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    for (std::uint32_t at = 0x1000; at < bytes.size() - 600; at += 0x2C4C) {
+        bytes.replace(at, 4, Le32(at));
+        bytes.replace(at + 4, 4, Le32(random() % 2 ? 512 : 508));
+    }
+    WriteAll(Scratch("random.dbx"), bytes);
+    Toutlookfile reader;
+    for (const TEmail& e : reader.GetEmails(Scratch("random.dbx"), true)) {
+        EXPECT_LT(e.MessageStart, e.MessageEnd);
+        EXPECT_LE(e.MessageEnd, static_cast<std::int64_t>(stdfs::file_size(e.FileName)));
+    }
+
+    // A block at the very end of the file claiming 65535 text bytes.
+    TDbxWriter tail;
+    std::uint32_t at = tail.NewBlockSlot();
+    tail.PutLiveBlock(at, 65535, 0, "Subject: cut\r\n");
+    std::string cut = tail.Bytes().substr(0, at + 16 + 14);
+    WriteAll(Scratch("cut.dbx"), cut);
+    Toutlookfile second;
+    TEmailArray emails = second.GetEmails(Scratch("cut.dbx"), true);
+    ASSERT_EQ(emails.size(), 1u);
+    EXPECT_EQ(ReadAll(MessageFile("msg1.tmp")), "Subject: cut\r\n" + std::string(65535 - 14, ' '));
+
+    // Pointer cycles and pointers out of the file: each block written once.
+    TDbxWriter rings;
+    std::uint32_t s[4];
+    for (auto& x : s) x = rings.NewBlockSlot();
+    rings.PutLiveBlock(s[0], 3, s[1], "AAA");
+    rings.PutLiveBlock(s[1], 3, s[0], "BBB");
+    rings.PutLiveBlock(s[2], 3, 0xFFFFFFFC, "CCC");
+    rings.PutLiveBlock(s[3], 3, s[3], "DDD");  // names itself
+    rings.PutDeletedBlock(rings.NewBlockSlot(), 0xFFFFFF00, 0xFFFFFF04, "lost");
+    Toutlookfile third;
+    third.GetEmails(Save(rings, "rings.dbx"), true);
+    EXPECT_EQ(ReadAll(MessageFile("msg1.tmp")), "AAABBB");
+    EXPECT_EQ(ReadAll(MessageFile("msg2.tmp")), "CCC");
+    EXPECT_EQ(ReadAll(MessageFile("msg3.tmp")), "DDD");
+    EXPECT_EQ(ReadAll(MessageFile("delmsg1.tmp")), "[??]lost" + std::string(504, ' '));
+}
+
+TEST_F(GetEmails, ALargeSparseFileIsReadInBoundedMemory) {
+    const std::string path = Scratch("sparse.dbx");
+    const std::uint64_t size = 2ull << 30;
+    const std::uint32_t at = static_cast<std::uint32_t>(size - 0x10000);
+    {
+        int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        std::string text = "From: far <f@x>\r\n\r\nend\r\n";
+        std::string block = Le32(at) + Le32(512) + Le32(static_cast<std::uint32_t>(text.size())) + Le32(0) + text;
+        ASSERT_EQ(::pwrite(fd, block.data(), block.size(), at), static_cast<ssize_t>(block.size()));
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+        ::close(fd);
+    }
+    struct rusage before {};
+    ::getrusage(RUSAGE_SELF, &before);
+    Toutlookfile reader;
+    TEmailArray emails = reader.GetEmails(path, true);
+    struct rusage after {};
+    ::getrusage(RUSAGE_SELF, &after);
+    ASSERT_EQ(emails.size(), 1u);
+    EXPECT_EQ(emails[0].From, " far <f@x>");
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);  // kilobytes
+}
