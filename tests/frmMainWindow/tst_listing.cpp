@@ -1,0 +1,571 @@
+// The real main window opening and listing folder files: the open dialog's
+// handler, the tree, the deleted switch, the keyword filter, failed loads,
+// the top-level error box, the wait window during a load, help and exit.
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "frmMainWindow/CorvaneApplication.h"
+#include "frmMainWindow/frmMainWindow.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/MessagePump.h"
+#include "support/DbxFixture.h"
+#include "waitfrm/waitfrm.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+using corvane::testsupport::TDbxWriter;
+
+std::string g_folder;  // this program's private temporary folder
+
+struct TMail {
+    std::string From, To, Subject, Date, Body;
+    bool Deleted = false;
+    bool HeaderClosed = true;  // false: no blank line ends the header block
+};
+
+std::string MailText(const TMail& m) {
+    std::string text;
+    // A deleted block's first four bytes are overwritten by the free list, so
+    // every message starts with a line that may be lost.
+    text += "X-Spare: 0000000\r\n";
+    if (!m.From.empty()) text += "From: " + m.From + "\r\n";
+    if (!m.To.empty()) text += "To: " + m.To + "\r\n";
+    if (!m.Subject.empty()) text += "Subject: " + m.Subject + "\r\n";
+    if (!m.Date.empty()) text += "Date: " + m.Date + "\r\n";
+    if (m.HeaderClosed) text += "\r\n";
+    text += m.Body;
+    return text;
+}
+
+// Writes a folder file of the messages, in order, and deletes the marked ones.
+std::string WriteFolder(const std::string& name, const std::vector<TMail>& mails) {
+    TDbxWriter dbx;
+    std::vector<int> numbers;
+    for (const TMail& m : mails) numbers.push_back(dbx.AddMessage(MailText(m)));
+    for (std::size_t i = 0; i < mails.size(); ++i)
+        if (mails[i].Deleted) dbx.DeleteMessage(numbers[i]);
+    const std::string path = g_folder + "/" + name;
+    dbx.Save(path);
+    return path;
+}
+
+TMail Mail(int n, bool deleted = false) {
+    const std::string k = std::to_string(n);
+    return {"sender" + k + "@example.org", "rcpt" + k + "@example.org", "Subject " + k,
+            "Mon, " + k + " Jan 2007 10:00:00 +0100", "Body of message " + k + ".\r\n", deleted, true};
+}
+
+// Three live messages (0, 1, 3 as written) and two deleted ones (2, 4).
+std::string ThreeLiveTwoDeleted(const std::string& name = "Inbox.dbx") {
+    return WriteFolder(name, {Mail(0), Mail(1), Mail(2, true), Mail(3), Mail(4, true)});
+}
+
+QStringList Column(const TfrmMain& w, int c) {
+    QStringList texts;
+    for (int i = 0; i < w.lvFoundEmails->topLevelItemCount(); ++i) texts << w.lvFoundEmails->topLevelItem(i)->text(c);
+    return texts;
+}
+
+QImage Picture(const QIcon& icon) { return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32); }
+
+bool SameIcon(const QIcon& a, const QIcon& b) { return !a.isNull() && Picture(a) == Picture(b); }
+
+// How many pixels of the picture are mostly red, green or yellow.
+struct TColours {
+    int red = 0, green = 0, yellow = 0;
+};
+TColours CountColours(const QIcon& icon) {
+    TColours c;
+    const QImage image = Picture(icon);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor p = image.pixelColor(x, y);
+            if (p.alpha() < 128) continue;
+            if (p.red() > 150 && p.green() < 80 && p.blue() < 80) ++c.red;
+            if (p.green() > 110 && p.red() < 80 && p.blue() < 80) ++c.green;
+            if (p.red() > 180 && p.green() > 150 && p.blue() < 90) ++c.yellow;
+        }
+    return c;
+}
+
+QList<TfrmWait*> WaitWindows() {
+    QList<TfrmWait*> found;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* wait = qobject_cast<TfrmWait*>(w)) found << wait;
+    return found;
+}
+
+void ClickNode(QTreeWidget* tree, QTreeWidgetItem* node) {
+    const QRect r = tree->visualItemRect(node);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
+    QCoreApplication::processEvents();
+}
+
+void ClickTreeBelowNodes(QTreeWidget* tree) {
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(20, tree->viewport()->height() - 5));
+    QCoreApplication::processEvents();
+}
+
+}  // namespace
+
+// Receives the help page's address instead of a browser.
+class TUrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+class TestListing : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TfrmMain> w;
+    QStringList errors;
+    QString chosen;  // what the open dialog returns
+
+private slots:
+    void init() {
+        errors.clear();
+        TCorvaneApplication::ErrorBoxHook = [this](const QString& text) { errors << text; };
+        w = std::make_unique<TfrmMain>();
+        w->ChooseDbxFile = [this] { return chosen; };
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    }
+
+    void cleanup() {
+        w.reset();
+        TCorvaneApplication::ErrorBoxHook = nullptr;
+    }
+
+    void startsWithTheTwoTopNodesAndNothingLoaded() {
+        QCOMPARE(w->windowTitle(), QString("Corvane DBX Recovery v3.0"));
+        QCOMPARE(QApplication::applicationDisplayName(), QString("Corvane Recovery"));
+        QCOMPARE(w->centralWidget()->size(), QSize(906, 553));
+        QCOMPARE(w->minimumSize(), w->maximumSize());
+        QVERIFY(!(w->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(w->windowFlags() & Qt::WindowCloseButtonHint);
+
+        QCOMPARE(w->tvFiles->topLevelItemCount(), 2);
+        QCOMPARE(w->tvFiles->topLevelItem(0), w->SystemFilesNode);
+        QCOMPARE(w->tvFiles->topLevelItem(1), w->DbxFilesNode);
+        QCOMPARE(w->SystemFilesNode->text(0), QString("System Files"));
+        QCOMPARE(w->DbxFilesNode->text(0), QString("Dbx Files"));
+        QVERIFY(SameIcon(w->SystemFilesNode->icon(0), w->ilIcons[TfrmMain::IconTopNode]));
+        QVERIFY(SameIcon(w->DbxFilesNode->icon(0), w->ilIcons[TfrmMain::IconTopNode]));
+
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 0);
+        QVERIFY(w->Emails.empty());
+        QVERIFY(w->CurrentFile.empty());
+        QVERIFY(!w->FilterOn);
+        QVERIFY(w->txtFilter->isEnabled() && w->btnApplyFilter->isEnabled() && !w->btnClearFilter->isEnabled());
+        QVERIFY(!w->cbdeletedemails->isChecked());
+
+        QStringList headings;
+        for (int c = 0; c < w->lvFoundEmails->columnCount(); ++c) headings << w->lvFoundEmails->headerItem()->text(c);
+        QCOMPARE(headings, QStringList({"Item Num", "Date", "From", "To", "Subject"}));
+        QCOMPARE(w->lvFoundEmails->selectionMode(), QAbstractItemView::SingleSelection);
+        QCOMPARE(w->lvFoundEmails->selectionBehavior(), QAbstractItemView::SelectRows);
+
+        // Other code finds the controls by their names.
+        for (const char* name : {"sbAutoScan", "sbOpenDbx", "sbSelectAll", "sbDeselectAll", "sbSaveEmail", "Filter",
+                                 "txtFilter", "btnApplyFilter", "btnClearFilter", "GroupBox1", "cbdeletedemails",
+                                 "tvFiles", "lvFoundEmails", "txtmsgbody"}) {
+            QVERIFY2(w->findChild<QWidget*>(name) != nullptr, name);
+        }
+        QCOMPARE(w->Exit1->text(), QString("Exit"));
+        QCOMPARE(w->mnuHelp->text(), QString("Corvane DBX Recovery Help"));
+    }
+
+    void theIconsShowWhatTheyStandFor() {
+        const TColours deleted = CountColours(w->ilIcons[TfrmMain::IconDeletedMessage]);
+        const TColours live = CountColours(w->ilIcons[TfrmMain::IconLiveMessage]);
+        const TColours folderFile = CountColours(w->ilIcons[TfrmMain::IconFolderFile]);
+        const TColours topNode = CountColours(w->ilIcons[TfrmMain::IconTopNode]);
+        QVERIFY(deleted.red > 5 && deleted.green == 0);
+        QVERIFY(live.green > 5 && live.red == 0);
+        QVERIFY(folderFile.red == 0 && folderFile.green == 0 && !w->ilIcons[TfrmMain::IconFolderFile].isNull());
+        QVERIFY(topNode.yellow > 20);
+        QVERIFY(w->ilIcons[2].isNull());
+        for (QToolButton* b : {w->sbAutoScan, w->sbOpenDbx, w->sbSelectAll, w->sbDeselectAll, w->sbSaveEmail}) {
+            QVERIFY(!b->icon().pixmap(48, 48).isNull());
+            QCOMPARE(b->iconSize(), QSize(48, 48));
+            QCOMPARE(b->focusPolicy(), Qt::NoFocus);
+        }
+        QVERIFY(!w->windowIcon().isNull());
+    }
+
+    void openingThroughTheDialog() {
+        const std::string path = ThreeLiveTwoDeleted("Three.DBX");
+        chosen = QString::fromStdString(path);
+        QTest::mouseClick(w->sbOpenDbx, Qt::LeftButton);
+        QVERIFY(errors.isEmpty());
+        QCOMPARE(w->DbxFilesNode->childCount(), 1);
+        QTreeWidgetItem* node = w->DbxFilesNode->child(0);
+        QCOMPARE(node->text(0), QDir::toNativeSeparators(chosen));
+        QVERIFY(SameIcon(node->icon(0), w->ilIcons[TfrmMain::IconFolderFile]));
+        QVERIFY(w->DbxFilesNode->isExpanded());
+        QCOMPARE(w->tvFiles->currentItem(), node);
+        QVERIFY(node->isSelected());
+        QCOMPARE(w->CurrentFile, path);
+        QCOMPARE(w->Emails.size(), std::size_t(3));
+        QCOMPARE(Column(*w, 0), QStringList({"0", "1", "2"}));
+        QCOMPARE(Column(*w, 4), QStringList({" Subject 0", " Subject 1", " Subject 3"}));
+        for (int i = 0; i < 3; ++i) {
+            QTreeWidgetItem* row = w->lvFoundEmails->topLevelItem(i);
+            QVERIFY(SameIcon(row->icon(0), w->ilIcons[TfrmMain::IconLiveMessage]));
+            QCOMPARE(row->checkState(0), Qt::Unchecked);
+        }
+
+        // The same file again: a second node of the same text.
+        QTest::mouseClick(w->sbOpenDbx, Qt::LeftButton);
+        QCOMPARE(w->DbxFilesNode->childCount(), 2);
+        QCOMPARE(w->DbxFilesNode->child(1)->text(0), node->text(0));
+        QCOMPARE(w->tvFiles->currentItem(), w->DbxFilesNode->child(1));
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+
+        // Any letter case of the extension passes.
+        const std::string mixed = ThreeLiveTwoDeleted("Mixed.Dbx");
+        chosen = QString::fromStdString(mixed);
+        w->sbOpenDbxClick();
+        QCOMPARE(w->DbxFilesNode->childCount(), 3);
+        QCOMPARE(w->CurrentFile, mixed);
+    }
+
+    void theDialogIgnoresOtherNamesAndCancel() {
+        const std::string folder = g_folder + "/dir.dbx";
+        stdfs::create_directories(folder);
+        for (const QString& name :
+             {QString(), QString::fromStdString(g_folder + "/notes.txt"), QString::fromStdString(folder + "/mail"),
+              QString::fromStdString(g_folder + "/x.dbx\\mail"), QString::fromStdString(g_folder + "/c:x.dbx:y"),
+              QString::fromStdString(g_folder + "/dbx")}) {
+            chosen = name;
+            w->sbOpenDbxClick();
+            QVERIFY2(w->DbxFilesNode->childCount() == 0, qPrintable(name));
+        }
+        QVERIFY(w->CurrentFile.empty());
+        QVERIFY(errors.isEmpty());
+    }
+
+    void theDeletedSwitchReloadsTheFile() {
+        const std::string path = ThreeLiveTwoDeleted();
+        w->loadDbxFile(path);
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+        w->lvFoundEmails->topLevelItem(1)->setCheckState(0, Qt::Checked);
+
+        QTest::mouseClick(w->cbdeletedemails, Qt::LeftButton);
+        QVERIFY(w->cbdeletedemails->isChecked());
+        QCOMPARE(Column(*w, 0), QStringList({"0", "1", "2", "3", "4"}));
+        QCOMPARE(Column(*w, 1).mid(3), QStringList({" Mon, 2 Jan 2007 10:00:00 +0100", " Mon, 4 Jan 2007 10:00:00 +0100"}));
+        for (int i = 0; i < 5; ++i) {
+            QTreeWidgetItem* row = w->lvFoundEmails->topLevelItem(i);
+            const auto icon = i < 3 ? TfrmMain::IconLiveMessage : TfrmMain::IconDeletedMessage;
+            QVERIFY(SameIcon(row->icon(0), w->ilIcons[icon]));
+            QCOMPARE(row->checkState(0), Qt::Unchecked);  // ticks go with a reload
+        }
+        QVERIFY(w->Emails[3].Deleted != 0 && w->Emails[4].Deleted != 0);
+
+        QTest::keyClick(w->cbdeletedemails, Qt::Key_Space);  // by keyboard too
+        QVERIFY(!w->cbdeletedemails->isChecked());
+        QCOMPARE(Column(*w, 0), QStringList({"0", "1", "2"}));
+        QVERIFY(errors.isEmpty());
+    }
+
+    void theSwitchBeforeAnyFileOnlyChangesTheNextLoad() {
+        QTest::mouseClick(w->cbdeletedemails, Qt::LeftButton);
+        QVERIFY(w->cbdeletedemails->isChecked());
+        QVERIFY(w->CurrentFile.empty());
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 0);
+        QVERIFY(errors.isEmpty());
+        w->loadDbxFile(ThreeLiveTwoDeleted());
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 5);
+    }
+
+    void headerTextsAreShownAsTheRecordHoldsThem() {
+        TMail odd = Mail(7);
+        odd.Subject = "Caf\xE9 \x80 5";  // Windows-1252: e acute, euro sign
+        odd.To.clear();
+        const std::string path = WriteFolder("Odd.dbx", {odd});
+        w->loadDbxFile(path);
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 1);
+        QTreeWidgetItem* row = w->lvFoundEmails->topLevelItem(0);
+        QCOMPARE(row->text(TfrmMain::ColSubject), QString::fromUtf8(" Caf\u00e9 \u20ac 5"));
+        QCOMPARE(row->text(TfrmMain::ColTo), QString());
+        QCOMPARE(row->text(TfrmMain::ColFrom), QString(" sender7@example.org"));
+    }
+
+    void theKeywordFilterSearchesBodiesOnly() {
+        std::vector<TMail> mails = {Mail(0), Mail(1), Mail(2), Mail(3), Mail(4)};
+        mails[0].Body = "Apples only.\r\n";
+        mails[1].Body = "Report on BANANAS and more.\r\n";
+        mails[2].Subject = "bananas";  // in a header line only
+        mails[2].Body = "Cherries.\r\n";
+        mails[3].Body = "Green Bananas\r\n";
+        mails[4].Subject = "bananas again";  // header block never closed: no body
+        mails[4].HeaderClosed = false;
+        mails[4].Body = "X-Note: bananas\r\n";
+        const std::string path = WriteFolder("Fruit.dbx", mails);
+        w->loadDbxFile(path);
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 5);
+
+        // An empty keyword does nothing.
+        QTest::mouseClick(w->btnApplyFilter, Qt::LeftButton);
+        QVERIFY(!w->FilterOn && w->btnApplyFilter->isEnabled() && !w->btnClearFilter->isEnabled());
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 5);
+
+        QTest::keyClicks(w->txtFilter, "bAnAnAs");
+        QTest::mouseClick(w->btnApplyFilter, Qt::LeftButton);
+        QVERIFY(w->FilterOn);
+        QVERIFY(!w->txtFilter->isEnabled() && !w->btnApplyFilter->isEnabled() && w->btnClearFilter->isEnabled());
+        QCOMPARE(Column(*w, 0), QStringList({"1", "3"}));
+        QCOMPARE(w->Emails.size(), std::size_t(5));
+
+        // The filter stays on for the next file.
+        const std::string other = WriteFolder("Other.dbx", {Mail(0), Mail(1), Mail(2)});
+        w->loadDbxFile(other);
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 0);
+        w->loadDbxFile(path);
+        QCOMPARE(Column(*w, 0), QStringList({"1", "3"}));
+
+        QTest::mouseClick(w->btnClearFilter, Qt::LeftButton);
+        QVERIFY(!w->FilterOn);
+        QVERIFY(w->txtFilter->isEnabled() && w->btnApplyFilter->isEnabled() && !w->btnClearFilter->isEnabled());
+        QCOMPARE(Column(*w, 0), QStringList({"0", "1", "2", "3", "4"}));
+        QVERIFY(errors.isEmpty());
+    }
+
+    void theKeywordIsSearchedInTheCodePage() {
+        std::vector<TMail> mails = {Mail(0), Mail(1)};
+        mails[1].Body = "Un caf\xC9 cr\xE8me.\r\n";  // Windows-1252
+        w->loadDbxFile(WriteFolder("Cafe.dbx", mails));
+        w->txtFilter->setText(QString::fromUtf8("CAF\u00c9 CR\u00c8ME"));
+        w->btnApplyFilterClick();
+        QCOMPARE(Column(*w, 0), QStringList({"1"}));
+
+        // A keyword of blanks is not empty and is applied.
+        w->btnClearFilterClick();
+        w->txtFilter->setText("  ");
+        w->btnApplyFilterClick();
+        QVERIFY(w->FilterOn);
+        QCOMPARE(Column(*w, 0), QStringList());
+    }
+
+    void applyAndClearBeforeAnyFileOnlySwitchStates() {
+        w->txtFilter->setText("message 3");
+        w->btnApplyFilterClick();
+        QVERIFY(w->FilterOn && !w->txtFilter->isEnabled() && w->btnClearFilter->isEnabled());
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 0);
+        w->loadDbxFile(ThreeLiveTwoDeleted());
+        QCOMPARE(Column(*w, 0), QStringList({"2"}));  // the third live message
+        QCOMPARE(w->lvFoundEmails->topLevelItem(0)->text(TfrmMain::ColSubject), QString(" Subject 3"));
+        QVERIFY(errors.isEmpty());
+    }
+
+    void aFailedLoadKeepsThePreviousFile() {
+        const std::string good = ThreeLiveTwoDeleted();
+        w->loadDbxFile(good);
+        const TEmailArray before = w->Emails;
+        const QStringList rows = Column(*w, 4);
+        const std::string missing = g_folder + "/Missing.dbx";
+
+        QVERIFY_THROWS_EXCEPTION(EFOpenError, w->loadDbxFile(missing));
+        QCOMPARE(w->CurrentFile, good);
+        QVERIFY(w->Emails == before);
+        QCOMPARE(Column(*w, 4), rows);
+        QVERIFY(w->isEnabled());
+        QVERIFY(!w->Busy());
+        QVERIFY(WaitWindows().isEmpty());
+        // The engine's loops no longer run the toolkit's events.
+        QVERIFY(corvane::pump::SetHandler(nullptr) == nullptr);
+
+        // Through the dialog the error reaches the error box.
+        chosen = QString::fromStdString(missing);
+        QTest::mouseClick(w->sbOpenDbx, Qt::LeftButton);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].startsWith("Cannot open file \"" + QString::fromStdString(missing) + "\". "),
+                 qPrintable(errors[0]));
+        QCOMPARE(w->CurrentFile, good);
+        QCOMPARE(Column(*w, 4), rows);
+        QVERIFY(w->isEnabled());
+    }
+
+    void aFailedReloadPutsTheSwitchesBack() {
+        const std::string path = ThreeLiveTwoDeleted("Vanishing.dbx");
+        w->loadDbxFile(path);
+        QVERIFY(corvane::fs::RemoveFile(path));
+
+        QTest::mouseClick(w->cbdeletedemails, Qt::LeftButton);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(!w->cbdeletedemails->isChecked());  // the rows are still those without deleted messages
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+
+        w->txtFilter->setText("message");
+        QTest::mouseClick(w->btnApplyFilter, Qt::LeftButton);
+        QCOMPARE(errors.size(), 2);
+        QVERIFY(!w->FilterOn && w->txtFilter->isEnabled() && w->btnApplyFilter->isEnabled());
+        QVERIFY(!w->btnClearFilter->isEnabled());
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+        QCOMPARE(w->CurrentFile, path);
+    }
+
+    void theErrorBoxShowsTheTextWithTheProgramsTitle() {
+        TCorvaneApplication::ErrorBoxHook = nullptr;
+        QString title, text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QList<QAbstractButton*> buttons;
+        int buttonCount = -1;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) return;
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            buttonCount = static_cast<int>(box->buttons().size());
+            if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
+        });
+        poll.start();
+        const std::string missing = g_folder + "/Nowhere.dbx";
+        chosen = QString::fromStdString(missing);
+        QTest::mouseClick(w->sbOpenDbx, Qt::LeftButton);  // returns once the box is closed
+        poll.stop();
+        QCOMPARE(title, QString("Corvane Recovery"));
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(buttonCount, 1);
+        QVERIFY2(text.startsWith("Cannot open file \"" + chosen + "\". "), qPrintable(text));
+        QVERIFY(w->isVisible() && w->isEnabled());  // the program goes on
+    }
+
+    void treeClicksLoadOnlyFileNodes() {
+        const std::string path = ThreeLiveTwoDeleted();
+        chosen = QString::fromStdString(path);
+        w->sbOpenDbxClick();
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+        // Changed without a click: only a new load shows the deleted messages.
+        w->cbdeletedemails->setChecked(true);
+
+        for (QTreeWidgetItem* top : {w->SystemFilesNode, w->DbxFilesNode}) {
+            ClickNode(w->tvFiles, top);
+            QCOMPARE(w->tvFiles->currentItem(), top);
+            QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+            ClickTreeBelowNodes(w->tvFiles);
+            QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+        }
+
+        ClickNode(w->tvFiles, w->DbxFilesNode->child(0));
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 5);
+        // A click on the current file's node reads it again.
+        w->cbdeletedemails->setChecked(false);
+        ClickNode(w->tvFiles, w->DbxFilesNode->child(0));
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+        // A click beside the nodes leaves none selected and loads nothing.
+        w->cbdeletedemails->setChecked(true);
+        ClickTreeBelowNodes(w->tvFiles);
+        QVERIFY(w->tvFiles->selectedItems().isEmpty());
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+        QVERIFY(errors.isEmpty());
+    }
+
+    void aLoadRunsUnderTheWaitWindow() {
+        const std::string first = ThreeLiveTwoDeleted("First.dbx");
+        const std::string second = ThreeLiveTwoDeleted("Second.dbx");
+        bool ran = false, enabled = true, busy = false, closed = true, pumping = false;
+        int waits = 0;
+        bool waitVisible = false, barRunning = false;
+        QTimer::singleShot(0, w.get(), [&] {
+            // Runs inside the load, from the engine's event processing.
+            ran = true;
+            enabled = w->isEnabled();
+            busy = w->Busy();
+            const QList<TfrmWait*> shown = WaitWindows();
+            waits = static_cast<int>(shown.size());
+            if (waits == 1) {
+                waitVisible = shown[0]->isVisible();
+                barRunning = shown[0]->FProcessbar != nullptr && shown[0]->FProcessbar->isRunning();
+            }
+            closed = w->close();
+            w->loadDbxFile(second);  // refused: a load is running
+            w->sbOpenDbxClick();     // so is a second open
+            const auto handler = corvane::pump::SetHandler(nullptr);
+            pumping = handler != nullptr;
+            corvane::pump::SetHandler(handler);
+        });
+        chosen = QString::fromStdString(second);
+        w->loadDbxFile(first);
+        QVERIFY(ran);
+        QVERIFY(!enabled);
+        QVERIFY(busy);
+        QCOMPARE(waits, 1);
+        QVERIFY(waitVisible && barRunning);
+        QVERIFY(!closed);
+        QVERIFY(pumping);
+        QCOMPARE(w->CurrentFile, first);
+        QCOMPARE(w->DbxFilesNode->childCount(), 0);
+        QVERIFY(w->isVisible() && w->isEnabled() && !w->Busy());
+        QVERIFY(WaitWindows().isEmpty());
+        QVERIFY(w->close());
+    }
+
+    void aLongListEndsScrolledToItsLastRow() {
+        std::vector<TMail> mails;
+        for (int i = 0; i < 200; ++i) mails.push_back(Mail(i));
+        w->loadDbxFile(WriteFolder("Many.dbx", mails));
+        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 200);
+        const QRect view = w->lvFoundEmails->viewport()->rect();
+        QVERIFY(view.intersects(w->lvFoundEmails->visualItemRect(w->lvFoundEmails->topLevelItem(199))));
+        QVERIFY(!view.intersects(w->lvFoundEmails->visualItemRect(w->lvFoundEmails->topLevelItem(0))));
+        QCOMPARE(w->lvFoundEmails->topLevelItem(199)->text(0), QString("199"));
+    }
+
+    void helpOpensThePageAndExitCloses() {
+        TUrlCatcher catcher;
+        QDesktopServices::setUrlHandler("https", &catcher, "open");
+        QTest::keyClick(w.get(), Qt::Key_F1);
+        QDesktopServices::unsetUrlHandler("https");
+        QCOMPARE(catcher.urls.size(), 1);
+        QCOMPARE(catcher.urls[0], QUrl(TfrmMain::kHelpUrl));
+        QVERIFY(catcher.urls[0].path().endsWith("help.php"));
+        QVERIFY(errors.isEmpty());
+
+        w->Exit1->trigger();
+        QVERIFY(!w->isVisible());
+    }
+};
+
+int main(int argc, char** argv) {
+    std::string folder = (stdfs::temp_directory_path() / "corvane-listing-XXXXXX").string();
+    if (::mkdtemp(folder.data()) == nullptr) return 1;
+    g_folder = folder;
+    ::setenv("TMPDIR", folder.c_str(), 1);  // the reader's message files go here
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    int result = 0;
+    {
+        TCorvaneApplication app(argc, argv);
+        TestListing test;
+        result = QTest::qExec(&test, argc, argv);
+    }
+    std::error_code ec;
+    stdfs::remove_all(folder, ec);
+    return result;
+}
+
+#include "tst_listing.moc"
