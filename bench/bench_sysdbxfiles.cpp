@@ -75,7 +75,7 @@ void BM_WalkGeneratedTree(benchmark::State& state) {
     state.counters["entries"] = static_cast<double>(tree.Entries());
     state.counters["found"] = static_cast<double>(found);
 }
-BENCHMARK(BM_WalkGeneratedTree)->Unit(benchmark::kMillisecond)->MinWarmUpTime(0.5);
+BENCHMARK(BM_WalkGeneratedTree)->Unit(benchmark::kMillisecond)->MinWarmUpTime(0.5)->UseRealTime();
 
 }  // namespace
 
