@@ -192,7 +192,7 @@ private:
 // One call's parse: the records so far and the state within the current file.
 class TParse {
 public:
-    TParse(bool deleted) : deleted_(deleted ? 1 : 0), buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
+    explicit TParse(bool deleted) : deleted_(deleted ? 1 : 0), buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
 
     void File(const std::string& name) {
         fileName_ = &name;

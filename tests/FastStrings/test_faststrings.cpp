@@ -128,6 +128,9 @@ TEST(FindForward, EdgeCases) {
     // An empty text gives 0.
     EXPECT_EQ(FindText("a", "", true, 1, true), 0);
     EXPECT_EQ(FindText("a", "", false, 1, true), 0);
+    // A StartPos below 1 searches from the first byte, never before it.
+    EXPECT_EQ(FindText("ab", "abab", true, 0, true), 1);
+    EXPECT_EQ(FindText("AB", "abab", false, -7, true), 1);
     // NUL is an ordinary byte.
     EXPECT_EQ(FindText(std::string("b\0c", 3), std::string("ab\0cd", 5), true, 1, true), 2);
 }
@@ -186,6 +189,8 @@ TEST(FindCharFrom, EdgeCases) {
     EXPECT_EQ(FindCharFrom("abc:", ':', 4), 4);  // StartPos at the length: the last byte alone
     EXPECT_EQ(FindCharFrom("abc:", ':', 5), 0);
     EXPECT_EQ(FindCharFrom("", ':', 1), 0);
+    EXPECT_EQ(FindCharFrom(":a", ':', 0), 1);  // below 1: from the first byte
+    EXPECT_EQ(FindCharFrom(":a", ':', -3), 1);
     EXPECT_EQ(FindCharFrom("aAa", 'A', 1), 2);  // case counts
     EXPECT_EQ(FindCharFrom(B({'x', 0, 0xFF}), static_cast<char>(0xFF), 1), 3);
     EXPECT_EQ(FindCharFrom(B({'x', 0, 0xFF}), '\0', 1), 2);

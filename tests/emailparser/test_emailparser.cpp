@@ -128,6 +128,7 @@ TEST(WorkedExample, LineFinderGivesTheCrOfEachLineEnd) {
     EXPECT_EQ(FindLineEnd(file, 167), -1);
     EXPECT_EQ(FindLineEnd(file, 168), -1);
     EXPECT_EQ(FindLineEnd(file, 5000), -1);
+    EXPECT_EQ(FindLineEnd(file, -5), 18);  // before the file: from its start
 }
 
 TEST(LineFinder, CrLfRulesAgreeWithAPlainSearch) {
