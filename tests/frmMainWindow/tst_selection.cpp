@@ -291,6 +291,46 @@ private slots:
                  qPrintable(errors.first()));
         QCOMPARE(w->txtmsgbody->toPlainText(), QString());
     }
+
+    // The sample folder file through the window's own loading: a real reload
+    // keeps the sort state, and the keyword filter's rows preview their own
+    // records. (The last sort before this one was "To", ascending.)
+    void theSampleFolderFileReloadedAndFiltered() {
+        const QString demo = QFINDTESTDATA("../../samples/demo.dbx");
+        QVERIFY(!demo.isEmpty());
+        w->loadDbxFile(TfrmMain::ToEnginePath(demo));
+        const int live = w->lvFoundEmails->topLevelItemCount();
+        QVERIFY(live >= 3);
+
+        fixture::ClickHeading(*w, TfrmMain::ColFrom);
+        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColFrom)),
+                 SortedLowered(fixture::Column(*w, TfrmMain::ColFrom), true));
+        QVERIFY(fixture::Column(*w, 0) != Numbers(0, live - 1, 1));
+
+        // Ticking "Include Deleted Emails" reads the file again: index order,
+        // then the same heading reverses the last direction.
+        QTest::mouseClick(w->cbdeletedemails, Qt::LeftButton);
+        const int all = w->lvFoundEmails->topLevelItemCount();
+        QVERIFY(all > live);
+        QCOMPARE(fixture::Column(*w, 0), Numbers(0, all - 1, 1));
+        fixture::ClickHeading(*w, TfrmMain::ColFrom);
+        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColFrom)),
+                 SortedLowered(fixture::Column(*w, TfrmMain::ColFrom), false));
+
+        w->txtFilter->setText("RUNNER BEANS");
+        QTest::mouseClick(w->btnApplyFilter, Qt::LeftButton);
+        const QStringList numbers = fixture::Column(*w, 0);
+        QVERIFY(!numbers.isEmpty());
+        QVERIFY(numbers.size() < all);
+        fixture::ClickHeading(*w, TfrmMain::ColSubject);
+        for (const QString& k : fixture::Column(*w, 0)) {
+            Preview(fixture::RowNumbered(*w, k.toInt()));
+            const TEmail& r = w->Emails[static_cast<std::size_t>(k.toInt())];
+            QCOMPARE(w->txtmsgbody->toPlainText(), fixture::AsPreview(fixture::Stretch(r.FileName, r.HeaderEnd, r.MessageEnd)));
+            QVERIFY(w->txtmsgbody->toPlainText().contains("runner beans", Qt::CaseInsensitive));
+        }
+        QVERIFY(errors.isEmpty());
+    }
 };
 
 CORVANE_WINDOW_TEST_MAIN(TestSelection)
