@@ -14,6 +14,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "platform/MessagePump.h"
 #include "platform/MountTable.h"
 
 namespace corvane::drives {
@@ -85,7 +86,6 @@ struct TIdentity {
     bool HasMountId = false;
     bool MountRoot = false;
     bool IsDir = false;
-    bool IsLink = false;
     bool IsRegular = false;
 };
 
@@ -101,7 +101,6 @@ bool Identify(int dirFd, const char* name, int flags, TIdentity& id) {
         id.MountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
                        (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
         id.IsDir = S_ISDIR(sx.stx_mode);
-        id.IsLink = S_ISLNK(sx.stx_mode);
         id.IsRegular = S_ISREG(sx.stx_mode);
         return true;
     }
@@ -110,7 +109,6 @@ bool Identify(int dirFd, const char* name, int flags, TIdentity& id) {
     if (::fstatat(dirFd, name, &st, flags | AT_NO_AUTOMOUNT) != 0) return false;
     id.Device = st.st_dev;
     id.IsDir = S_ISDIR(st.st_mode);
-    id.IsLink = S_ISLNK(st.st_mode);
     id.IsRegular = S_ISREG(st.st_mode);
     return true;
 }
@@ -149,6 +147,7 @@ TFolderListing::TFolderListing(const std::string& folder, const std::string& mas
     TIdentity self;
     const bool known = kind == TListKind::Files || Identify(fd, "", AT_EMPTY_PATH, self);
     while (const dirent* d = ::readdir(dir)) {
+        corvane::pump::ProcessMessages();  // a folder of a million entries takes a while to read
         const std::string_view name = d->d_name;
         if (name == "." || name == "..") continue;
         if (!MatchesMask(name, mask)) continue;
