@@ -1,7 +1,6 @@
 // The message list's ticks, sorting and preview, and the export of the ticked
 // messages.
 
-#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QList>
 #include <QMessageBox>
@@ -10,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,35 +89,39 @@ bool FolderIsWriteable(const std::string& folder) {
 
 // Copies [MessageStart, MessageEnd) of the record's message file into target.
 // The message file is opened first: when it cannot be, EFOpenError leaves
-// here and no target file is made. Errors of the target file are returned as
-// their text (empty on success); read errors of the source are raised.
+// here and no target file is made; a failed read of it is raised as well.
+// Failures of the target file are returned as their text (empty on success).
 std::string CopyMessage(const TEmail& email, const std::string& target, std::vector<char>& buffer) {
-    corvane::fs::TReadFile in(email.FileName, corvane::fs::Share::All);
+    const corvane::fs::TReadFile in(email.FileName, corvane::fs::Share::All);
     const std::int64_t length = std::max<std::int64_t>(0, email.MessageEnd - email.MessageStart);
-    const std::size_t chunk = static_cast<std::size_t>(std::min<std::int64_t>(length, static_cast<std::int64_t>(kCopyChunk)));
+    const auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(length, static_cast<std::int64_t>(kCopyChunk)));
     if (buffer.size() < chunk) buffer.resize(chunk);
 
-    std::string failure;
+    std::optional<corvane::fs::TWriteFile> out;
     try {
-        corvane::fs::TWriteFile out(target, corvane::fs::Create::Overwrite);
-        std::int64_t done = 0;
-        while (done < length) {
-            const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - done, static_cast<std::int64_t>(chunk)));
-            const std::size_t got = in.ReadAt(email.MessageStart + done, buffer.data(), want);
-            out.Write(buffer.data(), got);
-            done += static_cast<std::int64_t>(got);
-            if (got < want) {
-                failure = "The message file \"" + email.FileName + "\" ends before the message does.";
-                break;
-            }
-        }
-        out.Close();
+        out.emplace(target, corvane::fs::Create::Overwrite);
     } catch (const EFCreateError& e) {
-        failure = e.what();
-    } catch (const EInOutError& e) {
-        failure = "Cannot write file \"" + target + "\". " + e.what();
+        return e.what();
     }
-    return failure;
+    const auto writeFailure = [&target](const EInOutError& e) { return "Cannot write file \"" + target + "\". " + e.what(); };
+    std::int64_t done = 0;
+    while (done < length) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - done, static_cast<std::int64_t>(chunk)));
+        const std::size_t got = in.ReadAt(email.MessageStart + done, buffer.data(), want);
+        try {
+            out->Write(buffer.data(), got);
+        } catch (const EInOutError& e) {
+            return writeFailure(e);
+        }
+        done += static_cast<std::int64_t>(got);
+        if (got < want) return "The message file \"" + email.FileName + "\" ends before the message does.";
+    }
+    try {
+        out->Close();
+    } catch (const EInOutError& e) {
+        return writeFailure(e);
+    }
+    return {};
 }
 
 // The export's closing information box (one OK button).
@@ -126,8 +130,7 @@ void ShowInformation(TfrmMain& owner, const QString& text) {
         owner.InformationBoxHook(text);
         return;
     }
-    QMessageBox box(QMessageBox::Information, TCorvaneApplication::kTitle, text, QMessageBox::Ok,
-                    &owner);
+    QMessageBox box(QMessageBox::Information, TCorvaneApplication::kTitle, text, QMessageBox::Ok, &owner);
     box.setObjectName("InformationBox");
     box.exec();
 }
@@ -159,10 +162,9 @@ void TfrmMain::lvFoundEmailsColumnClick(int column) {
     // ticks and icons; the current row and its selection are put back after.
     QTreeWidgetItem* current = lvFoundEmails->currentItem();
     const bool currentSelected = current != nullptr && current->isSelected();
-    QList<QTreeWidgetItem*> rows;
     {
         const QSignalBlocker quiet(lvFoundEmails);
-        rows = lvFoundEmails->invisibleRootItem()->takeChildren();
+        QList<QTreeWidgetItem*> rows = lvFoundEmails->invisibleRootItem()->takeChildren();
         std::stable_sort(rows.begin(), rows.end(), [column](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
             return compareEmailItems(a, b, column) < 0;
         });
