@@ -19,3 +19,7 @@ foreach(unit IN ITEMS frmMainWindow waitfrm BrowseForFolderU)
     set_tests_properties(${target} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
   endforeach()
 endforeach()
+
+# The README's picture of the window (scripts/screenshot.sh).
+add_executable(window_screenshot ${CMAKE_CURRENT_SOURCE_DIR}/tools/window_screenshot.cpp)
+target_link_libraries(window_screenshot PRIVATE corvane_gui)

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFontInfo>
 #include <QFile>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -90,6 +91,9 @@ TfrmMain::TfrmMain(QWidget* parent)
     setWindowIcon(QIcon(":/icons/program.svg"));
     QFont font("MS Sans Serif");
     font.setPixelSize(11);
+    // Where the system lacks the font, its stand-in is narrowed to about the
+    // same width, so that the captions fit their controls.
+    if (QFontInfo(font).family() != font.family()) font.setStretch(88);
     setFont(font);
 
     ilIcons[IconDeletedMessage] = QIcon(":/icons/message_deleted.svg");

@@ -1,0 +1,42 @@
+// Shows the main window with a folder file loaded, deleted messages included,
+// two rows ticked and the first row previewed, for the README's picture.
+// scripts/screenshot.sh runs it under Xvfb and takes the picture.
+//
+//   window_screenshot <folder file>
+
+#include <QApplication>
+
+#include <cstdio>
+#include <exception>
+
+#include "frmMainWindow/CorvaneApplication.h"
+#include "frmMainWindow/frmMainWindow.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <folder file>\n", argv[0]);
+        return 2;
+    }
+    TCorvaneApplication app(argc, argv);
+    TfrmMain w;
+    w.show();
+    try {
+        w.cbdeletedemails->setChecked(true);
+        w.loadDbxFile(TfrmMain::ToEnginePath(QString::fromLocal8Bit(argv[1])));
+        auto* node = new QTreeWidgetItem(w.DbxFilesNode, QStringList{QString::fromLocal8Bit(argv[1])});
+        node->setIcon(0, w.ilIcons[TfrmMain::IconFolderFile]);
+        w.DbxFilesNode->setExpanded(true);
+        w.tvFiles->setCurrentItem(node);
+        const int rows = w.lvFoundEmails->topLevelItemCount();
+        for (int i = 0; i < rows; i += 2) w.lvFoundEmails->topLevelItem(i)->setCheckState(0, Qt::Checked);
+        if (rows > 0) {
+            w.lvFoundEmails->setCurrentItem(w.lvFoundEmails->topLevelItem(0));
+            w.lvFoundEmails->scrollToTop();
+            w.lvFoundEmailsClick();
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return app.exec();
+}
