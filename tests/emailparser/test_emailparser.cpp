@@ -18,6 +18,7 @@
 #include "emailparser/emailparser.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/MessagePump.h"
 
 void PrintTo(const TEmail& e, std::ostream* os) {
     *os << "{" << e.FileName << " del=" << int(e.Deleted) << " From='" << e.From << "' To='" << e.To
@@ -413,4 +414,24 @@ TEST(Parse, LinesAcrossEveryBufferBorderPosition) {
             EXPECT_EQ(Parse(f), (TEmailArray{Rec(f, 0, at, at + 2, " A"), Rec(f, at + 2, 0, at + 19, "", " body header")}));
         }
     }
+}
+
+TEST(Parse, KeepsTheWindowAliveWhileItReads) {
+    ScratchDir dir;
+    std::string bytes;
+    for (int i = 0; i < 5000; ++i) bytes += "line\r\n";
+    const std::string many = dir.Write("many.tmp", bytes);
+    const std::string one = dir.Write("one.tmp", std::string(68 << 20, 'x') + "\r\n");  // over 1024 blocks
+    static int calls;
+    calls = 0;
+    corvane::pump::SetInterval(std::chrono::milliseconds(0));
+    const auto previous = corvane::pump::SetHandler([] { ++calls; });
+    Parse(many);
+    const int perLine = calls;
+    calls = 0;
+    FindLineEnd(one, 0);
+    corvane::pump::SetHandler(previous);
+    corvane::pump::SetInterval(std::chrono::milliseconds(15));
+    EXPECT_GE(perLine, 4);  // the pump looks at the clock every thousand calls or so
+    EXPECT_GE(calls, 1);    // the line finder's block reads of one long line
 }
