@@ -128,9 +128,9 @@ public:
             headLen_ += take;
             if (headLen_ == kHeadLen) {
                 Decide();
-                if (Stores(head_info_.Field)) value_.append(p + take, n - take);
+                if (Stores(headInfo_.Field)) value_.append(p + take, n - take);
             }
-        } else if (Stores(head_info_.Field)) {
+        } else if (Stores(headInfo_.Field)) {
             value_.append(p, n);
         }
         FeedMarker(p, n);
@@ -139,33 +139,33 @@ public:
     // Call once the piece with the line's CR LF was fed.
     void Finish() {
         if (!decided_) Decide();
-        if (Stores(head_info_.Field)) value_.resize(value_.size() - 2);  // the final CR LF
+        if (Stores(headInfo_.Field)) value_.resize(value_.size() - 2);  // the final CR LF
     }
 
     std::int64_t Length() const { return length_; }
-    bool Marker() const { return marker_found_; }
-    TField Field() const { return head_info_.Field; }
+    bool Marker() const { return markerFound_; }
+    TField Field() const { return headInfo_.Field; }
     std::string_view Value() const { return value_; }
 
 private:
     void Decide() {
         decided_ = true;
-        head_info_ = ClassifyHead(head_.data(), headLen_);
-        if (Stores(head_info_.Field))
-            value_.assign(head_.data() + head_info_.ValueStart, headLen_ - head_info_.ValueStart);
+        headInfo_ = ClassifyHead(head_.data(), headLen_);
+        if (Stores(headInfo_.Field))
+            value_.assign(head_.data() + headInfo_.ValueStart, headLen_ - headInfo_.ValueStart);
     }
 
     void FeedMarker(const char* p, std::size_t n) {
         constexpr std::size_t keep = kMarker.size() - 1;
-        if (marker_found_) return;
+        if (markerFound_) return;
         if (tailLen_ > 0) {  // a marker across the border of the last piece and this one
             std::array<char, 2 * keep> join{};
             const std::size_t m = std::min(n, keep);
             std::memcpy(join.data(), tail_.data(), tailLen_);
             std::memcpy(join.data() + tailLen_, p, m);
-            marker_found_ = marker_.In(join.data(), tailLen_ + m);
+            markerFound_ = marker_.In(join.data(), tailLen_ + m);
         }
-        if (!marker_found_) marker_found_ = marker_.In(p, n);
+        if (!markerFound_) markerFound_ = marker_.In(p, n);
         if (n >= keep) {
             std::memcpy(tail_.data(), p + n - keep, keep);
             tailLen_ = keep;
@@ -182,11 +182,11 @@ private:
     std::array<char, kHeadLen> head_{};
     std::size_t headLen_ = 0;
     bool decided_ = false;
-    THead head_info_;
+    THead headInfo_;
     std::string value_;
     std::array<char, kMarker.size() - 1> tail_{};
     std::size_t tailLen_ = 0;
-    bool marker_found_ = false;
+    bool markerFound_ = false;
 };
 
 // One call's parse: the records so far and the state within the current file.
