@@ -14,6 +14,7 @@
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
 #include <utility>
 
 #include "FastStrings/FastStrings.h"
@@ -477,6 +478,12 @@ std::string TfrmMain::ToEnginePath(const QString& path) {
 
 QString TfrmMain::FromEnginePath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
-QString TfrmMain::AnsiToDisplay(const std::string& bytes) { return QString::fromStdString(corvane::ansi::ToUtf8(bytes)); }
+QString TfrmMain::AnsiToDisplay(const std::string& bytes) {
+    // Plain ASCII reads the same in every ANSI code page: skip the detour
+    // through UTF-8 for it (most header lines are).
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return QString::fromStdString(corvane::ansi::ToUtf8(bytes));
+}
 
 std::string TfrmMain::DisplayToAnsi(const QString& text) { return corvane::ansi::FromUtf8(text.toStdString()); }
