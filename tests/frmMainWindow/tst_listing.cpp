@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QTest>
@@ -248,6 +249,34 @@ private slots:
         w->sbOpenDbxClick();
         QCOMPARE(w->DbxFilesNode->childCount(), 3);
         QCOMPARE(w->CurrentFile, mixed);
+    }
+
+    void theOpenDialogAsksForFolderFilesFromTheRoot() {
+        TfrmMain plain;  // with its own dialog
+        plain.show();
+        QString title, folder;
+        QStringList filters;
+        QFileDialog::FileMode mode = QFileDialog::Directory;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) return;
+            title = dialog->windowTitle();
+            filters = dialog->nameFilters();
+            folder = dialog->directory().absolutePath();
+            mode = dialog->fileMode();
+            dialog->reject();
+        });
+        poll.start();
+        QTest::mouseClick(plain.sbOpenDbx, Qt::LeftButton);  // returns once the dialog is closed
+        poll.stop();
+        QCOMPARE(title, QString("Open Dbx File"));
+        QCOMPARE(filters, QStringList({"DBX Mail File (*.dbx)"}));
+        QCOMPARE(folder, QDir::rootPath());
+        QCOMPARE(mode, QFileDialog::AnyFile);  // a typed name need not exist
+        QCOMPARE(plain.DbxFilesNode->childCount(), 0);  // cancelled: nothing happens
+        QVERIFY(errors.isEmpty());
     }
 
     void theDialogIgnoresOtherNamesAndCancel() {
