@@ -13,11 +13,13 @@
 // indexed by offset, next offset and previous offset: the next block a pass
 // would place is the lowest index at or after the pass's position among the
 // few keys the head and tail name. Each chain's block order is kept, and its
-// file is written once, in chain order, when the chain is complete.
+// file is written once, in chain order, after the chain is complete.
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <string_view>
 
 #include "outlookfile/outlookfile.h"
 #include "platform/Files.h"
@@ -154,61 +156,139 @@ void AssembleChains(const TLinks& links, std::vector<std::uint8_t>& placed, Emit
     finishChain();
 }
 
-// Writes one chain's text into a fresh message file.
+// Writes the chains' texts into fresh message files, one file per chain, in
+// the order the chains are handed in. Blocks are collected into batches of
+// about kBatchBytes of text; the blocks of a batch are read in file order
+// through a few large reads (a read per block would cost a system call for
+// every 512 bytes), then the batch goes out in chain order.
+template <class Part>
 class TChainWriter {
 public:
-    TChainWriter(const corvane::fs::TReadFile* folder, std::string prefix, std::uint32_t bodyStart, bool marked)
-        : folder_(folder), prefix_(std::move(prefix)), bodyStart_(bodyStart), marked_(marked),
+    TChainWriter(const corvane::fs::TReadFile* folder, std::vector<Part>& parts, std::string prefix,
+                 std::uint32_t bodyStart, bool marked)
+        : folder_(folder), parts_(parts), prefix_(std::move(prefix)), bodyStart_(bodyStart), marked_(marked),
           tempFolder_(Toutlookfile::GetTempFolder()) {}
 
-    template <class Part>
-    void Write(const std::vector<Part>& parts, const std::vector<Index>& chain) {
-        files_.push_back({});
-        const std::string name = corvane::fs::JoinTempName(tempFolder_, prefix_ + std::to_string(files_.size()) + ".tmp");
-        files_.back() = name;
-        corvane::fs::TWriteFile file(name, corvane::fs::Create::Fresh);
-        buffer_.clear();
+    void Add(const std::vector<Index>& chain) {
         for (Index i : chain) {
-            const Part& part = parts[i];
-            if (marked_) buffer_.insert(buffer_.end(), {'[', '?', '?', ']'});
-            const std::size_t at = buffer_.size();
-            buffer_.resize(at + part.DataLength, 0);
-            if (folder_ != nullptr)
-                folder_->ReadAt(static_cast<std::int64_t>(part.Offset) + bodyStart_, buffer_.data() + at, part.DataLength);
-            for (std::size_t b = at; b < buffer_.size(); ++b) {
-                corvane::pump::ProcessMessages();
-                if (buffer_[b] == 0) buffer_[b] = ' ';
-            }
-            if (buffer_.size() >= kFlushAt) {
-                file.Write(buffer_.data(), buffer_.size());
-                buffer_.clear();
-            }
+            blocks_.push_back(i);
+            pending_ += parts_[i].DataLength + (marked_ ? kMarker.size() : 0);
+            // A chain longer than a batch goes out in parts, its file kept open.
+            if (pending_ >= kBatchBytes) Flush();
         }
-        file.Write(buffer_.data(), buffer_.size());
-        file.Close();
+        chainEnds_.push_back(blocks_.size());
     }
 
-    TMessageFiles Files() { return std::move(files_); }
+    TMessageFiles Finish() {
+        Flush();
+        return std::move(files_);
+    }
 
 private:
-    static constexpr std::size_t kFlushAt = std::size_t{1} << 20;
+    static constexpr std::size_t kBatchBytes = std::size_t{32} << 20;
+    static constexpr std::uint64_t kReadSpan = std::uint64_t{4} << 20;
+    static constexpr std::uint64_t kGap = 8192;  // read over gaps up to this size
+    static constexpr std::string_view kMarker = "[??]";
+
+    struct Piece {
+        std::uint64_t from;  // first body byte in the folder file
+        std::size_t to;      // where its text goes in the batch
+        std::size_t length;
+    };
+
+    void Flush() {
+        if (blocks_.empty() && chainEnds_.empty()) return;
+        // Lay the batch out: each block's text, after its marker, in chain order.
+        std::vector<Piece> pieces;
+        pieces.reserve(blocks_.size());
+        std::size_t at = 0;
+        for (Index i : blocks_) {
+            if (marked_) at += kMarker.size();
+            pieces.push_back({static_cast<std::uint64_t>(parts_[i].Offset) + bodyStart_, at, parts_[i].DataLength});
+            at += parts_[i].DataLength;
+        }
+        text_.assign(at, 0);  // bytes past the end of the folder file stay 0
+        if (marked_)
+            for (const Piece& p : pieces) std::copy(kMarker.begin(), kMarker.end(), text_.begin() + static_cast<std::ptrdiff_t>(p.to - kMarker.size()));
+        if (folder_ != nullptr) ReadPieces(pieces);
+        for (auto& byte : text_) {
+            corvane::pump::ProcessMessages();
+            if (byte == 0) byte = ' ';
+        }
+
+        // Out in chain order: a chain's file is created before its first
+        // bytes and closed after its last, so at most one is open at a time.
+        std::size_t begin = 0, offset = 0, ends = 0;
+        while (begin < blocks_.size() || ends < chainEnds_.size()) {
+            const bool complete = ends < chainEnds_.size();
+            const std::size_t end = complete ? chainEnds_[ends] : blocks_.size();
+            std::size_t bytes = 0;
+            for (std::size_t b = begin; b < end; ++b) bytes += parts_[blocks_[b]].DataLength + (marked_ ? kMarker.size() : 0);
+            if (!file_) {
+                files_.push_back({});
+                files_.back() = corvane::fs::JoinTempName(tempFolder_, prefix_ + std::to_string(files_.size()) + ".tmp");
+                file_ = std::make_unique<corvane::fs::TWriteFile>(files_.back(), corvane::fs::Create::Fresh);
+            }
+            file_->Write(text_.data() + offset, bytes);
+            for (std::size_t b = begin; b < end; ++b) parts_[blocks_[b]].Visited = 1;
+            if (complete) {
+                file_->Close();
+                file_.reset();
+                ++ends;
+            }
+            offset += bytes;
+            begin = end;
+        }
+        blocks_.clear();
+        chainEnds_.clear();
+        pending_ = 0;
+    }
+
+    // Reads every piece's bytes into the batch, spans of nearby pieces at once.
+    void ReadPieces(std::vector<Piece>& pieces) {
+        std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.from < b.from; });
+        for (std::size_t i = 0; i < pieces.size();) {
+            const std::uint64_t start = pieces[i].from;
+            std::uint64_t end = start + pieces[i].length;
+            std::size_t j = i + 1;
+            while (j < pieces.size() && pieces[j].from <= end + kGap &&
+                   std::max(end, pieces[j].from + pieces[j].length) - start <= kReadSpan) {
+                end = std::max(end, pieces[j].from + pieces[j].length);
+                ++j;
+            }
+            corvane::pump::ProcessMessages();
+            span_.resize(static_cast<std::size_t>(end - start));
+            const std::uint64_t got = folder_->ReadAt(static_cast<std::int64_t>(start), span_.data(), span_.size());
+            for (std::size_t k = i; k < j; ++k) {
+                const std::uint64_t skip = pieces[k].from - start;
+                if (skip >= got) continue;
+                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(pieces[k].length, got - skip));
+                std::memcpy(text_.data() + pieces[k].to, span_.data() + skip, n);
+            }
+            i = j;
+        }
+    }
+
     const corvane::fs::TReadFile* folder_;
+    std::vector<Part>& parts_;
     std::string prefix_;
     std::uint32_t bodyStart_;
     bool marked_;
     std::string tempFolder_;
     TMessageFiles files_;
-    std::vector<char> buffer_;
+    std::vector<Index> blocks_;          // the batch's chains, end to end
+    std::vector<std::size_t> chainEnds_;  // where each chain ends in blocks_
+    std::size_t pending_ = 0;
+    std::vector<char> text_;
+    std::vector<char> span_;
+    std::unique_ptr<corvane::fs::TWriteFile> file_;  // the chain in progress
 };
 
 template <class Part>
-TMessageFiles Build(std::vector<Part>& parts, const TLinks& links, TChainWriter writer) {
+TMessageFiles Build(std::vector<Part>& parts, const TLinks& links, TChainWriter<Part> writer) {
     std::vector<std::uint8_t> placed(parts.size(), 0);
-    AssembleChains(links, placed, [&](const std::vector<Index>& chain) {
-        writer.Write(parts, chain);
-        for (Index i : chain) parts[i].Visited = 1;
-    });
-    return writer.Files();
+    AssembleChains(links, placed, [&](const std::vector<Index>& chain) { writer.Add(chain); });
+    return writer.Finish();
 }
 
 }  // namespace
@@ -221,7 +301,7 @@ TMessageFiles Toutlookfile::BuildMessageFiles(TMessagePartArray& Parts) {
         links.offset.push_back(part.Offset);
         links.next.push_back(part.NextOffset);
     }
-    return Build(Parts, links, TChainWriter(stream_.get(), "msg", 16, false));
+    return Build(Parts, links, TChainWriter<TMessagePart>(stream_.get(), Parts, "msg", 16, false));
 }
 
 TMessageFiles Toutlookfile::BuildDelMessageFiles(TDelMessagePartArray& Parts) {
@@ -235,5 +315,5 @@ TMessageFiles Toutlookfile::BuildDelMessageFiles(TDelMessagePartArray& Parts) {
         links.next.push_back(part.NextOffset);
         links.prev.push_back(part.PrevOffset);
     }
-    return Build(Parts, links, TChainWriter(stream_.get(), "delmsg", 20, true));
+    return Build(Parts, links, TChainWriter<TDelMessagePart>(stream_.get(), Parts, "delmsg", 20, true));
 }

@@ -285,3 +285,22 @@ TEST_F(Assembly, ThousandsOfLoneBlocksEachGetAFile) {
     for (int i = 0; i < n; i += 499) EXPECT_EQ(files[static_cast<std::size_t>(i)], "block " + std::to_string(i));
     EXPECT_EQ(files.back(), "block " + std::to_string(n - 1));
 }
+
+TEST_F(Assembly, ChainsLongerThanAWriteBatchComeOutWhole) {
+    // Small messages around one of some 40 MB, so that the reader's write
+    // batches end inside a chain and between chains.
+    TDbxWriter dbx(21);
+    std::vector<int> messages;
+    auto small = [&](int i) { return "small message " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 700), '.'); };
+    for (int i = 0; i < 50; ++i) messages.push_back(dbx.AddMessage(small(i)));
+    std::string huge;
+    for (int line = 0; huge.size() < (40u << 20); ++line) huge += "line " + std::to_string(line) + " of the long one\r\n";
+    messages.push_back(dbx.AddMessage(huge, corvane::testsupport::TBlockOrder::Descending));
+    for (int i = 50; i < 100; ++i) messages.push_back(dbx.AddMessage(small(i), corvane::testsupport::TBlockOrder::Scattered));
+    Open(dbx);
+    TMessagePartArray parts = reader_.ScanMessageParts();
+    TMessageFiles files = reader_.BuildMessageFiles(parts);
+    ASSERT_EQ(files.size(), messages.size());
+    for (std::size_t i = 0; i < files.size(); ++i) ASSERT_EQ(ReadAll(files[i]), dbx.TextOf(messages[i])) << i;
+    for (const TMessagePart& p : parts) ASSERT_EQ(p.Visited, 1);
+}

@@ -1,0 +1,248 @@
+// The folder reader on a large folder file: 100 000 messages of 1 to 4 KB,
+// 20 000 of them deleted, blocks scattered over the file (about 160 MB), and
+// the same at twice the size.
+//
+//   BM_Scan*            scan speed over a file in the page cache (bytes/s)
+//   BM_GetEmails/<k>    GetEmails with deleted messages on the k-times file
+//   BM_PlainWrite/<k>   the floor: the same message texts written into as
+//                       many files, in a plain loop
+//   BM_Ratios           in one run: GetEmails / plain loop, GetEmails on the
+//                       double file / on the single one, and peak memory of a
+//                       process that does nothing but GetEmails on each file
+//
+// Everything is written below $BENCH_DIR (default /tmp), in a folder of its own.
+// `bench_outlookfile --write-fixture <path>` only writes the single-size file.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "outlookfile/outlookfile.h"
+#include "platform/Files.h"
+#include "platform/TempNames.h"
+#include "support/DbxFixture.h"
+
+namespace stdfs = std::filesystem;
+using corvane::testsupport::TBlockOrder;
+using corvane::testsupport::TDbxWriter;
+
+namespace {
+
+struct Fixture {
+    std::string path;
+    std::uint64_t bytes = 0;
+    // What a plain loop writes: one text per message file GetEmails writes.
+    std::vector<std::string> liveTexts;
+    std::string deletedChain;
+};
+
+std::string g_root;
+Fixture g_fixture[3];  // index 1: single size, 2: double size
+
+std::string MakeMessage(std::mt19937_64& random, std::size_t number) {
+    static const char* const kNames[] = {"Maud Pellow", "Ivo Brandt", "Dev Rana", "Ada Okafor", "Lars Quill"};
+    const double u = std::uniform_real_distribution<double>(0.0, 1.0)(random);
+    const std::size_t target = 1024 + static_cast<std::size_t>(3072.0 * u * u * u * u * u * u * u * u);
+    const char* from = kNames[random() % 5];
+    const char* to = kNames[random() % 5];
+    std::string m;
+    m += "Return-Path: <list@fenwick.example>\r\n";
+    m += "Received: from relay.fenwick.example by pop.fenwick.example\r\n";
+    m += "From: \"" + std::string(from) + "\" <sender" + std::to_string(number % 977) + "@fenwick.example>\r\n";
+    m += "To: \"" + std::string(to) + "\" <reader@fenwick.example>\r\n";
+    m += "Subject: Weekly notes number " + std::to_string(number) + "\r\n";
+    m += "Date: Mon, " + std::to_string(1 + number % 28) + " Apr 2003 09:" + std::to_string(10 + number % 50) + ":00 +0100\r\n";
+    m += "MIME-Version: 1.0\r\n\r\n";
+    std::size_t line = 0;
+    while (m.size() + 2 < target) {
+        std::string text = "Line " + std::to_string(line++) + " of the notes: the shed, the beans, the rota and the water butts.";
+        text.resize(std::min(text.size(), target - m.size() - 2));
+        m += text + "\r\n";
+    }
+    return m;
+}
+
+// Builds the folder file of `scale` times 100 000 messages and keeps the texts
+// a plain loop writes.
+void Build(int scale) {
+    Fixture& f = g_fixture[scale];
+    if (!f.path.empty()) return;
+    const std::size_t messages = 100000 * static_cast<std::size_t>(scale);
+    std::mt19937_64 random(4242 + static_cast<std::uint64_t>(scale));
+    std::vector<std::string> texts(messages);
+    std::size_t blocks = 0;
+    for (std::size_t i = 0; i < messages; ++i) {
+        texts[i] = MakeMessage(random, i);
+        blocks += (texts[i].size() + 511) / 512;
+    }
+    TDbxWriter dbx(77 + static_cast<std::uint64_t>(scale));
+    for (int i = 0; i < 16; ++i) dbx.AddMessageInfo("folder record " + std::to_string(i));
+    dbx.AddIndexNode();
+    dbx.ReserveScatteredSlots(blocks);
+    for (std::size_t i = 0; i < messages; ++i) dbx.AddMessage(texts[i], TBlockOrder::Scattered);
+    std::vector<std::size_t> order(messages);
+    for (std::size_t i = 0; i < messages; ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), random);
+    order.resize(messages / 5);
+    std::vector<bool> deleted(messages, false);
+    for (std::size_t m : order) {
+        dbx.DeleteMessage(static_cast<int>(m));
+        deleted[m] = true;
+    }
+    for (std::size_t i = 0; i < messages; ++i)
+        if (!deleted[i]) f.liveTexts.push_back(std::move(texts[i]));
+    f.deletedChain = dbx.DeletedChainText(dbx.FreeList());
+    f.path = g_root + "/folder" + std::to_string(scale) + ".dbx";
+    dbx.Save(f.path);
+    f.bytes = dbx.Bytes().size();
+    dbx.Release();
+}
+
+double Seconds(const std::chrono::steady_clock::time_point& since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+double RunGetEmails(int scale, std::size_t* records = nullptr) {
+    auto start = std::chrono::steady_clock::now();
+    Toutlookfile reader;
+    TEmailArray emails = reader.GetEmails(g_fixture[scale].path, true);
+    double s = Seconds(start);
+    if (records) *records = emails.size();
+    return s;
+}
+
+double RunPlainWrite(int scale) {
+    const Fixture& f = g_fixture[scale];
+    const std::string folder = corvane::fs::TempPath();
+    auto start = std::chrono::steady_clock::now();
+    auto write = [&](const std::string& name, const std::string& text) {
+        corvane::fs::TWriteFile file(corvane::fs::JoinTempName(folder, name), corvane::fs::Create::Fresh);
+        file.Write(text.data(), text.size());
+        file.Close();
+    };
+    write("delmsg1.tmp", f.deletedChain);
+    for (std::size_t i = 0; i < f.liveTexts.size(); ++i) write("msg" + std::to_string(i + 1) + ".tmp", f.liveTexts[i]);
+    return Seconds(start);
+}
+
+// Peak resident memory, in MB, of a fresh process of this program that only
+// runs GetEmails on the folder file.
+double PeakMegabytes(int scale) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::execl("/proc/self/exe", "bench_outlookfile", "--only-getemails", g_fixture[scale].path.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    ::wait4(child, &status, 0, &usage);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+void BM_ScanLive(benchmark::State& state) {
+    Build(1);
+    Toutlookfile reader;
+    reader.OpenFolder(g_fixture[1].path);
+    std::size_t found = 0;
+    for (auto _ : state) found = reader.ScanMessageParts().size();
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * g_fixture[1].bytes));
+    state.counters["blocks"] = static_cast<double>(found);
+}
+
+void BM_ScanDeleted(benchmark::State& state) {
+    Build(1);
+    Toutlookfile reader;
+    reader.OpenFolder(g_fixture[1].path);
+    std::size_t found = 0;
+    for (auto _ : state) found = reader.ScanDelMessageParts().size();
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * g_fixture[1].bytes));
+    state.counters["blocks"] = static_cast<double>(found);
+}
+
+void BM_GetEmails(benchmark::State& state) {
+    const int scale = static_cast<int>(state.range(0));
+    Build(scale);
+    std::size_t records = 0;
+    for (auto _ : state) state.SetIterationTime(RunGetEmails(scale, &records));
+    state.counters["records"] = static_cast<double>(records);
+    state.counters["file_MB"] = static_cast<double>(g_fixture[scale].bytes) / 1e6;
+}
+
+void BM_PlainWrite(benchmark::State& state) {
+    const int scale = static_cast<int>(state.range(0));
+    Build(scale);
+    for (auto _ : state) state.SetIterationTime(RunPlainWrite(scale));
+    state.counters["files"] = static_cast<double>(g_fixture[scale].liveTexts.size() + 1);
+}
+
+void BM_Ratios(benchmark::State& state) {
+    Build(1);
+    Build(2);
+    for (auto _ : state) {
+        // Best of three of each, interleaved so that both see the same machine.
+        double get1 = 1e9, plain1 = 1e9, get2 = 1e9;
+        for (int round = 0; round < 3; ++round) {
+            get1 = std::min(get1, RunGetEmails(1));
+            plain1 = std::min(plain1, RunPlainWrite(1));
+            get2 = std::min(get2, RunGetEmails(2));
+        }
+        state.SetIterationTime(get1);
+        state.counters["getemails_s"] = get1;
+        state.counters["plain_s"] = plain1;
+        state.counters["vs_plain"] = get1 / plain1;          // target <= 1.5
+        state.counters["double_file"] = get2 / get1;         // target <= 2.2
+        state.counters["peak_MB_1x"] = PeakMegabytes(1);     // target < 200
+        state.counters["peak_MB_2x"] = PeakMegabytes(2);
+    }
+}
+
+BENCHMARK(BM_ScanLive)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanDeleted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetEmails)->Arg(1)->Arg(2)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainWrite)->Arg(1)->Arg(2)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Ratios)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--only-getemails") == 0) {
+        Toutlookfile reader;
+        return reader.GetEmails(argv[2], true).empty() ? 1 : 0;
+    }
+    const bool writeOnly = argc == 3 && std::strcmp(argv[1], "--write-fixture") == 0;
+    const char* base = std::getenv("BENCH_DIR");
+    std::string templ = std::string(base != nullptr ? base : "/tmp") + "/corvane-bench-XXXXXX";
+    if (::mkdtemp(templ.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    g_root = templ;
+    ::setenv("TMPDIR", g_root.c_str(), 1);  // message files go below it too
+
+    if (writeOnly) {  // keeps the single-size folder file, for profiling
+        Build(1);
+        stdfs::rename(g_fixture[1].path, argv[2]);
+        stdfs::remove_all(g_root);
+        return 0;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ec;
+    stdfs::remove_all(g_root, ec);
+    return 0;
+}
