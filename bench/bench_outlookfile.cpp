@@ -25,8 +25,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "outlookfile/outlookfile.h"
@@ -138,18 +136,30 @@ double RunPlainWrite(int scale) {
 }
 
 // Peak resident memory, in MB, of a fresh process of this program that only
-// runs GetEmails on the folder file.
+// runs GetEmails on the folder file (its own high-water mark, VmHWM).
 double PeakMegabytes(int scale) {
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::execl("/proc/self/exe", "bench_outlookfile", "--only-getemails", g_fixture[scale].path.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    struct rusage usage {};
-    ::wait4(child, &status, 0, &usage);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+    char self[4096] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return -1;
+    std::string command = "'";
+    command.append(self).append("' --only-getemails '").append(g_fixture[scale].path).append("'");
+    FILE* child = ::popen(command.c_str(), "r");
+    if (child == nullptr) return -1;
+    double kilobytes = -1;
+    if (std::fscanf(child, "%lf", &kilobytes) != 1) kilobytes = -1;
+    if (::pclose(child) != 0) return -1;
+    return kilobytes / 1024.0;
+}
+
+// The high-water mark of this process's resident memory, in kB.
+long PeakKilobytes() {
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return -1;
+    char line[256];
+    long kb = -1;
+    while (std::fgets(line, sizeof line, status) != nullptr)
+        if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
+    std::fclose(status);
+    return kb;
 }
 
 void BM_ScanLive(benchmark::State& state) {
@@ -220,7 +230,9 @@ BENCHMARK(BM_Ratios)->UseManualTime()->Iterations(1)->Unit(benchmark::kMilliseco
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--only-getemails") == 0) {
         Toutlookfile reader;
-        return reader.GetEmails(argv[2], true).empty() ? 1 : 0;
+        if (reader.GetEmails(argv[2], true).empty()) return 1;
+        std::printf("%ld\n", PeakKilobytes());
+        return 0;
     }
     const bool writeOnly = argc == 3 && std::strcmp(argv[1], "--write-fixture") == 0;
     const char* base = std::getenv("BENCH_DIR");
