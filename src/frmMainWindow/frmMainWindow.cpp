@@ -456,12 +456,14 @@ void TfrmMain::scrollToPendingRow() {
 // Helpers
 
 std::string TfrmMain::ReadMessageBody(const TEmail& email) {
-    // No blank line closed the header block: the message has no body, and the
-    // stretch from the file's start would be header lines and other messages.
-    if (email.HeaderEnd <= 0 || email.MessageEnd <= email.HeaderEnd) return {};
+    // When no blank line closed the header block the record has no body of its
+    // own: take its whole message text then, never the stretch from the file's
+    // start, which would hold the earlier messages of that file.
+    const std::int64_t from = email.HeaderEnd != 0 ? email.HeaderEnd : email.MessageStart;
     const corvane::fs::TReadFile file(email.FileName, corvane::fs::Share::All);
-    std::string body(static_cast<std::size_t>(email.MessageEnd - email.HeaderEnd), '\0');
-    body.resize(file.ReadAt(email.HeaderEnd, body.data(), body.size()));
+    if (email.MessageEnd <= from) return {};
+    std::string body(static_cast<std::size_t>(email.MessageEnd - from), '\0');
+    body.resize(file.ReadAt(from, body.data(), body.size()));
     return body;
 }
 

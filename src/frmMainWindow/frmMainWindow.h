@@ -107,8 +107,9 @@ public:
 
     // --- helpers -----------------------------------------------------------
     // The body stretch [HeaderEnd, MessageEnd) of a record's message file, read
-    // with one seek and one read (shared reading). A record whose header block
-    // was never closed (HeaderEnd 0) has no body: the result is empty.
+    // with one seek and one read (shared reading): what the preview shows and
+    // the keyword filter searches. A record whose header block was never closed
+    // (HeaderEnd 0) gives its whole message text [MessageStart, MessageEnd).
     static std::string ReadMessageBody(const TEmail& email);
     // Record index a row stands for (its "Item Num" caption), -1 if none.
     static int RowIndex(const QTreeWidgetItem* row);

@@ -44,23 +44,6 @@ const TEmail* RecordOfRow(const TEmailArray& emails, const QTreeWidgetItem* row)
     return &emails[static_cast<std::size_t>(k)];
 }
 
-// The bytes [from, to) of a record's message file, read in one piece.
-std::string ReadStretch(const std::string& fileName, std::int64_t from, std::int64_t to) {
-    corvane::fs::TReadFile in(fileName, corvane::fs::Share::All);
-    if (to <= from) return {};
-    std::string bytes(static_cast<std::size_t>(to - from), '\0');
-    bytes.resize(in.ReadAt(from, bytes.data(), bytes.size()));
-    return bytes;
-}
-
-// What the preview shows of a record: its body, or, when no blank line closed
-// its header block, the record's whole message text (never the messages that
-// precede it in the same file).
-std::string PreviewText(const TEmail& email) {
-    const std::int64_t from = email.HeaderEnd != 0 ? email.HeaderEnd : email.MessageStart;
-    return ReadStretch(email.FileName, from, email.MessageEnd);
-}
-
 void SetAllTicks(QTreeWidget* list, Qt::CheckState state) {
     const int n = list->topLevelItemCount();
     for (int i = 0; i < n; ++i) list->topLevelItem(i)->setCheckState(TfrmMain::ColItemNum, state);
@@ -185,7 +168,7 @@ void TfrmMain::lvFoundEmailsClick() {
     if (email == nullptr) return;
     // The text and its closing line break in one piece: for a body of many
     // megabytes every extra copy counts.
-    std::string text = PreviewText(*email);
+    std::string text = TfrmMain::ReadMessageBody(*email);
     text += '\n';
     txtmsgbody->setPlainText(AnsiToDisplay(text));
 }
