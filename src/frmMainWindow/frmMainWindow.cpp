@@ -337,35 +337,27 @@ void TfrmMain::cbdeletedemailsClick() {
 
 void TfrmMain::btnApplyFilterClick() {
     if (txtFilter->text().isEmpty()) return;
-    FilterOn = true;
-    btnApplyFilter->setEnabled(false);
-    btnClearFilter->setEnabled(true);
-    try {
-        loadDbxFile(CurrentFile);
-    } catch (...) {
-        // The rows are still unfiltered: the filter stays off.
-        FilterOn = false;
-        btnApplyFilter->setEnabled(true);
-        btnClearFilter->setEnabled(false);
-        throw;
-    }
-    txtFilter->setEnabled(false);
+    SwitchFilter(true);
 }
 
-void TfrmMain::btnClearFilterClick() {
-    FilterOn = false;
-    btnApplyFilter->setEnabled(true);
-    btnClearFilter->setEnabled(false);
+void TfrmMain::btnClearFilterClick() { SwitchFilter(false); }
+
+void TfrmMain::ShowFilterState(bool on) {
+    FilterOn = on;
+    btnApplyFilter->setEnabled(!on);
+    btnClearFilter->setEnabled(on);
+}
+
+void TfrmMain::SwitchFilter(bool on) {
+    ShowFilterState(on);
     try {
         loadDbxFile(CurrentFile);
     } catch (...) {
-        // The rows are still filtered: the filter stays on.
-        FilterOn = true;
-        btnApplyFilter->setEnabled(false);
-        btnClearFilter->setEnabled(true);
+        // The rows still show the previous filter state: put it back.
+        ShowFilterState(!on);
         throw;
     }
-    txtFilter->setEnabled(true);
+    txtFilter->setEnabled(!on);
 }
 
 void TfrmMain::mnuHelpClick() { corvane::gui::OpenWebPage(kHelpUrl); }

@@ -168,6 +168,10 @@ private:
     void createMenu();
     void connectHandlers();
     void scrollToPendingRow();
+    // Sets the filter switch and its buttons.
+    void ShowFilterState(bool on);
+    // Turns the filter on or off and reloads; a failed reload puts it back.
+    void SwitchFilter(bool on);
 
     bool busy_ = false;
     bool scrollPending_ = false;
