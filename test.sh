@@ -47,7 +47,9 @@ if [ $full -eq 1 ]; then
     [ -x "$script" ] || continue
     echo "== full check: $part"
     start=$SECONDS
-    "$script"
+    args=()
+    [ "$part" = fuzz ] && args=(30)
+    "$script" "${args[@]}"
     echo "== full check: $part done in $((SECONDS - start)) s"
   done
 fi
