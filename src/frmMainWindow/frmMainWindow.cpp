@@ -17,7 +17,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "FastStrings/FastStrings.h"
+#include "emailexport/emailexport.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/AnsiText.h"
 #include "platform/Files.h"
@@ -46,21 +46,6 @@ public:
         painter->restore();
     }
 };
-
-// The extension of a path: from its last period on, when no folder or drive
-// separator follows it; empty otherwise.
-std::string Extension(const std::string& path) {
-    const auto dot = path.rfind('.');
-    if (dot == std::string::npos) return {};
-    if (path.find_first_of("\\/:", dot) != std::string::npos) return {};
-    return path.substr(dot);
-}
-
-bool IsDbxPath(const std::string& path) {
-    std::string extension = Extension(path);
-    corvane::ansi::UpperBuffer(reinterpret_cast<unsigned char*>(extension.data()), extension.size());
-    return extension == ".DBX";
-}
 
 // The engine's long loops run this while the wait window is shown.
 void ProcessToolkitEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
@@ -306,7 +291,7 @@ void TfrmMain::sbOpenDbxClick() {
     const QString chosen = ChooseDbxFile ? ChooseDbxFile() : QString();
     if (chosen.isEmpty()) return;
     const std::string path = ToEnginePath(chosen);
-    if (!IsDbxPath(path)) return;
+    if (!corvane::mail::IsDbxPath(path)) return;
     auto* node = new QTreeWidgetItem(DbxFilesNode, QStringList{FromEnginePath(path)});
     node->setIcon(0, ilIcons[IconFolderFile]);
     DbxFilesNode->setExpanded(true);
@@ -398,23 +383,15 @@ void TfrmMain::loadDbxFile(const std::string& path) {
 
     // Decide the rows before anything changes, so that a message file that
     // cannot be read leaves the previous file's state whole.
-    std::vector<int> shown;
-    shown.reserve(found.size());
-    if (FilterOn) {
-        const std::string keyword = DisplayToAnsi(txtFilter->text());
-        for (std::size_t i = 0; i < found.size(); ++i) {
-            if (FindText(keyword, ReadMessageBody(found[i]), false, 1, true) > 0) shown.push_back(static_cast<int>(i));
-        }
-    } else {
-        for (std::size_t i = 0; i < found.size(); ++i) shown.push_back(static_cast<int>(i));
-    }
+    const std::vector<std::size_t> shown =
+        corvane::mail::ShownRecords(found, FilterOn, FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string());
 
     CurrentFile = path;
     Emails = std::move(found);
 
     lvFoundEmails->clear();
     scrollPending_ = false;
-    for (const int i : shown) addEmailRow(Emails[static_cast<std::size_t>(i)], i);
+    for (const std::size_t i : shown) addEmailRow(Emails[i], static_cast<int>(i));
     scrollToPendingRow();
 }
 
@@ -446,18 +423,6 @@ void TfrmMain::scrollToPendingRow() {
 
 // ---------------------------------------------------------------------------
 // Helpers
-
-std::string TfrmMain::ReadMessageBody(const TEmail& email) {
-    // When no blank line closed the header block the record has no body of its
-    // own: take its whole message text then, never the stretch from the file's
-    // start, which would hold the earlier messages of that file.
-    const std::int64_t from = email.HeaderEnd != 0 ? email.HeaderEnd : email.MessageStart;
-    const corvane::fs::TReadFile file(email.FileName, corvane::fs::Share::All);
-    if (email.MessageEnd <= from) return {};
-    std::string body(static_cast<std::size_t>(email.MessageEnd - from), '\0');
-    body.resize(file.ReadAt(from, body.data(), body.size()));
-    return body;
-}
 
 int TfrmMain::RowIndex(const QTreeWidgetItem* row) {
     if (row == nullptr) return -1;

@@ -106,11 +106,6 @@ public:
     void sbAutoScanClick();
 
     // --- helpers -----------------------------------------------------------
-    // The body stretch [HeaderEnd, MessageEnd) of a record's message file, read
-    // with one seek and one read (shared reading): what the preview shows and
-    // the keyword filter searches. A record whose header block was never closed
-    // (HeaderEnd 0) gives its whole message text [MessageStart, MessageEnd).
-    static std::string ReadMessageBody(const TEmail& email);
     // Record index a row stands for (its "Item Num" caption), -1 if none.
     static int RowIndex(const QTreeWidgetItem* row);
     // Folder-file paths between the toolkit's strings and the engine's bytes.

@@ -1,0 +1,229 @@
+#include "corvane-dbx/CommandLine.h"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <set>
+
+namespace corvane::cli {
+namespace {
+
+const char* const kUsage =
+    "usage: corvane-dbx list   [--deleted] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n"
+    "       corvane-dbx export [--deleted] [--filter KEYWORD] [--items LIST] --out DIR FILE.dbx...\n"
+    "       corvane-dbx show   [--deleted] ITEM FILE.dbx\n"
+    "       corvane-dbx find   [FOLDER...]\n"
+    "       corvane-dbx --help | --version | COMMAND --help\n";
+
+const char* const kProgramHelp =
+    "corvane-dbx recovers e-mail from Outlook Express mail folder files (.dbx),\n"
+    "live messages and, with --deleted, the deleted ones not yet overwritten.\n"
+    "It only ever reads the folder files.\n\n"
+    "Commands:\n"
+    "  list    list the messages of folder files: item number, deleted flag,\n"
+    "          date, from, to, subject\n"
+    "  export  write messages as .eml files, byte for byte\n"
+    "  show    write the body of one message to standard output\n"
+    "  find    find folder files on the local disks or below folders\n\n"
+    "Item numbers are the messages' indexes in their folder file's list: the live\n"
+    "messages first, then with --deleted the deleted ones. --filter keeps the\n"
+    "messages whose body holds the keyword in any letter case; the item numbers\n"
+    "keep their gaps. The recovered texts are kept in the user's temporary\n"
+    "folder (corvane-recovery-<uid>), as the window keeps them.\n\n"
+    "Exit status: 0 done, 1 something failed (the rest was done), 2 bad usage.\n";
+
+const char* const kListHelp =
+    "usage: corvane-dbx list [--deleted] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n\n"
+    "Lists one row per message: item number, deleted flag, date, from, to,\n"
+    "subject; live messages first, then the deleted ones. With several folder\n"
+    "files each row also names its folder file.\n\n"
+    "  --deleted          include the messages recovered from deleted blocks\n"
+    "  --filter KEYWORD   only the messages whose body holds KEYWORD (any letter case)\n"
+    "  --format table     columns aligned and cut to the terminal's width (default)\n"
+    "  --format csv       comma-separated values (RFC 4180), UTF-8\n"
+    "  --format json      an array of records, UTF-8, with the offsets of each\n"
+    "                     message in its message file\n";
+
+const char* const kExportHelp =
+    "usage: corvane-dbx export [--deleted] [--filter KEYWORD] [--items LIST] --out DIR FILE.dbx...\n\n"
+    "Writes the chosen messages as DIR/RecoveredEmail<N>.eml, byte for byte, N\n"
+    "being the message's row position in the list (counted from 0, after the\n"
+    "filter). With several folder files each one's messages go into a folder of\n"
+    "DIR named after the folder file. Existing files of those names are replaced.\n\n"
+    "  --deleted          include the messages recovered from deleted blocks\n"
+    "  --filter KEYWORD   only the messages whose body holds KEYWORD (any letter case)\n"
+    "  --items LIST       only these item numbers, e.g. 0,2,5-9 (default: every row)\n"
+    "  --out DIR          the folder to write into (made when missing)\n";
+
+const char* const kShowHelp =
+    "usage: corvane-dbx show [--deleted] ITEM FILE.dbx\n\n"
+    "Writes the body of message ITEM (its item number in list) to standard output,\n"
+    "raw bytes, as the window's preview shows it.\n\n"
+    "  --deleted          count the messages recovered from deleted blocks too\n";
+
+const char* const kFindHelp =
+    "usage: corvane-dbx find [FOLDER...]\n\n"
+    "Prints the folder files (*.dbx, any letter case) found, one path a line: on\n"
+    "every local fixed disk when no folder is given, else below each folder.\n";
+
+bool ParseNumber(const std::string& text, std::size_t& value) {
+    if (text.empty()) return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+// "0,2,5-9" into its numbers, ascending and without repeats.
+bool ParseItems(const std::string& text, std::vector<std::size_t>& items, std::string& error) {
+    constexpr std::size_t kMostItems = 10'000'000;  // a range beyond this is a typing error
+    std::set<std::size_t> chosen;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string part = text.substr(start, comma - start);
+        const auto dash = part.find('-');
+        std::size_t from = 0, to = 0;
+        const bool ok = dash == std::string::npos
+                            ? ParseNumber(part, from) && ParseNumber(part, to)
+                            : ParseNumber(part.substr(0, dash), from) && ParseNumber(part.substr(dash + 1), to);
+        if (!ok || from > to) {
+            error = "--items: \"" + part + "\" is no item number or range (such as 0,2,5-9)";
+            return false;
+        }
+        if (to - from >= kMostItems || chosen.size() + (to - from) >= kMostItems) {
+            error = "--items: too many items";
+            return false;
+        }
+        for (std::size_t i = from; i <= to; ++i) chosen.insert(i);
+        start = comma + 1;
+    }
+    items.assign(chosen.begin(), chosen.end());
+    return true;
+}
+
+}  // namespace
+
+std::string HelpText(TCommand command) {
+    switch (command) {
+        case TCommand::List: return kListHelp;
+        case TCommand::Export: return kExportHelp;
+        case TCommand::Show: return kShowHelp;
+        case TCommand::Find: return kFindHelp;
+        case TCommand::None: break;
+    }
+    return std::string(kUsage) + "\n" + kProgramHelp;
+}
+
+TParsed ParseArguments(const std::vector<std::string>& arguments) {
+    TParsed parsed;
+    TOptions& o = parsed.Options;
+    auto fail = [&parsed](std::string text) {
+        parsed.Error = std::move(text);
+        return parsed;
+    };
+
+    std::size_t k = 0;
+    if (k < arguments.size()) {
+        const std::string& first = arguments[k];
+        if (first == "--help" || first == "-h") {
+            o.Help = true;
+            return parsed;
+        }
+        if (first == "--version") {
+            o.Version = true;
+            return parsed;
+        }
+        if (first == "list") o.Command = TCommand::List;
+        else if (first == "export") o.Command = TCommand::Export;
+        else if (first == "show") o.Command = TCommand::Show;
+        else if (first == "find") o.Command = TCommand::Find;
+        else return fail("unknown command \"" + first + "\"");
+        ++k;
+    } else {
+        return fail("no command given");
+    }
+
+    bool optionsEnded = false;
+    std::vector<std::string> operands;
+    for (; k < arguments.size(); ++k) {
+        std::string name = arguments[k];
+        if (optionsEnded || name.size() < 2 || name.compare(0, 2, "--") != 0) {
+            if (!optionsEnded && name.size() > 1 && name[0] == '-' && name != "-h")
+                return fail("unknown option \"" + name + "\"");
+            if (!optionsEnded && name == "-h") {
+                o.Help = true;
+                continue;
+            }
+            operands.push_back(name);
+            continue;
+        }
+        if (name == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string value;
+        bool hasValue = false;
+        if (const auto eq = name.find('='); eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+            hasValue = true;
+        }
+        auto takeValue = [&]() -> bool {
+            if (hasValue) return true;
+            if (k + 1 >= arguments.size()) return false;
+            value = arguments[++k];
+            return true;
+        };
+        const bool readsFolders = o.Command != TCommand::Find;
+        if (name == "--help") {
+            if (hasValue) return fail("--help takes no value");
+            o.Help = true;
+        } else if (name == "--deleted" && readsFolders) {
+            if (hasValue) return fail("--deleted takes no value");
+            o.Deleted = true;
+        } else if (name == "--filter" && (o.Command == TCommand::List || o.Command == TCommand::Export)) {
+            if (!takeValue()) return fail("--filter needs a keyword");
+            if (value.empty()) return fail("--filter needs a keyword that is not empty");
+            o.FilterOn = true;
+            o.Keyword = value;
+        } else if (name == "--format" && o.Command == TCommand::List) {
+            if (!takeValue()) return fail("--format needs table, csv or json");
+            if (value == "table") o.Format = TFormat::Table;
+            else if (value == "csv") o.Format = TFormat::Csv;
+            else if (value == "json") o.Format = TFormat::Json;
+            else return fail("--format: \"" + value + "\" is none of table, csv, json");
+        } else if (name == "--items" && o.Command == TCommand::Export) {
+            if (!takeValue()) return fail("--items needs a list such as 0,2,5-9");
+            if (!ParseItems(value, o.Items, parsed.Error)) return parsed;
+            o.ItemsGiven = true;
+        } else if (name == "--out" && o.Command == TCommand::Export) {
+            if (!takeValue() || value.empty()) return fail("--out needs a folder");
+            o.OutFolder = value;
+        } else {
+            return fail("unknown option \"" + name + "\" for this command");
+        }
+    }
+    if (o.Help) return parsed;
+
+    switch (o.Command) {
+        case TCommand::List:
+            if (operands.empty()) return fail("no folder file given");
+            break;
+        case TCommand::Export:
+            if (o.OutFolder.empty()) return fail("export needs --out DIR");
+            if (operands.empty()) return fail("no folder file given");
+            break;
+        case TCommand::Show:
+            if (operands.size() != 2) return fail("show needs an item number and one folder file");
+            if (!ParseNumber(operands[0], o.ShowItem)) return fail("\"" + operands[0] + "\" is no item number");
+            operands.erase(operands.begin());
+            break;
+        case TCommand::Find:
+        case TCommand::None:
+            break;
+    }
+    o.Paths = std::move(operands);
+    return parsed;
+}
+
+}  // namespace corvane::cli

@@ -1,0 +1,185 @@
+#include "corvane-dbx/ListFormats.h"
+
+#include <algorithm>
+#include <ostream>
+
+#include "platform/AnsiText.h"
+#include "platform/Console.h"
+
+namespace corvane::cli {
+namespace {
+
+const char* const kHeadings[] = {"Item Num", "Deleted", "Date", "From", "To", "Subject"};
+const char* const kFolderHeading = "Folder File";
+constexpr std::size_t kGap = 2;          // spaces between table columns
+constexpr std::size_t kLeastColumn = 4;  // a cut column keeps at least this many characters
+
+const char* YesNo(const TEmail& e) { return e.Deleted != 0 ? "yes" : "no"; }
+
+// A header text for one table cell: ANSI bytes with control characters as
+// spaces and the leading space of the header line dropped.
+std::string CellText(const std::string& ansi) {
+    std::string text = ansi;
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    const auto first = text.find_first_not_of(' ');
+    const auto last = text.find_last_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+// A cell cut or padded to width characters. Cells are measured on the ANSI
+// bytes (one byte, one character) and converted afterwards.
+std::string Cell(const std::string& ansi, std::size_t width, bool last) {
+    std::string text = ansi.size() > width ? ansi.substr(0, width) : ansi;
+    const std::size_t pad = width - text.size();
+    std::string out = corvane::ansi::ToUtf8(text);
+    if (!last) out.append(pad + kGap, ' ');
+    return out;
+}
+
+}  // namespace
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + '"';
+}
+
+std::string JsonString(const std::string& utf8) {
+    static const char* const kHex = "0123456789abcdef";
+    std::string out = "\"";
+    for (char c : utf8) {
+        const auto b = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (b < 0x20) {
+                    out += "\\u00";
+                    out += kHex[b >> 4];
+                    out += kHex[b & 15];
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + '"';
+}
+
+std::vector<std::size_t> FitColumns(const std::vector<std::size_t>& natural, std::size_t separators, std::size_t total) {
+    std::size_t sum = separators;
+    for (std::size_t w : natural) sum += w;
+    if (total == 0 || sum <= total) return natural;
+    // The largest cap c such that every column cut to c fits.
+    auto widthAt = [&](std::size_t cap) {
+        std::size_t s = separators;
+        for (std::size_t w : natural) s += std::min(w, std::max(cap, kLeastColumn));
+        return s;
+    };
+    std::size_t lo = kLeastColumn, hi = *std::max_element(natural.begin(), natural.end());
+    while (lo < hi) {
+        const std::size_t mid = (lo + hi + 1) / 2;
+        if (widthAt(mid) <= total) lo = mid;
+        else hi = mid - 1;
+    }
+    std::vector<std::size_t> out;
+    for (std::size_t w : natural) out.push_back(std::min(w, std::max(lo, kLeastColumn)));
+    return out;
+}
+
+TListWriter::TListWriter(std::ostream& out, TFormat format, bool withFolder, int width)
+    : out_(out), format_(format), withFolder_(withFolder), width_(std::max(width, 0)) {
+    if (format_ == TFormat::Json) out_ << "[";
+}
+
+void TListWriter::Add(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown) {
+    switch (format_) {
+        case TFormat::Table: AddTable(folderFile, emails, shown); break;
+        case TFormat::Csv: AddCsv(folderFile, emails, shown); break;
+        case TFormat::Json: AddJson(folderFile, emails, shown); break;
+    }
+    out_.flush();
+}
+
+void TListWriter::Finish() {
+    if (format_ == TFormat::Json) out_ << (jsonRows_ > 0 ? "\n]\n" : "]\n");
+    out_.flush();
+}
+
+void TListWriter::AddTable(const std::string& folderFile, const TEmailArray& emails,
+                           const std::vector<std::size_t>& shown) {
+    // Cells as ANSI bytes: folder file (when named), item, deleted, four texts.
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(shown.size() + 1);
+    std::vector<std::string> heading;
+    if (withFolder_) heading.emplace_back(kFolderHeading);
+    for (const char* h : kHeadings) heading.emplace_back(h);
+    rows.push_back(heading);
+    const std::string folderCell = CellText(folderFile);
+    for (const std::size_t i : shown) {
+        const TEmail& e = emails[i];
+        std::vector<std::string> row;
+        if (withFolder_) row.push_back(folderCell);
+        row.push_back(std::to_string(i));
+        row.emplace_back(YesNo(e));
+        for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject}) row.push_back(CellText(*text));
+        rows.push_back(std::move(row));
+    }
+    std::vector<std::size_t> natural(heading.size(), 0);
+    for (const auto& row : rows)
+        for (std::size_t c = 0; c < row.size(); ++c) natural[c] = std::max(natural[c], row[c].size());
+    const std::vector<std::size_t> widths = FitColumns(natural, kGap * (natural.size() - 1), static_cast<std::size_t>(width_));
+    // The heading once, also over several folder files.
+    for (std::size_t r = headingWritten_ ? 1 : 0; r < rows.size(); ++r) {
+        std::string line;
+        for (std::size_t c = 0; c < rows[r].size(); ++c) line += Cell(rows[r][c], widths[c], c + 1 == rows[r].size());
+        out_ << line << '\n';
+    }
+    headingWritten_ = true;
+}
+
+void TListWriter::AddCsv(const std::string& folderFile, const TEmailArray& emails,
+                         const std::vector<std::size_t>& shown) {
+    if (!headingWritten_) {
+        std::string line;
+        if (withFolder_) line += std::string(kFolderHeading) + ',';
+        for (const char* h : kHeadings) line += std::string(h) + ',';
+        line.back() = '\r';
+        out_ << line << '\n';
+        headingWritten_ = true;
+    }
+    const std::string folderField = withFolder_ ? CsvField(corvane::console::PathToUtf8(folderFile)) + ',' : std::string();
+    for (const std::size_t i : shown) {
+        const TEmail& e = emails[i];
+        out_ << folderField << i << ',' << YesNo(e);
+        for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject})
+            out_ << ',' << CsvField(corvane::ansi::ToUtf8(*text));
+        out_ << "\r\n";
+    }
+}
+
+void TListWriter::AddJson(const std::string& folderFile, const TEmailArray& emails,
+                          const std::vector<std::size_t>& shown) {
+    const std::string folder = JsonString(corvane::console::PathToUtf8(folderFile));
+    for (const std::size_t i : shown) {
+        const TEmail& e = emails[i];
+        out_ << (jsonRows_++ == 0 ? "\n" : ",\n") << "  {\"folderFile\": " << folder << ", \"item\": " << i
+             << ", \"deleted\": " << (e.Deleted != 0 ? "true" : "false")
+             << ", \"date\": " << JsonString(corvane::ansi::ToUtf8(e.Date))
+             << ", \"from\": " << JsonString(corvane::ansi::ToUtf8(e.From))
+             << ", \"to\": " << JsonString(corvane::ansi::ToUtf8(e.To))
+             << ", \"subject\": " << JsonString(corvane::ansi::ToUtf8(e.Subject))
+             << ", \"messageFile\": " << JsonString(corvane::console::PathToUtf8(e.FileName))
+             << ", \"messageStart\": " << e.MessageStart << ", \"headerEnd\": " << e.HeaderEnd
+             << ", \"messageEnd\": " << e.MessageEnd << "}";
+    }
+}
+
+}  // namespace corvane::cli

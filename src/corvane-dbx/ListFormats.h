@@ -1,0 +1,51 @@
+#pragma once
+// The rows of `corvane-dbx list` in its three formats: an aligned table for a
+// terminal, CSV (RFC 4180) and JSON (UTF-8). A row is a record as the window
+// lists it: item number (the record's index), deleted flag, date, from, to,
+// subject; header texts are converted from the ANSI code page to UTF-8, as the
+// window shows them.
+
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "Globals/Globals.h"
+#include "corvane-dbx/CommandLine.h"
+
+namespace corvane::cli {
+
+class TListWriter {
+public:
+    // withFolder: each row also names its folder file (several were given).
+    // width: the terminal's columns the table is cut to; 0 for no limit.
+    TListWriter(std::ostream& out, TFormat format, bool withFolder, int width);
+
+    // The rows of one folder file: the records at the shown indexes, in order.
+    void Add(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown);
+    // Closes the output (the JSON array); call once after the last Add.
+    void Finish();
+
+private:
+    void AddTable(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown);
+    void AddCsv(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown);
+    void AddJson(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown);
+
+    std::ostream& out_;
+    TFormat format_;
+    bool withFolder_;
+    int width_;
+    bool headingWritten_ = false;
+    std::size_t jsonRows_ = 0;
+};
+
+// One CSV field: quoted when it holds a comma, a quote, CR or LF (quotes
+// doubled inside), as it stands otherwise.
+std::string CsvField(const std::string& text);
+// One JSON string literal of UTF-8 text, quotes included.
+std::string JsonString(const std::string& utf8);
+// Column widths that fit total (0: no limit): each column keeps its natural
+// width when all fit; otherwise the widest are cut to one common cap.
+std::vector<std::size_t> FitColumns(const std::vector<std::size_t>& natural, std::size_t separators, std::size_t total);
+
+}  // namespace corvane::cli

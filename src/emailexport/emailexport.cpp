@@ -1,0 +1,124 @@
+#include "emailexport/emailexport.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "FastStrings/FastStrings.h"
+#include "platform/AnsiText.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+
+namespace corvane::mail {
+namespace {
+
+const char* const kExportPrefix = "RecoveredEmail";
+const char* const kExportExtension = ".eml";
+const char* const kProbeName = "check";
+const char* const kProbeExtension = ".DAT";
+constexpr int kProbeAttempts = 100;
+
+// Largest piece of a message held in memory while it is copied; most messages
+// go in one read and one write.
+constexpr std::size_t kCopyChunk = std::size_t{4} << 20;
+
+}  // namespace
+
+bool IsDbxPath(const std::string& path) {
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || path.find_first_of("\\/:", dot) != std::string::npos) return false;
+    std::string extension = path.substr(dot);
+    corvane::ansi::UpperBuffer(reinterpret_cast<unsigned char*>(extension.data()), extension.size());
+    return extension == ".DBX";
+}
+
+std::string ReadMessageBody(const TEmail& email) {
+    const std::int64_t from = email.HeaderEnd != 0 ? email.HeaderEnd : email.MessageStart;
+    const corvane::fs::TReadFile file(email.FileName, corvane::fs::Share::All);
+    if (email.MessageEnd <= from) return {};
+    std::string body(static_cast<std::size_t>(email.MessageEnd - from), '\0');
+    body.resize(file.ReadAt(from, body.data(), body.size()));
+    return body;
+}
+
+bool BodyHoldsKeyword(const TEmail& email, const std::string& keyword) {
+    return FindText(std::string_view(keyword), std::string_view(ReadMessageBody(email)), false, 1, true) > 0;
+}
+
+std::vector<std::size_t> ShownRecords(const TEmailArray& emails, bool filterOn, const std::string& keyword) {
+    std::vector<std::size_t> shown;
+    shown.reserve(emails.size());
+    for (std::size_t i = 0; i < emails.size(); ++i) {
+        if (!filterOn || BodyHoldsKeyword(emails[i], keyword)) shown.push_back(i);
+    }
+    return shown;
+}
+
+bool FolderIsWriteable(const std::string& folder) {
+    for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
+        const std::string probe = folder + corvane::fs::kPathSeparator + kProbeName +
+                                  (attempt == 0 ? std::string() : std::to_string(attempt)) + kProbeExtension;
+        if (corvane::fs::Exists(probe)) continue;
+        try {
+            corvane::fs::TWriteFile file(probe, corvane::fs::Create::Exclusive);
+            file.Close();
+        } catch (const ECorvaneError&) {
+            if (corvane::fs::Exists(probe)) continue;  // taken meanwhile by someone else
+            return false;
+        }
+        corvane::fs::RemoveFile(probe);
+        return true;
+    }
+    return false;
+}
+
+std::string ExportFileName(const std::string& folder, std::size_t position) {
+    return folder + corvane::fs::kPathSeparator + kExportPrefix + std::to_string(position) + kExportExtension;
+}
+
+std::string CopyMessage(const TEmail& email, const std::string& target, std::vector<char>& buffer) {
+    const corvane::fs::TReadFile in(email.FileName, corvane::fs::Share::All);
+    const std::int64_t length = std::max<std::int64_t>(0, email.MessageEnd - email.MessageStart);
+    const auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(length, static_cast<std::int64_t>(kCopyChunk)));
+    if (buffer.size() < chunk) buffer.resize(chunk);
+
+    std::optional<corvane::fs::TWriteFile> out;
+    try {
+        out.emplace(target, corvane::fs::Create::Overwrite);
+    } catch (const EFCreateError& e) {
+        return e.what();
+    }
+    const auto writeFailure = [&target](const EInOutError& e) { return "Cannot write file \"" + target + "\". " + e.what(); };
+    std::int64_t done = 0;
+    while (done < length) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - done, static_cast<std::int64_t>(chunk)));
+        const std::size_t got = in.ReadAt(email.MessageStart + done, buffer.data(), want);
+        try {
+            out->Write(buffer.data(), got);
+        } catch (const EInOutError& e) {
+            return writeFailure(e);
+        }
+        done += static_cast<std::int64_t>(got);
+        if (got < want) return "The message file \"" + email.FileName + "\" ends before the message does.";
+    }
+    try {
+        out->Close();
+    } catch (const EInOutError& e) {
+        return writeFailure(e);
+    }
+    return {};
+}
+
+TExportReport ExportEmails(const std::vector<TExportItem>& items, const std::string& folder) {
+    TExportReport report;
+    std::vector<char> buffer;
+    for (const TExportItem& item : items) {
+        ++report.Chosen;
+        std::string failure = item.Email != nullptr
+                                  ? CopyMessage(*item.Email, ExportFileName(folder, item.Position), buffer)
+                                  : "Row " + std::to_string(item.Position) + " stands for no message.";
+        if (!failure.empty()) report.Failures.push_back(std::move(failure));
+    }
+    return report;
+}
+
+}  // namespace corvane::mail

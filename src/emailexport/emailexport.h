@@ -1,0 +1,81 @@
+#pragma once
+// What both front ends do with the records of a folder file once it is read:
+// read a message's body back for the preview and the keyword filter, choose
+// the records the filter keeps, and export messages as .eml files, one file
+// per message, byte for byte.
+//
+// The records name their message files (the recovered texts in the temporary
+// folder) and the stretches in them; everything here reads those files with
+// all sharing allowed and never changes them.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Globals/Globals.h"
+
+namespace corvane::mail {
+
+// True when the path's extension is ".dbx" in any letter case. The extension
+// runs from the last period on, when no folder separator ('\\' or '/') or
+// drive colon follows it.
+bool IsDbxPath(const std::string& path);
+
+// The body stretch [HeaderEnd, MessageEnd) of the record's message file, read
+// with one seek and one read: what the preview shows and the keyword filter
+// searches. A record whose header block was never closed (HeaderEnd 0) gives
+// its whole message text [MessageStart, MessageEnd) instead, never the
+// stretch from the file's start, which holds the earlier messages of that
+// file. Raises EFOpenError when the message file cannot be opened.
+std::string ReadMessageBody(const TEmail& email);
+
+// Whether the record's body stretch holds the keyword (ANSI bytes) in any
+// letter case.
+bool BodyHoldsKeyword(const TEmail& email, const std::string& keyword);
+
+// The indexes of the records the list shows, in index order: every record, or
+// with a keyword (filterOn) those whose body holds it. Raises EFOpenError when
+// a message file cannot be opened; then nothing is returned.
+std::vector<std::size_t> ShownRecords(const TEmailArray& emails, bool filterOn, const std::string& keyword);
+
+// The writeability test of an export folder: creates a probe file "check.DAT"
+// (or "check1.DAT", "check2.DAT", ... when that name is taken) exclusively and
+// removes it again. A file of the user's is never opened, whatever its name.
+bool FolderIsWriteable(const std::string& folder);
+
+// The export file of the list row at position: folder + separator +
+// "RecoveredEmail" + position in decimal + ".eml". The separator is appended
+// as it stands, so a drive root's doubles.
+std::string ExportFileName(const std::string& folder, std::size_t position);
+
+// One message to export: the row's position (which names the file) and its
+// record; a null record stands for a row that names no message.
+struct TExportItem {
+    std::size_t Position = 0;
+    const TEmail* Email = nullptr;
+};
+
+// What an export did: how many messages it was given, how many files could
+// not be written, and their texts in order.
+struct TExportReport {
+    std::size_t Chosen = 0;
+    std::vector<std::string> Failures;
+    std::size_t Failed() const { return Failures.size(); }
+};
+
+// Copies [MessageStart, MessageEnd) of the record's message file into target
+// (created, or emptied when it exists), with no byte converted, added or
+// dropped. The message file is opened first: when it cannot be, EFOpenError
+// leaves here and no target file is made; a failed read of it is raised as
+// EInOutError. A target that cannot be created or written is returned as its
+// failure text (empty on success). buffer is reused across calls.
+std::string CopyMessage(const TEmail& email, const std::string& target, std::vector<char>& buffer);
+
+// Writes each item's message to ExportFileName(folder, item.Position), in the
+// given order, after the caller's FolderIsWriteable test. Files that cannot be
+// written are reported and the export goes on; a message file that cannot be
+// opened or read ends it with the error (files written before it remain).
+TExportReport ExportEmails(const std::vector<TExportItem>& items, const std::string& folder);
+
+}  // namespace corvane::mail

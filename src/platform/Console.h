@@ -1,0 +1,29 @@
+#pragma once
+// The text console of a command-line program: whether a standard stream is a
+// terminal, how wide the terminal is, and the character sets on either side.
+
+#include <string>
+
+namespace corvane::console {
+
+enum class TStream { Output, Error };
+
+// Readies the standard streams: standard output in binary mode (raw message
+// bytes pass unchanged) and, on Windows, a console that shows UTF-8.
+void Prepare();
+
+// Whether the stream goes to a terminal (not a file or a pipe).
+bool IsTerminal(TStream stream);
+
+// The width of the terminal the stream goes to in characters, or 0 when it
+// goes to none or the width cannot be told.
+int TerminalWidth(TStream stream);
+
+// A command-line argument, as the system hands it over, in the ANSI code page
+// of the mail texts (so that a keyword compares with the messages' bytes).
+std::string ArgumentToAnsi(const std::string& argument);
+
+// A path, as the system names it, as UTF-8 text for output in UTF-8 formats.
+std::string PathToUtf8(const std::string& path);
+
+}  // namespace corvane::console

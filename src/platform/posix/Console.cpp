@@ -1,0 +1,57 @@
+#include "platform/Console.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "platform/AnsiText.h"
+
+namespace corvane::console {
+namespace {
+
+int Descriptor(TStream stream) { return stream == TStream::Output ? STDOUT_FILENO : STDERR_FILENO; }
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms or surrogates).
+bool IsUtf8(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        std::size_t n = 0;
+        char32_t c = 0;
+        if (b < 0x80) { ++i; continue; }
+        if (b >= 0xC2 && b <= 0xDF) { n = 1; c = b & 0x1F; }
+        else if (b >= 0xE0 && b <= 0xEF) { n = 2; c = b & 0x0F; }
+        else if (b >= 0xF0 && b <= 0xF4) { n = 3; c = b & 0x07; }
+        else return false;
+        if (i + n >= text.size()) return false;
+        for (std::size_t k = 1; k <= n; ++k) {
+            const auto t = static_cast<unsigned char>(text[i + k]);
+            if ((t & 0xC0) != 0x80) return false;
+            c = (c << 6) | (t & 0x3F);
+        }
+        if ((n == 2 && c < 0x800) || (n == 3 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+void Prepare() {}
+
+bool IsTerminal(TStream stream) { return ::isatty(Descriptor(stream)) == 1; }
+
+int TerminalWidth(TStream stream) {
+    if (!IsTerminal(stream)) return 0;
+    winsize size{};
+    if (::ioctl(Descriptor(stream), TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}
+
+// Terminals here take UTF-8.
+std::string ArgumentToAnsi(const std::string& argument) { return corvane::ansi::FromUtf8(argument); }
+
+// File names here are bytes, mostly UTF-8; others are read as the ANSI code page.
+std::string PathToUtf8(const std::string& path) { return IsUtf8(path) ? path : corvane::ansi::ToUtf8(path); }
+
+}  // namespace corvane::console

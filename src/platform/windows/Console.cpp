@@ -1,0 +1,41 @@
+#include "platform/Console.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+
+#include "platform/AnsiText.h"
+
+namespace corvane::console {
+namespace {
+
+HANDLE Handle(TStream stream) {
+    return ::GetStdHandle(stream == TStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+}  // namespace
+
+void Prepare() {
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+    ::SetConsoleOutputCP(CP_UTF8);
+}
+
+bool IsTerminal(TStream stream) {
+    DWORD mode = 0;
+    return ::GetConsoleMode(Handle(stream), &mode) != 0;
+}
+
+int TerminalWidth(TStream stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(Handle(stream), &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+// The system hands arguments over in the ANSI code page already.
+std::string ArgumentToAnsi(const std::string& argument) { return argument; }
+
+// Paths are in the ANSI code page.
+std::string PathToUtf8(const std::string& path) { return corvane::ansi::ToUtf8(path); }
+
+}  // namespace corvane::console
