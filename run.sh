@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts the Corvane Recovery window.
+# Without a display it shows the main job on the command line instead: the
+# sample folder file listed with its deleted messages, and exported.
 set -euo pipefail
 CORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$CORVANE_ROOT/scripts/setup.sh"
@@ -7,9 +9,14 @@ source "$CORVANE_ROOT/scripts/setup.sh"
 corvane_install
 build="$CORVANE_ROOT/build"
 corvane_build "$build"
-window="$build/src/corvane-recovery"
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No display found; starting the window under Xvfb." >&2
-  exec xvfb-run -a "$window"
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  exec "$build/src/corvane-recovery"
 fi
-exec "$window"
+
+echo "No display found: showing the command-line program corvane-dbx on samples/demo.dbx instead."
+dbx="$build/src/corvane-dbx"
+sample="$CORVANE_ROOT/samples/demo.dbx"
+out="$PWD/recovered"
+"$dbx" list --deleted "$sample"
+"$dbx" export --deleted --out "$out" "$sample"
+echo "Exported $(find "$out" -maxdepth 1 -name 'RecoveredEmail*.eml' | wc -l) messages to $out"

@@ -3,9 +3,9 @@
 
 CORVANE_PACKAGES=(
   g++ make cmake pkg-config
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
-  xvfb xauth imagemagick fonts-dejavu-core
+  xvfb xauth imagemagick fonts-dejavu-core dpkg-dev file
 )
 
 corvane_install() {

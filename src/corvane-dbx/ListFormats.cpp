@@ -73,24 +73,24 @@ std::string JsonString(const std::string& utf8) {
     return out + '"';
 }
 
-std::vector<std::size_t> FitColumns(const std::vector<std::size_t>& natural, std::size_t separators, std::size_t total) {
-    std::size_t sum = separators;
-    for (std::size_t w : natural) sum += w;
-    if (total == 0 || sum <= total) return natural;
-    // The largest cap c such that every column cut to c fits.
+std::vector<std::size_t> FitColumns(const std::vector<std::size_t>& natural, const std::vector<bool>& fixed,
+                                    std::size_t separators, std::size_t total) {
     auto widthAt = [&](std::size_t cap) {
-        std::size_t s = separators;
-        for (std::size_t w : natural) s += std::min(w, std::max(cap, kLeastColumn));
-        return s;
+        std::size_t sum = separators;
+        for (std::size_t c = 0; c < natural.size(); ++c) sum += fixed[c] ? natural[c] : std::min(natural[c], cap);
+        return sum;
     };
-    std::size_t lo = kLeastColumn, hi = *std::max_element(natural.begin(), natural.end());
+    const std::size_t widest = natural.empty() ? 0 : *std::max_element(natural.begin(), natural.end());
+    if (total == 0 || widthAt(widest) <= total) return natural;
+    // The largest cap at which the cut columns fit.
+    std::size_t lo = kLeastColumn, hi = std::max(widest, kLeastColumn);
     while (lo < hi) {
         const std::size_t mid = (lo + hi + 1) / 2;
         if (widthAt(mid) <= total) lo = mid;
         else hi = mid - 1;
     }
     std::vector<std::size_t> out;
-    for (std::size_t w : natural) out.push_back(std::min(w, std::max(lo, kLeastColumn)));
+    for (std::size_t c = 0; c < natural.size(); ++c) out.push_back(fixed[c] ? natural[c] : std::min(natural[c], lo));
     return out;
 }
 
@@ -135,7 +135,11 @@ void TListWriter::AddTable(const std::string& folderFile, const TEmailArray& ema
     std::vector<std::size_t> natural(heading.size(), 0);
     for (const auto& row : rows)
         for (std::size_t c = 0; c < row.size(); ++c) natural[c] = std::max(natural[c], row[c].size());
-    const std::vector<std::size_t> widths = FitColumns(natural, kGap * (natural.size() - 1), static_cast<std::size_t>(width_));
+    // The item number and the deleted flag are never cut.
+    std::vector<bool> fixed(natural.size(), false);
+    fixed[withFolder_ ? 1 : 0] = fixed[withFolder_ ? 2 : 1] = true;
+    const std::vector<std::size_t> widths =
+        FitColumns(natural, fixed, kGap * (natural.size() - 1), static_cast<std::size_t>(width_));
     // The heading once, also over several folder files.
     for (std::size_t r = headingWritten_ ? 1 : 0; r < rows.size(); ++r) {
         std::string line;

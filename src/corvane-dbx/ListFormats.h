@@ -45,7 +45,10 @@ std::string CsvField(const std::string& text);
 // One JSON string literal of UTF-8 text, quotes included.
 std::string JsonString(const std::string& utf8);
 // Column widths that fit total (0: no limit): each column keeps its natural
-// width when all fit; otherwise the widest are cut to one common cap.
-std::vector<std::size_t> FitColumns(const std::vector<std::size_t>& natural, std::size_t separators, std::size_t total);
+// width when all fit; otherwise the widest columns that may be cut are cut to
+// one common cap (never below four characters). Columns marked fixed keep
+// their width.
+std::vector<std::size_t> FitColumns(const std::vector<std::size_t>& natural, const std::vector<bool>& fixed,
+                                    std::size_t separators, std::size_t total);
 
 }  // namespace corvane::cli

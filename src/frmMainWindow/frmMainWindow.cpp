@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFontInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMetaObject>
@@ -13,6 +14,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
+#include <QUrl>
 
 #include <algorithm>
 #include <utility>
@@ -105,6 +107,13 @@ TfrmMain::TfrmMain(QWidget* parent)
         const QStringList files = dlgOpenDbx->selectedFiles();
         return files.isEmpty() ? QString() : files.first();
     };
+
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    HelpPageCandidates = {ToEnginePath(programFolder + "/../share/doc/corvane-recovery/help.html"),
+                          ToEnginePath(programFolder + "/help.html")};
+#ifdef CORVANE_SOURCE_HELP
+    HelpPageCandidates.push_back(CORVANE_SOURCE_HELP);
+#endif
 
     FormCreate();
 
@@ -345,7 +354,16 @@ void TfrmMain::SwitchFilter(bool on) {
     txtFilter->setEnabled(!on);
 }
 
-void TfrmMain::mnuHelpClick() { corvane::gui::OpenWebPage(kHelpUrl); }
+void TfrmMain::mnuHelpClick() {
+    for (const std::string& page : HelpPageCandidates) {
+        const QString path = FromEnginePath(page);
+        if (QFileInfo(path).isFile()) {
+            corvane::gui::OpenWebPage(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString().toStdString());
+            return;
+        }
+    }
+    corvane::gui::OpenWebPage(kHelpUrl);
+}
 
 void TfrmMain::Exit1Click() { close(); }
 

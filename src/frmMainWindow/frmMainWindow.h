@@ -133,7 +133,10 @@ public:
         ChooseExportFolder;
     std::function<void(const QString&)> InformationBoxHook;
 
-    // The help page opened by mnuHelpClick.
+    // The help page: mnuHelpClick opens the first of these files that exists
+    // (the copy installed with the program, then the one in the source tree
+    // of a build), and the web address kHelpUrl when none does.
+    std::vector<std::string> HelpPageCandidates;
     static const char* const kHelpUrl;
 
     // One long operation under the wait window: shows the wait window over the

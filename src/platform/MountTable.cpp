@@ -118,6 +118,9 @@ std::vector<std::string> SelectFixedMounts(const std::vector<TMountEntry>& entri
                                         [&](const TMountEntry& later) { return later.MountPoint == e.MountPoint; });
         if (!hidden && IsFixedDisk(e, isRemovable)) out.push_back(e.MountPoint);
     }
+    // A table seen from inside a chroot or a container need not name the root
+    // at all; the root file system still counts, first.
+    if (std::find(out.begin(), out.end(), "/") == out.end()) out.insert(out.begin(), "/");
     return out;
 }
 

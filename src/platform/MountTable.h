@@ -32,7 +32,8 @@ std::vector<TMountEntry> ParseMountInfo(std::string_view text);
 using TRemovableQuery = std::function<bool(const TMountEntry&)>;
 
 // The mount points that count as fixed drives, in table order:
-// - the root file system, whatever its type;
+// - the root file system, whatever its type, and also when the table does not
+//   name it (as seen from inside a chroot), then first;
 // - otherwise a file system on a block device (source under /dev/) that is
 //   not a network, pseudo or optical file system, not on a RAM disk, and whose
 //   device isRemovable does not report as removable.

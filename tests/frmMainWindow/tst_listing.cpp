@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -565,14 +566,32 @@ private slots:
         QCOMPARE(w->lvFoundEmails->topLevelItem(199)->text(0), QString("199"));
     }
 
-    void helpOpensThePageAndExitCloses() {
+    void helpOpensTheLocalPageOrElseTheWebPageAndExitCloses() {
         TUrlCatcher catcher;
         QDesktopServices::setUrlHandler("https", &catcher, "open");
+        QDesktopServices::setUrlHandler("file", &catcher, "open");
+        // From the build: the source tree's copy of the page.
         QTest::keyClick(w.get(), Qt::Key_F1);
-        QDesktopServices::unsetUrlHandler("https");
         QCOMPARE(catcher.urls.size(), 1);
-        QCOMPARE(catcher.urls[0], QUrl(TfrmMain::kHelpUrl));
-        QVERIFY(catcher.urls[0].path().endsWith("help.php"));
+        QVERIFY(catcher.urls[0].isLocalFile());
+        QVERIFY(catcher.urls[0].toLocalFile().endsWith("/docs/help.html"));
+        QFile page(catcher.urls[0].toLocalFile());
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        QVERIFY(page.readAll().contains("Include Deleted Emails"));
+        // An installed copy comes first; with no copy at all, the web address.
+        const std::vector<std::string> candidates = w->HelpPageCandidates;
+        const QString installed = QString::fromStdString(g_folder) + "/help.html";
+        QFile(installed).open(QIODevice::WriteOnly);
+        w->HelpPageCandidates = {g_folder + "/missing.html", g_folder + "/help.html"};
+        w->mnuHelpClick();
+        w->HelpPageCandidates = {g_folder + "/missing.html"};
+        w->mnuHelpClick();
+        w->HelpPageCandidates = candidates;
+        QDesktopServices::unsetUrlHandler("https");
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(catcher.urls.size(), 3);
+        QCOMPARE(catcher.urls[1], QUrl::fromLocalFile(installed));
+        QCOMPARE(catcher.urls[2], QUrl(TfrmMain::kHelpUrl));
         QVERIFY(errors.isEmpty());
 
         w->Exit1->trigger();

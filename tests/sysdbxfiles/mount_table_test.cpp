@@ -93,6 +93,15 @@ TEST(MountTable, TmpfsCountsOnlyAsTheRoot) {
               (Paths{"/"}));
 }
 
+TEST(MountTable, InsideAChrootTheUnnamedRootStillCountsFirst) {
+    // Seen from a chroot: the mounts below it, but no entry for its root.
+    EXPECT_EQ(Fixed("612 590 0:55 / /proc rw,relatime - proc proc rw\n"
+                    "613 590 8:2 /srv/chroot/home /home rw - ext4 /dev/sda2 rw\n"
+                    "614 590 0:5 / /dev rw - devtmpfs udev rw\n"),
+              (Paths{"/", "/home"}));
+    EXPECT_EQ(Fixed(""), (Paths{"/"}));
+}
+
 TEST(MountTable, OnlyTheLastMountOnAMountPointCounts) {
     EXPECT_EQ(Fixed("28 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n"
                     "40 28 259:3 / /data rw - ext4 /dev/nvme0n1p3 rw\n"

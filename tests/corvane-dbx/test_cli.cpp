@@ -1,0 +1,246 @@
+// corvane-dbx end to end: its commands run on folder files written as the mail
+// program writes them, their output and exit status compared with what the
+// engine gives the window.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "corvane-dbx/CommandLine.h"
+#include "corvane-dbx/ListFormats.h"
+#include "emailexport/emailexport.h"
+#include "outlookfile/ReaderTestSupport.h"
+#include "platform/AnsiText.h"
+#include "support/DbxFixture.h"
+
+using namespace readertest;
+using corvane::testsupport::TBlockOrder;
+using corvane::testsupport::TDbxWriter;
+namespace cli = corvane::cli;
+
+namespace {
+
+struct TResult {
+    int Status;
+    std::string Out;
+    std::string Err;
+};
+
+TResult Dbx(const std::vector<std::string>& arguments, int width = 0) {
+    std::ostringstream out, err;
+    cli::TConsole console{out, err, width, false};
+    const int status = cli::RunCorvaneDbx(arguments, console);
+    return {status, out.str(), err.str()};
+}
+
+std::string Message(int i, const std::string& body) {
+    return "From: Sender " + std::to_string(i) + " <s" + std::to_string(i) + "@example.org>\r\nTo: \"Doe, Jane\" <j@example.org>\r\n"
+           "Subject: Note " + std::to_string(i) + " caf\xE9\r\nDate: Mon, " + std::to_string(i + 1) +
+           " May 2005 10:00:00 +0200\r\n\r\n" + body + "\r\n";
+}
+
+class Cli : public ReaderTest {
+protected:
+    // A folder file of five live messages (two scattered over several blocks)
+    // and two deleted ones.
+    std::string Folder(const std::string& name, const std::string& tag) {
+        TDbxWriter w(7);
+        w.ReserveScatteredSlots(12);
+        for (int i = 0; i < 7; ++i)
+            w.AddMessage(Message(i, tag + " text " + std::to_string(i) + (i % 2 ? " Needle" : "") + std::string(i * 300, 'x')),
+                         i % 3 == 0 ? TBlockOrder::Scattered : TBlockOrder::Ascending);
+        w.DeleteMessage(1);
+        w.DeleteMessage(4);
+        const std::string path = Scratch(name);
+        w.Save(path);
+        return path;
+    }
+    static TEmailArray Read(const std::string& path, bool deleted) { return Toutlookfile().GetEmails(path, deleted); }
+};
+
+TEST(CliArguments, BadUsageIsRefusedWithStatusTwo) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"recover"},
+        {"list"},
+        {"list", "--format", "xml", "a.dbx"},
+        {"list", "--format"},
+        {"list", "--filter", "", "a.dbx"},
+        {"list", "--out", "d", "a.dbx"},
+        {"list", "-x", "a.dbx"},
+        {"export", "a.dbx"},
+        {"export", "--out", "d"},
+        {"export", "--items", "3-1", "--out", "d", "a.dbx"},
+        {"export", "--items", "1,x", "--out", "d", "a.dbx"},
+        {"show", "a.dbx"},
+        {"show", "one", "a.dbx"},
+        {"show", "1", "a.dbx", "b.dbx"},
+        {"find", "--deleted"},
+        {"list", "--deleted=yes", "a.dbx"},
+    };
+    for (const auto& arguments : bad) {
+        const TResult r = Dbx(arguments);
+        EXPECT_EQ(r.Status, cli::kExitUsage) << testing::PrintToString(arguments);
+        EXPECT_EQ(r.Out, "");
+        EXPECT_NE(r.Err.find("corvane-dbx: "), std::string::npos);
+    }
+    const auto parsed = cli::ParseArguments({"export", "--items=5-7,2,6", "--deleted", "--out", "d", "--", "-a.dbx"});
+    EXPECT_EQ(parsed.Error, "");
+    EXPECT_EQ(parsed.Options.Items, (std::vector<std::size_t>{2, 5, 6, 7}));
+    EXPECT_EQ(parsed.Options.Paths, std::vector<std::string>{"-a.dbx"});
+    EXPECT_TRUE(parsed.Options.Deleted);
+    const std::vector<std::vector<std::string>> helps = {{"--help"},          {"--version"},      {"list", "--help"},
+                                                         {"export", "--help"}, {"show", "--help"}, {"find", "--help"}};
+    for (const auto& ok : helps) {
+        const TResult r = Dbx(ok);
+        EXPECT_EQ(r.Status, cli::kExitOk);
+        EXPECT_NE(r.Out.find(ok.size() == 1 ? "corvane-dbx" : "usage: corvane-dbx " + ok[0]), std::string::npos);
+    }
+}
+
+TEST_F(Cli, JsonListReadsBackAsTheRecordsOfTheReader) {
+    const std::string path = Folder("Inbox.dbx", "json");
+    for (const bool deleted : {false, true}) {
+        std::vector<std::string> arguments{"list", "--format", "json", path};
+        if (deleted) arguments.insert(arguments.begin() + 1, "--deleted");
+        const TResult r = Dbx(arguments);
+        ASSERT_EQ(r.Status, cli::kExitOk) << r.Err;
+        const TEmailArray emails = Read(path, deleted);
+        const auto json = nlohmann::json::parse(r.Out);
+        ASSERT_EQ(json.size(), emails.size());
+        EXPECT_EQ(emails.size(), deleted ? 7u : 5u);
+        for (std::size_t i = 0; i < emails.size(); ++i) {
+            const auto& row = json[i];
+            const TEmail& e = emails[i];
+            EXPECT_EQ(row["item"], i);
+            EXPECT_EQ(row["deleted"], e.Deleted != 0);
+            EXPECT_EQ(row["from"], corvane::ansi::ToUtf8(e.From));
+            EXPECT_EQ(row["subject"], corvane::ansi::ToUtf8(e.Subject));  // é through Windows-1252
+            EXPECT_EQ(row["to"], e.To);
+            EXPECT_EQ(row["date"], e.Date);
+            EXPECT_EQ(row["messageFile"], e.FileName);
+            EXPECT_EQ(row["folderFile"], path);
+            EXPECT_EQ(row["messageStart"], e.MessageStart);
+            EXPECT_EQ(row["headerEnd"], e.HeaderEnd);
+            EXPECT_EQ(row["messageEnd"], e.MessageEnd);
+        }
+    }
+}
+
+TEST_F(Cli, CsvQuotesAsRfc4180AndTheFilterKeepsTheWindowsRows) {
+    const std::string path = Folder("Inbox.dbx", "csv");
+    const TResult r = Dbx({"list", "--deleted", "--filter", "NEEDLE", "--format", "csv", path});
+    ASSERT_EQ(r.Status, cli::kExitOk) << r.Err;
+    const TEmailArray emails = Read(path, true);
+    const auto shown = corvane::mail::ShownRecords(emails, true, "needle");
+    ASSERT_EQ(shown.size(), 3u);
+    std::string expected = "Item Num,Deleted,Date,From,To,Subject\r\n";
+    for (const std::size_t i : shown)
+        expected += std::to_string(i) + "," + (emails[i].Deleted ? "yes" : "no") + ",\"" + emails[i].Date + "\"," +
+                    emails[i].From + ",\" \"\"Doe, Jane\"\" <j@example.org>\"," + corvane::ansi::ToUtf8(emails[i].Subject) + "\r\n";
+    EXPECT_EQ(r.Out, expected);
+    EXPECT_EQ(cli::CsvField("a\nb"), "\"a\nb\"");
+    EXPECT_EQ(cli::CsvField("plain"), "plain");
+}
+
+TEST_F(Cli, TableIsCutToTheTerminalWidthAndNamesFolderFilesWhenSeveral) {
+    const std::string a = Folder("a.dbx", "one"), b = Folder("b.dbx", "two");
+    for (const int width : {0, 70}) {
+        const TResult r = Dbx({"list", a, b}, width);
+        ASSERT_EQ(r.Status, cli::kExitOk) << r.Err;
+        std::istringstream lines(r.Out);
+        std::string line;
+        std::vector<std::string> rows;
+        while (std::getline(lines, line)) rows.push_back(line);
+        ASSERT_EQ(rows.size(), 1u + 5 + 5);  // one heading over both files
+        for (std::size_t i = 1; i < rows.size(); ++i) {
+            if (width > 0) {
+                EXPECT_LE(rows[i].size(), static_cast<std::size_t>(width)) << rows[i];  // ASCII: bytes are characters
+            } else {
+                EXPECT_EQ(rows[i].find(i <= 5 ? a : b), 0u) << rows[i];
+            }
+            // Item numbers and the deleted flag are never cut.
+            EXPECT_NE(rows[i].find("  " + std::to_string((i - 1) % 5) + " "), std::string::npos) << rows[i];
+            EXPECT_NE(rows[i].find(" no "), std::string::npos) << rows[i];
+        }
+    }
+    EXPECT_EQ(cli::FitColumns({8, 40, 10}, {false, false, false}, 4, 0), (std::vector<std::size_t>{8, 40, 10}));
+    EXPECT_EQ(cli::FitColumns({8, 40, 10}, {false, false, false}, 4, 30), (std::vector<std::size_t>{8, 9, 9}));
+    EXPECT_EQ(cli::FitColumns({8, 40, 10}, {false, false, true}, 4, 30), (std::vector<std::size_t>{8, 8, 10}));
+}
+
+TEST_F(Cli, ExportWritesTheStretchesByRowPosition) {
+    const std::string path = Folder("Inbox.dbx", "export");
+    const TEmailArray emails = Read(path, true);
+    const auto shown = corvane::mail::ShownRecords(emails, true, "needle");
+    ASSERT_EQ(shown.size(), 3u);
+    // Rows 1 and 2 of the filtered list, ticked by their item numbers.
+    const std::string out = Scratch("out");
+    const std::string items = std::to_string(shown[2]) + "," + std::to_string(shown[1]);
+    const TResult r = Dbx({"export", "--deleted", "--filter", "needle", "--items", items, "--out", out, path});
+    ASSERT_EQ(r.Status, cli::kExitOk) << r.Err;
+    std::vector<std::string> names;
+    for (const auto& entry : stdfs::directory_iterator(out)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"RecoveredEmail1.eml", "RecoveredEmail2.eml"}));
+    for (const std::size_t row : {1u, 2u}) {
+        const TEmail& e = emails[shown[row]];
+        EXPECT_EQ(ReadAll(out + "/RecoveredEmail" + std::to_string(row) + ".eml"),
+                  ReadAll(e.FileName).substr(static_cast<std::size_t>(e.MessageStart),
+                                             static_cast<std::size_t>(e.MessageEnd - e.MessageStart)));
+    }
+}
+
+TEST_F(Cli, SeveralFolderFilesGoOnPastOneThatFails) {
+    const std::string a = Folder("Inbox.dbx", "a");
+    stdfs::create_directory(Scratch("other"));
+    const std::string b = Folder("other/Inbox.dbx", "b");
+    const std::string out = Scratch("out");
+    const TResult r = Dbx({"export", a, Scratch("missing.dbx"), b, "--out", out});
+    EXPECT_EQ(r.Status, cli::kExitFailed);
+    EXPECT_NE(r.Err.find("Cannot open file \"" + Scratch("missing.dbx") + "\"."), std::string::npos) << r.Err;
+    for (const char* folder : {"Inbox", "Inbox-2"})
+        for (int i = 0; i < 5; ++i)
+            EXPECT_TRUE(stdfs::exists(out + "/" + folder + "/RecoveredEmail" + std::to_string(i) + ".eml")) << folder << i;
+    EXPECT_NE(ReadAll(out + "/Inbox/RecoveredEmail0.eml"), ReadAll(out + "/Inbox-2/RecoveredEmail0.eml"));
+
+    const TResult listed = Dbx({"list", Scratch("missing.dbx"), a});
+    EXPECT_EQ(listed.Status, cli::kExitFailed);
+    EXPECT_NE(listed.Out.find("Sender 3"), std::string::npos);
+}
+
+TEST_F(Cli, UnwritableOutputFailsWithoutDestroyingAnything) {
+    const std::string path = Folder("Inbox.dbx", "probe");
+    const std::string file = Scratch("plain-file");
+    WriteAll(file, "keep me");
+    // A path below a file can be neither made nor written, also for root.
+    const TResult r = Dbx({"export", "--out", file + "/sub", path});
+    EXPECT_EQ(r.Status, cli::kExitFailed);
+    EXPECT_NE(r.Err.find("Cannot write to the output folder"), std::string::npos) << r.Err;
+    EXPECT_EQ(ReadAll(file), "keep me");
+    const TResult item = Dbx({"export", "--items", "99", "--out", Scratch("out"), path});
+    EXPECT_EQ(item.Status, cli::kExitFailed);
+    EXPECT_NE(item.Err.find("item number 99"), std::string::npos);
+}
+
+TEST_F(Cli, ShowWritesTheBodyAndFindListsFolderFiles) {
+    const std::string path = Folder("Inbox.dbx", "show");
+    const TEmailArray emails = Read(path, true);
+    const TResult r = Dbx({"show", "--deleted", "6", path});
+    ASSERT_EQ(r.Status, cli::kExitOk) << r.Err;
+    EXPECT_EQ(r.Out, corvane::mail::ReadMessageBody(emails[6]));
+    EXPECT_EQ(Dbx({"show", "7", path}).Status, cli::kExitFailed);
+
+    stdfs::create_directories(Scratch("tree/deep"));
+    WriteAll(Scratch("tree/deep/Sent.DBX"), "");
+    WriteAll(Scratch("tree/notes.txt"), "");
+    const TResult found = Dbx({"find", Scratch("tree")});
+    EXPECT_EQ(found.Status, cli::kExitOk);
+    EXPECT_EQ(found.Out, Scratch("tree/deep/Sent.DBX") + "\n");
+    EXPECT_EQ(Dbx({"find", Scratch("nowhere")}).Status, cli::kExitFailed);
+}
+
+}  // namespace

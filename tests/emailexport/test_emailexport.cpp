@@ -1,0 +1,93 @@
+// The services both front ends share: the .dbx name test, the body reader,
+// the keyword filter and the .eml export.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "emailexport/emailexport.h"
+#include "outlookfile/ReaderTestSupport.h"
+#include "platform/Errors.h"
+
+using namespace readertest;
+namespace mail = corvane::mail;
+
+namespace {
+
+TEST(IsDbxPath, ExtensionInAnyCaseAfterTheLastSeparator) {
+    const std::pair<const char*, bool> cases[] = {
+        {"Inbox.dbx", true},        {"C:\\Mail\\SENT ITEMS.DBX", true}, {"/home/a/Deleted Items.Dbx", true},
+        {"Inbox.dbx.bak", false},   {"mail.dbx/Inbox", false},          {"mail.dbx\\Inbox", false},
+        {"Inbox", false},           {"Inbox.db", false},                {".dbx", true},
+        {"c.dbx:stream", false},    {"", false}};
+    for (const auto& [path, expected] : cases) EXPECT_EQ(mail::IsDbxPath(path), expected) << path;
+}
+
+class Services : public ReaderTest {
+protected:
+    // A message file with two messages; records as the parser gives them.
+    void SetUp() override {
+        ReaderTest::SetUp();
+        file_ = Scratch("msg1.tmp");
+        WriteAll(file_, "From: a\r\n\r\nfirst Body\r\nFrom: b\r\nSubject: x\r\n\r\nsecond BODY text\r\n");
+        first_ = {file_, 0, " a", "", "", "", 0, 11, 23};
+        second_ = {file_, 0, " b", "", " x", "", 23, 46, 64};
+    }
+    std::string file_;
+    TEmail first_, second_;
+};
+
+TEST_F(Services, BodyIsTheStretchAfterTheHeaderOrTheWholeMessageWithoutOne) {
+    EXPECT_EQ(mail::ReadMessageBody(first_), "first Body\r\n");
+    EXPECT_EQ(mail::ReadMessageBody(second_), "second BODY text\r\n");
+    TEmail open = second_;
+    open.HeaderEnd = 0;  // no blank line closed its header block
+    EXPECT_EQ(mail::ReadMessageBody(open), ReadAll(file_).substr(23));
+    open.MessageEnd = 23;
+    EXPECT_EQ(mail::ReadMessageBody(open), "");
+    open.FileName = Scratch("gone.tmp");
+    EXPECT_THROW(mail::ReadMessageBody(open), EFOpenError);
+}
+
+TEST_F(Services, FilterKeepsRecordsWhoseBodyHoldsTheKeywordInAnyCase) {
+    const TEmailArray emails{first_, second_, first_};
+    EXPECT_EQ(mail::ShownRecords(emails, false, ""), (std::vector<std::size_t>{0, 1, 2}));
+    EXPECT_EQ(mail::ShownRecords(emails, true, "body"), (std::vector<std::size_t>{0, 1, 2}));
+    EXPECT_EQ(mail::ShownRecords(emails, true, "FIRST"), (std::vector<std::size_t>{0, 2}));
+    EXPECT_EQ(mail::ShownRecords(emails, true, "Subject"), std::vector<std::size_t>{});  // header, not body
+    TEmailArray broken{first_};
+    broken[0].FileName = Scratch("gone.tmp");
+    EXPECT_THROW(mail::ShownRecords(broken, true, "x"), EFOpenError);
+}
+
+TEST_F(Services, ProbeNeverTouchesTheUsersFilesAndFailsOnMissingFolders) {
+    WriteAll(Scratch("check.DAT"), "the user's");
+    EXPECT_TRUE(mail::FolderIsWriteable(scratch_));
+    EXPECT_EQ(ReadAll(Scratch("check.DAT")), "the user's");
+    EXPECT_FALSE(stdfs::exists(Scratch("check1.DAT")));
+    EXPECT_FALSE(mail::FolderIsWriteable(Scratch("missing")));
+}
+
+TEST_F(Services, ExportWritesEachStretchByPositionAndReportsWhatFailed) {
+    const std::string out = Scratch("out");
+    stdfs::create_directory(out);
+    stdfs::create_directory(mail::ExportFileName(out, 3));  // a folder where a file must go
+    const auto report = mail::ExportEmails({{0, &second_}, {3, &first_}, {5, &first_}, {7, nullptr}}, out);
+    EXPECT_EQ(report.Chosen, 4u);
+    ASSERT_EQ(report.Failed(), 2u);
+    EXPECT_NE(report.Failures[0].find("RecoveredEmail3.eml"), std::string::npos) << report.Failures[0];
+    EXPECT_EQ(report.Failures[1], "Row 7 stands for no message.");
+    EXPECT_EQ(ReadAll(out + "/RecoveredEmail0.eml"), ReadAll(file_).substr(23));
+    EXPECT_EQ(ReadAll(out + "/RecoveredEmail5.eml"), ReadAll(file_).substr(0, 23));
+
+    // A message file that is gone ends the export; what was written stays.
+    TEmail gone = first_;
+    gone.FileName = Scratch("gone.tmp");
+    EXPECT_THROW(mail::ExportEmails({{8, &first_}, {9, &gone}, {10, &first_}}, out), EFOpenError);
+    EXPECT_TRUE(stdfs::exists(out + "/RecoveredEmail8.eml"));
+    EXPECT_FALSE(stdfs::exists(out + "/RecoveredEmail9.eml"));
+    EXPECT_FALSE(stdfs::exists(out + "/RecoveredEmail10.eml"));
+}
+
+}  // namespace
