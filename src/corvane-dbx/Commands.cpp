@@ -31,12 +31,17 @@ namespace stdfs = std::filesystem;
 // The progress line on the error stream while a folder file is read.
 std::ostream* g_progressStream = nullptr;
 std::string g_progressName;
+std::string g_progressShown;
 
+// Rewrites the line when what it says has changed.
 void ShowProgress() {
     const corvane::pump::TProgress p = corvane::pump::Progress();
     if (g_progressStream == nullptr || p.Stage == nullptr) return;
     const long long percent = p.Total > 0 ? p.Done * 100 / p.Total : 100;
-    *g_progressStream << "\r\033[K" << g_progressName << ": " << p.Stage << ' ' << percent << '%' << std::flush;
+    std::string line = g_progressName + ": " + p.Stage + ' ' + std::to_string(percent) + '%';
+    if (line == g_progressShown) return;
+    *g_progressStream << "\r\033[K" << line << std::flush;
+    g_progressShown = std::move(line);
 }
 
 // Shows the progress line for the life of one read.
@@ -46,6 +51,7 @@ public:
         if (!on_) return;
         g_progressStream = &console.Err;
         g_progressName = folderFile;
+        g_progressShown.clear();
         corvane::pump::SetProgress(nullptr, 0, 0);
         corvane::pump::SetInterval(std::chrono::milliseconds(100));
         previous_ = corvane::pump::SetHandler(&ShowProgress);
