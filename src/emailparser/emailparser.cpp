@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "FastStringFuncs/FastStringFuncs.h"
@@ -189,59 +190,60 @@ private:
     bool markerFound_ = false;
 };
 
-// One call's parse: the records so far and the state within the current file.
-class TParse {
-public:
-    explicit TParse(bool deleted) : deleted_(deleted ? 1 : 0), buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
+}  // namespace
 
-    void File(const std::string& name) {
-        fileName_ = &name;
+// The parse state: the records so far and the state within the current file.
+// A file's text arrives in pieces; a line that a piece does not complete is
+// carried over in a TLineInPieces.
+class TMessageParser::TState {
+public:
+    explicit TState(bool deleted) : deleted_(deleted ? 1 : 0) {}
+
+    void BeginFile(const std::string& name) {
+        fileName_ = name;
         inHeader_ = false;
         quoted_ = false;
-        TReadFile file(name, Share::All);
-        char* const buf = buffer_.get();
-        std::int64_t bufPos = 0;  // file offset of buf[0]
-        std::size_t bufLen = 0;
-        std::size_t i = 0;           // index in buf of the next line's start
-        std::int64_t lineStart = 0;  // its file offset
-        auto refill = [&] {
-            bufPos += static_cast<std::int64_t>(bufLen);
-            bufLen = file.ReadAt(bufPos, buf, kBufferSize);
-            i = 0;
-            corvane::pump::ProcessMessages();
-            return bufLen > 0;
-        };
-        for (;;) {
-            corvane::pump::ProcessMessages();
-            if (i == bufLen && !refill()) break;
-            std::size_t j = FindCrLf(buf + i, bufLen - i, false);
-            if (j != kNone) {  // the whole line lies in the buffer
-                WholeLine(lineStart, buf + i, j + 1);
-                lineStart += static_cast<std::int64_t>(j + 1);
-                i += j + 1;
-                continue;
+        lineStart_ = 0;
+        line_.reset();
+        prevCr_ = false;
+    }
+
+    void Feed(const char* p, std::size_t n) {
+        if (n == 0) return;
+        std::size_t i = 0;  // index in p of the next line's start
+        if (line_) {        // the line the last piece left open
+            const std::size_t j = FindCrLf(p, n, prevCr_);
+            if (j == kNone) {
+                line_->Feed(p, n);
+                prevCr_ = p[n - 1] == '\r';
+                return;
             }
-            TLineInPieces line(marker_);
-            line.Feed(buf + i, bufLen - i);
-            bool prevCr = buf[bufLen - 1] == '\r';
-            bool ended = false;
-            while (refill()) {
-                j = FindCrLf(buf, bufLen, prevCr);
-                if (j != kNone) {
-                    line.Feed(buf, j + 1);
-                    i = j + 1;
-                    ended = true;
-                    break;
-                }
-                line.Feed(buf, bufLen);
-                prevCr = buf[bufLen - 1] == '\r';
-            }
-            if (!ended) break;  // bytes after the last CR LF are no line
-            line.Finish();
-            Apply(lineStart, line.Length() == 2, line.Marker(), line.Field(), line.Value());
-            lineStart += line.Length();
+            line_->Feed(p, j + 1);
+            line_->Finish();
+            Apply(lineStart_, line_->Length() == 2, line_->Marker(), line_->Field(), line_->Value());
+            lineStart_ += line_->Length();
+            line_.reset();
+            i = j + 1;
         }
-        if (!emails_.empty() && emails_.back().MessageEnd == 0) emails_.back().MessageEnd = lineStart;
+        while (i < n) {
+            corvane::pump::ProcessMessages();
+            const std::size_t j = FindCrLf(p + i, n - i, false);
+            if (j == kNone) {  // the line goes on in the next piece, if any
+                line_.emplace(marker_);
+                line_->Feed(p + i, n - i);
+                prevCr_ = p[n - 1] == '\r';
+                return;
+            }
+            WholeLine(lineStart_, p + i, j + 1);
+            lineStart_ += static_cast<std::int64_t>(j + 1);
+            i += j + 1;
+        }
+    }
+
+    // Bytes after the file's last CR LF are no line.
+    void EndFile() {
+        line_.reset();
+        if (!emails_.empty() && emails_.back().MessageEnd == 0) emails_.back().MessageEnd = lineStart_;
     }
 
     TEmailArray Take() { return std::move(emails_); }
@@ -272,7 +274,7 @@ private:
         if (!inHeader_) {
             if (!emails_.empty() && emails_.back().MessageEnd == 0) emails_.back().MessageEnd = lineStart;
             TEmail& email = emails_.emplace_back();
-            email.FileName = *fileName_;
+            email.FileName = fileName_;
             email.Deleted = deleted_;
             email.MessageStart = lineStart;
             inHeader_ = true;
@@ -281,19 +283,39 @@ private:
     }
 
     const std::uint8_t deleted_;
-    std::unique_ptr<char[]> buffer_;
     TMarkerTest marker_;
     TEmailArray emails_;
-    const std::string* fileName_ = nullptr;
+    std::string fileName_;
     bool inHeader_ = false;
     bool quoted_ = false;
+    std::int64_t lineStart_ = 0;       // file offset of the next line
+    std::optional<TLineInPieces> line_;  // a line begun but not yet ended
+    bool prevCr_ = false;              // the last byte fed, when line_ is set, is a CR
 };
 
-}  // namespace
+TMessageParser::TMessageParser(bool Deleted) : state_(std::make_unique<TState>(Deleted)) {}
+TMessageParser::~TMessageParser() = default;
+void TMessageParser::BeginFile(const std::string& FileName) { state_->BeginFile(FileName); }
+void TMessageParser::Feed(const char* Data, std::size_t Size) { state_->Feed(Data, Size); }
+void TMessageParser::EndFile() { state_->EndFile(); }
+TEmailArray TMessageParser::Take() { return state_->Take(); }
 
 TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted) {
-    TParse parse(Deleted);
-    for (const std::string& name : Files) parse.File(name);
+    TMessageParser parse(Deleted);
+    auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    for (const std::string& name : Files) {
+        TReadFile file(name, Share::All);
+        parse.BeginFile(name);
+        std::int64_t at = 0;
+        for (;;) {
+            const std::size_t got = file.ReadAt(at, buffer.get(), kBufferSize);
+            corvane::pump::ProcessMessages();
+            parse.Feed(buffer.get(), got);
+            if (got < kBufferSize) break;  // ReadAt gives fewer bytes only at the end
+            at += static_cast<std::int64_t>(got);
+        }
+        parse.EndFile();
+    }
     return parse.Take();
 }
 

@@ -3,7 +3,9 @@
 // with CR LF), finds the header blocks in them and yields one TEmail summary
 // per block. Header values are kept as the raw bytes of their line.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "Globals/Globals.h"
@@ -22,6 +24,33 @@ struct TRPCField {
 // be opened; then nothing is returned. Reads each file once through one
 // buffer: memory is bounded by the records, one header value and that buffer.
 TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted);
+
+// The parse of ParseMessageFiles for message text that is in memory, as the
+// folder reader has it while it writes the message files: each file's bytes
+// are fed in order, in pieces of any size (empty ones included), between
+// BeginFile and EndFile. Take gives exactly the records ParseMessageFiles gives
+// for the same files holding the same bytes; memory is bounded as there.
+class TMessageParser {
+public:
+    explicit TMessageParser(bool Deleted);
+    ~TMessageParser();
+    TMessageParser(const TMessageParser&) = delete;
+    TMessageParser& operator=(const TMessageParser&) = delete;
+
+    // Starts a file: FileName goes into its records; both flags cleared.
+    void BeginFile(const std::string& FileName);
+    // The file's next bytes.
+    void Feed(const char* Data, std::size_t Size);
+    // Ends the file: bytes after its last CR LF are no line; its last record
+    // is closed.
+    void EndFile();
+    // The records of every file so far, in order; the parser is left empty.
+    TEmailArray Take();
+
+private:
+    class TState;
+    std::unique_ptr<TState> state_;
+};
 
 // Offset of the CR of the first CR LF that begins at or after StartOffset in
 // the named file, or -1 when there is none before its end. Opens the file with

@@ -21,6 +21,7 @@
 #include <memory>
 #include <string_view>
 
+#include "emailparser/emailparser.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/Files.h"
 #include "platform/MessagePump.h"
@@ -158,23 +159,30 @@ void AssembleChains(const TLinks& links, std::vector<std::uint8_t>& placed, Emit
 
 // Writes the chains' texts into fresh message files, one file per chain, in
 // the order the chains are handed in. Blocks are collected into batches of
-// about kBatchBytes of text; the blocks of a batch are read in file order
+// about batchBytes of text; the blocks of a batch are read in file order
 // through a few large reads (a read per block would cost a system call for
-// every 512 bytes), then the batch goes out in chain order.
+// every 512 bytes), then the batch goes out in chain order. A chain that fits
+// a batch is never split between two, so its file takes one write. With a
+// parser, each file's text is parsed as it goes out, piece by piece, so the
+// files need not be read back.
 template <class Part>
 class TChainWriter {
 public:
     TChainWriter(const corvane::fs::TReadFile* folder, std::vector<Part>& parts, std::string prefix,
-                 std::uint32_t bodyStart, bool marked)
+                 std::uint32_t bodyStart, bool marked, std::size_t batchBytes, TMessageParser* parser)
         : folder_(folder), parts_(parts), prefix_(std::move(prefix)), bodyStart_(bodyStart), marked_(marked),
+          batchBytes_(std::max<std::size_t>(batchBytes, 1)), parser_(parser),
           tempFolder_(Toutlookfile::GetTempFolder()) {}
 
     void Add(const std::vector<Index>& chain) {
+        std::size_t chainBytes = 0;
+        for (Index i : chain) chainBytes += TextBytes(i);
+        if (pending_ > 0 && pending_ + chainBytes > batchBytes_) Flush();
         for (Index i : chain) {
             blocks_.push_back(i);
-            pending_ += parts_[i].DataLength + (marked_ ? kMarker.size() : 0);
+            pending_ += TextBytes(i);
             // A chain longer than a batch goes out in parts, its file kept open.
-            if (pending_ >= kBatchBytes) Flush();
+            if (pending_ >= batchBytes_) Flush();
         }
         chainEnds_.push_back(blocks_.size());
     }
@@ -185,7 +193,6 @@ public:
     }
 
 private:
-    static constexpr std::size_t kBatchBytes = std::size_t{32} << 20;
     static constexpr std::uint64_t kReadSpan = std::uint64_t{4} << 20;
     static constexpr std::uint64_t kGap = 8192;  // read over gaps up to this size
     static constexpr std::string_view kMarker = "[??]";
@@ -195,6 +202,8 @@ private:
         std::size_t to;      // where its text goes in the batch
         std::size_t length;
     };
+
+    std::size_t TextBytes(Index i) const { return parts_[i].DataLength + (marked_ ? kMarker.size() : 0); }
 
     void Flush() {
         if (blocks_.empty() && chainEnds_.empty()) return;
@@ -223,17 +232,20 @@ private:
             const bool complete = ends < chainEnds_.size();
             const std::size_t end = complete ? chainEnds_[ends] : blocks_.size();
             std::size_t bytes = 0;
-            for (std::size_t b = begin; b < end; ++b) bytes += parts_[blocks_[b]].DataLength + (marked_ ? kMarker.size() : 0);
+            for (std::size_t b = begin; b < end; ++b) bytes += TextBytes(blocks_[b]);
             if (!file_) {
                 files_.push_back({});
                 files_.back() = corvane::fs::JoinTempName(tempFolder_, prefix_ + std::to_string(files_.size()) + ".tmp");
                 file_ = std::make_unique<corvane::fs::TWriteFile>(files_.back(), corvane::fs::Create::Fresh);
+                if (parser_ != nullptr) parser_->BeginFile(files_.back());
             }
             file_->Write(text_.data() + offset, bytes);
+            if (parser_ != nullptr) parser_->Feed(text_.data() + offset, bytes);
             for (std::size_t b = begin; b < end; ++b) parts_[blocks_[b]].Visited = 1;
             if (complete) {
                 file_->Close();
                 file_.reset();
+                if (parser_ != nullptr) parser_->EndFile();
                 ++ends;
             }
             offset += bytes;
@@ -274,6 +286,8 @@ private:
     std::string prefix_;
     std::uint32_t bodyStart_;
     bool marked_;
+    std::size_t batchBytes_;
+    TMessageParser* parser_;  // may be null
     std::string tempFolder_;
     TMessageFiles files_;
     std::vector<Index> blocks_;          // the batch's chains, end to end
@@ -293,7 +307,21 @@ TMessageFiles Build(std::vector<Part>& parts, const TLinks& links, TChainWriter<
 
 }  // namespace
 
-TMessageFiles Toutlookfile::BuildMessageFiles(TMessagePartArray& Parts) {
+TMessageFiles Toutlookfile::BuildMessageFiles(TMessagePartArray& Parts) { return BuildLive(Parts, nullptr); }
+
+TMessageFiles Toutlookfile::BuildDelMessageFiles(TDelMessagePartArray& Parts) { return BuildDeleted(Parts, nullptr); }
+
+TMessageFiles Toutlookfile::BuildMessageFiles(TMessagePartArray& Parts, TMessageParser& Parser) {
+    return BuildLive(Parts, &Parser);
+}
+
+TMessageFiles Toutlookfile::BuildDelMessageFiles(TDelMessagePartArray& Parts, TMessageParser& Parser) {
+    return BuildDeleted(Parts, &Parser);
+}
+
+void Toutlookfile::SetWriteBatch(std::size_t Bytes) { writeBatch_ = Bytes; }
+
+TMessageFiles Toutlookfile::BuildLive(TMessagePartArray& Parts, TMessageParser* Parser) {
     TLinks links;
     links.offset.reserve(Parts.size());
     links.next.reserve(Parts.size());
@@ -301,10 +329,10 @@ TMessageFiles Toutlookfile::BuildMessageFiles(TMessagePartArray& Parts) {
         links.offset.push_back(part.Offset);
         links.next.push_back(part.NextOffset);
     }
-    return Build(Parts, links, TChainWriter<TMessagePart>(stream_.get(), Parts, "msg", 16, false));
+    return Build(Parts, links, TChainWriter<TMessagePart>(stream_.get(), Parts, "msg", 16, false, writeBatch_, Parser));
 }
 
-TMessageFiles Toutlookfile::BuildDelMessageFiles(TDelMessagePartArray& Parts) {
+TMessageFiles Toutlookfile::BuildDeleted(TDelMessagePartArray& Parts, TMessageParser* Parser) {
     TLinks links;
     links.deleted = true;
     links.offset.reserve(Parts.size());
@@ -315,5 +343,5 @@ TMessageFiles Toutlookfile::BuildDelMessageFiles(TDelMessagePartArray& Parts) {
         links.next.push_back(part.NextOffset);
         links.prev.push_back(part.PrevOffset);
     }
-    return Build(Parts, links, TChainWriter<TDelMessagePart>(stream_.get(), Parts, "delmsg", 20, true));
+    return Build(Parts, links, TChainWriter<TDelMessagePart>(stream_.get(), Parts, "delmsg", 20, true, writeBatch_, Parser));
 }

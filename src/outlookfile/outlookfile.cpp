@@ -26,22 +26,22 @@ TEmailArray Toutlookfile::GetEmails(const std::string& FileName, bool IncludeDel
 
     TEmailArray deleted;
     if (IncludeDeleted) {
-        TMessageFiles files;
-        {
-            TDelMessagePartArray parts = ScanDelMessageParts();
-            if (!parts.empty()) files = BuildDelMessageFiles(parts);
+        TDelMessagePartArray parts = ScanDelMessageParts();
+        if (!parts.empty()) {
+            TMessageParser parser(true);
+            BuildDelMessageFiles(parts, parser);
+            deleted = parser.Take();
         }
-        if (!files.empty()) deleted = ParseMessageFiles(files, true);
     }
 
     TEmailArray result;
     {
-        TMessageFiles files;
-        {
-            TMessagePartArray parts = ScanMessageParts();
-            if (!parts.empty()) files = BuildMessageFiles(parts);
+        TMessagePartArray parts = ScanMessageParts();
+        if (!parts.empty()) {
+            TMessageParser parser(false);
+            BuildMessageFiles(parts, parser);
+            result = parser.Take();
         }
-        if (!files.empty()) result = ParseMessageFiles(files, false);
     }
 
     result.reserve(result.size() + deleted.size());

@@ -6,6 +6,7 @@
 // The folder file is only ever read. A reader serves one GetEmails: create it,
 // call GetEmails, destroy it.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 namespace corvane::fs {
 class TReadFile;
 }
+class TMessageParser;
 
 // A live block: own offset, body size 512, data length, next offset, 512 bytes
 // of text.
@@ -51,7 +53,9 @@ public:
 
     // Reads one folder file: with IncludeDeleted, the deleted blocks are scanned,
     // chained into delmsg<n>.tmp and parsed first; then the live blocks into
-    // msg<n>.tmp. Returns the live summaries followed by the deleted ones.
+    // msg<n>.tmp. The text is parsed as it is written, not read back; the
+    // records are those ParseMessageFiles gives for the files written.
+    // Returns the live summaries followed by the deleted ones.
     // Raises EFOpenError when the folder file cannot be opened and EFCreateError
     // when a message file cannot be created. The folder file is closed on every
     // way out.
@@ -82,10 +86,24 @@ public:
     // The deleted kind writes "[??]" before each block's text.
     TMessageFiles BuildMessageFiles(TMessagePartArray& Parts);
     TMessageFiles BuildDelMessageFiles(TDelMessagePartArray& Parts);
+    // The same, handing each file's text to Parser as it is written
+    // (BeginFile, the text in one or more pieces, EndFile).
+    TMessageFiles BuildMessageFiles(TMessagePartArray& Parts, TMessageParser& Parser);
+    TMessageFiles BuildDelMessageFiles(TDelMessagePartArray& Parts, TMessageParser& Parser);
+
+    // How many text bytes are collected before they are written out. A chain
+    // that fits is written with one call; a longer one in several, its file
+    // kept open. Small values serve tests that cut chains across batches.
+    static constexpr std::size_t DefaultWriteBatch = std::size_t{32} << 20;
+    void SetWriteBatch(std::size_t Bytes);
 
     // The folder the message files go into, ending with a separator.
     static std::string GetTempFolder();
 
 private:
+    TMessageFiles BuildLive(TMessagePartArray& Parts, TMessageParser* Parser);
+    TMessageFiles BuildDeleted(TDelMessagePartArray& Parts, TMessageParser* Parser);
+
     std::unique_ptr<corvane::fs::TReadFile> stream_;
+    std::size_t writeBatch_ = DefaultWriteBatch;
 };

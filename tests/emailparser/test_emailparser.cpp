@@ -435,3 +435,91 @@ TEST(Parse, KeepsTheWindowAliveWhileItReads) {
     EXPECT_GE(perLine, 4);  // the pump looks at the clock every thousand calls or so
     EXPECT_GE(calls, 1);    // the line finder's block reads of one long line
 }
+
+// The parse fed from memory in pieces against the parse of the files on disk.
+namespace {
+
+// Feeds each file's bytes cut at random places (pieces of 0 bytes to a few
+// lines, now and then a long one) and gives the records.
+TEmailArray FedInPieces(const std::vector<std::pair<std::string, std::string>>& files, bool deleted, std::mt19937& rng) {
+    TMessageParser parser(deleted);
+    for (const auto& [name, bytes] : files) {
+        parser.BeginFile(name);
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t cut = rng() % 8 == 0 ? rng() % 200'000 : rng() % 40;
+            const std::size_t n = std::min(cut, bytes.size() - at);
+            parser.Feed(bytes.data() + at, n);
+            at += n;
+        }
+        parser.EndFile();
+    }
+    return parser.Take();
+}
+
+}  // namespace
+
+TEST(Parse, TextFedInPiecesGivesTheRecordsOfTheFiles) {
+    ScratchDir dir;
+    std::mt19937 rng(5150);
+    // Line ends, markers and header heads that a cut can split.
+    const std::vector<std::string> tails = {"", "x", "\r", "\r\r", "From: half", "----- Original Me", "Subject:"};
+    std::size_t records = 0;
+    for (int round = 0; round < 40; ++round) {
+        std::vector<std::pair<std::string, std::string>> files;
+        TMessageFiles names;
+        for (int f = 0; f < 1 + round % 4; ++f) {
+            std::string bytes;
+            const std::size_t size = rng() % 3 == 0 ? rng() % 64 : 20'000 + rng() % 300'000;
+            while (bytes.size() < size) {
+                bytes += RandomLine(rng);
+                bytes += rng() % 7 == 0 ? "\r\r\n" : "\r\n";
+            }
+            bytes += tails[rng() % tails.size()];
+            names.push_back(dir.Write(std::to_string(round) + "_" + std::to_string(f) + ".tmp", bytes));
+            files.emplace_back(names.back(), std::move(bytes));
+        }
+        const bool deleted = round % 2 == 0;
+        const TEmailArray expected = ParseMessageFiles(names, deleted);
+        ASSERT_EQ(FedInPieces(files, deleted, rng), expected) << "round " << round;
+        records += expected.size();
+    }
+    EXPECT_GT(records, 500u);
+}
+
+TEST(Parse, EdgeCasesFedByteByByte) {
+    ScratchDir dir;
+    // Byte-sized pieces put every border between two pieces.
+    const std::vector<std::string> texts = {
+        "",
+        "From: no line end",
+        "\r\n",
+        "From: A\r\r\nSubject: cr kept\r\r\n\r\nbody\r\nTo: late\r\n",
+        WorkedExample(),
+        WorkedExample().substr(0, WorkedExample().size() - 2),
+        Lines({"From: A", "x " + kMarker + " y", "To: shielded", "", "", "Date: next"}),
+        Lines({"From: A", "-----", kMarker.substr(0, 14)}) + kMarker.substr(14) + "\r\n\r\nTo: B\r\n",
+    };
+    std::mt19937 rng(7);
+    for (const std::string& text : texts) {
+        const std::string name = dir.Write("edge.tmp", text);
+        TMessageParser parser(true);
+        parser.BeginFile(name);
+        for (char c : text) parser.Feed(&c, 1);
+        parser.EndFile();
+        const TEmailArray expected = ParseMessageFiles({name}, true);
+        EXPECT_EQ(parser.Take(), expected) << text;
+        EXPECT_EQ(FedInPieces({{name, text}}, true, rng), expected) << text;
+    }
+    // A parser keeps no state of one file into the next, and Take empties it.
+    TMessageParser parser(false);
+    parser.BeginFile("a");
+    const std::string open = "From: A\r\n" + kMarker + "\r\nFrom: half a li";
+    parser.Feed(open.data(), open.size());
+    parser.EndFile();
+    parser.BeginFile("b");
+    const std::string next = "ne\r\nTo: B\r\n";
+    parser.Feed(next.data(), next.size());
+    parser.EndFile();
+    EXPECT_EQ(parser.Take(), (TEmailArray{Rec("a", 0, 0, 39, " A"), Rec("b", 4, 0, 11, "", " B")}));
+    EXPECT_TRUE(parser.Take().empty());
+}

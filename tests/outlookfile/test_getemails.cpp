@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "ReaderTestSupport.h"
+#include "emailparser/emailparser.h"
 #include "platform/Errors.h"
 #include "support/DbxFixture.h"
 
@@ -323,4 +324,96 @@ TEST_F(GetEmails, ALargeSparseFileIsReadInBoundedMemory) {
     ASSERT_EQ(emails.size(), 1u);
     EXPECT_EQ(emails[0].From, " far <f@x>");
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);  // kilobytes
+}
+
+// The records GetEmails parses while it writes against those of the header
+// parser run over the files it wrote, on many random folder files, with write
+// batches small enough that chains are cut across them.
+namespace {
+
+std::string RandomMessage(std::mt19937_64& random, int number) {
+    static const char* const kLines[] = {"From: \"Ann\" <ann@x>", "to: bob@x", "Subject: note ", "DATE: Tue",
+                                         "Received: by relay", "X-Mailer: none", "MIME-Version: 1.0",
+                                         "----- Original Message -----", "\tfolded", "Message-ID:<a@b>", "",
+                                         "body text", "From:no space", "> From: quoted"};
+    std::string m;
+    const int lines = static_cast<int>(random() % 60);
+    for (int i = 0; i < lines; ++i) {
+        m += kLines[random() % std::size(kLines)];
+        if (random() % 9 == 0) m += std::string(random() % 1500, 'w');  // lines across blocks
+        if (random() % 13 == 0) m += std::string(1, '\0');             // read back as a space
+        m += random() % 17 == 0 ? "\r\r\n" : "\r\n";
+        if (i == 0) m += "Subject: message " + std::to_string(number) + "\r\n";
+    }
+    if (random() % 4 == 0) m += "no line end";
+    return m;
+}
+
+std::vector<std::string> Numbered(const std::string& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    while (stdfs::exists(folder + "/" + prefix + std::to_string(names.size() + 1) + ".tmp"))
+        names.push_back(folder + "/" + prefix + std::to_string(names.size() + 1) + ".tmp");
+    return names;
+}
+
+}  // namespace
+
+TEST_F(GetEmails, RecordsEqualTheParseOfTheFilesWrittenWhateverTheWriteBatch) {
+    std::mt19937_64 random(2024);
+    const std::size_t batches[] = {1, 37, 508, 512, 1000, 4096, 20000};
+    std::size_t records = 0, files = 0;
+    const std::string victim = Scratch("victim");
+    WriteAll(victim, "keep me");
+    for (int round = 0; round < 60; ++round) {
+        TDbxWriter dbx(static_cast<std::uint64_t>(round));
+        dbx.ReserveScatteredSlots(random() % 200);
+        const int messages = 1 + static_cast<int>(random() % 40);
+        std::vector<int> kept;
+        for (int m = 0; m < messages; ++m) {
+            const auto order = static_cast<TBlockOrder>(random() % 3);
+            kept.push_back(dbx.AddMessage(RandomMessage(random, m), order, random() % 3 == 0));
+            if (random() % 3 == 0) {
+                const std::size_t k = random() % kept.size();
+                dbx.DeleteMessage(kept[k]);
+                kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(k));
+            }
+        }
+        const std::string path = Save(dbx);
+
+        // Written in one batch into an empty folder, then over those files with
+        // a small batch; a link planted at a name is replaced, not written through.
+        stdfs::remove_all(MessageFolder());
+        Toutlookfile whole;
+        const TEmailArray first = whole.GetEmails(path, true);
+        std::vector<std::string> texts;
+        for (const std::string& name : Numbered(MessageFolder(), "msg")) texts.push_back(ReadAll(name));
+        for (const std::string& name : Numbered(MessageFolder(), "delmsg")) texts.push_back(ReadAll(name));
+        if (stdfs::exists(MessageFile("msg1.tmp"))) {
+            stdfs::remove(MessageFile("msg1.tmp"));
+            stdfs::create_symlink(victim, MessageFile("msg1.tmp"));
+        }
+
+        Toutlookfile cut;
+        const std::size_t batch = batches[random() % std::size(batches)];
+        cut.SetWriteBatch(batch);
+        const TEmailArray got = cut.GetEmails(path, true);
+        const std::vector<std::string> live = Numbered(MessageFolder(), "msg");
+        const std::vector<std::string> gone = Numbered(MessageFolder(), "delmsg");
+        TEmailArray expected = ParseMessageFiles(live, false);
+        const TEmailArray deleted = ParseMessageFiles(gone, true);
+        expected.insert(expected.end(), deleted.begin(), deleted.end());
+        ASSERT_EQ(got, expected) << "round " << round << ", batch " << batch;
+        EXPECT_EQ(got, first) << "round " << round;
+
+        std::vector<std::string> again;
+        for (const std::string& name : live) again.push_back(ReadAll(name));
+        for (const std::string& name : gone) again.push_back(ReadAll(name));
+        EXPECT_EQ(again, texts) << "round " << round << ", batch " << batch;
+        EXPECT_FALSE(stdfs::is_symlink(MessageFile("msg1.tmp")));
+        records += got.size();
+        files += live.size() + gone.size();
+    }
+    EXPECT_EQ(ReadAll(victim), "keep me");
+    EXPECT_GT(records, 1000u);
+    EXPECT_GT(files, 500u);
 }

@@ -58,18 +58,28 @@ std::size_t TReadFile::ReadAt(std::int64_t offset, void* buffer, std::size_t n) 
 }
 
 TWriteFile::TWriteFile(const std::string& path, Create mode) : path_(path), handle_(-1) {
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-    switch (mode) {
-        case Create::Overwrite: flags |= O_TRUNC; break;
-        case Create::Fresh:
-            if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw EFCreateError(path, ::SystemErrorText(errno));
-            flags |= O_EXCL | O_NOFOLLOW;
-            break;
-        case Create::Exclusive: flags |= O_EXCL | O_NOFOLLOW; break;
+    if (mode == Create::Overwrite) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0) throw EFCreateError(path, ::SystemErrorText(errno));
+        handle_ = fd;
+        return;
     }
-    int fd = ::open(path.c_str(), flags, 0600);
-    if (fd < 0) throw EFCreateError(path, ::SystemErrorText(errno));
-    handle_ = fd;
+    // Exclusive creation never follows a symbolic link at the name. Fresh
+    // tries it first, so a name that is free costs the one call; only when
+    // something holds the name is it removed (the link, not its target) and
+    // the creation tried again. The attempts are bounded: a name that keeps
+    // coming back is reported as existing.
+    constexpr int kAttempts = 8;
+    for (int attempt = 1;; ++attempt) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            handle_ = fd;
+            return;
+        }
+        const int err = errno;
+        if (err != EEXIST || mode != Create::Fresh || attempt == kAttempts) throw EFCreateError(path, ::SystemErrorText(err));
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw EFCreateError(path, ::SystemErrorText(errno));
+    }
 }
 
 TWriteFile::~TWriteFile() {

@@ -50,12 +50,29 @@ std::size_t TReadFile::ReadAt(std::int64_t offset, void* buffer, std::size_t n) 
 }
 
 TWriteFile::TWriteFile(const std::string& path, Create mode) : path_(path), handle_(-1) {
-    DWORD disposition = CREATE_ALWAYS;
-    if (mode == Create::Fresh) DeleteFileA(path.c_str());
-    if (mode != Create::Overwrite) disposition = CREATE_NEW;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) throw EFCreateError(path, LastSystemErrorText());
-    handle_ = reinterpret_cast<std::intptr_t>(h);
+    if (mode == Create::Overwrite) {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) throw EFCreateError(path, LastSystemErrorText());
+        handle_ = reinterpret_cast<std::intptr_t>(h);
+        return;
+    }
+    // CREATE_NEW fails on any existing name, a symbolic link included, and so
+    // never writes through one. Fresh tries it first; only when the name is
+    // taken is it deleted (a link itself, not its target) and the creation
+    // tried again, a bounded number of times.
+    constexpr int kAttempts = 8;
+    for (int attempt = 1;; ++attempt) {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            handle_ = reinterpret_cast<std::intptr_t>(h);
+            return;
+        }
+        const DWORD err = GetLastError();
+        const bool taken = err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS;
+        if (!taken || mode != Create::Fresh || attempt == kAttempts) throw EFCreateError(path, SystemErrorText(static_cast<int>(err)));
+        if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+            throw EFCreateError(path, LastSystemErrorText());
+    }
 }
 
 TWriteFile::~TWriteFile() {
