@@ -17,7 +17,6 @@ cmake --build "$build" -j "$(nproc)" -- --no-print-directory
 
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-export LSAN_OPTIONS="suppressions=$CORVANE_ROOT/scripts/full/lsan.supp:print_suppressions=0"
 export QT_QPA_PLATFORM=offscreen
 cd "$build"
 ctest --output-on-failure -j "$(nproc)"
