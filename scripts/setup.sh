@@ -8,10 +8,12 @@ CORVANE_PACKAGES=(
   xvfb xauth imagemagick fonts-dejavu-core dpkg-dev file
 )
 
+# corvane_install [extra packages...]: the build's packages and any extra ones
+# a part of the full check needs, installed when missing.
 corvane_install() {
   local missing=()
   local pkg
-  for pkg in "${CORVANE_PACKAGES[@]}"; do
+  for pkg in "${CORVANE_PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

@@ -91,7 +91,7 @@ constexpr std::uint64_t kLows = 0x0101010101010101ULL;
 constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
 constexpr std::uint64_t kSevens = 0x7F7F7F7F7F7F7F7FULL;
 
-std::uint64_t ByteSwap(std::uint64_t v) {
+[[maybe_unused]] std::uint64_t ByteSwap(std::uint64_t v) {
     std::uint64_t r = 0;
     for (int i = 0; i < 8; ++i) r = (r << 8) | ((v >> (8 * i)) & 0xFF);
     return r;

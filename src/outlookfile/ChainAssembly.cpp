@@ -275,7 +275,9 @@ private:
                 const std::uint64_t skip = pieces[k].from - start;
                 if (skip >= got) continue;
                 const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(pieces[k].length, got - skip));
-                std::memcpy(text_.data() + pieces[k].to, span_.data() + skip, n);
+                // A batch of zero-length blocks has no text at all (its
+                // buffer may have no storage), so nothing is copied then.
+                if (n > 0) std::memcpy(text_.data() + pieces[k].to, span_.data() + skip, n);
             }
             i = j;
         }

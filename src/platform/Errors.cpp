@@ -6,4 +6,6 @@ EFOpenError::EFOpenError(const std::string& path, const std::string& reason)
 EFCreateError::EFCreateError(const std::string& path, const std::string& reason)
     : ECorvaneError("Cannot create file \"" + path + "\". " + reason), path_(path) {}
 
+const char kNotRegularFileText[] = "Not a regular file";
+
 std::string LastSystemErrorText() { return SystemErrorText(LastSystemError()); }

@@ -35,6 +35,10 @@ public:
     using ECorvaneError::ECorvaneError;
 };
 
+// The reason given when a name that should be a file names something else
+// that can be opened: a FIFO, a socket, a device.
+extern const char kNotRegularFileText[];
+
 // The system's explanation of an error code (errno, or GetLastError on Windows).
 std::string SystemErrorText(int code);
 // The system's explanation of the calling thread's last error.

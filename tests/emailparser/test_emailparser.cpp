@@ -286,6 +286,37 @@ TEST(BadInput, NulBytesLoneCrsAndLinesOfManyMegabytes) {
                                         Rec(file, third, size - 2, size, "", "", "", " D")}));
 }
 
+TEST(BadInput, FilesOfOnlyCrsOrOnlyCrLfsOrOneHundredMegabyteHeaderLine) {
+    ScratchDir dir;
+    // Lone CRs end no line: one line without an end, no header block.
+    const std::string crs = dir.Write("crs.tmp", std::string(1 << 20, '\r'));
+    EXPECT_TRUE(Parse(crs).empty());
+    EXPECT_EQ(FindLineEnd(crs, 0), -1);
+    // Only blank lines: no header block either.
+    std::string blank;
+    for (int i = 0; i < 500'000; ++i) blank += "\r\n";
+    const std::string crlfs = dir.Write("crlfs.tmp", blank);
+    EXPECT_TRUE(Parse(crlfs).empty());
+    EXPECT_EQ(FindLineEnd(crlfs, 0), 0);
+    EXPECT_EQ(FindLineEnd(crlfs, 1), 2);
+    EXPECT_EQ(FindLineEnd(crlfs, static_cast<std::int64_t>(blank.size()) - 1), -1);
+    // One header line of 100 MB: its value is kept whole.
+    const std::size_t huge = 100'000'000;
+    const std::string file = dir / "huge.tmp";
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << "Subject: ";
+        out << std::string(huge, 's');
+        out << "\r\n\r\nbody\r\n";
+    }
+    const TEmailArray emails = Parse(file);
+    ASSERT_EQ(emails.size(), 1u);
+    EXPECT_EQ(emails[0].Subject.size(), huge + 1);
+    EXPECT_EQ(emails[0].HeaderEnd, static_cast<std::int64_t>(9 + huge + 2));
+    EXPECT_EQ(emails[0].MessageEnd, static_cast<std::int64_t>(9 + huge + 10));
+    EXPECT_EQ(FindLineEnd(file, 0), static_cast<std::int64_t>(9 + huge));
+}
+
 TEST(BadInput, ALongLineThatIsNoHeaderCostsNoMemory) {
     ScratchDir dir;
     // 96 MiB as one body line, then 96 MiB without a CR LF; lone CRs and LFs in both.

@@ -19,13 +19,32 @@ int Fd(std::intptr_t h) { return static_cast<int>(h); }
 }  // namespace
 
 TReadFile::TReadFile(const std::string& path, Share /*share*/) : path_(path), handle_(-1) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
+    // Opened without blocking: opening a FIFO for reading would wait for a
+    // writer. Anything but a regular file is refused before it is read.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+    int fd = ::open(path.c_str(), flags | O_NOATIME);
     if (fd < 0 && errno == EPERM)  // O_NOATIME is only allowed on one's own files
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw EFOpenError(path, ::SystemErrorText(errno));
+        fd = ::open(path.c_str(), flags);
+    if (fd < 0) {
+        const int err = errno;
+        struct stat st {};
+        if (err == ENXIO && ::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))  // sockets cannot be opened
+            throw EFOpenError(path, kNotRegularFileText);
+        throw EFOpenError(path, ::SystemErrorText(err));
+    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        throw EFOpenError(path, ::SystemErrorText(err));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw EFOpenError(path, S_ISDIR(st.st_mode) ? ::SystemErrorText(EISDIR) : std::string(kNotRegularFileText));
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        const int err = errno;
         ::close(fd);
         throw EFOpenError(path, ::SystemErrorText(err));
     }

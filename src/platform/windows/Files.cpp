@@ -16,6 +16,11 @@ TReadFile::TReadFile(const std::string& path, Share share) : path_(path), handle
     DWORD shareMode = share == Share::None ? 0 : (FILE_SHARE_READ | FILE_SHARE_WRITE);
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, shareMode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw EFOpenError(path, LastSystemErrorText());
+    // A pipe or a device (CON, a serial port) would block the reads.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        throw EFOpenError(path, kNotRegularFileText);
+    }
     handle_ = reinterpret_cast<std::intptr_t>(h);
 }
 

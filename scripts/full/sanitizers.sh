@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds every test, the window's included, with AddressSanitizer and
+# UndefinedBehaviorSanitizer in build-sanitizers/ and runs them through ctest
+# (the window under the offscreen platform). The first error stops the test
+# that hit it, and that test fails.
+set -euo pipefail
+CORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$CORVANE_ROOT/scripts/setup.sh"
+corvane_install
+
+build="$CORVANE_ROOT/build-sanitizers"
+flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g1"
+cmake -S "$CORVANE_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_BUILD_BENCH=OFF \
+  -DCORVANE_WERROR="${CORVANE_WERROR:-OFF}" -DCMAKE_CXX_FLAGS="$flags" \
+  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+cmake --build "$build" -j "$(nproc)" -- --no-print-directory
+
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export QT_QPA_PLATFORM=offscreen
+cd "$build"
+ctest --output-on-failure -j "$(nproc)"
