@@ -15,7 +15,6 @@ namespace {
 
 // The mbox is written in pieces of this size.
 constexpr std::size_t kWriteChunk = std::size_t{1} << 20;
-constexpr auto kReadChunk = static_cast<std::int64_t>(kMboxReadChunk);
 
 // The temporary file is the chosen name followed by this suffix (and a number
 // when a file of that name is left from an earlier run).
@@ -296,8 +295,10 @@ std::string SeparatorLine(const TEmail& email, std::time_t exportTime) {
 
 // --- the writer ---------------------------------------------------------------
 
-TMboxWriter::TMboxWriter(const std::string& mboxPath, std::time_t exportTime)
-    : mboxPath_(mboxPath), exportTime_(exportTime) {
+TMboxWriter::TMboxWriter(const std::string& mboxPath, std::time_t exportTime, std::size_t readChunk)
+    : mboxPath_(mboxPath),
+      exportTime_(exportTime),
+      readChunk_(static_cast<std::int64_t>(std::clamp<std::size_t>(readChunk, 1, kMboxReadChunk))) {
     for (int attempt = 0; attempt < kPartAttempts && !out_; ++attempt) {
         const std::string name = mboxPath + kPartSuffix + (attempt == 0 ? std::string() : std::to_string(attempt));
         if (fs::Exists(name)) continue;
@@ -363,8 +364,8 @@ void TMboxWriter::Add(const TEmail& email) {
     Put(separator.data(), separator.size());
 
     const std::int64_t length = std::max<std::int64_t>(0, email.MessageEnd - email.MessageStart);
-    if (in_.size() < static_cast<std::size_t>(std::min<std::int64_t>(length, kReadChunk)))
-        in_.resize(static_cast<std::size_t>(std::min<std::int64_t>(length, kReadChunk)));
+    if (in_.size() < static_cast<std::size_t>(std::min<std::int64_t>(length, readChunk_)))
+        in_.resize(static_cast<std::size_t>(std::min<std::int64_t>(length, readChunk_)));
 
     // The state of the copy between pieces of the text. At a line start the
     // bytes are held back while they can still become ">*From ": `quotes`
@@ -382,7 +383,7 @@ void TMboxWriter::Add(const TEmail& email) {
 
     std::int64_t done = 0;
     while (done < length) {
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - done, kReadChunk));
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - done, readChunk_));
         const std::size_t got = file.ReadAt(email.MessageStart + done, in_.data(), want);
         if (got < want)
             throw ECorvaneError("The message file \"" + email.FileName + "\" ends before the message does.");

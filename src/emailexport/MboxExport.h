@@ -38,8 +38,7 @@ class TWriteFile;
 
 namespace corvane::mail {
 
-// Message text is read in pieces of at most this many bytes; a line end or a
-// "From " may straddle two pieces.
+// Message text is read in pieces of at most this many bytes.
 inline constexpr std::size_t kMboxReadChunk = std::size_t{4} << 20;
 
 struct TMboxReport {
@@ -65,7 +64,10 @@ struct TMboxReport {
 // temporary file and leaves `mboxPath` untouched.
 class TMboxWriter {
 public:
-    explicit TMboxWriter(const std::string& mboxPath, std::time_t exportTime = std::time(nullptr));
+    // readChunk: the largest piece of message text read at once (smaller
+    // pieces only to try the copy across piece boundaries).
+    explicit TMboxWriter(const std::string& mboxPath, std::time_t exportTime = std::time(nullptr),
+                         std::size_t readChunk = kMboxReadChunk);
     ~TMboxWriter();
     TMboxWriter(const TMboxWriter&) = delete;
     TMboxWriter& operator=(const TMboxWriter&) = delete;
@@ -84,6 +86,7 @@ private:
     std::string mboxPath_;
     std::string tempPath_;
     std::time_t exportTime_;
+    std::int64_t readChunk_;
     std::unique_ptr<fs::TWriteFile> out_;
     std::unique_ptr<fs::TReadFile> source_;  // the last message file read, kept for the next record
     std::vector<char> in_;
