@@ -6,6 +6,7 @@ CORVANE_PACKAGES=(
   libgtest-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   xvfb xauth imagemagick fonts-dejavu-core
+  python3
 )
 
 corvane_install() {
