@@ -74,6 +74,7 @@ public:
     QTextEdit* txtmsgbody = nullptr;
     QMenuBar* MainMenu1 = nullptr;
     QMenu* File1 = nullptr;
+    QAction* mnuExportMbox = nullptr;  // "Export Selected To Mbox File..."
     QAction* Exit1 = nullptr;
     QMenu* Help1 = nullptr;
     QAction* mnuHelp = nullptr;
@@ -103,6 +104,7 @@ public:
     void lvFoundEmailsColumnClick(int column);
     void lvFoundEmailsClick();
     void sbSaveEmailClick();
+    void mnuExportMboxClick();
     void sbAutoScanClick();
 
     // --- helpers -----------------------------------------------------------
@@ -111,6 +113,8 @@ public:
     // the keyword filter searches. A record whose header block was never closed
     // (HeaderEnd 0) gives its whole message text [MessageStart, MessageEnd).
     static std::string ReadMessageBody(const TEmail& email);
+    // The records of the ticked rows, in the list's present order.
+    std::vector<const TEmail*> TickedRecords() const;
     // Record index a row stands for (its "Item Num" caption), -1 if none.
     static int RowIndex(const QTreeWidgetItem* row);
     // Folder-file paths between the toolkit's strings and the engine's bytes.
@@ -137,6 +141,9 @@ public:
     std::function<std::string(const std::string& title, const std::string& initialFolder, bool allowNewFolder)>
         ChooseExportFolder;
     std::function<void(const QString&)> InformationBoxHook;
+    // Test seam of the mbox export: the file name its save dialog returns
+    // (empty means cancelled); by default the toolkit's save dialog runs.
+    std::function<QString()> ChooseMboxFile;
 
     // The help page opened by mnuHelpClick.
     static const char* const kHelpUrl;
