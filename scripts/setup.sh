@@ -6,6 +6,7 @@ CORVANE_PACKAGES=(
   libgtest-dev libbenchmark-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   xvfb xauth imagemagick fonts-dejavu-core dpkg-dev file
+  python3
 )
 
 # corvane_install [extra packages...]: the build's packages and any extra ones

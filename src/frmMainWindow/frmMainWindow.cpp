@@ -132,6 +132,8 @@ void TfrmMain::createMenu() {
     MainMenu1->setObjectName("MainMenu1");
     File1 = MainMenu1->addMenu("File");
     File1->setObjectName("File1");
+    mnuExportMbox = File1->addAction("Export Selected To Mbox File...");
+    mnuExportMbox->setObjectName("mnuExportMbox");
     Exit1 = File1->addAction("Exit");
     Exit1->setObjectName("Exit1");
     Help1 = MainMenu1->addMenu("Help");
@@ -248,6 +250,7 @@ void TfrmMain::connectHandlers() {
     connect(lvFoundEmails->header(), &QHeaderView::sectionClicked, this,
             [this](int column) { Guarded([this, column] { lvFoundEmailsColumnClick(column); }); });
     connect(mnuHelp, &QAction::triggered, this, [this] { Guarded([this] { mnuHelpClick(); }); });
+    connect(mnuExportMbox, &QAction::triggered, this, [this] { Guarded([this] { mnuExportMboxClick(); }); });
     connect(Exit1, &QAction::triggered, this, [this] { Guarded([this] { Exit1Click(); }); });
     // Clicks anywhere in the tree and the list, also beside the nodes and rows.
     tvFiles->viewport()->installEventFilter(this);

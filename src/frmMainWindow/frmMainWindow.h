@@ -74,6 +74,7 @@ public:
     QTextEdit* txtmsgbody = nullptr;
     QMenuBar* MainMenu1 = nullptr;
     QMenu* File1 = nullptr;
+    QAction* mnuExportMbox = nullptr;  // "Export Selected To Mbox File..."
     QAction* Exit1 = nullptr;
     QMenu* Help1 = nullptr;
     QAction* mnuHelp = nullptr;
@@ -103,9 +104,12 @@ public:
     void lvFoundEmailsColumnClick(int column);
     void lvFoundEmailsClick();
     void sbSaveEmailClick();
+    void mnuExportMboxClick();
     void sbAutoScanClick();
 
     // --- helpers -----------------------------------------------------------
+    // The records of the ticked rows, in the list's present order.
+    std::vector<const TEmail*> TickedRecords() const;
     // Record index a row stands for (its "Item Num" caption), -1 if none.
     static int RowIndex(const QTreeWidgetItem* row);
     // Folder-file paths between the toolkit's strings and the engine's bytes.
@@ -132,6 +136,9 @@ public:
     std::function<std::string(const std::string& title, const std::string& initialFolder, bool allowNewFolder)>
         ChooseExportFolder;
     std::function<void(const QString&)> InformationBoxHook;
+    // Test seam of the mbox export: the file name its save dialog returns
+    // (empty means cancelled); by default the toolkit's save dialog runs.
+    std::function<QString()> ChooseMboxFile;
 
     // The help page: mnuHelpClick opens the first of these files that exists
     // (the copy installed with the program, then the one in the source tree

@@ -25,8 +25,12 @@ class EFCreateError : public ECorvaneError {
 public:
     EFCreateError(const std::string& path, const std::string& reason);
     const std::string& Path() const { return path_; }
+    // The system's explanation alone, for raising the failure again under
+    // another name (a file written under a temporary name).
+    const std::string& Reason() const { return reason_; }
 private:
     std::string path_;
+    std::string reason_;
 };
 
 // A read or write on an open file failed.

@@ -70,6 +70,11 @@ private:
 bool RemoveFile(const std::string& path);
 // True when a file or folder of that name exists (links are not followed).
 bool Exists(const std::string& path);
+// Gives the file `from` the name `to` in one step, replacing a file of that
+// name (not a folder); both names in the same folder. Raises EFCreateError
+// (`to`, system explanation) when it cannot, and then both files stay as they
+// were. Windows: MoveFileExA with MOVEFILE_REPLACE_EXISTING; elsewhere rename.
+void RenameFile(const std::string& from, const std::string& to);
 
 // The user's temporary folder for message files, ending with a separator.
 // Windows: GetTempPathA. Elsewhere a private folder of the user,

@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -131,6 +132,10 @@ bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+void RenameFile(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) throw EFCreateError(to, ::SystemErrorText(errno));
 }
 
 std::string TempPath() {

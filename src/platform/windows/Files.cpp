@@ -107,6 +107,10 @@ bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+void RenameFile(const std::string& from, const std::string& to) {
+    if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) throw EFCreateError(to, LastSystemErrorText());
+}
+
 std::string TempPath() {
     char buffer[MAX_PATH + 1] = {};
     DWORD n = GetTempPathA(MAX_PATH + 1, buffer);

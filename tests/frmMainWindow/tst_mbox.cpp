@@ -1,0 +1,290 @@
+// "Export Selected To Mbox File..." of the File menu in the real main window:
+// the ticked rows in their present order into one mbox, the closing message,
+// the errors, and the save dialog behind it.
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "MessageListFixture.h"
+#include "frmMainWindow/CorvaneApplication.h"
+#include "frmMainWindow/frmMainWindow.h"
+#include "platform/Files.h"
+
+namespace stdfs = std::filesystem;
+using fixture::TMessage;
+
+namespace {
+
+std::vector<TMessage> SomeMessages(int n, const std::string& tag) {
+    std::vector<TMessage> m(static_cast<std::size_t>(n));
+    const char* senders[] = {"oscar", "Alice", "mike", "Bob", "zoe", "carl", "Nina", "dora"};
+    for (int i = 0; i < n; ++i) {
+        auto& x = m[static_cast<std::size_t>(i)];
+        x.Date = "Mon, " + std::to_string(i + 1) + " May 2005 10:00:00 +0200";
+        x.From = std::string(senders[i % 8]) + "@example.org";
+        x.To = "all@example.org";
+        x.Subject = tag + " " + std::to_string(i);
+        x.Body = "Text of " + tag + " " + std::to_string(i) + ".\r\nFrom the garden\r\n>From a reply\r\nend\r\n";
+    }
+    return m;
+}
+
+// The mbox text of one record of the fixture: the separator from its From
+// and Date, its lines with LF, "From " lines quoted, the empty line.
+std::string MboxEntry(const TEmail& r) {
+    std::string text = fixture::Stretch(r.FileName, r.MessageStart, r.MessageEnd);
+    std::string lf;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
+    std::string quoted;
+    for (std::size_t at = 0; at < lf.size();) {
+        const std::size_t end = std::min(lf.find('\n', at), lf.size() - 1);
+        const std::string line = lf.substr(at, end - at + 1);
+        const std::size_t first = line.find_first_not_of('>');
+        if (line.compare(first == std::string::npos ? line.size() : first, 5, "From ") == 0) quoted += '>';
+        quoted += line;
+        at = end + 1;
+    }
+    // Day d of May 2005, 10:00 at +0200, is 08:00 UTC; May 1st was a Sunday.
+    const int day = std::stoi(r.Date.substr(6));
+    const char* weekdays[] = {"Sat", "Sun", "Mon", "Tue", "Wed", "Thu", "Fri"};
+    char date[64];
+    std::snprintf(date, sizeof date, "%s May %2d 08:00:00 2005", weekdays[day % 7], day);
+    return "From " + r.From.substr(1) + " " + date + "\n" + quoted + "\n";
+}
+
+}  // namespace
+
+class TestMbox : public QObject {
+    Q_OBJECT
+
+private:
+    TfrmMain* w = nullptr;
+    QStringList errors;
+    QStringList informations;
+    int dialogCalls = 0;
+    QString answer;  // what the save dialog returns
+
+    void Export() {
+        errors.clear();
+        informations.clear();
+        dialogCalls = 0;
+        w->mnuExportMbox->trigger();
+    }
+
+    void Tick(std::initializer_list<int> positions) {
+        for (int i : positions) w->lvFoundEmails->topLevelItem(i)->setCheckState(0, Qt::Checked);
+    }
+
+    // The mbox of the rows at these positions, in this order.
+    std::string ExpectedMbox(const std::vector<int>& positions) const {
+        std::string mbox;
+        for (int i : positions) {
+            const int k = w->lvFoundEmails->topLevelItem(i)->text(0).toInt();
+            mbox += MboxEntry(w->Emails[static_cast<std::size_t>(k)]);
+        }
+        return mbox;
+    }
+
+    static QString Exported(int n, const QString& file) { return QString("%1 emails exported to %2").arg(n).arg(file); }
+
+private slots:
+    void initTestCase() {
+        TCorvaneApplication::ErrorBoxHook = [this](const QString& text) { errors << text; };
+    }
+
+    void init() {
+        w = new TfrmMain;
+        w->ChooseMboxFile = [this] {
+            ++dialogCalls;
+            return answer;
+        };
+        w->InformationBoxHook = [this](const QString& text) { informations << text; };
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+    }
+
+    void cleanup() {
+        delete w;
+        w = nullptr;
+    }
+
+    void theEntryStandsAboveExit() {
+        QVERIFY(w->mnuExportMbox != nullptr);
+        QCOMPARE(w->mnuExportMbox->objectName(), QString("mnuExportMbox"));
+        QCOMPARE(w->mnuExportMbox->text(), QString("Export Selected To Mbox File..."));
+        const QList<QAction*> entries = w->File1->actions();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries[0], w->mnuExportMbox);
+        QCOMPARE(entries[1], w->Exit1);
+    }
+
+    void tickedRowsInTheirPresentOrder() {
+        const TEmailArray records = fixture::WriteMessageFile("msg0.tmp", SomeMessages(8, "first"));
+        fixture::ShowRecords(*w, records, {0, 1, 3, 4, 6, 7});
+        fixture::ClickHeading(*w, TfrmMain::ColFrom);
+        QVERIFY(fixture::Column(*w, 0) != (QStringList{"0", "1", "3", "4", "6", "7"}));
+        Tick({0, 2, 5});
+
+        const std::string folder = fixture::NewFolder("mbox-order");
+        answer = QString::fromStdString(folder + "/out.mbox");
+        Export();
+        QCOMPARE(dialogCalls, 1);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join("; ")));
+        QCOMPARE(informations, QStringList{Exported(3, answer)});
+        QCOMPARE(fixture::ReadAll(folder + "/out.mbox"), ExpectedMbox({0, 2, 5}));
+        QCOMPARE(fixture::FilesIn(folder), std::vector<std::string>{"out.mbox"});
+        // The export changes nothing in the window.
+        QCOMPARE(w->lvFoundEmails->topLevelItem(2)->checkState(0), Qt::Checked);
+        QCOMPARE(w->lvFoundEmails->topLevelItem(1)->checkState(0), Qt::Unchecked);
+
+        // Sorted the other way, the same messages come in the other order and
+        // the file is replaced.
+        fixture::ClickHeading(*w, TfrmMain::ColFrom);
+        Export();
+        QCOMPARE(informations, QStringList{Exported(3, answer)});
+        QCOMPARE(fixture::ReadAll(folder + "/out.mbox"), ExpectedMbox({0, 3, 5}));
+        QCOMPARE(fixture::FilesIn(folder), std::vector<std::string>{"out.mbox"});
+    }
+
+    void nothingTickedGivesAnEmptyFile() {
+        fixture::ShowRecords(*w, fixture::WriteMessageFile("msg1.tmp", SomeMessages(3, "unticked")));
+        const std::string folder = fixture::NewFolder("mbox-nothing");
+        answer = QString::fromStdString(folder + "/none.mbox");
+        Export();
+        QVERIFY(errors.isEmpty());
+        QCOMPARE(informations, QStringList{Exported(0, answer)});
+        QCOMPARE(fixture::ReadAll(folder + "/none.mbox"), std::string());
+        QVERIFY(stdfs::is_regular_file(folder + "/none.mbox"));
+    }
+
+    void aCancelledDialogEndsTheExport() {
+        fixture::ShowRecords(*w, fixture::WriteMessageFile("msg2.tmp", SomeMessages(2, "cancel")));
+        QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
+        answer.clear();
+        Export();
+        QCOMPARE(dialogCalls, 1);
+        QVERIFY(informations.isEmpty());
+        QVERIFY(errors.isEmpty());
+    }
+
+    void aFolderThatCannotBeWrittenShowsTheError() {
+        fixture::ShowRecords(*w, fixture::WriteMessageFile("msg3.tmp", SomeMessages(2, "blocked")));
+        QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
+        const std::string plain = fixture::NewFolder("mbox-blocked") + "/plain-file";
+        fixture::WriteAll(plain, "not a folder");
+        answer = QString::fromStdString(plain + "/out.mbox");
+        Export();
+        QVERIFY(informations.isEmpty());
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().startsWith("Cannot create file \"" + answer + "\". "), qPrintable(errors.first()));
+        QCOMPARE(fixture::ReadAll(plain), std::string("not a folder"));
+    }
+
+    void aFailedExportKeepsTheExistingFileWhole() {
+        TEmailArray records = fixture::WriteMessageFile("msg4.tmp", SomeMessages(2, "kept"));
+        const TEmailArray second = fixture::WriteMessageFile("msg5.tmp", SomeMessages(2, "removed"));
+        records.insert(records.end(), second.begin(), second.end());
+        fixture::ShowRecords(*w, records);
+        QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
+        QVERIFY(corvane::fs::RemoveFile(second[0].FileName));
+
+        const std::string folder = fixture::NewFolder("mbox-gone");
+        const std::string old = "From someone Thu Jan  1 00:00:00 1970\nlast week's export\n\n";
+        fixture::WriteAll(folder + "/out.mbox", old);
+        answer = QString::fromStdString(folder + "/out.mbox");
+        Export();
+        QVERIFY(informations.isEmpty());
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().startsWith("Cannot open file \"" + QString::fromStdString(second[0].FileName) + "\". "),
+                 qPrintable(errors.first()));
+        QCOMPARE(fixture::ReadAll(folder + "/out.mbox"), old);
+        QCOMPARE(fixture::FilesIn(folder), std::vector<std::string>{"out.mbox"});
+    }
+
+    void theSampleFolderFileReadsBackMessageByMessage() {
+        const QString demo = QFINDTESTDATA("../../samples/demo.dbx");
+        QVERIFY(!demo.isEmpty());
+        w->cbdeletedemails->setChecked(true);
+        w->loadDbxFile(TfrmMain::ToEnginePath(demo));
+        const int rows = w->lvFoundEmails->topLevelItemCount();
+        QVERIFY(rows > 0);
+        QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
+        const std::string folder = fixture::NewFolder("mbox-demo");
+        answer = QString::fromStdString(folder + "/demo.mbox");
+        Export();
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join("; ")));
+        QCOMPARE(informations, QStringList{Exported(rows, answer)});
+        // One separator line per row: every other line beginning "From " is
+        // quoted.
+        const std::string mbox = fixture::ReadAll(folder + "/demo.mbox");
+        int separators = 0;
+        std::size_t at = 0;
+        while (at < mbox.size()) {
+            if (mbox.compare(at, 5, "From ") == 0) {
+                ++separators;
+                QVERIFY(at == 0 || mbox.compare(at - 2, 2, "\n\n") == 0);
+            }
+            const std::size_t end = mbox.find('\n', at);
+            if (end == std::string::npos) break;
+            at = end + 1;
+        }
+        QCOMPARE(separators, rows);
+    }
+
+    // The toolkit's save dialog that runs when no test answers for it.
+    void theSaveDialogOffersTheDefaultNameAndFilter() {
+        fixture::ShowRecords(*w, fixture::WriteMessageFile("msg6.tmp", SomeMessages(2, "dialog")));
+        Tick({1});
+        const std::string folder = fixture::NewFolder("mbox-dialog");
+        w->ChooseMboxFile = nullptr;
+        QString seenTitle, seenName;
+        QStringList seenFilters;
+        auto answerDialog = [&](bool accept) {
+            auto* poll = new QTimer(this);
+            connect(poll, &QTimer::timeout, this, [&, poll, accept] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                if (dialog == nullptr) return;
+                poll->stop();
+                poll->deleteLater();
+                seenTitle = dialog->windowTitle();
+                seenFilters = dialog->nameFilters();
+                const auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                seenName = name != nullptr ? name->text() : QString();
+                if (accept) {
+                    dialog->selectFile(QString::fromStdString(folder + "/chosen.mbox"));
+                    static_cast<QDialog*>(dialog)->accept();
+                } else {
+                    dialog->reject();
+                }
+            });
+            poll->start(10);
+        };
+
+        answerDialog(false);
+        Export();
+        QCOMPARE(seenTitle, QString("Export Selected To Mbox File"));
+        QCOMPARE(seenFilters, QStringList{"Mbox Mail File (*.mbox)"});
+        QCOMPARE(seenName, QString("RecoveredEmails.mbox"));
+        QVERIFY(informations.isEmpty());
+        QVERIFY(fixture::FilesIn(folder).empty());
+
+        answerDialog(true);
+        Export();
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join("; ")));
+        const QString chosen = QString::fromStdString(folder + "/chosen.mbox");
+        QCOMPARE(informations, QStringList{Exported(1, chosen)});
+        QCOMPARE(fixture::ReadAll(folder + "/chosen.mbox"), ExpectedMbox({1}));
+    }
+};
+
+CORVANE_WINDOW_TEST_MAIN(TestMbox)
+#include "tst_mbox.moc"
