@@ -10,7 +10,7 @@ namespace {
 
 const char* const kUsage =
     "usage: corvane-dbx list   [--deleted] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n"
-    "       corvane-dbx export [--deleted] [--filter KEYWORD] [--items LIST] --out DIR FILE.dbx...\n"
+    "       corvane-dbx export [--deleted] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...\n"
     "       corvane-dbx show   [--deleted] ITEM FILE.dbx\n"
     "       corvane-dbx find   [FOLDER...]\n"
     "       corvane-dbx --help | --version | COMMAND --help\n";
@@ -45,7 +45,7 @@ const char* const kListHelp =
     "                     message in its message file\n";
 
 const char* const kExportHelp =
-    "usage: corvane-dbx export [--deleted] [--filter KEYWORD] [--items LIST] --out DIR FILE.dbx...\n\n"
+    "usage: corvane-dbx export [--deleted] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...\n\n"
     "Writes the chosen messages as DIR/RecoveredEmail<N>.eml, byte for byte, N\n"
     "being the message's row position in the list (counted from 0, after the\n"
     "filter). With several folder files each one's messages go into a folder of\n"
@@ -53,7 +53,11 @@ const char* const kExportHelp =
     "  --deleted          include the messages recovered from deleted blocks\n"
     "  --filter KEYWORD   only the messages whose body holds KEYWORD (any letter case)\n"
     "  --items LIST       only these item numbers, e.g. 0,2,5-9 (default: every row)\n"
-    "  --out DIR          the folder to write into (made when missing)\n";
+    "  --out DIR          the folder to write into (made when missing)\n"
+    "  --mbox FILE        write the messages into one mbox file instead (mboxrd, as\n"
+    "                     Thunderbird, Evolution and mutt open it); with several\n"
+    "                     folder files all go into it, folder file by folder file.\n"
+    "                     FILE is replaced only once the new one is complete.\n";
 
 const char* const kShowHelp =
     "usage: corvane-dbx show [--deleted] ITEM FILE.dbx\n\n"
@@ -199,6 +203,9 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
         } else if (name == "--out" && o.Command == TCommand::Export) {
             if (!takeValue() || value.empty()) return fail("--out needs a folder");
             o.OutFolder = value;
+        } else if (name == "--mbox" && o.Command == TCommand::Export) {
+            if (!takeValue() || value.empty()) return fail("--mbox needs a file name");
+            o.MboxFile = value;
         } else {
             return fail("unknown option \"" + name + "\" for this command");
         }
@@ -210,7 +217,7 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             if (operands.empty()) return fail("no folder file given");
             break;
         case TCommand::Export:
-            if (o.OutFolder.empty()) return fail("export needs --out DIR");
+            if (o.OutFolder.empty() == o.MboxFile.empty()) return fail("export needs either --out DIR or --mbox FILE");
             if (operands.empty()) return fail("no folder file given");
             break;
         case TCommand::Show:

@@ -11,6 +11,7 @@
 
 #include "corvane-dbx/CommandLine.h"
 #include "corvane-dbx/ListFormats.h"
+#include "emailexport/MboxExport.h"
 #include "emailexport/emailexport.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/Console.h"
@@ -110,7 +111,10 @@ private:
     }
     int Status() const { return failed_ ? kExitFailed : kExitOk; }
     std::string ExportFolderOf(const std::string& folderFile);
+    std::vector<corvane::mail::TExportItem> Chosen(const std::string& folderFile, const TEmailArray& emails,
+                                                   const std::vector<std::size_t>& shown);
     void ExportOne(const std::string& folderFile, const std::string& folder);
+    int ExportMbox();
 
     const TOptions& o_;
     TConsole& c_;
@@ -143,6 +147,24 @@ std::string TRun::ExportFolderOf(const std::string& folderFile) {
     return (stdfs::path(o_.OutFolder) / name).string();
 }
 
+std::vector<corvane::mail::TExportItem> TRun::Chosen(const std::string& folderFile, const TEmailArray& emails,
+                                                     const std::vector<std::size_t>& shown) {
+    // Positions are those of the rows of the unsorted list; --items ticks rows
+    // by their item numbers.
+    std::vector<corvane::mail::TExportItem> items;
+    std::set<std::size_t> listed;
+    for (std::size_t position = 0; position < shown.size(); ++position) {
+        const std::size_t index = shown[position];
+        listed.insert(index);
+        if (o_.ItemsGiven && !std::binary_search(o_.Items.begin(), o_.Items.end(), index)) continue;
+        items.push_back({position, &emails[index]});
+    }
+    for (const std::size_t item : o_.Items)
+        if (listed.count(item) == 0)
+            Fail("\"" + folderFile + "\" lists no message with item number " + std::to_string(item) + ".");
+    return items;
+}
+
 void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
     TEmailArray emails;
     std::vector<std::size_t> shown;
@@ -155,20 +177,8 @@ void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
              "; nothing of \"" + folderFile + "\" was exported.");
         return;
     }
-    // Positions are those of the rows of the unsorted list; --items ticks rows
-    // by their item numbers.
-    std::vector<corvane::mail::TExportItem> items;
-    std::set<std::size_t> listed;
-    for (std::size_t position = 0; position < shown.size(); ++position) {
-        const std::size_t index = shown[position];
-        listed.insert(index);
-        if (o_.ItemsGiven && !std::binary_search(o_.Items.begin(), o_.Items.end(), index)) continue;
-        items.push_back({position, &emails[index]});
-    }
-    for (const std::size_t item : o_.Items)
-        if (listed.count(item) == 0) Fail("\"" + folderFile + "\" lists no message with item number " + std::to_string(item) + ".");
     try {
-        const corvane::mail::TExportReport report = corvane::mail::ExportEmails(items, folder);
+        const corvane::mail::TExportReport report = corvane::mail::ExportEmails(Chosen(folderFile, emails, shown), folder);
         for (const std::string& failure : report.Failures) Fail(failure);
     } catch (const std::exception& e) {
         Fail(e.what());
@@ -176,7 +186,29 @@ void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
 }
 
 int TRun::Export() {
+    if (!o_.MboxFile.empty()) return ExportMbox();
     for (const std::string& folderFile : o_.Paths) ExportOne(folderFile, ExportFolderOf(folderFile));
+    return Status();
+}
+
+// All chosen messages of all folder files into one mbox, folder file by folder
+// file; each file's records are added before the next read rewrites the
+// message files. A folder file that cannot be read is reported and left out;
+// a message that cannot be copied leaves the chosen file as it was.
+int TRun::ExportMbox() {
+    try {
+        corvane::mail::TMboxWriter mbox(o_.MboxFile);
+        for (const std::string& folderFile : o_.Paths) {
+            TEmailArray emails;
+            std::vector<std::size_t> shown;
+            if (!Read(folderFile, emails) || !Rows(emails, shown)) continue;
+            for (const corvane::mail::TExportItem& item : Chosen(folderFile, emails, shown)) mbox.Add(*item.Email);
+        }
+        mbox.Commit();
+    } catch (const std::exception& e) {
+        Fail(e.what());
+        Fail("\"" + o_.MboxFile + "\" was not written.");
+    }
     return Status();
 }
 

@@ -212,6 +212,33 @@ TEST_F(Cli, SeveralFolderFilesGoOnPastOneThatFails) {
     EXPECT_NE(listed.Out.find("Sender 3"), std::string::npos);
 }
 
+TEST_F(Cli, MboxHoldsTheChosenMessagesOfEveryFolderFileInOrder) {
+    const std::string a = Folder("a.dbx", "first"), b = Folder("b.dbx", "second");
+    const std::string mbox = Scratch("all.mbox");
+    WriteAll(mbox, "an older mbox");
+    const TResult r = Dbx({"export", "--deleted", "--mbox", mbox, a, b});
+    ASSERT_EQ(r.Status, cli::kExitOk) << r.Err;
+    const std::string text = ReadAll(mbox);
+    std::vector<std::string> subjects;
+    for (std::size_t at = text.find("\nSubject: "); at != std::string::npos; at = text.find("\nSubject: ", at + 1))
+        subjects.push_back(text.substr(at + 10, text.find('\n', at + 1) - at - 10));
+    std::vector<std::string> expected;
+    for (const std::string& path : {a, b})
+        for (const TEmail& e : Read(path, true)) expected.push_back(e.Subject.substr(1));
+    EXPECT_EQ(subjects, expected);
+    EXPECT_EQ(text.rfind("From s", 0), 0u);
+    EXPECT_EQ(text.find("\r\n"), std::string::npos);  // line ends as LF
+    EXPECT_NE(text.find("first text"), std::string::npos);
+    EXPECT_NE(text.find("second text"), std::string::npos);
+
+    // A folder file that cannot be read is left out and reported.
+    const TResult partly = Dbx({"export", "--mbox", mbox, Scratch("missing.dbx"), a});
+    EXPECT_EQ(partly.Status, cli::kExitFailed);
+    EXPECT_NE(ReadAll(mbox).find("first text"), std::string::npos);
+    EXPECT_EQ(ReadAll(mbox).find("second text"), std::string::npos);
+    EXPECT_EQ(Dbx({"export", "--mbox", mbox, "--out", Scratch("out"), a}).Status, cli::kExitUsage);
+}
+
 TEST_F(Cli, UnwritableOutputFailsWithoutDestroyingAnything) {
     const std::string path = Folder("Inbox.dbx", "probe");
     const std::string file = Scratch("plain-file");
