@@ -3,6 +3,7 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <vector>
 
 #include "platform/AnsiText.h"
 #include "platform/Errors.h"
@@ -197,6 +198,31 @@ const unsigned char* WordScan(const unsigned char* t, std::size_t n, const unsig
     return nullptr;
 }
 
+// Patterns longer than this are searched in time linear in the text: the scans
+// above compare a whole pattern at each candidate position, which for a long
+// pattern of repeats over text of the same repeats costs text times pattern.
+constexpr std::size_t kLongPattern = 64;
+
+// Knuth-Morris-Pratt over [t, t + n): the first match, or nullptr.
+template <bool IgnoreCase>
+const unsigned char* LinearScan(const unsigned char* t, std::size_t n, const unsigned char* p, std::size_t len) {
+    const unsigned char* up = TUpperTable::Data();
+    auto key = [up](unsigned char b) { return IgnoreCase ? up[b] : b; };
+    if (n < len) return nullptr;
+    std::vector<std::size_t> border(len, 0);  // longest proper border of p[0..i]
+    for (std::size_t i = 1, k = 0; i < len; ++i) {
+        while (k > 0 && key(p[i]) != key(p[k])) k = border[k - 1];
+        if (key(p[i]) == key(p[k])) ++k;
+        border[i] = k;
+    }
+    for (std::size_t i = 0, k = 0; i < n; ++i) {
+        while (k > 0 && key(t[i]) != key(p[k])) k = border[k - 1];
+        if (key(t[i]) == key(p[k])) ++k;
+        if (k == len) return t + i + 1 - len;
+    }
+    return nullptr;
+}
+
 template <bool IgnoreCase>
 std::int64_t Forward(const char* text, const char* pattern, std::int64_t textLen, std::int64_t patternLen,
                      std::int64_t startPos) {
@@ -206,6 +232,10 @@ std::int64_t Forward(const char* text, const char* pattern, std::int64_t textLen
     const auto rangeLen = static_cast<std::size_t>(textLen - (startPos - 1));
     const unsigned char* first = Bytes(text) + (startPos - 1);
     const auto len = static_cast<std::size_t>(patternLen);
+    if (len > kLongPattern) {
+        const unsigned char* hit = LinearScan<IgnoreCase>(first, rangeLen, Bytes(pattern), len);
+        return hit == nullptr ? 0 : (hit - Bytes(text)) + 1;
+    }
     bool done = false;
     const unsigned char* hit = WordScan<IgnoreCase>(first, rangeLen, Bytes(pattern), len, done);
     if (!done) {

@@ -5,8 +5,10 @@
 //
 // Texts and patterns are 8-bit strings in the ANSI code page with explicit
 // lengths; nothing relies on a terminating zero. Positions count from 1 and a
-// search that finds nothing gives 0. No routine allocates; they may run on any
-// thread at once.
+// search that finds nothing gives 0. They may run on any thread at once. A
+// forward search for a pattern longer than 64 bytes runs in time linear in the
+// text (it allocates a table of the pattern's length); shorter ones allocate
+// nothing.
 
 #include <array>
 #include <cstddef>

@@ -251,6 +251,9 @@ private:
             offset += bytes;
             begin = end;
         }
+        written_ += blocks_.size();
+        corvane::pump::SetProgress(marked_ ? "Writing deleted messages" : "Writing messages",
+                                   static_cast<std::int64_t>(written_), static_cast<std::int64_t>(parts_.size()));
         blocks_.clear();
         chainEnds_.clear();
         pending_ = 0;
@@ -295,6 +298,7 @@ private:
     std::vector<Index> blocks_;          // the batch's chains, end to end
     std::vector<std::size_t> chainEnds_;  // where each chain ends in blocks_
     std::size_t pending_ = 0;
+    std::size_t written_ = 0;  // blocks written so far, for the progress display
     std::vector<char> text_;
     std::vector<char> span_;
     std::unique_ptr<corvane::fs::TWriteFile> file_;  // the chain in progress

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -34,6 +35,32 @@ TEST(BadKeyword, AMegabyteLong) {
     EXPECT_EQ(FindText(keyword, keyword, true, 1, true), 1);
     EXPECT_EQ(FindText(keyword, keyword.substr(1), false, 1, true), 0);  // longer than the text
     EXPECT_EQ(FindText(keyword, keyword.substr(1), false, 0, false), 0);
+}
+
+// Keywords of repeats over text of the same repeats: the worst case of a scan
+// that compares the whole keyword at each position. The long-keyword search
+// must find what a plain search finds, at every kind of near miss.
+TEST(BadKeyword, LongRepeatsFindWhatAPlainSearchFinds) {
+    std::mt19937_64 random(3);
+    for (int round = 0; round < 300; ++round) {
+        const std::size_t len = 60 + random() % 200;  // both sides of the long-keyword limit
+        std::string keyword(len, 'a');
+        for (int k = static_cast<int>(random() % 3); k > 0; --k) keyword[random() % len] = "bAB"[random() % 3];
+        std::string text(len * (2 + random() % 6), 'A');
+        for (int k = static_cast<int>(random() % 4); k > 0; --k) text[random() % text.size()] = "bBa"[random() % 3];
+        if (random() % 2) text.replace(random() % (text.size() - len), len, round % 2 ? Upper(keyword) : keyword);
+        for (const bool caseSensitive : {false, true}) {
+            const std::string k = caseSensitive ? keyword : Upper(keyword), t = caseSensitive ? text : Upper(text);
+            const auto plain = t.find(k);
+            const int expected = plain == std::string::npos ? 0 : static_cast<int>(plain) + 1;
+            const int start = static_cast<int>(random() % 3);
+            const auto plainFrom = t.find(k, static_cast<std::size_t>(std::max(start, 1) - 1));
+            EXPECT_EQ(FindText(keyword, text, caseSensitive, 1, true), expected) << round;
+            EXPECT_EQ(FindText(keyword, text, caseSensitive, start, true),
+                      plainFrom == std::string::npos ? 0 : static_cast<int>(plainFrom) + 1)
+                << round;
+        }
+    }
 }
 
 TEST(BadKeyword, BytesAboveSevenF) {
