@@ -402,13 +402,15 @@ TEST_F(Mbox, OneWriterOverSeveralReads) {
     EXPECT_FALSE(stdfs::exists(Path("all.mbox")));
     const TEmailArray first = MessageFile("msg1.tmp", {"Subject: from the first\r\n\r\nx\r\n"});
     mbox.Add(first[0]);
-    const TEmailArray second = MessageFile("msg1.tmp", {"Subject: from the second\r\n\r\ny\r\n"});
-    mbox.Add(second[0]);
+    const TEmailArray second =
+        MessageFile("msg1.tmp", {"Subject: from the second\r\n\r\ny\r\n", "Subject: and its next\r\n\r\nz\r\n"});
+    mbox.AddAll({&second[1], nullptr, &second[0]});
     EXPECT_FALSE(stdfs::exists(Path("all.mbox")));  // nothing under the chosen name yet
-    EXPECT_EQ(mbox.Commit().Written, 2u);
+    EXPECT_EQ(mbox.Commit().Written, 3u);
     const std::string separator = "From a@example.org Mon May  5 09:00:00 2003\n";
-    EXPECT_EQ(ReadAll(Path("all.mbox")),
-              separator + "Subject: from the first\n\nx\n\n" + separator + "Subject: from the second\n\ny\n\n");
+    EXPECT_EQ(ReadAll(Path("all.mbox")), separator + "Subject: from the first\n\nx\n\n" + separator +
+                                             "Subject: and its next\n\nz\n\n" + separator +
+                                             "Subject: from the second\n\ny\n\n");
     EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"all.mbox", "msg1.tmp"}));
 }
 
