@@ -3,12 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <exception>
-#include <mutex>
-#include <thread>
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -470,110 +466,9 @@ TMboxReport TMboxWriter::Commit() {
     return report_;
 }
 
-namespace {
-
-// Opens the message files of a list of records on a thread of its own, at
-// most kAhead records before the copy, and hands them over in batches so
-// that the two threads seldom wait for each other. A record that follows one
-// of the same file shares its handle. A file that cannot be opened gives its
-// error when the copy reaches its record.
-class TOpenAhead {
-public:
-    explicit TOpenAhead(const std::vector<const TEmail*>& emails)
-        : emails_(emails), slots_(emails.size()), worker_([this] { Run(); }) {}
-
-    ~TOpenAhead() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        worker_.join();
-    }
-
-    TOpenAhead(const TOpenAhead&) = delete;
-    TOpenAhead& operator=(const TOpenAhead&) = delete;
-
-    // The open message file of record i; records are taken in order, once.
-    std::shared_ptr<const fs::TReadFile> Take(std::size_t i) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (opened_ <= i) {
-            wanted_ = std::min(i + kBatch, emails_.size());
-            consumerWaiting_ = true;
-            changed_.wait(lock, [this] { return opened_ >= wanted_; });
-            consumerWaiting_ = false;
-        }
-        TSlot slot = std::move(slots_[i]);
-        taken_ = i + 1;
-        if (producerWaiting_ && opened_ - taken_ <= kAhead - kBatch) changed_.notify_all();
-        lock.unlock();
-        if (slot.error) std::rethrow_exception(slot.error);
-        return std::move(slot.file);
-    }
-
-private:
-    static constexpr std::size_t kAhead = 256;
-    static constexpr std::size_t kBatch = 32;
-
-    struct TSlot {
-        std::shared_ptr<const fs::TReadFile> file;
-        std::exception_ptr error;
-    };
-
-    void Run() {
-        std::shared_ptr<const fs::TReadFile> last;
-        for (std::size_t i = 0; i < emails_.size(); ++i) {
-            TSlot slot;
-            const std::string& name = emails_[i]->FileName;
-            if (!last || last->Path() != name) {
-                last.reset();
-                try {
-                    last = std::make_shared<const fs::TReadFile>(name, fs::Share::All);
-                } catch (...) {
-                    slot.error = std::current_exception();
-                }
-            }
-            slot.file = last;
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (opened_ - taken_ >= kAhead) {
-                producerWaiting_ = true;
-                changed_.wait(lock, [this] { return stop_ || opened_ - taken_ <= kAhead - kBatch; });
-                producerWaiting_ = false;
-            }
-            if (stop_) return;
-            slots_[i] = std::move(slot);
-            ++opened_;
-            if (consumerWaiting_ && opened_ >= wanted_) changed_.notify_all();
-        }
-    }
-
-    const std::vector<const TEmail*>& emails_;
-    std::vector<TSlot> slots_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::size_t opened_ = 0;  // slots filled
-    std::size_t taken_ = 0;   // slots handed over
-    std::size_t wanted_ = 0;  // the copy waits until this many are filled
-    bool consumerWaiting_ = false;
-    bool producerWaiting_ = false;
-    bool stop_ = false;
-    std::thread worker_;  // last: starts when everything above is ready
-};
-
-}  // namespace
-
 void TMboxWriter::AddAll(const std::vector<const TEmail*>& emails) {
-    std::vector<const TEmail*> list;
-    list.reserve(emails.size());
     for (const TEmail* email : emails)
-        if (email != nullptr) list.push_back(email);
-    if (!list.empty()) {
-        TOpenAhead files(list);
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            const std::shared_ptr<const fs::TReadFile> file = files.Take(i);
-            Add(*list[i], *file);
-        }
-    }
+        if (email != nullptr) Add(*email);
 }
 
 TMboxReport WriteMbox(const std::vector<const TEmail*>& emails, const std::string& mboxPath, std::time_t exportTime) {

@@ -76,9 +76,7 @@ public:
     void Add(const TEmail& email);
     // The same with the record's message file already open (by the caller).
     void Add(const TEmail& email, const fs::TReadFile& messageFile);
-    // The records in the order given (null entries are skipped), their
-    // message files opened a little ahead of the copy on a thread of its own:
-    // opening a file costs more than copying a message of a few KB.
+    // The records in the order given; null entries are skipped.
     void AddAll(const std::vector<const TEmail*>& emails);
     TMboxReport Commit();
 

@@ -414,6 +414,42 @@ TEST_F(Mbox, OneWriterOverSeveralReads) {
     EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"all.mbox", "msg1.tmp"}));
 }
 
+// Many records over many message files, more than are opened ahead at once,
+// some files holding several records in a row and some met again later.
+TEST_F(Mbox, ManyRecordsOverManyFilesInTheirOrder) {
+    TEmailArray records;
+    for (int f = 0; f < 300; ++f) {
+        const int n = 1 + f % 3;
+        std::vector<std::string> texts;
+        for (int m = 0; m < n; ++m) texts.push_back("Subject: " + std::to_string(f) + "." + std::to_string(m) + "\r\n");
+        const TEmailArray some = MessageFile("m" + std::to_string(f) + ".tmp", texts);
+        records.insert(records.end(), some.begin(), some.end());
+    }
+    std::vector<const TEmail*> order = All(records);
+    for (std::size_t i = 0; i < records.size(); i += 7) order.push_back(&records[i]);
+    order.insert(order.begin() + 100, nullptr);
+
+    WriteMbox(order, Path("all.mbox"), kExportTime);
+    std::string expected;
+    for (const TEmail* r : order)
+        if (r != nullptr)
+            expected += kSeparator + "Subject: " + ReadAll(r->FileName).substr(static_cast<std::size_t>(r->MessageStart) + 9,
+                                                                             static_cast<std::size_t>(r->MessageEnd - r->MessageStart) - 11) +
+                        "\n\n";
+    EXPECT_EQ(ReadAll(Path("all.mbox")), expected);
+
+    // A file gone from the middle of the list: its error, and nothing left.
+    stdfs::remove(records[450].FileName);
+    try {
+        WriteMbox(order, Path("again.mbox"), kExportTime);
+        ADD_FAILURE() << "no error";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Path(), records[450].FileName);
+    }
+    EXPECT_FALSE(stdfs::exists(Path("again.mbox")));
+    EXPECT_FALSE(stdfs::exists(Path("again.mbox.part")));
+}
+
 // --- the file ----------------------------------------------------------------------
 
 TEST_F(Mbox, AnEmptySelectionGivesAnEmptyFile) {
