@@ -357,9 +357,10 @@ const fs::TReadFile& TMboxWriter::Source(const std::string& fileName) {
     return *source_;
 }
 
-void TMboxWriter::Add(const TEmail& email) {
+void TMboxWriter::Add(const TEmail& email) { Add(email, Source(email.FileName)); }
+
+void TMboxWriter::Add(const TEmail& email, const fs::TReadFile& file) {
     if (committed_) throw ECorvaneError("The mbox file \"" + mboxPath_ + "\" is already complete.");
-    const fs::TReadFile& file = Source(email.FileName);
     const std::string separator = SeparatorLine(email, exportTime_);
     Put(separator.data(), separator.size());
 
@@ -465,10 +466,14 @@ TMboxReport TMboxWriter::Commit() {
     return report_;
 }
 
+void TMboxWriter::AddAll(const std::vector<const TEmail*>& emails) {
+    for (const TEmail* email : emails)
+        if (email != nullptr) Add(*email);
+}
+
 TMboxReport WriteMbox(const std::vector<const TEmail*>& emails, const std::string& mboxPath, std::time_t exportTime) {
     TMboxWriter mbox(mboxPath, exportTime);
-    for (const TEmail* email : emails)
-        if (email != nullptr) mbox.Add(*email);
+    mbox.AddAll(emails);
     return mbox.Commit();
 }
 

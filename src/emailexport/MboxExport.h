@@ -60,8 +60,9 @@ struct TMboxReport {
 // file cannot be opened, EInOutError when a read or write fails, and
 // ECorvaneError when the message file ends before MessageEnd. Commit
 // completes the file and renames it over `mboxPath` (EFCreateError when it
-// cannot be). A writer destroyed without a successful Commit removes its
-// temporary file and leaves `mboxPath` untouched.
+// cannot be). After a failure the writer is only good for destroying: a
+// writer destroyed without a successful Commit removes its temporary file
+// and leaves `mboxPath` untouched.
 class TMboxWriter {
 public:
     // readChunk: the largest piece of message text read at once (smaller
@@ -73,6 +74,10 @@ public:
     TMboxWriter& operator=(const TMboxWriter&) = delete;
 
     void Add(const TEmail& email);
+    // The same with the record's message file already open (by the caller).
+    void Add(const TEmail& email, const fs::TReadFile& messageFile);
+    // The records in the order given; null entries are skipped.
+    void AddAll(const std::vector<const TEmail*>& emails);
     TMboxReport Commit();
 
     const std::string& TemporaryPath() const { return tempPath_; }
@@ -97,7 +102,8 @@ private:
 };
 
 // The whole mbox in one call: the records in the order given (null entries
-// are skipped). An empty list gives an empty file. Errors as TMboxWriter's.
+// are skipped), as TMboxWriter's AddAll and Commit. An empty list gives an
+// empty file. Errors as TMboxWriter's.
 TMboxReport WriteMbox(const std::vector<const TEmail*>& emails, const std::string& mboxPath,
                       std::time_t exportTime = std::time(nullptr));
 

@@ -402,14 +402,52 @@ TEST_F(Mbox, OneWriterOverSeveralReads) {
     EXPECT_FALSE(stdfs::exists(Path("all.mbox")));
     const TEmailArray first = MessageFile("msg1.tmp", {"Subject: from the first\r\n\r\nx\r\n"});
     mbox.Add(first[0]);
-    const TEmailArray second = MessageFile("msg1.tmp", {"Subject: from the second\r\n\r\ny\r\n"});
-    mbox.Add(second[0]);
+    const TEmailArray second =
+        MessageFile("msg1.tmp", {"Subject: from the second\r\n\r\ny\r\n", "Subject: and its next\r\n\r\nz\r\n"});
+    mbox.AddAll({&second[1], nullptr, &second[0]});
     EXPECT_FALSE(stdfs::exists(Path("all.mbox")));  // nothing under the chosen name yet
-    EXPECT_EQ(mbox.Commit().Written, 2u);
+    EXPECT_EQ(mbox.Commit().Written, 3u);
     const std::string separator = "From a@example.org Mon May  5 09:00:00 2003\n";
-    EXPECT_EQ(ReadAll(Path("all.mbox")),
-              separator + "Subject: from the first\n\nx\n\n" + separator + "Subject: from the second\n\ny\n\n");
+    EXPECT_EQ(ReadAll(Path("all.mbox")), separator + "Subject: from the first\n\nx\n\n" + separator +
+                                             "Subject: and its next\n\nz\n\n" + separator +
+                                             "Subject: from the second\n\ny\n\n");
     EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"all.mbox", "msg1.tmp"}));
+}
+
+// Many records over many message files, more than are opened ahead at once,
+// some files holding several records in a row and some met again later.
+TEST_F(Mbox, ManyRecordsOverManyFilesInTheirOrder) {
+    TEmailArray records;
+    for (int f = 0; f < 300; ++f) {
+        const int n = 1 + f % 3;
+        std::vector<std::string> texts;
+        for (int m = 0; m < n; ++m) texts.push_back("Subject: " + std::to_string(f) + "." + std::to_string(m) + "\r\n");
+        const TEmailArray some = MessageFile("m" + std::to_string(f) + ".tmp", texts);
+        records.insert(records.end(), some.begin(), some.end());
+    }
+    std::vector<const TEmail*> order = All(records);
+    for (std::size_t i = 0; i < records.size(); i += 7) order.push_back(&records[i]);
+    order.insert(order.begin() + 100, nullptr);
+
+    WriteMbox(order, Path("all.mbox"), kExportTime);
+    std::string expected;
+    for (const TEmail* r : order)
+        if (r != nullptr)
+            expected += kSeparator + "Subject: " + ReadAll(r->FileName).substr(static_cast<std::size_t>(r->MessageStart) + 9,
+                                                                             static_cast<std::size_t>(r->MessageEnd - r->MessageStart) - 11) +
+                        "\n\n";
+    EXPECT_EQ(ReadAll(Path("all.mbox")), expected);
+
+    // A file gone from the middle of the list: its error, and nothing left.
+    stdfs::remove(records[450].FileName);
+    try {
+        WriteMbox(order, Path("again.mbox"), kExportTime);
+        ADD_FAILURE() << "no error";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Path(), records[450].FileName);
+    }
+    EXPECT_FALSE(stdfs::exists(Path("again.mbox")));
+    EXPECT_FALSE(stdfs::exists(Path("again.mbox.part")));
 }
 
 // --- the file ----------------------------------------------------------------------
