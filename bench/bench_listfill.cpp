@@ -27,13 +27,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
 #include "frmMainWindow/frmMainWindow.h"
 #include "outlookfile/outlookfile.h"
 #include "support/DbxFixture.h"
+#include "support/SyntheticRecords.h"
 #include "waitfrm/waitfrm.h"
 
 namespace {
@@ -41,38 +44,23 @@ namespace {
 namespace stdfs = std::filesystem;
 std::string g_folder;
 
-TEmailArray SyntheticRecords(int count) {
-    TEmailArray records(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        TEmail& r = records[static_cast<std::size_t>(i)];
-        const std::string k = std::to_string(i);
-        r.FileName = g_folder + "/msg" + k + ".tmp";
-        r.Deleted = i % 5 == 0 ? 1 : 0;
-        r.Date = " Mon, " + std::to_string(i % 28 + 1) + " Jan 2007 10:00:00 +0100";
-        r.From = " Sender Number " + k + " <sender" + k + "@example.org>";
-        r.To = " recipient" + k + "@example.org";
-        r.Subject = " The subject line of message number " + k + ", with some more words in it";
-    }
-    return records;
-}
-
 void BM_FillList(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
     TfrmMain w;
     w.show();
     QCoreApplication::processEvents();
-    w.Emails = SyntheticRecords(count);
+    w.Emails = corvane::testsupport::SyntheticRecords(count, g_folder + "/msg1.tmp");
     for (auto _ : state) {
-        // What a load does once the records are there: drop the old rows,
-        // add one row per record, show the last one.
-        w.lvFoundEmails->clear();
-        for (int i = 0; i < count; ++i) w.addEmailRow(w.Emails[static_cast<std::size_t>(i)], i);
+        // What a load does once the records are there: replace the rows by
+        // one per record and show the last one.
+        std::vector<int> shown(static_cast<std::size_t>(count));
+        std::iota(shown.begin(), shown.end(), 0);
+        w.listEmails(std::move(shown));
         QCoreApplication::processEvents();
-        benchmark::DoNotOptimize(w.lvFoundEmails->topLevelItemCount());
+        benchmark::DoNotOptimize(w.FoundEmails->Count());
     }
-    QTreeWidgetItem* last = w.lvFoundEmails->topLevelItem(count - 1);
-    if (w.lvFoundEmails->topLevelItemCount() != count ||
-        !w.lvFoundEmails->viewport()->rect().intersects(w.lvFoundEmails->visualItemRect(last))) {
+    const QModelIndex last = w.FoundEmails->index(count - 1, 0);
+    if (w.FoundEmails->Count() != count || !w.lvFoundEmails->viewport()->rect().intersects(w.lvFoundEmails->visualRect(last))) {
         state.SkipWithError("the list does not end at its last row");
     }
     state.counters["rows"] = count;
@@ -129,7 +117,7 @@ void BM_LoadLargeFolder(benchmark::State& state) {
         tick.stop();
     }
     state.counters["folder_MB"] = static_cast<double>(megabytes);
-    state.counters["rows"] = w.lvFoundEmails->topLevelItemCount();
+    state.counters["rows"] = w.FoundEmails->Count();
     state.counters["longest_gap_ms"] = longestGapMs;
     state.counters["bar_steps"] = barSteps;
 }

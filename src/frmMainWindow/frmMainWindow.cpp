@@ -131,7 +131,11 @@ TfrmMain::TfrmMain(QWidget* parent)
     }
 }
 
-TfrmMain::~TfrmMain() { FormDestroy(); }
+TfrmMain::~TfrmMain() {
+    FormDestroy();
+    // The rows read Emails, which goes before the controls do.
+    FoundEmails->Clear();
+}
 
 void TfrmMain::createMenu() {
     MainMenu1 = menuBar();
@@ -202,11 +206,12 @@ void TfrmMain::createControls() {
         tvFiles->setPalette(palette);
     }
 
-    lvFoundEmails = new QTreeWidget(client);
+    FoundEmails = new TEmailListModel(Emails, ilIcons[IconDeletedMessage], ilIcons[IconLiveMessage], this);
+    FoundEmails->setObjectName("FoundEmails");
+    lvFoundEmails = new QTreeView(client);
     lvFoundEmails->setObjectName("lvFoundEmails");
     lvFoundEmails->setGeometry(192, 104, 705, 273);
-    lvFoundEmails->setColumnCount(ColumnCount);
-    lvFoundEmails->setHeaderLabels({"Item Num", "Date", "From", "To", "Subject"});
+    lvFoundEmails->setModel(FoundEmails);
     const int widths[ColumnCount] = {65, 150, 200, 200, 500};
     for (int c = 0; c < ColumnCount; ++c) lvFoundEmails->setColumnWidth(c, widths[c]);
     lvFoundEmails->header()->setStretchLastSection(false);
@@ -409,24 +414,21 @@ void TfrmMain::loadDbxFile(const std::string& path) {
         for (std::size_t i = 0; i < found.size(); ++i) shown.push_back(static_cast<int>(i));
     }
 
+    // The old rows go before the records they stand for.
+    FoundEmails->Clear();
     CurrentFile = path;
     Emails = std::move(found);
+    listEmails(std::move(shown));
+}
 
-    lvFoundEmails->clear();
-    scrollPending_ = false;
-    for (const int i : shown) addEmailRow(Emails[static_cast<std::size_t>(i)], i);
+void TfrmMain::listEmails(std::vector<int> shown) {
+    FoundEmails->SetRows(std::move(shown));
+    scrollPending_ = true;
     scrollToPendingRow();
 }
 
-void TfrmMain::addEmailRow(TEmail email, int index) {
-    auto* row = new QTreeWidgetItem(QStringList{QString::number(index), AnsiToDisplay(email.Date),
-                                                AnsiToDisplay(email.From), AnsiToDisplay(email.To),
-                                                AnsiToDisplay(email.Subject)});
-    row->setIcon(ColItemNum, ilIcons[email.Deleted != 0 ? IconDeletedMessage : IconLiveMessage]);
-    row->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemNeverHasChildren);
-    row->setCheckState(ColItemNum, Qt::Unchecked);
-    lvFoundEmails->addTopLevelItem(row);
-
+void TfrmMain::addEmailRow(int index) {
+    FoundEmails->AppendRow(index);
     // Bringing a row into view lays out the whole list; done once for the
     // last added row, when the filling is over or control returns to the loop.
     scrollPending_ = true;
@@ -440,8 +442,8 @@ void TfrmMain::scrollToPendingRow() {
     scrollQueued_ = false;
     if (!scrollPending_) return;
     scrollPending_ = false;
-    const int rows = lvFoundEmails->topLevelItemCount();
-    if (rows > 0) lvFoundEmails->scrollToItem(lvFoundEmails->topLevelItem(rows - 1));
+    const int rows = FoundEmails->Count();
+    if (rows > 0) lvFoundEmails->scrollTo(FoundEmails->index(rows - 1, ColItemNum));
 }
 
 // ---------------------------------------------------------------------------
@@ -459,12 +461,7 @@ std::string TfrmMain::ReadMessageBody(const TEmail& email) {
     return body;
 }
 
-int TfrmMain::RowIndex(const QTreeWidgetItem* row) {
-    if (row == nullptr) return -1;
-    bool ok = false;
-    const int index = row->text(ColItemNum).toInt(&ok);
-    return ok ? index : -1;
-}
+int TfrmMain::RowIndex(const QModelIndex& row) const { return FoundEmails->RecordOf(row); }
 
 std::string TfrmMain::ToEnginePath(const QString& path) {
     return QFile::encodeName(QDir::toNativeSeparators(path)).toStdString();
