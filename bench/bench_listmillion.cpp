@@ -167,7 +167,8 @@ TResident ChildResident(const char* mode) {
     TResident r;
     char self[4096] = {};
     if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return r;
-    const std::string command = "'" + std::string(self) + "' --resident " + mode;
+    std::string command = "'";
+    command.append(self).append("' --resident ").append(mode);
     FILE* child = ::popen(command.c_str(), "r");
     if (child == nullptr) return r;
     if (std::fscanf(child, "%ld %ld", &r.peak, &r.now) != 2) r = {};

@@ -1,5 +1,6 @@
 #include "frmMainWindow/frmMainWindow.h"
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -44,6 +45,33 @@ public:
         painter->drawLine(r.bottomLeft(), r.bottomRight());
         painter->drawLine(r.topRight(), r.bottomRight());
         painter->restore();
+    }
+};
+
+// The message list's view. A change of the ticks of many rows at once (select
+// and deselect all) changes no row's height and no text: repainting what is
+// shown is all it takes, where the tree view would look at every changed row.
+class TEmailListView : public QTreeView {
+public:
+    using QTreeView::QTreeView;
+
+protected:
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) override {
+        if (topLeft.row() == bottomRight.row() || roles != QList<int>{Qt::CheckStateRole}) {
+            QTreeView::dataChanged(topLeft, bottomRight, roles);
+            return;
+        }
+        viewport()->update();
+#if QT_CONFIG(accessibility)
+        if (QAccessible::isActive()) {
+            QAccessibleTableModelChangeEvent event(this, QAccessibleTableModelChangeEvent::DataChanged);
+            event.setFirstRow(topLeft.row());
+            event.setFirstColumn(topLeft.column());
+            event.setLastRow(bottomRight.row());
+            event.setLastColumn(bottomRight.column());
+            QAccessible::updateAccessibility(&event);
+        }
+#endif
     }
 };
 
@@ -208,7 +236,7 @@ void TfrmMain::createControls() {
 
     FoundEmails = new TEmailListModel(Emails, ilIcons[IconDeletedMessage], ilIcons[IconLiveMessage], this);
     FoundEmails->setObjectName("FoundEmails");
-    lvFoundEmails = new QTreeView(client);
+    lvFoundEmails = new TEmailListView(client);
     lvFoundEmails->setObjectName("lvFoundEmails");
     lvFoundEmails->setGeometry(192, 104, 705, 273);
     lvFoundEmails->setModel(FoundEmails);

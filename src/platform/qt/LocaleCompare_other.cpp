@@ -7,6 +7,7 @@
 #include <QLocale>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -25,15 +26,17 @@ const QCollator& UserCollator() {
 
 int Sign(int value) { return (value > 0) - (value < 0); }
 
-// The order of code points for UTF-16 units that differ: the units of
-// surrogate pairs stand for code points above every other unit.
-int CodePointOrder(char16_t a, char16_t b) {
-    auto rank = [](char16_t u) -> std::uint32_t {
-        if (u >= 0xD800 && u < 0xE000) return u + 0x2000u;
-        if (u >= 0xE000) return u - 0x800u;
-        return u;
-    };
-    return Sign(static_cast<int>(rank(a)) - static_cast<int>(rank(b)));
+// Appends a UTF-16 unit as two bytes that compare, byte by byte, in the order
+// of the code points: the units of surrogate pairs stand for code points above
+// every other unit, so they move to the top.
+void AppendUnit(std::string& key, char16_t u) {
+    std::uint32_t rank = u;
+    if (u >= 0xD800 && u < 0xE000)
+        rank += 0x2000;
+    else if (u >= 0xE000)
+        rank -= 0x800;
+    key.push_back(static_cast<char>(rank >> 8));
+    key.push_back(static_cast<char>(rank & 0xFF));
 }
 
 }  // namespace
@@ -45,7 +48,7 @@ int CompareLocaleTextIgnoreCase(const QString& a, const QString& b) { return Sig
 // the collator's own keys order as its comparison does.
 struct TLocaleSortKeys::TKeys {
     bool folding = UserCollator().locale().language() == QLocale::C;
-    std::u16string folded;           // the folded texts end to end
+    std::string folded;              // the folded texts end to end, two bytes a unit
     std::vector<std::size_t> ends;   // where each folded text ends in `folded`
     std::vector<QCollatorSortKey> collated;
 };
@@ -71,11 +74,11 @@ void TLocaleSortKeys::Add(const QString& text) {
         const char16_t u = units[i];
         if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(units[i + 1])) {
             const char32_t folded = QChar::toCaseFolded(QChar::surrogateToUcs4(u, units[i + 1]));
-            keys_->folded.push_back(QChar::highSurrogate(folded));
-            keys_->folded.push_back(QChar::lowSurrogate(folded));
+            AppendUnit(keys_->folded, QChar::highSurrogate(folded));
+            AppendUnit(keys_->folded, QChar::lowSurrogate(folded));
             ++i;
         } else {
-            keys_->folded.push_back(static_cast<char16_t>(QChar::toCaseFolded(char32_t{u})));
+            AppendUnit(keys_->folded, static_cast<char16_t>(QChar::toCaseFolded(char32_t{u})));
         }
     }
     keys_->ends.push_back(keys_->folded.size());
@@ -87,12 +90,10 @@ int TLocaleSortKeys::Compare(std::size_t i, std::size_t j) const {
     const std::size_t bFrom = j == 0 ? 0 : keys_->ends[j - 1];
     const std::size_t aLength = keys_->ends[i] - aFrom;
     const std::size_t bLength = keys_->ends[j] - bFrom;
-    const char16_t* a = keys_->folded.data() + aFrom;
-    const char16_t* b = keys_->folded.data() + bFrom;
-    const std::size_t common = aLength < bLength ? aLength : bLength;
-    for (std::size_t k = 0; k < common; ++k)
-        if (a[k] != b[k]) return CodePointOrder(a[k], b[k]);
-    return Sign(static_cast<int>(aLength > bLength) - static_cast<int>(aLength < bLength));
+    const int common = std::memcmp(keys_->folded.data() + aFrom, keys_->folded.data() + bFrom,
+                                   aLength < bLength ? aLength : bLength);
+    if (common != 0) return Sign(common);
+    return static_cast<int>(aLength > bLength) - static_cast<int>(aLength < bLength);
 }
 
 }  // namespace corvane::gui
