@@ -69,8 +69,13 @@ void TEmailListModel::Sort(int column, bool ascending) {
         // Each text is converted and prepared for comparison once per sort.
         corvane::gui::TLocaleSortKeys keys;
         keys.Reserve(n);
-        for (const int record : rows_)
-            keys.Add(TfrmMain::AnsiToDisplay(Field(emails_[static_cast<std::size_t>(record)], column)));
+        const std::string none;
+        for (const int record : rows_) {
+            // A row whose record is gone (the records replaced behind the
+            // list) shows no text and sorts as an empty one.
+            const bool held = static_cast<std::size_t>(record) < emails_.size();
+            keys.Add(TfrmMain::AnsiToDisplay(held ? Field(emails_[static_cast<std::size_t>(record)], column) : none));
+        }
         std::stable_sort(order.begin(), order.end(), [&keys, ascending](int a, int b) {
             const auto ia = static_cast<std::size_t>(a), ib = static_cast<std::size_t>(b);
             return ascending ? keys.Compare(ia, ib) < 0 : keys.Compare(ib, ia) < 0;

@@ -1,7 +1,7 @@
 // The message list's rows over the window's records: the sort against the
-// comparison it stands for (in the C locale, where the toolkit's collation
-// keys keep the letter case, and in a German one, where they are used), the
-// ticks, the export's walk over them, and the view over the rows.
+// comparison it stands for (in the C locale, where the texts are folded once
+// into keys of their own, and in a German one, where the collator compares
+// them), the ticks, the export's walk over them, and the view over the rows.
 
 #include <QCollator>
 #include <QLocale>
@@ -175,6 +175,11 @@ private slots:
         QCOMPARE(fixture::Text(*w, 2, 0), QString());
         QCOMPARE(w->RowIndex(fixture::Cell(*w, 2, 0)), 9);
         QCOMPARE(w->RowIndex(QModelIndex()), -1);
+        // ... and sort as empty texts: record 0's Subject is empty as well and
+        // stays before it, record 4's (" b") goes after both.
+        w->FoundEmails->Sort(TfrmMain::ColSubject, true);
+        QCOMPARE(fixture::Column(*w, 0), (QStringList{"0", "", "4"}));
+        QCOMPARE(w->FoundEmails->RecordAt(1), 9);
     }
 
     void aClickOnTheTickBoxTicksTheRow() {

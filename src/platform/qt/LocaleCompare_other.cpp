@@ -3,7 +3,6 @@
 #include "platform/qt/LocaleCompare.h"
 
 #include <QCollator>
-#include <QCollatorSortKey>
 #include <QLocale>
 
 #include <cstdint>
@@ -43,29 +42,27 @@ void AppendUnit(std::string& key, char16_t u) {
 
 int CompareLocaleTextIgnoreCase(const QString& a, const QString& b) { return Sign(UserCollator().compare(a, b)); }
 
-// In the C locale the collator compares the case-folded code points, while its
-// sort keys keep the letter case; there the folded text is the key. Elsewhere
-// the collator's own keys order as its comparison does.
+// In the C locale the collator compares the case-folded code points (its own
+// sort keys would keep the letter case): there each text is folded once into
+// bytes that compare as the code points do. Elsewhere the collator compares
+// the texts, kept end to end; its comparison skips the beginning two texts
+// share, which makes it quicker than making its sort key for every text.
 struct TLocaleSortKeys::TKeys {
     bool folding = UserCollator().locale().language() == QLocale::C;
-    std::string folded;              // the folded texts end to end, two bytes a unit
-    std::vector<std::size_t> ends;   // where each folded text ends in `folded`
-    std::vector<QCollatorSortKey> collated;
+    std::string folded;              // C locale: the folded texts, two bytes a unit
+    std::u16string texts;            // other locales: the texts
+    std::vector<std::size_t> ends;   // where each text ends in `folded` or `texts`
 };
 
 TLocaleSortKeys::TLocaleSortKeys() : keys_(std::make_unique<TKeys>()) {}
 TLocaleSortKeys::~TLocaleSortKeys() = default;
 
-void TLocaleSortKeys::Reserve(std::size_t count) {
-    if (keys_->folding)
-        keys_->ends.reserve(count);
-    else
-        keys_->collated.reserve(count);
-}
+void TLocaleSortKeys::Reserve(std::size_t count) { keys_->ends.reserve(count); }
 
 void TLocaleSortKeys::Add(const QString& text) {
     if (!keys_->folding) {
-        keys_->collated.push_back(UserCollator().sortKey(text));
+        keys_->texts.append(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size()));
+        keys_->ends.push_back(keys_->texts.size());
         return;
     }
     const auto* units = reinterpret_cast<const char16_t*>(text.utf16());
@@ -85,11 +82,15 @@ void TLocaleSortKeys::Add(const QString& text) {
 }
 
 int TLocaleSortKeys::Compare(std::size_t i, std::size_t j) const {
-    if (!keys_->folding) return Sign(keys_->collated[i].compare(keys_->collated[j]));
     const std::size_t aFrom = i == 0 ? 0 : keys_->ends[i - 1];
     const std::size_t bFrom = j == 0 ? 0 : keys_->ends[j - 1];
     const std::size_t aLength = keys_->ends[i] - aFrom;
     const std::size_t bLength = keys_->ends[j] - bFrom;
+    if (!keys_->folding) {
+        const QStringView a(keys_->texts.data() + aFrom, static_cast<qsizetype>(aLength));
+        const QStringView b(keys_->texts.data() + bFrom, static_cast<qsizetype>(bLength));
+        return Sign(UserCollator().compare(a, b));
+    }
     const int common = std::memcmp(keys_->folded.data() + aFrom, keys_->folded.data() + bFrom,
                                    aLength < bLength ? aLength : bLength);
     if (common != 0) return Sign(common);
