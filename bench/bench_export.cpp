@@ -81,9 +81,11 @@ TEmailArray WriteMessages() {
 }
 
 void ShowInWindow(const TEmailArray& records) {
+    g_window->FoundEmails->Clear();
     g_window->Emails = records;
-    g_window->lvFoundEmails->clear();
-    for (int i = 0; i < static_cast<int>(records.size()); ++i) g_window->addEmailRow(records[static_cast<std::size_t>(i)], i);
+    std::vector<int> all(records.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+    g_window->listEmails(std::move(all));
     QCoreApplication::processEvents();
 }
 
@@ -161,7 +163,7 @@ void BM_PreviewOf20MBBody(benchmark::State& state) {
     file.shrink_to_fit();
 
     ShowInWindow({r});
-    g_window->lvFoundEmails->setCurrentItem(g_window->lvFoundEmails->topLevelItem(0));
+    g_window->lvFoundEmails->setCurrentIndex(g_window->FoundEmails->index(0, 0));
     for (auto _ : state) {
         g_window->txtmsgbody->clear();
         QCoreApplication::processEvents();

@@ -1,10 +1,19 @@
 // The main window's message list: filling it with 100 000 rows (target: under
-// a second, ending scrolled to the last row), and a load of a large folder
-// file, reporting the longest stretch in which the windows got no event
-// processing (target: 50 ms) and how far the wait window's bar moved.
+// a second, ending scrolled to the last row), a load of a large folder file,
+// reporting the longest stretch in which the windows got no event processing
+// (target: 50 ms) and how far the wait window's bar moved, and the list's
+// operations on the rows of a real folder file read (BM_FolderOperations):
+// the load, "Quick Select All" and "Quick Deselect All", sorts, a preview and
+// the export's walk over the ticks, with the peak memory of a process that
+// lists the file against one that only reads it.
 //
 //   build/bench/bench_listfill
 //   CORVANE_BENCH_FOLDER_MB=160 build/bench/bench_listfill --benchmark_filter=Load
+//   build/bench/bench_outlookfile --write-fixture /tmp/folder160.dbx
+//   CORVANE_BENCH_DBX=/tmp/folder160.dbx build/bench/bench_listfill --benchmark_filter=FolderOperations
+//
+// Without CORVANE_BENCH_DBX, BM_FolderOperations reads a generated folder file
+// of CORVANE_BENCH_FOLDER_MB megabytes (40 by default).
 
 #include <benchmark/benchmark.h>
 
@@ -13,14 +22,21 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
 #include "frmMainWindow/frmMainWindow.h"
+#include "outlookfile/outlookfile.h"
 #include "support/DbxFixture.h"
+#include "support/SyntheticRecords.h"
 #include "waitfrm/waitfrm.h"
 
 namespace {
@@ -28,38 +44,23 @@ namespace {
 namespace stdfs = std::filesystem;
 std::string g_folder;
 
-TEmailArray SyntheticRecords(int count) {
-    TEmailArray records(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        TEmail& r = records[static_cast<std::size_t>(i)];
-        const std::string k = std::to_string(i);
-        r.FileName = g_folder + "/msg" + k + ".tmp";
-        r.Deleted = i % 5 == 0 ? 1 : 0;
-        r.Date = " Mon, " + std::to_string(i % 28 + 1) + " Jan 2007 10:00:00 +0100";
-        r.From = " Sender Number " + k + " <sender" + k + "@example.org>";
-        r.To = " recipient" + k + "@example.org";
-        r.Subject = " The subject line of message number " + k + ", with some more words in it";
-    }
-    return records;
-}
-
 void BM_FillList(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
     TfrmMain w;
     w.show();
     QCoreApplication::processEvents();
-    w.Emails = SyntheticRecords(count);
+    w.Emails = corvane::testsupport::SyntheticRecords(count, g_folder + "/msg1.tmp");
     for (auto _ : state) {
-        // What a load does once the records are there: drop the old rows,
-        // add one row per record, show the last one.
-        w.lvFoundEmails->clear();
-        for (int i = 0; i < count; ++i) w.addEmailRow(w.Emails[static_cast<std::size_t>(i)], i);
+        // What a load does once the records are there: replace the rows by
+        // one per record and show the last one.
+        std::vector<int> shown(static_cast<std::size_t>(count));
+        std::iota(shown.begin(), shown.end(), 0);
+        w.listEmails(std::move(shown));
         QCoreApplication::processEvents();
-        benchmark::DoNotOptimize(w.lvFoundEmails->topLevelItemCount());
+        benchmark::DoNotOptimize(w.FoundEmails->Count());
     }
-    QTreeWidgetItem* last = w.lvFoundEmails->topLevelItem(count - 1);
-    if (w.lvFoundEmails->topLevelItemCount() != count ||
-        !w.lvFoundEmails->viewport()->rect().intersects(w.lvFoundEmails->visualItemRect(last))) {
+    const QModelIndex last = w.FoundEmails->index(count - 1, 0);
+    if (w.FoundEmails->Count() != count || !w.lvFoundEmails->viewport()->rect().intersects(w.lvFoundEmails->visualRect(last))) {
         state.SkipWithError("the list does not end at its last row");
     }
     state.counters["rows"] = count;
@@ -116,15 +117,157 @@ void BM_LoadLargeFolder(benchmark::State& state) {
         tick.stop();
     }
     state.counters["folder_MB"] = static_cast<double>(megabytes);
-    state.counters["rows"] = w.lvFoundEmails->topLevelItemCount();
+    state.counters["rows"] = w.FoundEmails->Count();
     state.counters["longest_gap_ms"] = longestGapMs;
     state.counters["bar_steps"] = barSteps;
 }
 BENCHMARK(BM_LoadLargeFolder)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+
+double Seconds(const std::chrono::steady_clock::time_point& since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// Runs an operation of the window and the event processing after it (the
+// view's layout and painting), and returns the time in seconds.
+template <typename F>
+double Timed(F&& operation) {
+    const auto start = std::chrono::steady_clock::now();
+    operation();
+    QCoreApplication::processEvents();
+    return Seconds(start);
+}
+
+std::string FolderForOperations() {
+    if (const char* given = std::getenv("CORVANE_BENCH_DBX")) return given;
+    const char* env = std::getenv("CORVANE_BENCH_FOLDER_MB");
+    return LargeFolder(env != nullptr ? std::strtoul(env, nullptr, 10) : 40);
+}
+
+// This process's resident memory from /proc/self/status: its high-water mark
+// (VmHWM) and its present size (VmRSS), in kB.
+struct TResident {
+    long peak = -1, now = -1;
+};
+TResident ResidentKilobytes() {
+    TResident r;
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return r;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        std::sscanf(line, "VmHWM: %ld kB", &r.peak);
+        std::sscanf(line, "VmRSS: %ld kB", &r.now);
+    }
+    std::fclose(status);
+    return r;
+}
+
+// The memory of a fresh process of this program that shows the window and
+// either only reads the folder file into Emails ("read") or loads it as the
+// user does, which also lists it ("list").
+TResident ChildResident(const char* mode, const std::string& path) {
+    TResident r;
+    char self[4096] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return r;
+    std::string command = "'";
+    command.append(self).append("' --resident ").append(mode).append(" '").append(path).append("'");
+    FILE* child = ::popen(command.c_str(), "r");
+    if (child == nullptr) return r;
+    if (std::fscanf(child, "%ld %ld", &r.peak, &r.now) != 2) r = {};
+    if (::pclose(child) != 0) r = {};
+    return r;
+}
+
+int RunResidentProbe(const char* mode, const char* path) {
+    TfrmMain w;
+    w.show();
+    w.cbdeletedemails->setChecked(true);
+    QCoreApplication::processEvents();
+    if (std::strcmp(mode, "list") == 0) {
+        w.loadDbxFile(path);
+    } else {
+        Toutlookfile reader;
+        w.Emails = reader.GetEmails(path, true);
+    }
+    QCoreApplication::processEvents();
+    if (w.Emails.empty()) return 1;
+    const TResident r = ResidentKilobytes();
+    std::printf("%ld %ld\n", r.peak, r.now);
+    return 0;
+}
+
+// The list's operations on the rows of one folder file read with its deleted
+// messages, each timed once with the event processing that follows it.
+void BM_FolderOperations(benchmark::State& state) {
+    const std::string path = FolderForOperations();
+    TfrmMain w;
+    w.show();
+    w.cbdeletedemails->setChecked(true);
+    w.ChooseExportFolder = [](const std::string&, const std::string&, bool) { return g_folder; };
+    w.InformationBoxHook = [](const QString&) {};
+    QCoreApplication::processEvents();
+    QAbstractItemModel* rows = w.lvFoundEmails->model();
+
+    for (auto _ : state) {
+        const auto read = std::chrono::steady_clock::now();
+        std::size_t records = 0;
+        {
+            Toutlookfile reader;
+            records = reader.GetEmails(path, true).size();
+        }
+        const double getEmails = Seconds(read);
+        const double load = Timed([&] { w.loadDbxFile(path); });
+        const int count = rows->rowCount();
+        if (count == 0 || static_cast<std::size_t>(count) != records) {
+            state.SkipWithError("the list does not hold one row per record");
+            return;
+        }
+        state.counters["rows"] = count;
+        state.counters["getemails_s"] = getEmails;
+        state.counters["load_s"] = load;
+        state.counters["load_minus_read_s"] = load - getEmails;
+        state.counters["select_all_s"] = Timed([&] { w.sbSelectAllClick(); });
+        state.counters["deselect_all_s"] = Timed([&] { w.sbDeselectAllClick(); });
+        // At start the first click on Subject sorts descending, the next ascending.
+        state.counters["sort_subject_s"] = Timed([&] { w.lvFoundEmailsColumnClick(TfrmMain::ColSubject); });
+        state.counters["sort_subject_again_s"] = Timed([&] { w.lvFoundEmailsColumnClick(TfrmMain::ColSubject); });
+        state.counters["sort_itemnum_s"] = Timed([&] { w.lvFoundEmailsColumnClick(TfrmMain::ColItemNum); });
+        w.lvFoundEmails->setCurrentIndex(rows->index(count / 2, 0));
+        state.counters["preview_s"] = Timed([&] { w.lvFoundEmailsClick(); });
+        // One tick at the end of the list: the export walks every row for it.
+        rows->setData(rows->index(count - 1, 0), Qt::Checked, Qt::CheckStateRole);
+        state.counters["export_one_s"] = Timed([&] { w.sbSaveEmailClick(); });
+    }
+
+    const TResident read = ChildResident("read", path);
+    const TResident listed = ChildResident("list", path);
+    const double count = rows->rowCount();
+    state.counters["peak_MB_read"] = read.peak / 1024.0;
+    state.counters["peak_MB_list"] = listed.peak / 1024.0;
+    state.counters["rss_MB_read"] = read.now / 1024.0;
+    state.counters["rss_MB_list"] = listed.now / 1024.0;
+    state.counters["list_peak_B_per_row"] = (listed.peak - read.peak) * 1024.0 / count;
+    state.counters["list_rss_B_per_row"] = (listed.now - read.now) * 1024.0 / count;
+}
+BENCHMARK(BM_FolderOperations)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--resident") == 0) {
+        std::string folder = (stdfs::temp_directory_path() / "corvane-bench-list-XXXXXX").string();
+        if (::mkdtemp(folder.data()) == nullptr) return 1;
+        ::setenv("TMPDIR", folder.c_str(), 1);
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        int result = 0;
+        {
+            QApplication app(argc, argv);
+            result = RunResidentProbe(argv[2], argv[3]);
+        }
+        std::error_code ec;
+        stdfs::remove_all(folder, ec);
+        return result;
+    }
     std::string folder = (stdfs::temp_directory_path() / "corvane-bench-list-XXXXXX").string();
     if (::mkdtemp(folder.data()) == nullptr) return 1;
     g_folder = folder;

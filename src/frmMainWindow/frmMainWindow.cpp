@@ -1,5 +1,6 @@
 #include "frmMainWindow/frmMainWindow.h"
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -46,6 +47,33 @@ public:
         painter->drawLine(r.bottomLeft(), r.bottomRight());
         painter->drawLine(r.topRight(), r.bottomRight());
         painter->restore();
+    }
+};
+
+// The message list's view. A change of the ticks of many rows at once (select
+// and deselect all) changes no row's height and no text: repainting what is
+// shown is all it takes, where the tree view would look at every changed row.
+class TEmailListView : public QTreeView {
+public:
+    using QTreeView::QTreeView;
+
+protected:
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) override {
+        if (topLeft.row() == bottomRight.row() || roles != QList<int>{Qt::CheckStateRole}) {
+            QTreeView::dataChanged(topLeft, bottomRight, roles);
+            return;
+        }
+        viewport()->update();
+#if QT_CONFIG(accessibility)
+        if (QAccessible::isActive()) {
+            QAccessibleTableModelChangeEvent event(this, QAccessibleTableModelChangeEvent::DataChanged);
+            event.setFirstRow(topLeft.row());
+            event.setFirstColumn(topLeft.column());
+            event.setLastRow(bottomRight.row());
+            event.setLastColumn(bottomRight.column());
+            QAccessible::updateAccessibility(&event);
+        }
+#endif
     }
 };
 
@@ -125,7 +153,11 @@ TfrmMain::TfrmMain(QWidget* parent)
     }
 }
 
-TfrmMain::~TfrmMain() { FormDestroy(); }
+TfrmMain::~TfrmMain() {
+    FormDestroy();
+    // The rows read Emails, which goes before the controls do.
+    FoundEmails->Clear();
+}
 
 void TfrmMain::createMenu() {
     MainMenu1 = menuBar();
@@ -198,11 +230,12 @@ void TfrmMain::createControls() {
         tvFiles->setPalette(palette);
     }
 
-    lvFoundEmails = new QTreeWidget(client);
+    FoundEmails = new TEmailListModel(Emails, ilIcons[IconDeletedMessage], ilIcons[IconLiveMessage], this);
+    FoundEmails->setObjectName("FoundEmails");
+    lvFoundEmails = new TEmailListView(client);
     lvFoundEmails->setObjectName("lvFoundEmails");
     lvFoundEmails->setGeometry(192, 104, 705, 273);
-    lvFoundEmails->setColumnCount(ColumnCount);
-    lvFoundEmails->setHeaderLabels({"Item Num", "Date", "From", "To", "Subject"});
+    lvFoundEmails->setModel(FoundEmails);
     const int widths[ColumnCount] = {65, 150, 200, 200, 500};
     for (int c = 0; c < ColumnCount; ++c) lvFoundEmails->setColumnWidth(c, widths[c]);
     lvFoundEmails->header()->setStretchLastSection(false);
@@ -407,24 +440,21 @@ void TfrmMain::loadDbxFile(const std::string& path) {
     const std::vector<std::size_t> shown =
         corvane::mail::ShownRecords(found, FilterOn, FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string());
 
+    // The old rows go before the records they stand for.
+    FoundEmails->Clear();
     CurrentFile = path;
     Emails = std::move(found);
+    listEmails(std::vector<int>(shown.begin(), shown.end()));
+}
 
-    lvFoundEmails->clear();
-    scrollPending_ = false;
-    for (const std::size_t i : shown) addEmailRow(Emails[i], static_cast<int>(i));
+void TfrmMain::listEmails(std::vector<int> shown) {
+    FoundEmails->SetRows(std::move(shown));
+    scrollPending_ = true;
     scrollToPendingRow();
 }
 
-void TfrmMain::addEmailRow(TEmail email, int index) {
-    auto* row = new QTreeWidgetItem(QStringList{QString::number(index), AnsiToDisplay(email.Date),
-                                                AnsiToDisplay(email.From), AnsiToDisplay(email.To),
-                                                AnsiToDisplay(email.Subject)});
-    row->setIcon(ColItemNum, ilIcons[email.Deleted != 0 ? IconDeletedMessage : IconLiveMessage]);
-    row->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemNeverHasChildren);
-    row->setCheckState(ColItemNum, Qt::Unchecked);
-    lvFoundEmails->addTopLevelItem(row);
-
+void TfrmMain::addEmailRow(int index) {
+    FoundEmails->AppendRow(index);
     // Bringing a row into view lays out the whole list; done once for the
     // last added row, when the filling is over or control returns to the loop.
     scrollPending_ = true;
@@ -438,19 +468,14 @@ void TfrmMain::scrollToPendingRow() {
     scrollQueued_ = false;
     if (!scrollPending_) return;
     scrollPending_ = false;
-    const int rows = lvFoundEmails->topLevelItemCount();
-    if (rows > 0) lvFoundEmails->scrollToItem(lvFoundEmails->topLevelItem(rows - 1));
+    const int rows = FoundEmails->Count();
+    if (rows > 0) lvFoundEmails->scrollTo(FoundEmails->index(rows - 1, ColItemNum));
 }
 
 // ---------------------------------------------------------------------------
 // Helpers
 
-int TfrmMain::RowIndex(const QTreeWidgetItem* row) {
-    if (row == nullptr) return -1;
-    bool ok = false;
-    const int index = row->text(ColItemNum).toInt(&ok);
-    return ok ? index : -1;
-}
+int TfrmMain::RowIndex(const QModelIndex& row) const { return FoundEmails->RecordOf(row); }
 
 std::string TfrmMain::ToEnginePath(const QString& path) {
     return QFile::encodeName(QDir::toNativeSeparators(path)).toStdString();

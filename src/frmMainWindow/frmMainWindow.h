@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "Globals/Globals.h"
+#include "frmMainWindow/EmailListModel.h"
 
 class TfrmWait;
 
@@ -44,7 +46,14 @@ public:
         IconTopNode = 4,         // open yellow folder: a top-level tree node
     };
     // The list's columns.
-    enum Column : int { ColItemNum = 0, ColDate, ColFrom, ColTo, ColSubject, ColumnCount };
+    enum Column : int {
+        ColItemNum = TEmailListModel::ColItemNum,
+        ColDate = TEmailListModel::ColDate,
+        ColFrom = TEmailListModel::ColFrom,
+        ColTo = TEmailListModel::ColTo,
+        ColSubject = TEmailListModel::ColSubject,
+        ColumnCount = TEmailListModel::ColumnCount
+    };
 
     explicit TfrmMain(QWidget* parent = nullptr);
     ~TfrmMain() override;
@@ -70,7 +79,8 @@ public:
     QGroupBox* GroupBox1 = nullptr;
     QCheckBox* cbdeletedemails = nullptr;
     QTreeWidget* tvFiles = nullptr;
-    QTreeWidget* lvFoundEmails = nullptr;  // report-style list: one top-level item per row
+    QTreeView* lvFoundEmails = nullptr;    // report-style list over FoundEmails
+    TEmailListModel* FoundEmails = nullptr;  // its rows: record indexes into Emails, with their ticks
     QTextEdit* txtmsgbody = nullptr;
     QMenuBar* MainMenu1 = nullptr;
     QMenu* File1 = nullptr;
@@ -96,7 +106,10 @@ public:
     // CurrentFile, Emails and the rows as they were and raises the error.
     void loadDbxFile(const std::string& path);
     // Appends the row of record `index` of Emails; the row is scrolled into view.
-    void addEmailRow(TEmail email, int index);
+    void addEmailRow(int index);
+    // Replaces the rows by those of the records `shown` (indexes into Emails),
+    // in that order, unticked, and shows the last row.
+    void listEmails(std::vector<int> shown);
 
     // --- handlers defined with the selection, export and drive search -------
     void sbSelectAllClick();
@@ -110,8 +123,8 @@ public:
     // --- helpers -----------------------------------------------------------
     // The records of the ticked rows, in the list's present order.
     std::vector<const TEmail*> TickedRecords() const;
-    // Record index a row stands for (its "Item Num" caption), -1 if none.
-    static int RowIndex(const QTreeWidgetItem* row);
+    // Record index a row of lvFoundEmails stands for ("Item Num"), -1 if none.
+    int RowIndex(const QModelIndex& row) const;
     // Folder-file paths between the toolkit's strings and the engine's bytes.
     static std::string ToEnginePath(const QString& path);
     static QString FromEnginePath(const std::string& path);
@@ -182,6 +195,18 @@ private:
     bool scrollPending_ = false;
     bool scrollQueued_ = false;
 };
+
+// The column the list was last sorted by, and the direction of the next sort.
+// They live for the whole run; loading another folder file keeps them.
+extern int SortColumn;
+extern bool SortAscending;
+
+// The order of the rows of two records of `emails` by a column of the list:
+// for "Item Num" the record numbers, for the text columns the texts as shown,
+// by the user's locale ignoring case; negated unless SortAscending. Negative
+// when record1's row goes first, 0 when the two are equal, positive after.
+// A heading click sorts the rows stably in this order.
+int compareEmailItems(const TEmailArray& emails, int record1, int record2, int column);
 
 // Passes the exception being handled to the application's top-level handler.
 void HandleCurrentException();

@@ -22,13 +22,8 @@ const char* const kMboxFilter = "Mbox Mail File (*.mbox)";
 
 std::vector<const TEmail*> TfrmMain::TickedRecords() const {
     std::vector<const TEmail*> ticked;
-    const int n = lvFoundEmails->topLevelItemCount();
-    for (int i = 0; i < n; ++i) {
-        const QTreeWidgetItem* row = lvFoundEmails->topLevelItem(i);
-        if (row->checkState(ColItemNum) != Qt::Checked) continue;
-        const int k = RowIndex(row);
+    for (const auto& [position, k] : FoundEmails->TickedRows())
         if (k >= 0 && static_cast<std::size_t>(k) < Emails.size()) ticked.push_back(&Emails[static_cast<std::size_t>(k)]);
-    }
     return ticked;
 }
 

@@ -2,9 +2,7 @@
 // messages.
 
 #include <QItemSelectionModel>
-#include <QList>
 #include <QMessageBox>
-#include <QSignalBlocker>
 #include <QString>
 
 #include <algorithm>
@@ -17,8 +15,6 @@
 #include "frmMainWindow/frmMainWindow.h"
 #include "platform/qt/LocaleCompare.h"
 
-// The column the list was last sorted by, and the direction of the next sort.
-// They live for the whole run; loading another folder file keeps them.
 int SortColumn = 0;
 bool SortAscending = false;
 
@@ -28,16 +24,10 @@ const char* const kExportFolderTitle = "Select Where To Save Recovered Emails";
 const char* const kNotWriteableText = "Cannot Write To Output Folder ,Please Select A Writeable Folder";
 const char* const kExportedText = "Emails Succesfully Exported To Folder";
 
-// The record a row stands for, or nullptr when its caption names none.
-const TEmail* RecordOfRow(const TEmailArray& emails, const QTreeWidgetItem* row) {
-    const int k = TfrmMain::RowIndex(row);
+// Record k of emails, or nullptr when there is none.
+const TEmail* RecordOfRow(const TEmailArray& emails, int k) {
     if (k < 0 || static_cast<std::size_t>(k) >= emails.size()) return nullptr;
     return &emails[static_cast<std::size_t>(k)];
-}
-
-void SetAllTicks(QTreeWidget* list, Qt::CheckState state) {
-    const int n = list->topLevelItemCount();
-    for (int i = 0; i < n; ++i) list->topLevelItem(i)->setCheckState(TfrmMain::ColItemNum, state);
 }
 
 // The export's closing information box (one OK button).
@@ -53,20 +43,22 @@ void ShowInformation(TfrmMain& owner, const QString& text) {
 
 }  // namespace
 
-int compareEmailItems(const QTreeWidgetItem* item1, const QTreeWidgetItem* item2, int column) {
+int compareEmailItems(const TEmailArray& emails, int record1, int record2, int column) {
     int result;
     if (column == TfrmMain::ColItemNum) {
-        const int difference = TfrmMain::RowIndex(item1) - TfrmMain::RowIndex(item2);
-        result = (difference > 0) - (difference < 0);
+        result = (record1 > record2) - (record1 < record2);
     } else {
-        result = corvane::gui::CompareLocaleTextIgnoreCase(item1->text(column), item2->text(column));
+        const TEmail& email1 = emails[static_cast<std::size_t>(record1)];
+        const TEmail& email2 = emails[static_cast<std::size_t>(record2)];
+        result = corvane::gui::CompareLocaleTextIgnoreCase(TfrmMain::AnsiToDisplay(TEmailListModel::Field(email1, column)),
+                                                           TfrmMain::AnsiToDisplay(TEmailListModel::Field(email2, column)));
     }
     return SortAscending ? result : -result;
 }
 
-void TfrmMain::sbSelectAllClick() { SetAllTicks(lvFoundEmails, Qt::Checked); }
+void TfrmMain::sbSelectAllClick() { FoundEmails->SetAllTicks(true); }
 
-void TfrmMain::sbDeselectAllClick() { SetAllTicks(lvFoundEmails, Qt::Unchecked); }
+void TfrmMain::sbDeselectAllClick() { FoundEmails->SetAllTicks(false); }
 
 void TfrmMain::lvFoundEmailsColumnClick(int column) {
     if (column == SortColumn)
@@ -74,30 +66,16 @@ void TfrmMain::lvFoundEmailsColumnClick(int column) {
     else
         SortColumn = column;
 
-    // The rows leave the list and come back in their new order, with their
-    // ticks and icons; the current row and its selection are put back after.
-    QTreeWidgetItem* current = lvFoundEmails->currentItem();
-    const bool currentSelected = current != nullptr && current->isSelected();
-    {
-        const QSignalBlocker quiet(lvFoundEmails);
-        QList<QTreeWidgetItem*> rows = lvFoundEmails->invisibleRootItem()->takeChildren();
-        std::stable_sort(rows.begin(), rows.end(), [column](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
-            return compareEmailItems(a, b, column) < 0;
-        });
-        lvFoundEmails->addTopLevelItems(rows);
-        if (current != nullptr) {
-            lvFoundEmails->setCurrentItem(current, 0,
-                                          currentSelected ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows
-                                                          : QItemSelectionModel::NoUpdate);
-        }
-    }
+    // In the order of compareEmailItems, with the texts prepared once per
+    // sort; the ticks, the current row and the selection move with their rows.
+    FoundEmails->Sort(column, SortAscending);
 }
 
 void TfrmMain::lvFoundEmailsClick() {
-    const QList<QTreeWidgetItem*> selected = lvFoundEmails->selectedItems();
+    const QModelIndexList selected = lvFoundEmails->selectionModel()->selectedRows(ColItemNum);
     if (selected.isEmpty()) return;
     txtmsgbody->clear();
-    const TEmail* email = RecordOfRow(Emails, selected.first());
+    const TEmail* email = RecordOfRow(Emails, RowIndex(selected.first()));
     if (email == nullptr) return;
     // The text and its closing line break in one piece: for a body of many
     // megabytes every extra copy counts.
@@ -117,11 +95,8 @@ void TfrmMain::sbSaveEmailClick() {
     }
 
     std::vector<corvane::mail::TExportItem> items;
-    const int n = lvFoundEmails->topLevelItemCount();
-    for (int i = 0; i < n; ++i) {
-        const QTreeWidgetItem* row = lvFoundEmails->topLevelItem(i);
-        if (row->checkState(ColItemNum) == Qt::Checked)
-            items.push_back({static_cast<std::size_t>(i), RecordOfRow(Emails, row)});
+    for (const auto& [i, k] : FoundEmails->TickedRows()) {
+        items.push_back({static_cast<std::size_t>(i), RecordOfRow(Emails, k)});
     }
     const corvane::mail::TExportReport report = corvane::mail::ExportEmails(items, folder);
     const std::size_t failed = report.Failed();

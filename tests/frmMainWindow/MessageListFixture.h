@@ -7,8 +7,9 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QStringList>
+#include <QIcon>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 #include <cstdlib>
@@ -127,24 +128,48 @@ inline std::string Stretch(const std::string& path, std::int64_t from, std::int6
 inline void ShowRecords(TfrmMain& w, const TEmailArray& emails, std::vector<int> order = {}) {
     if (order.empty())
         for (int i = 0; i < static_cast<int>(emails.size()); ++i) order.push_back(i);
+    w.FoundEmails->Clear();
     w.Emails = emails;
-    w.lvFoundEmails->clear();
-    for (int i : order) w.addEmailRow(emails[static_cast<std::size_t>(i)], i);
+    for (int i : order) w.addEmailRow(i);
 }
+
+// The rows of the message list as the view reads them, by position from the top.
+inline int RowCount(const TfrmMain& w) { return w.lvFoundEmails->model()->rowCount(); }
+
+inline QModelIndex Cell(const TfrmMain& w, int row, int c) { return w.lvFoundEmails->model()->index(row, c); }
+
+inline QString Text(const TfrmMain& w, int row, int c) { return Cell(w, row, c).data(Qt::DisplayRole).toString(); }
+
+inline Qt::CheckState CheckState(const TfrmMain& w, int row) {
+    return static_cast<Qt::CheckState>(Cell(w, row, 0).data(Qt::CheckStateRole).toInt());
+}
+
+// Sets a tick as the view does when its box is clicked.
+inline void SetCheckState(TfrmMain& w, int row, Qt::CheckState state) {
+    w.lvFoundEmails->model()->setData(Cell(w, row, 0), state, Qt::CheckStateRole);
+}
+
+inline QIcon RowIcon(const TfrmMain& w, int row) { return qvariant_cast<QIcon>(Cell(w, row, 0).data(Qt::DecorationRole)); }
 
 // Texts of column c, row by row from the top.
 inline QStringList Column(const TfrmMain& w, int c) {
     QStringList texts;
-    for (int i = 0; i < w.lvFoundEmails->topLevelItemCount(); ++i) texts << w.lvFoundEmails->topLevelItem(i)->text(c);
+    for (int i = 0; i < RowCount(w); ++i) texts << Text(w, i, c);
     return texts;
 }
 
-inline QTreeWidgetItem* RowNumbered(const TfrmMain& w, int k) {
-    for (int i = 0; i < w.lvFoundEmails->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = w.lvFoundEmails->topLevelItem(i);
-        if (row->text(0) == QString::number(k)) return row;
-    }
-    return nullptr;
+// The position of the row numbered k, -1 when there is none.
+inline int RowNumbered(const TfrmMain& w, int k) {
+    for (int i = 0; i < RowCount(w); ++i)
+        if (Text(w, i, 0) == QString::number(k)) return i;
+    return -1;
+}
+
+// The numbers ("Item Num") of the selected rows.
+inline QStringList SelectedNumbers(const TfrmMain& w) {
+    QStringList numbers;
+    for (const QModelIndex& row : w.lvFoundEmails->selectionModel()->selectedRows(0)) numbers << row.data().toString();
+    return numbers;
 }
 
 // A mouse click on a column heading.
@@ -157,9 +182,9 @@ inline void ClickHeading(TfrmMain& w, int c) {
 }
 
 // A mouse click on the middle of a row's Date cell (away from its tick box).
-inline void ClickRow(TfrmMain& w, QTreeWidgetItem* row) {
-    w.lvFoundEmails->scrollToItem(row);
-    const QRect cell = w.lvFoundEmails->visualItemRect(row);
+inline void ClickRow(TfrmMain& w, int row) {
+    w.lvFoundEmails->scrollTo(Cell(w, row, 0));
+    const QRect cell = w.lvFoundEmails->visualRect(Cell(w, row, 0));
     QHeaderView* header = w.lvFoundEmails->header();
     const QPoint at(header->sectionViewportPosition(1) + header->sectionSize(1) / 2, cell.center().y());
     QTest::mouseClick(w.lvFoundEmails->viewport(), Qt::LeftButton, Qt::NoModifier, at);

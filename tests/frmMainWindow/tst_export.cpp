@@ -62,7 +62,7 @@ private:
     }
 
     void Tick(std::initializer_list<int> positions) {
-        for (int i : positions) w->lvFoundEmails->topLevelItem(i)->setCheckState(0, Qt::Checked);
+        for (int i : positions) fixture::SetCheckState(*w, i, Qt::Checked);
     }
 
     std::string ExportFile(const std::string& folder, int position) const {
@@ -72,7 +72,7 @@ private:
     // The file of each position holds the message of that row's item number.
     void VerifyExported(const std::string& folder, const std::vector<int>& positions) {
         for (int i : positions) {
-            const int k = w->lvFoundEmails->topLevelItem(i)->text(0).toInt();
+            const int k = fixture::Text(*w, i, 0).toInt();
             const TEmail& r = w->Emails[static_cast<std::size_t>(k)];
             QCOMPARE(fixture::ReadAll(ExportFile(folder, i)), fixture::Stretch(r.FileName, r.MessageStart, r.MessageEnd));
         }
@@ -117,14 +117,14 @@ private slots:
         QCOMPARE(informations, QStringList{kExported});
         QVERIFY(errors.isEmpty());
         // The export changes nothing in the window.
-        QCOMPARE(w->lvFoundEmails->topLevelItem(2)->checkState(0), Qt::Checked);
-        QCOMPARE(w->lvFoundEmails->topLevelItem(1)->checkState(0), Qt::Unchecked);
+        QCOMPARE(fixture::CheckState(*w, 2), Qt::Checked);
+        QCOMPARE(fixture::CheckState(*w, 1), Qt::Unchecked);
 
         // Reversed, the same ticked messages take other numbers; files of the
         // same name are replaced, the others stay.
-        const QString numberAtZero = w->lvFoundEmails->topLevelItem(0)->text(0);
+        const QString numberAtZero = fixture::Text(*w, 0, 0);
         fixture::ClickHeading(*w, TfrmMain::ColFrom);
-        QCOMPARE(w->lvFoundEmails->topLevelItem(5)->text(0), numberAtZero);
+        QCOMPARE(fixture::Text(*w, 5, 0), numberAtZero);
         Export();
         QCOMPARE(fixture::FilesIn(answer),
                  (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail2.eml", "RecoveredEmail3.eml",
@@ -266,7 +266,7 @@ private slots:
         QVERIFY(!demo.isEmpty());
         w->cbdeletedemails->setChecked(true);
         w->loadDbxFile(TfrmMain::ToEnginePath(demo));
-        const int rows = w->lvFoundEmails->topLevelItemCount();
+        const int rows = fixture::RowCount(*w);
         QVERIFY(rows > 0);
         QCOMPARE(static_cast<std::size_t>(rows), w->Emails.size());
         fixture::ClickHeading(*w, TfrmMain::ColSubject);

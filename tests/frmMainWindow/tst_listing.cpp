@@ -21,6 +21,7 @@
 
 #include <unistd.h>
 
+#include "MessageListFixture.h"
 #include "frmMainWindow/CorvaneApplication.h"
 #include "frmMainWindow/frmMainWindow.h"
 #include "platform/Errors.h"
@@ -79,11 +80,8 @@ std::string ThreeLiveTwoDeleted(const std::string& name = "Inbox.dbx") {
     return WriteFolder(name, {Mail(0), Mail(1), Mail(2, true), Mail(3), Mail(4, true)});
 }
 
-QStringList Column(const TfrmMain& w, int c) {
-    QStringList texts;
-    for (int i = 0; i < w.lvFoundEmails->topLevelItemCount(); ++i) texts << w.lvFoundEmails->topLevelItem(i)->text(c);
-    return texts;
-}
+using fixture::Column;
+using fixture::RowCount;
 
 QImage Picture(const QIcon& icon) { return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32); }
 
@@ -174,7 +172,7 @@ private slots:
         QVERIFY(SameIcon(w->SystemFilesNode->icon(0), w->ilIcons[TfrmMain::IconTopNode]));
         QVERIFY(SameIcon(w->DbxFilesNode->icon(0), w->ilIcons[TfrmMain::IconTopNode]));
 
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 0);
+        QCOMPARE(RowCount(*w), 0);
         QVERIFY(w->Emails.empty());
         QVERIFY(w->CurrentFile.empty());
         QVERIFY(!w->FilterOn);
@@ -182,7 +180,8 @@ private slots:
         QVERIFY(!w->cbdeletedemails->isChecked());
 
         QStringList headings;
-        for (int c = 0; c < w->lvFoundEmails->columnCount(); ++c) headings << w->lvFoundEmails->headerItem()->text(c);
+        for (int c = 0; c < w->lvFoundEmails->model()->columnCount(); ++c)
+            headings << w->lvFoundEmails->model()->headerData(c, Qt::Horizontal).toString();
         QCOMPARE(headings, QStringList({"Item Num", "Date", "From", "To", "Subject"}));
         QCOMPARE(w->lvFoundEmails->selectionMode(), QAbstractItemView::SingleSelection);
         QCOMPARE(w->lvFoundEmails->selectionBehavior(), QAbstractItemView::SelectRows);
@@ -232,9 +231,8 @@ private slots:
         QCOMPARE(Column(*w, 0), QStringList({"0", "1", "2"}));
         QCOMPARE(Column(*w, 4), QStringList({" Subject 0", " Subject 1", " Subject 3"}));
         for (int i = 0; i < 3; ++i) {
-            QTreeWidgetItem* row = w->lvFoundEmails->topLevelItem(i);
-            QVERIFY(SameIcon(row->icon(0), w->ilIcons[TfrmMain::IconLiveMessage]));
-            QCOMPARE(row->checkState(0), Qt::Unchecked);
+            QVERIFY(SameIcon(fixture::RowIcon(*w, i), w->ilIcons[TfrmMain::IconLiveMessage]));
+            QCOMPARE(fixture::CheckState(*w, i), Qt::Unchecked);
         }
 
         // The same file again: a second node of the same text.
@@ -242,7 +240,7 @@ private slots:
         QCOMPARE(w->DbxFilesNode->childCount(), 2);
         QCOMPARE(w->DbxFilesNode->child(1)->text(0), node->text(0));
         QCOMPARE(w->tvFiles->currentItem(), w->DbxFilesNode->child(1));
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+        QCOMPARE(RowCount(*w), 3);
 
         // Any letter case of the extension passes.
         const std::string mixed = ThreeLiveTwoDeleted("Mixed.Dbx");
@@ -298,18 +296,17 @@ private slots:
     void theDeletedSwitchReloadsTheFile() {
         const std::string path = ThreeLiveTwoDeleted();
         w->loadDbxFile(path);
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
-        w->lvFoundEmails->topLevelItem(1)->setCheckState(0, Qt::Checked);
+        QCOMPARE(RowCount(*w), 3);
+        fixture::SetCheckState(*w, 1, Qt::Checked);
 
         QTest::mouseClick(w->cbdeletedemails, Qt::LeftButton);
         QVERIFY(w->cbdeletedemails->isChecked());
         QCOMPARE(Column(*w, 0), QStringList({"0", "1", "2", "3", "4"}));
         QCOMPARE(Column(*w, 1).mid(3), QStringList({" Mon, 2 Jan 2007 10:00:00 +0100", " Mon, 4 Jan 2007 10:00:00 +0100"}));
         for (int i = 0; i < 5; ++i) {
-            QTreeWidgetItem* row = w->lvFoundEmails->topLevelItem(i);
             const auto icon = i < 3 ? TfrmMain::IconLiveMessage : TfrmMain::IconDeletedMessage;
-            QVERIFY(SameIcon(row->icon(0), w->ilIcons[icon]));
-            QCOMPARE(row->checkState(0), Qt::Unchecked);  // ticks go with a reload
+            QVERIFY(SameIcon(fixture::RowIcon(*w, i), w->ilIcons[icon]));
+            QCOMPARE(fixture::CheckState(*w, i), Qt::Unchecked);  // ticks go with a reload
         }
         QVERIFY(w->Emails[3].Deleted != 0 && w->Emails[4].Deleted != 0);
 
@@ -323,10 +320,10 @@ private slots:
         QTest::mouseClick(w->cbdeletedemails, Qt::LeftButton);
         QVERIFY(w->cbdeletedemails->isChecked());
         QVERIFY(w->CurrentFile.empty());
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 0);
+        QCOMPARE(RowCount(*w), 0);
         QVERIFY(errors.isEmpty());
         w->loadDbxFile(ThreeLiveTwoDeleted());
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 5);
+        QCOMPARE(RowCount(*w), 5);
     }
 
     void headerTextsAreShownAsTheRecordHoldsThem() {
@@ -335,11 +332,10 @@ private slots:
         odd.To.clear();
         const std::string path = WriteFolder("Odd.dbx", {odd});
         w->loadDbxFile(path);
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 1);
-        QTreeWidgetItem* row = w->lvFoundEmails->topLevelItem(0);
-        QCOMPARE(row->text(TfrmMain::ColSubject), QString::fromUtf8(" Caf\u00e9 \u20ac 5"));
-        QCOMPARE(row->text(TfrmMain::ColTo), QString());
-        QCOMPARE(row->text(TfrmMain::ColFrom), QString(" sender7@example.org"));
+        QCOMPARE(RowCount(*w), 1);
+        QCOMPARE(fixture::Text(*w, 0, TfrmMain::ColSubject), QString::fromUtf8(" Caf\u00e9 \u20ac 5"));
+        QCOMPARE(fixture::Text(*w, 0, TfrmMain::ColTo), QString());
+        QCOMPARE(fixture::Text(*w, 0, TfrmMain::ColFrom), QString(" sender7@example.org"));
     }
 
     void theKeywordFilterSearchesBodiesOnly() {
@@ -354,12 +350,12 @@ private slots:
         mails[4].Body = "X-Note: bananas\r\n";
         const std::string path = WriteFolder("Fruit.dbx", mails);
         w->loadDbxFile(path);
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 5);
+        QCOMPARE(RowCount(*w), 5);
 
         // An empty keyword does nothing.
         QTest::mouseClick(w->btnApplyFilter, Qt::LeftButton);
         QVERIFY(!w->FilterOn && w->btnApplyFilter->isEnabled() && !w->btnClearFilter->isEnabled());
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 5);
+        QCOMPARE(RowCount(*w), 5);
 
         QTest::keyClicks(w->txtFilter, "bAnAnAs");
         QTest::mouseClick(w->btnApplyFilter, Qt::LeftButton);
@@ -371,7 +367,7 @@ private slots:
         // The filter stays on for the next file.
         const std::string other = WriteFolder("Other.dbx", {Mail(0), Mail(1), Mail(2)});
         w->loadDbxFile(other);
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 0);
+        QCOMPARE(RowCount(*w), 0);
         w->loadDbxFile(path);
         QCOMPARE(Column(*w, 0), QStringList({"1", "3", "4"}));
 
@@ -402,10 +398,10 @@ private slots:
         w->txtFilter->setText("message 3");
         w->btnApplyFilterClick();
         QVERIFY(w->FilterOn && !w->txtFilter->isEnabled() && w->btnClearFilter->isEnabled());
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 0);
+        QCOMPARE(RowCount(*w), 0);
         w->loadDbxFile(ThreeLiveTwoDeleted());
         QCOMPARE(Column(*w, 0), QStringList({"2"}));  // the third live message
-        QCOMPARE(w->lvFoundEmails->topLevelItem(0)->text(TfrmMain::ColSubject), QString(" Subject 3"));
+        QCOMPARE(fixture::Text(*w, 0, TfrmMain::ColSubject), QString(" Subject 3"));
         QVERIFY(errors.isEmpty());
     }
 
@@ -445,14 +441,14 @@ private slots:
         QTest::mouseClick(w->cbdeletedemails, Qt::LeftButton);
         QCOMPARE(errors.size(), 1);
         QVERIFY(!w->cbdeletedemails->isChecked());  // the rows are still those without deleted messages
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+        QCOMPARE(RowCount(*w), 3);
 
         w->txtFilter->setText("message");
         QTest::mouseClick(w->btnApplyFilter, Qt::LeftButton);
         QCOMPARE(errors.size(), 2);
         QVERIFY(!w->FilterOn && w->txtFilter->isEnabled() && w->btnApplyFilter->isEnabled());
         QVERIFY(!w->btnClearFilter->isEnabled());
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+        QCOMPARE(RowCount(*w), 3);
         QCOMPARE(w->CurrentFile, path);
     }
 
@@ -489,29 +485,29 @@ private slots:
         const std::string path = ThreeLiveTwoDeleted();
         chosen = QString::fromStdString(path);
         w->sbOpenDbxClick();
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+        QCOMPARE(RowCount(*w), 3);
         // Changed without a click: only a new load shows the deleted messages.
         w->cbdeletedemails->setChecked(true);
 
         for (QTreeWidgetItem* top : {w->SystemFilesNode, w->DbxFilesNode}) {
             ClickNode(w->tvFiles, top);
             QCOMPARE(w->tvFiles->currentItem(), top);
-            QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+            QCOMPARE(RowCount(*w), 3);
             ClickTreeBelowNodes(w->tvFiles);
-            QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+            QCOMPARE(RowCount(*w), 3);
         }
 
         ClickNode(w->tvFiles, w->DbxFilesNode->child(0));
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 5);
+        QCOMPARE(RowCount(*w), 5);
         // A click on the current file's node reads it again.
         w->cbdeletedemails->setChecked(false);
         ClickNode(w->tvFiles, w->DbxFilesNode->child(0));
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+        QCOMPARE(RowCount(*w), 3);
         // A click beside the nodes leaves none selected and loads nothing.
         w->cbdeletedemails->setChecked(true);
         ClickTreeBelowNodes(w->tvFiles);
         QVERIFY(w->tvFiles->selectedItems().isEmpty());
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 3);
+        QCOMPARE(RowCount(*w), 3);
         QVERIFY(errors.isEmpty());
     }
 
@@ -559,11 +555,11 @@ private slots:
         std::vector<TMail> mails;
         for (int i = 0; i < 200; ++i) mails.push_back(Mail(i));
         w->loadDbxFile(WriteFolder("Many.dbx", mails));
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 200);
+        QCOMPARE(RowCount(*w), 200);
         const QRect view = w->lvFoundEmails->viewport()->rect();
-        QVERIFY(view.intersects(w->lvFoundEmails->visualItemRect(w->lvFoundEmails->topLevelItem(199))));
-        QVERIFY(!view.intersects(w->lvFoundEmails->visualItemRect(w->lvFoundEmails->topLevelItem(0))));
-        QCOMPARE(w->lvFoundEmails->topLevelItem(199)->text(0), QString("199"));
+        QVERIFY(view.intersects(w->lvFoundEmails->visualRect(fixture::Cell(*w, 199, 0))));
+        QVERIFY(!view.intersects(w->lvFoundEmails->visualRect(fixture::Cell(*w, 0, 0))));
+        QCOMPARE(fixture::Text(*w, 199, 0), QString("199"));
     }
 
     void helpOpensTheLocalPageOrElseTheWebPageAndExitCloses() {

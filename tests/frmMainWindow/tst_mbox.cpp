@@ -81,14 +81,14 @@ private:
     }
 
     void Tick(std::initializer_list<int> positions) {
-        for (int i : positions) w->lvFoundEmails->topLevelItem(i)->setCheckState(0, Qt::Checked);
+        for (int i : positions) fixture::SetCheckState(*w, i, Qt::Checked);
     }
 
     // The mbox of the rows at these positions, in this order.
     std::string ExpectedMbox(const std::vector<int>& positions) const {
         std::string mbox;
         for (int i : positions) {
-            const int k = w->lvFoundEmails->topLevelItem(i)->text(0).toInt();
+            const int k = fixture::Text(*w, i, 0).toInt();
             mbox += MboxEntry(w->Emails[static_cast<std::size_t>(k)]);
         }
         return mbox;
@@ -143,8 +143,8 @@ private slots:
         QCOMPARE(fixture::ReadAll(folder + "/out.mbox"), ExpectedMbox({0, 2, 5}));
         QCOMPARE(fixture::FilesIn(folder), std::vector<std::string>{"out.mbox"});
         // The export changes nothing in the window.
-        QCOMPARE(w->lvFoundEmails->topLevelItem(2)->checkState(0), Qt::Checked);
-        QCOMPARE(w->lvFoundEmails->topLevelItem(1)->checkState(0), Qt::Unchecked);
+        QCOMPARE(fixture::CheckState(*w, 2), Qt::Checked);
+        QCOMPARE(fixture::CheckState(*w, 1), Qt::Unchecked);
 
         // Sorted the other way, the same messages come in the other order and
         // the file is replaced.
@@ -215,7 +215,7 @@ private slots:
         QVERIFY(!demo.isEmpty());
         w->cbdeletedemails->setChecked(true);
         w->loadDbxFile(TfrmMain::ToEnginePath(demo));
-        const int rows = w->lvFoundEmails->topLevelItemCount();
+        const int rows = fixture::RowCount(*w);
         QVERIFY(rows > 0);
         QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
         const std::string folder = fixture::NewFolder("mbox-demo");

@@ -72,7 +72,7 @@ private:
     QStringList errors;
 
     // Clicks a row and waits for the preview to run.
-    void Preview(QTreeWidgetItem* row) {
+    void Preview(int row) {
         fixture::ClickRow(*w, row);
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
@@ -145,10 +145,10 @@ private slots:
 
         // Every row keeps its record: the row numbered k shows record k's texts.
         for (int k = 0; k < 12; ++k) {
-            const QTreeWidgetItem* row = fixture::RowNumbered(*w, k);
-            QVERIFY(row != nullptr);
-            QCOMPARE(row->text(TfrmMain::ColFrom), TfrmMain::AnsiToDisplay(records[k].From));
-            QCOMPARE(row->text(TfrmMain::ColSubject), TfrmMain::AnsiToDisplay(records[k].Subject));
+            const int row = fixture::RowNumbered(*w, k);
+            QVERIFY(row >= 0);
+            QCOMPARE(fixture::Text(*w, row, TfrmMain::ColFrom), TfrmMain::AnsiToDisplay(records[k].From));
+            QCOMPARE(fixture::Text(*w, row, TfrmMain::ColSubject), TfrmMain::AnsiToDisplay(records[k].Subject));
         }
     }
 
@@ -166,7 +166,7 @@ private slots:
         // takes the present direction, descending, and the next click ascends.
         fixture::ShowRecords(*w, {});
         fixture::ClickHeading(*w, TfrmMain::ColItemNum);
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 0);
+        QCOMPARE(fixture::RowCount(*w), 0);
         fixture::ShowRecords(*w, records, {3, 0, 11, 7});
         fixture::ClickHeading(*w, TfrmMain::ColItemNum);
         QCOMPARE(fixture::Column(*w, 0), (QStringList{"0", "3", "7", "11"}));
@@ -174,21 +174,20 @@ private slots:
 
     void ticksAndSelectionMoveWithTheirRows() {
         fixture::ShowRecords(*w, records);
-        fixture::RowNumbered(*w, 3)->setCheckState(0, Qt::Checked);
-        fixture::RowNumbered(*w, 10)->setCheckState(0, Qt::Checked);
+        fixture::SetCheckState(*w, fixture::RowNumbered(*w, 3), Qt::Checked);
+        fixture::SetCheckState(*w, fixture::RowNumbered(*w, 10), Qt::Checked);
         Preview(fixture::RowNumbered(*w, 7));
-        QCOMPARE(w->lvFoundEmails->selectedItems().size(), 1);
+        QCOMPARE(fixture::SelectedNumbers(*w), QStringList{"7"});
         const QString preview = w->txtmsgbody->toPlainText();
 
         fixture::ClickHeading(*w, TfrmMain::ColFrom);
         QStringList ticked;
-        for (int i = 0; i < w->lvFoundEmails->topLevelItemCount(); ++i)
-            if (w->lvFoundEmails->topLevelItem(i)->checkState(0) == Qt::Checked)
-                ticked << w->lvFoundEmails->topLevelItem(i)->text(0);
+        for (int i = 0; i < fixture::RowCount(*w); ++i)
+            if (fixture::CheckState(*w, i) == Qt::Checked) ticked << fixture::Text(*w, i, 0);
         ticked.sort();
         QCOMPARE(ticked, (QStringList{"10", "3"}));
-        QCOMPARE(w->lvFoundEmails->selectedItems().size(), 1);
-        QCOMPARE(w->lvFoundEmails->selectedItems().first()->text(0), QString("7"));
+        QCOMPARE(fixture::SelectedNumbers(*w), QStringList{"7"});
+        QCOMPARE(fixture::Text(*w, w->lvFoundEmails->currentIndex().row(), 0), QString("7"));
         // A sort leaves the preview alone.
         QCOMPARE(w->txtmsgbody->toPlainText(), preview);
     }
@@ -197,24 +196,24 @@ private slots:
         // No rows: nothing happens.
         QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
         QTest::mouseClick(w->sbDeselectAll, Qt::LeftButton);
-        QCOMPARE(w->lvFoundEmails->topLevelItemCount(), 0);
+        QCOMPARE(fixture::RowCount(*w), 0);
 
         fixture::ShowRecords(*w, records, {4, 1, 9, 0, 6});
         Preview(fixture::RowNumbered(*w, 9));
         const QString preview = w->txtmsgbody->toPlainText();
         QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
-        for (int i = 0; i < 5; ++i) QCOMPARE(w->lvFoundEmails->topLevelItem(i)->checkState(0), Qt::Checked);
+        for (int i = 0; i < 5; ++i) QCOMPARE(fixture::CheckState(*w, i), Qt::Checked);
         QCOMPARE(fixture::Column(*w, 0), (QStringList{"4", "1", "9", "0", "6"}));
-        QCOMPARE(w->lvFoundEmails->selectedItems().first()->text(0), QString("9"));
+        QCOMPARE(fixture::SelectedNumbers(*w), QStringList{"9"});
 
-        w->lvFoundEmails->topLevelItem(2)->setCheckState(0, Qt::Unchecked);
+        fixture::SetCheckState(*w, 2, Qt::Unchecked);
         QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
-        QCOMPARE(w->lvFoundEmails->topLevelItem(2)->checkState(0), Qt::Checked);
+        QCOMPARE(fixture::CheckState(*w, 2), Qt::Checked);
 
         QTest::mouseClick(w->sbDeselectAll, Qt::LeftButton);
-        for (int i = 0; i < 5; ++i) QCOMPARE(w->lvFoundEmails->topLevelItem(i)->checkState(0), Qt::Unchecked);
+        for (int i = 0; i < 5; ++i) QCOMPARE(fixture::CheckState(*w, i), Qt::Unchecked);
         QCOMPARE(fixture::Column(*w, 0), (QStringList{"4", "1", "9", "0", "6"}));
-        QCOMPARE(w->lvFoundEmails->selectedItems().first()->text(0), QString("9"));
+        QCOMPARE(fixture::SelectedNumbers(*w), QStringList{"9"});
         QCOMPARE(w->txtmsgbody->toPlainText(), preview);
         QVERIFY(errors.isEmpty());
     }
@@ -271,7 +270,7 @@ private slots:
                           QPoint(100, w->lvFoundEmails->viewport()->height() - 5));
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
-        QVERIFY(w->lvFoundEmails->selectedItems().isEmpty());
+        QVERIFY(fixture::SelectedNumbers(*w).isEmpty());
         QCOMPARE(w->txtmsgbody->toPlainText(), QString("typed by the user"));
         QVERIFY(errors.isEmpty());
     }
@@ -299,7 +298,7 @@ private slots:
         const QString demo = QFINDTESTDATA("../../samples/demo.dbx");
         QVERIFY(!demo.isEmpty());
         w->loadDbxFile(TfrmMain::ToEnginePath(demo));
-        const int live = w->lvFoundEmails->topLevelItemCount();
+        const int live = fixture::RowCount(*w);
         QVERIFY(live >= 3);
 
         fixture::ClickHeading(*w, TfrmMain::ColFrom);
@@ -310,7 +309,7 @@ private slots:
         // Ticking "Include Deleted Emails" reads the file again: index order,
         // then the same heading reverses the last direction.
         QTest::mouseClick(w->cbdeletedemails, Qt::LeftButton);
-        const int all = w->lvFoundEmails->topLevelItemCount();
+        const int all = fixture::RowCount(*w);
         QVERIFY(all > live);
         QCOMPARE(fixture::Column(*w, 0), Numbers(0, all - 1, 1));
         fixture::ClickHeading(*w, TfrmMain::ColFrom);

@@ -27,10 +27,10 @@ int main(int argc, char** argv) {
         node->setIcon(0, w.ilIcons[TfrmMain::IconFolderFile]);
         w.DbxFilesNode->setExpanded(true);
         w.tvFiles->setCurrentItem(node);
-        const int rows = w.lvFoundEmails->topLevelItemCount();
-        for (int i = 0; i < rows; i += 2) w.lvFoundEmails->topLevelItem(i)->setCheckState(0, Qt::Checked);
+        const int rows = w.FoundEmails->Count();
+        for (int i = 0; i < rows; i += 2) w.FoundEmails->setData(w.FoundEmails->index(i, 0), Qt::Checked, Qt::CheckStateRole);
         if (rows > 0) {
-            w.lvFoundEmails->setCurrentItem(w.lvFoundEmails->topLevelItem(0));
+            w.lvFoundEmails->setCurrentIndex(w.FoundEmails->index(0, 0));
             w.lvFoundEmails->scrollToTop();
             w.lvFoundEmailsClick();
         }

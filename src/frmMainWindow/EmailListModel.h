@@ -1,0 +1,71 @@
+#pragma once
+// The rows of the message list. A row stands for one record of the main
+// window's Emails and holds nothing but that record's index; the rows are kept
+// in display order, each with its tick. The texts are converted for display
+// only when the view asks for them, so a row costs a few bytes however long
+// its texts are, and ticking, sorting and walking the rows touch no widget.
+
+#include <QAbstractTableModel>
+#include <QIcon>
+
+#include <string>
+#include <vector>
+
+#include "Globals/Globals.h"
+
+class TEmailListModel : public QAbstractTableModel {
+public:
+    enum Column : int { ColItemNum = 0, ColDate, ColFrom, ColTo, ColSubject, ColumnCount };
+
+    // `emails` is read whenever a row's texts are needed and must outlive the
+    // model; deletedIcon and liveIcon are shared by all rows.
+    TEmailListModel(const TEmailArray& emails, QIcon deletedIcon, QIcon liveIcon, QObject* parent = nullptr);
+
+    // Replaces every row by the rows of `records` (indexes into the records),
+    // in that order, all unticked.
+    void SetRows(std::vector<int> records);
+    // Appends one unticked row for record `record`.
+    void AppendRow(int record);
+    void Clear() { SetRows({}); }
+
+    int Count() const { return static_cast<int>(rows_.size()); }
+    // The record the row at `position` stands for.
+    int RecordAt(int position) const { return rows_[static_cast<std::size_t>(position)]; }
+    // The record a cell of this model stands for, -1 for none.
+    int RecordOf(const QModelIndex& index) const;
+
+    bool Ticked(int position) const { return ticks_[static_cast<std::size_t>(position)]; }
+    // Ticks or clears every row, as one change of the whole tick column.
+    void SetAllTicks(bool ticked);
+    // The ticked rows in their present order: where each is in the list, and
+    // the record it stands for.
+    struct TTickedRow {
+        int Position;
+        int Record;
+    };
+    std::vector<TTickedRow> TickedRows() const;
+
+    // Sorts the rows by a column, stably: "Item Num" by number, the text columns
+    // by the user's locale ignoring case, as CompareLocaleTextIgnoreCase orders
+    // the texts shown; rows that compare equal keep their order. Ticks, the
+    // current row and the selection go with their rows.
+    void Sort(int column, bool ascending);
+
+    // The record's text in a text column, as held by the record.
+    static const std::string& Field(const TEmail& email, int column);
+
+    // QAbstractItemModel
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    const TEmailArray& emails_;
+    QIcon deletedIcon_;
+    QIcon liveIcon_;
+    std::vector<int> rows_;     // record index of each row, in display order
+    std::vector<bool> ticks_;   // tick of each row, in display order
+};
