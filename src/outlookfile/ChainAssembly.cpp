@@ -178,13 +178,14 @@ public:
         std::size_t chainBytes = 0;
         for (Index i : chain) chainBytes += TextBytes(i);
         if (pending_ > 0 && pending_ + chainBytes > batchBytes_) Flush();
-        for (Index i : chain) {
-            blocks_.push_back(i);
-            pending_ += TextBytes(i);
+        for (std::size_t k = 0; k < chain.size(); ++k) {
+            blocks_.push_back(chain[k]);
+            pending_ += TextBytes(chain[k]);
             // A chain longer than a batch goes out in parts, its file kept open.
-            if (pending_ >= batchBytes_) Flush();
+            if (pending_ >= batchBytes_ && k + 1 < chain.size()) Flush();
         }
         chainEnds_.push_back(blocks_.size());
+        if (pending_ >= batchBytes_) Flush();
     }
 
     TMessageFiles Finish() {
