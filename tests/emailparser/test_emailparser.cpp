@@ -257,7 +257,7 @@ TEST(BadInput, NulBytesLoneCrsAndLinesOfManyMegabytes) {
     // The NUL in a name spoils it, in a value it stays; CR CR LF is no blank line.
     const std::string nul = std::string("From: A\0B\r\n", 11) + "Subject: x\ry\r\nTo: \r\r\r\n\r\n" +
                             std::string("Da\0te: no\r\n", 11) + "\r\r\nDate: late\r\n";
-    const std::string f = dir.Write("nul.tmp", nul);
+    const std::string f = dir.Write("nulbytes.tmp", nul);  // not "nul.*": on Windows that is the null device
     EXPECT_EQ(Parse(f), (TEmailArray{Rec(f, 0, 33, 49, std::string(" A\0B", 4), " \r\r", " x\ry"),
                                      Rec(f, 49, 0, 61, "", "", "", " late")}));
 

@@ -25,7 +25,7 @@ inline std::string ReadAll(const std::string& path) {
 }
 
 inline void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    corvane::testsupport::WriteWholeFile(path, bytes);
 }
 
 inline std::string Le32(std::uint32_t v) {
@@ -41,7 +41,10 @@ protected:
     void SetUp() override {
         folder_ = std::make_unique<corvane::testsupport::TScratchFolder>("corvane-reader");
         scratch_ = folder_->Path();
-        temp_ = std::make_unique<corvane::testsupport::TTempFolderOverride>(scratch_);
+        // The temporary folder below the scratch folder: on Windows the
+        // message files lie in it directly, and must not meet the folder files.
+        stdfs::create_directory(*folder_ / "tmp");
+        temp_ = std::make_unique<corvane::testsupport::TTempFolderOverride>(*folder_ / "tmp");
     }
     void TearDown() override {
         std::error_code ec;

@@ -18,6 +18,7 @@ protected:
     // Opens the bytes as a folder file in the reader.
     void Open(const std::string& bytes) {
         path_ = Scratch("folder.dbx");
+        reader_.CloseFolder();  // held without sharing, so on Windows it could not be rewritten
         WriteAll(path_, bytes);
         reader_.OpenFolder(path_);
     }
