@@ -30,6 +30,10 @@ export WINEPREFIX="$build/wine-prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
+# Wine takes the ANSI code page from the locale: Windows-1252, as in the
+# native build's text handling.
+export LANG=C.UTF-8
+unset LC_ALL
 
 stop_wineserver() {
   [ -n "$wineserver" ] && [ -d "$WINEPREFIX" ] && "$wineserver" -k 2>/dev/null || true

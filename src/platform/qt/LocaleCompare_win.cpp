@@ -17,8 +17,8 @@ int CompareLocaleTextIgnoreCase(const QString& a, const QString& b) {
     const std::string ansiB = corvane::ansi::FromUtf8(b.toStdString());
     const int result = ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ansiA.data(), static_cast<int>(ansiA.size()),
                                         ansiB.data(), static_cast<int>(ansiB.size()));
-    // CSTR_LESS_THAN 1, CSTR_EQUAL 2, CSTR_GREATER_THAN 3; 0 on failure.
-    return result == 0 ? 0 : result - 2;
+    // CSTR_LESS_THAN, CSTR_EQUAL, CSTR_GREATER_THAN follow one another; 0 on failure.
+    return result == 0 ? 0 : result - CSTR_EQUAL;
 }
 
 }  // namespace corvane::gui

@@ -51,7 +51,10 @@ std::size_t TReadFile::ReadAt(std::int64_t offset, void* buffer, std::size_t n) 
 
 TWriteFile::TWriteFile(const std::string& path, Create mode) : path_(path), handle_(-1) {
     DWORD disposition = CREATE_ALWAYS;
-    if (mode == Create::Fresh) DeleteFileA(path.c_str());
+    // A file of the name that cannot be removed (held open elsewhere, no
+    // right) is reported by its own reason, not as "file exists".
+    if (mode == Create::Fresh && !DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        throw EFCreateError(path, LastSystemErrorText());
     if (mode != Create::Overwrite) disposition = CREATE_NEW;
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw EFCreateError(path, LastSystemErrorText());
@@ -86,10 +89,18 @@ bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string TempPath() {
-    char buffer[MAX_PATH + 1] = {};
-    DWORD n = GetTempPathA(MAX_PATH + 1, buffer);
-    if (n == 0 || n > MAX_PATH) throw EFCreateError("%TEMP%", LastSystemErrorText());
-    return std::string(buffer, n);
+    // Asked with room for MAX_PATH characters; a longer path is asked for
+    // again with the room the system says it needs.
+    std::string buffer(MAX_PATH, '\0');
+    DWORD n = GetTempPathA(MAX_PATH, buffer.data());
+    if (n > MAX_PATH) {
+        buffer.assign(n, '\0');
+        n = GetTempPathA(n, buffer.data());
+        if (n >= buffer.size()) throw EFCreateError("%TEMP%", SystemErrorText(ERROR_FILENAME_EXCED_RANGE));
+    }
+    if (n == 0) throw EFCreateError("%TEMP%", LastSystemErrorText());
+    buffer.resize(n);
+    return buffer;
 }
 
 }  // namespace corvane::fs
