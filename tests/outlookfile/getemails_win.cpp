@@ -7,6 +7,7 @@
 
 #include "ReaderTestSupport.h"
 #include "emailparser/emailparser.h"
+#include "platform/Errors.h"
 #include "platform/MessagePump.h"
 #include "support/DbxFixture.h"
 

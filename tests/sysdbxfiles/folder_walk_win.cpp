@@ -47,15 +47,20 @@ TEST(WindowsFolderWalk, AttributesDecideWhatIsListedAndEntered) {
     for (const char* f : {"plain.dbx", "readonly.dbx", "hidden.dbx", "system.dbx", "all.dbx", "hiddenfolder/in.dbx",
                           "systemfolder/out.dbx", "readonlyfolder/in.dbx"})
         t.File(f);
-    const bool kept = AddAttributes(t.Path("readonly.dbx"), FILE_ATTRIBUTE_READONLY) &&
-                      AddAttributes(t.Path("hidden.dbx"), FILE_ATTRIBUTE_HIDDEN) &&
-                      AddAttributes(t.Path("system.dbx"), FILE_ATTRIBUTE_SYSTEM) &&
-                      AddAttributes(t.Path("all.dbx"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                                           FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE) &&
-                      AddAttributes(t.Path("hiddenfolder"), FILE_ATTRIBUTE_HIDDEN) &&
-                      AddAttributes(t.Path("systemfolder"), FILE_ATTRIBUTE_SYSTEM) &&
-                      AddAttributes(t.Path("readonlyfolder"), FILE_ATTRIBUTE_READONLY);
-    if (!kept) GTEST_SKIP() << "this file system keeps no DOS attributes";
+    const std::pair<const char*, DWORD> marks[] = {
+        {"readonly.dbx", FILE_ATTRIBUTE_READONLY},
+        {"hidden.dbx", FILE_ATTRIBUTE_HIDDEN},
+        {"system.dbx", FILE_ATTRIBUTE_SYSTEM},
+        {"all.dbx", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {"hiddenfolder", FILE_ATTRIBUTE_HIDDEN},
+        {"systemfolder", FILE_ATTRIBUTE_SYSTEM},
+    };
+    // Wine keeps no read-only mark on a folder; the folder is entered either way.
+    AddAttributes(t.Path("readonlyfolder"), FILE_ATTRIBUTE_READONLY);
+    std::string notKept;
+    for (const auto& [name, attributes] : marks)
+        if (!AddAttributes(t.Path(name), attributes)) notKept += std::string(" ") + name;
+    if (!notKept.empty()) GTEST_SKIP() << "this file system did not keep the attributes of" << notKept;
 
     // Files whatever their attributes; hidden and read-only folders entered,
     // the system folder not.
