@@ -8,16 +8,12 @@ CORVANE_PACKAGES=(
   xvfb xauth imagemagick fonts-dejavu-core
 )
 
+# corvane_install [extra packages...]: the build's packages and any extra ones
+# a part of the full check needs, installed when missing.
 corvane_install() {
-  corvane_install_packages "${CORVANE_PACKAGES[@]}"
-}
-
-# corvane_install_packages <package...>: installs those of the Debian packages
-# that are missing (the parts of the full check name their own).
-corvane_install_packages() {
   local missing=()
   local pkg
-  for pkg in "$@"; do
+  for pkg in "${CORVANE_PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

@@ -9,7 +9,7 @@ set -euo pipefail
 CORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$CORVANE_ROOT/scripts/setup.sh"
 
-corvane_install_packages g++-mingw-w64-x86-64-posix wine64 googletest cmake make
+corvane_install g++-mingw-w64-x86-64-posix wine64 googletest
 
 build="$CORVANE_ROOT/build-windows"
 native="$CORVANE_ROOT/build"
