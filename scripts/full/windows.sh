@@ -64,17 +64,24 @@ echo "windows: engine tests under Wine"
 )
 
 # corvane-dbx under Wine against the native build, byte for byte.
-dbx_exe="$build/src/corvane-dbx/corvane-dbx.exe"
 if [ ! -d "$CORVANE_ROOT/src/corvane-dbx" ]; then
   echo "windows: corvane-dbx end-to-end run skipped: src/corvane-dbx is not in this tree"
   exit 0
 fi
-[ -f "$dbx_exe" ] || { echo "windows: $dbx_exe was not built" >&2; exit 1; }
-dbx_native="$native/src/corvane-dbx/corvane-dbx"
-if [ ! -x "$dbx_native" ]; then
+# The program, wherever src/CMakeLists.txt puts it (src/ or src/corvane-dbx/).
+find_program_file() {
+  local f
+  for f in "$@"; do [ -f "$f" ] && { echo "$f"; return 0; }; done
+  return 1
+}
+dbx_exe=$(find_program_file "$build/src/corvane-dbx.exe" "$build/src/corvane-dbx/corvane-dbx.exe") ||
+  { echo "windows: corvane-dbx.exe was not built" >&2; exit 1; }
+dbx_native=$(find_program_file "$native/src/corvane-dbx" "$native/src/corvane-dbx/corvane-dbx" || true)
+if [ -z "$dbx_native" ] || [ -d "$dbx_native" ]; then
   [ -f "$native/CMakeCache.txt" ] || corvane_install
   [ -f "$native/CMakeCache.txt" ] || cmake -S "$CORVANE_ROOT" -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$native" -j "$(nproc)" --target corvane-dbx -- --no-print-directory
+  dbx_native=$(find_program_file "$native/src/corvane-dbx" "$native/src/corvane-dbx/corvane-dbx")
 fi
 
 echo "windows: corvane-dbx end to end under Wine"
