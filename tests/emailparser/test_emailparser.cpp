@@ -11,14 +11,11 @@
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "emailparser/emailparser.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/MessagePump.h"
+#include "support/TestFiles.h"
 
 void PrintTo(const TEmail& e, std::ostream* os) {
     *os << "{" << e.FileName << " del=" << int(e.Deleted) << " From='" << e.From << "' To='" << e.To
@@ -30,17 +27,11 @@ namespace {
 
 const std::string kMarker = "----- Original Message -----";
 
+namespace support = corvane::testsupport;
+
 class ScratchDir {
 public:
-    ScratchDir() {
-        std::string templ = (std::filesystem::temp_directory_path() / "corvane-parser-XXXXXX").string();
-        path_ = ::mkdtemp(templ.data());
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    std::string operator/(const std::string& name) const { return folder_ / name; }
     // Writes a file of the given bytes and gives its full name.
     std::string Write(const std::string& name, const std::string& bytes) const {
         std::ofstream(*this / name, std::ios::binary) << bytes;
@@ -48,7 +39,7 @@ public:
     }
 
 private:
-    std::string path_;
+    support::TScratchFolder folder_{"corvane-parser"};
 };
 
 // The lines joined, each ended by CR LF.
@@ -250,14 +241,14 @@ TEST(Parse, FileThatCannotBeOpenedRaisesTheOpenError) {
         }
         return std::string("no error");
     };
-    const std::string expected = "Cannot open file \"" + missing + "\". " + SystemErrorText(ENOENT);
+    const std::string expected = "Cannot open file \"" + missing + "\". " + SystemErrorText(support::ErrorCodes().NoSuchFile);
     EXPECT_EQ(openError([&] { ParseMessageFiles({good, missing, good}, false); }), expected);
     EXPECT_EQ(openError([&] { FindLineEnd(missing, 0); }), expected);
     EXPECT_NE(openError([&] { ParseMessageFiles({dir / ""}, false); }), "no error");  // a folder
-    if (::geteuid() != 0) {  // root reads whatever the mode says
-        ::chmod(good.c_str(), 0);
+    if (support::PermissionBitsApply()) {  // root reads whatever the mode says; Windows has no such bits
+        std::filesystem::permissions(good, std::filesystem::perms::none);
         EXPECT_EQ(openError([&] { ParseMessageFiles({good}, false); }),
-                  "Cannot open file \"" + good + "\". " + SystemErrorText(EACCES));
+                  "Cannot open file \"" + good + "\". " + SystemErrorText(support::ErrorCodes().AccessDenied));
     }
 }
 
@@ -266,11 +257,11 @@ TEST(BadInput, NulBytesLoneCrsAndLinesOfManyMegabytes) {
     // The NUL in a name spoils it, in a value it stays; CR CR LF is no blank line.
     const std::string nul = std::string("From: A\0B\r\n", 11) + "Subject: x\ry\r\nTo: \r\r\r\n\r\n" +
                             std::string("Da\0te: no\r\n", 11) + "\r\r\nDate: late\r\n";
-    const std::string f = dir.Write("nul.tmp", nul);
+    const std::string f = dir.Write("nulbytes.tmp", nul);  // not "nul.*": on Windows that is the null device
     EXPECT_EQ(Parse(f), (TEmailArray{Rec(f, 0, 33, 49, std::string(" A\0B", 4), " \r\r", " x\ry"),
                                      Rec(f, 49, 0, 61, "", "", "", " late")}));
 
-    const std::string hugeValue = " " + std::string(5'000'000, 'v') + "\r" + std::string(70'000, 'w');
+    const std::string hugeValue = std::string(1, ' ').append(5'000'000, 'v').append("\r").append(70'000, 'w');
     const std::string hugeBody(6'000'000, 'b');
     const std::string markerFarOn = std::string(3'000'000, '-') + " Original Message -----";
     const std::string bytes = Lines({"From: A", "Subject:" + hugeValue, "", hugeBody, "To: B", "", markerFarOn,
@@ -332,13 +323,11 @@ TEST(BadInput, ALongLineThatIsNoHeaderCostsNoMemory) {
         out << "\r\n";
         for (int i = 0; i < 96; ++i) out << piece;
     }
-    rusage before{};
-    ::getrusage(RUSAGE_SELF, &before);
+    const std::int64_t before = support::PeakMemoryKiB();
     const TEmailArray got = Parse(file);
-    rusage after{};
-    ::getrusage(RUSAGE_SELF, &after);
+    const std::int64_t after = support::PeakMemoryKiB();
     EXPECT_EQ(got, (TEmailArray{Rec(file, 0, 9, 11 + 96 * (1 << 20) + 2, " A")}));
-    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024) << "KiB";  // far below either line
+    EXPECT_LT(after - before, 16 * 1024) << "KiB";  // far below either line
 }
 
 // The buffered parse against a parse done line by line, one FindLineEnd and
@@ -393,7 +382,7 @@ std::string RandomLine(std::mt19937& rng) {
         case 2: return kMarker;
         case 3: return text(rng() % 5) + kMarker.substr(0, 10 + rng() % 19) + text(3);
         case 4: return name + (rng() % 2 ? ":" : " : ") + text(6);
-        case 5: return "\t" + text(8);
+        case 5: return std::string("\t").append(text(8));
         default:
             if (rng() % 4 == 0) return "";
             if (rng() % 3 == 0) return text(rng() % 60);

@@ -8,11 +8,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
-#include <unistd.h>
-
 #include "outlookfile/outlookfile.h"
+#include "platform/TempNames.h"
+#include "support/TestFiles.h"
 
 namespace readertest {
 
@@ -24,7 +25,7 @@ inline std::string ReadAll(const std::string& path) {
 }
 
 inline void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    corvane::testsupport::WriteWholeFile(path, bytes);
 }
 
 inline std::string Le32(std::uint32_t v) {
@@ -33,38 +34,39 @@ inline std::string Le32(std::uint32_t v) {
     return s;
 }
 
-// Every test gets a scratch folder of its own and points TMPDIR at it, so the
-// message files of tests running side by side never meet.
+// Every test gets a scratch folder of its own and points the temporary folder
+// at it, so the message files of tests running side by side never meet.
 class ReaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (stdfs::temp_directory_path() / "corvane-reader-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        scratch_ = templ;
-        const char* old = std::getenv("TMPDIR");
-        hadTmpdir_ = old != nullptr;
-        if (hadTmpdir_) oldTmpdir_ = old;
-        ::setenv("TMPDIR", scratch_.c_str(), 1);
+        folder_ = std::make_unique<corvane::testsupport::TScratchFolder>("corvane-reader");
+        scratch_ = folder_->Path();
+        // The temporary folder below the scratch folder: on Windows the
+        // message files lie in it directly, and must not meet the folder files.
+        stdfs::create_directory(*folder_ / "tmp");
+        temp_ = std::make_unique<corvane::testsupport::TTempFolderOverride>(*folder_ / "tmp");
     }
     void TearDown() override {
-        if (hadTmpdir_) ::setenv("TMPDIR", oldTmpdir_.c_str(), 1);
-        else ::unsetenv("TMPDIR");
         std::error_code ec;
         stdfs::permissions(MessageFolder(), stdfs::perms::owner_all, ec);
-        stdfs::remove_all(scratch_, ec);
+        temp_.reset();
+        folder_.reset();
     }
 
-    std::string Scratch(const std::string& name) const { return scratch_ + "/" + name; }
+    std::string Scratch(const std::string& name) const { return *folder_ / name; }
     // Where the reader puts the message files.
-    std::string MessageFolder() const { return scratch_ + "/corvane-recovery-" + std::to_string(::getuid()); }
-    std::string MessageFile(const std::string& name) const { return MessageFolder() + "/" + name; }
+    std::string MessageFolder() const { return temp_->MessageFolder(); }
+    // A message file's name as the reader forms it.
+    std::string MessageFile(const std::string& name) const {
+        return corvane::fs::JoinTempName(MessageFolder() + corvane::testsupport::Separator(), name);
+    }
     bool MessageFileExists(const std::string& name) const { return stdfs::exists(MessageFile(name)); }
 
     std::string scratch_;
 
 private:
-    bool hadTmpdir_ = false;
-    std::string oldTmpdir_;
+    std::unique_ptr<corvane::testsupport::TScratchFolder> folder_;
+    std::unique_ptr<corvane::testsupport::TTempFolderOverride> temp_;
 };
 
 }  // namespace readertest

@@ -4,10 +4,6 @@
 #include <algorithm>
 #include <random>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-
 #include "ReaderTestSupport.h"
 #include "emailparser/emailparser.h"
 #include "platform/Errors.h"
@@ -16,6 +12,7 @@
 using namespace readertest;
 using corvane::testsupport::TBlockOrder;
 using corvane::testsupport::TDbxWriter;
+namespace support = corvane::testsupport;
 
 namespace {
 
@@ -30,17 +27,7 @@ std::string Body(int lines, const std::string& seed) {
     return body;
 }
 
-// Whether any descriptor of this process has the file open.
-bool HeldOpen(const std::string& path) {
-    std::error_code ec;
-    const auto target = stdfs::canonical(path, ec);
-    for (const auto& fd : stdfs::directory_iterator("/proc/self/fd", ec)) {
-        std::error_code lec;
-        auto link = stdfs::read_symlink(fd.path(), lec);
-        if (!lec && link == target) return true;
-    }
-    return false;
-}
+bool HeldOpen(const std::string& path) { return support::IsHeldOpen(path); }
 
 // samples/demo.dbx of this source tree.
 std::string DemoSample() {
@@ -160,21 +147,16 @@ TEST_F(GetEmails, TheFolderFileIsNeverChanged) {
     dbx.AddMessage(Mail("B <b@x>", "Kept", Body(30, "y")), TBlockOrder::Scattered);
     dbx.DeleteMessage(gone);
     const std::string path = Save(dbx);
-    struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
-    struct stat before {};
-    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    support::SetOldTimes(path);
+    const support::TFileStamp before = support::Stamp(path);
 
     Toutlookfile reader;
     EXPECT_EQ(reader.GetEmails(path, true).size(), 2u);
 
-    struct stat after {};
-    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    const support::TFileStamp after = support::Stamp(path);
     EXPECT_EQ(ReadAll(path), dbx.Bytes());
-    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
-    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-    EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
-    EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+    EXPECT_EQ(after.Modified, before.Modified);
+    EXPECT_EQ(after.Changed, before.Changed);
     EXPECT_FALSE(HeldOpen(path));
 }
 
@@ -196,11 +178,11 @@ TEST_F(GetEmails, AFolderFileThatCannotBeOpenedWritesNothing) {
 }
 
 TEST_F(GetEmails, AnUnreadableFolderFileWritesNothing) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+    if (!support::PermissionBitsApply()) GTEST_SKIP() << "permission bits stop neither root nor anyone on Windows";
     TDbxWriter dbx;
     dbx.AddMessage(Mail("A <a@x>", "s", "b"));
     const std::string locked = Save(dbx, "locked.dbx");
-    ASSERT_EQ(::chmod(locked.c_str(), 0200), 0);
+    stdfs::permissions(locked, stdfs::perms::owner_write);
     Toutlookfile reader;
     EXPECT_THROW(reader.GetEmails(locked, false), EFOpenError);
     EXPECT_TRUE(MessageFilesOnDisk().empty());
@@ -213,7 +195,7 @@ TEST_F(GetEmails, AMessageFileThatCannotBeCreatedNamesItselfAndClosesEverything)
     const std::string path = Save(dbx);
     // A folder where msg2.tmp should go stops even root from creating it.
     ASSERT_TRUE(stdfs::create_directories(MessageFile("msg2.tmp") + "/inside"));
-    ::chmod(MessageFolder().c_str(), 0700);
+    stdfs::permissions(MessageFolder(), stdfs::perms::owner_all);
     Toutlookfile reader;
     try {
         reader.GetEmails(path, false);
@@ -232,9 +214,10 @@ TEST_F(GetEmails, AMessageFileThatCannotBeCreatedNamesItselfAndClosesEverything)
     EXPECT_THROW(reader.GetEmails(path, false), EFCreateError);
     EXPECT_FALSE(HeldOpen(path));
 
-    if (::geteuid() == 0) return;  // permission bits do not stop root
+    if (!support::PermissionBitsApply()) return;  // they stop neither root nor anyone on Windows
     stdfs::remove(MessageFolder());
-    ASSERT_EQ(::mkdir(MessageFolder().c_str(), 0500), 0);
+    ASSERT_TRUE(stdfs::create_directory(MessageFolder()));
+    stdfs::permissions(MessageFolder(), stdfs::perms::owner_read | stdfs::perms::owner_exec);
     try {
         reader.GetEmails(path, false);
         ADD_FAILURE() << "no error";
@@ -306,24 +289,17 @@ TEST_F(GetEmails, ALargeSparseFileIsReadInBoundedMemory) {
     const std::string path = Scratch("sparse.dbx");
     const std::uint64_t size = 2ull << 30;
     const std::uint32_t at = static_cast<std::uint32_t>(size - 0x10000);
-    {
-        int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
-        ASSERT_GE(fd, 0);
-        std::string text = "From: far <f@x>\r\n\r\nend\r\n";
-        std::string block = Le32(at) + Le32(512) + Le32(static_cast<std::uint32_t>(text.size())) + Le32(0) + text;
-        ASSERT_EQ(::pwrite(fd, block.data(), block.size(), at), static_cast<ssize_t>(block.size()));
-        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
-        ::close(fd);
-    }
-    struct rusage before {};
-    ::getrusage(RUSAGE_SELF, &before);
+    const std::string text = "From: far <f@x>\r\n\r\nend\r\n";
+    const std::string block = Le32(at) + Le32(512) + Le32(static_cast<std::uint32_t>(text.size())) + Le32(0) + text;
+    support::WriteAt(path, at, block);
+    stdfs::resize_file(path, size);
+    const std::int64_t before = support::PeakMemoryKiB();
     Toutlookfile reader;
     TEmailArray emails = reader.GetEmails(path, true);
-    struct rusage after {};
-    ::getrusage(RUSAGE_SELF, &after);
+    const std::int64_t after = support::PeakMemoryKiB();
     ASSERT_EQ(emails.size(), 1u);
     EXPECT_EQ(emails[0].From, " far <f@x>");
-    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);  // kilobytes
+    EXPECT_LT(after - before, 64 * 1024);  // kilobytes
 }
 
 // The records GetEmails parses while it writes against those of the header

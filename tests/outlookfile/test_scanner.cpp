@@ -2,7 +2,6 @@
 // as text.
 
 #include <algorithm>
-#include <fcntl.h>
 #include <random>
 
 #include "ReaderTestSupport.h"
@@ -19,6 +18,7 @@ protected:
     // Opens the bytes as a folder file in the reader.
     void Open(const std::string& bytes) {
         path_ = Scratch("folder.dbx");
+        reader_.CloseFolder();  // held without sharing, so on Windows it could not be rewritten
         WriteAll(path_, bytes);
         reader_.OpenFolder(path_);
     }
@@ -238,16 +238,9 @@ TEST_F(Scanner, NoBlockIsFoundAtOrBeyondFourGibibytes) {
     // past 4 GiB whose self offset equals its position taken modulo 2^32.
     const std::string path = Scratch("huge.dbx");
     const std::uint64_t beyond = 0x100000000ull + 0x4000;
-    {
-        int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
-        ASSERT_GE(fd, 0);
-        std::string low = LiveHeader(0x4000, 3, 0) + "low";
-        std::string high = LiveHeader(0x4000, 4, 0) + "high";
-        ASSERT_EQ(::pwrite(fd, low.data(), low.size(), 0x4000), static_cast<ssize_t>(low.size()));
-        ASSERT_EQ(::pwrite(fd, high.data(), high.size(), static_cast<off_t>(beyond)), static_cast<ssize_t>(high.size()));
-        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(beyond + 0x1000)), 0);
-        ::close(fd);
-    }
+    corvane::testsupport::WriteAt(path, 0x4000, LiveHeader(0x4000, 3, 0) + "low");
+    corvane::testsupport::WriteAt(path, beyond, LiveHeader(0x4000, 4, 0) + "high");
+    corvane::testsupport::WriteAt(path, beyond + 0x1000 - 1, std::string(1, '\0'));
     reader_.OpenFolder(path);
     TMessagePartArray parts = reader_.ScanMessageParts();
     ASSERT_EQ(parts.size(), 1u);

@@ -1,30 +1,25 @@
 #pragma once
-// A private folder tree for one test, removed again at its end.
+// A private folder tree for one test, removed again at its end. Relative
+// names are written with '/' and turned into the system's separator.
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "support/TestFiles.h"
+
 class TTempTree {
 public:
-    TTempTree() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "corvane-sysdbx-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        root_ = pattern;
-    }
-    ~TTempTree() {
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
+    TTempTree() = default;
     TTempTree(const TTempTree&) = delete;
     TTempTree& operator=(const TTempTree&) = delete;
 
     // The tree's root, without a trailing separator.
-    const std::string& Root() const { return root_; }
-    std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+    const std::string& Root() const { return folder_.Path(); }
+    // The root, a separator and the relative name; Path("") ends with the separator.
+    std::string Path(const std::string& relative) const { return folder_ / relative; }
 
     // Makes a file (and the folders above it) with a little content.
     void File(const std::string& relative) const {
@@ -32,11 +27,13 @@ public:
         std::ofstream(Path(relative)) << "x";
     }
     void Folder(const std::string& relative) const { std::filesystem::create_directories(Path(relative)); }
-    void Link(const std::string& relative, const std::string& target) const {
+    // A symbolic link; false where this user may not make one (Windows
+    // without the privilege).
+    bool Link(const std::string& relative, const std::string& target) const {
         std::filesystem::create_directories(std::filesystem::path(Path(relative)).parent_path());
-        std::filesystem::create_symlink(target, Path(relative));
+        return corvane::testsupport::MakeSymlink(corvane::testsupport::NativePath(target), Path(relative));
     }
 
 private:
-    std::string root_;
+    corvane::testsupport::TScratchFolder folder_{"corvane-sysdbx"};
 };

@@ -16,8 +16,8 @@ namespace {
 int CompareAnsi(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
     const int result = ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a, static_cast<int>(aLength), b,
                                         static_cast<int>(bLength));
-    // CSTR_LESS_THAN 1, CSTR_EQUAL 2, CSTR_GREATER_THAN 3; 0 on failure.
-    return result == 0 ? 0 : result - 2;
+    // CSTR_LESS_THAN, CSTR_EQUAL, CSTR_GREATER_THAN follow one another; 0 on failure.
+    return result == 0 ? 0 : result - CSTR_EQUAL;
 }
 
 }  // namespace

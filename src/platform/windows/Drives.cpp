@@ -10,22 +10,24 @@ namespace corvane::drives {
 namespace {
 
 constexpr DWORD kDriveStringsBuffer = 129;  // characters
-constexpr UINT kDriveFixed = 3;             // DRIVE_FIXED
-constexpr UINT kFailCriticalErrors = 1;     // SEM_FAILCRITICALERRORS
-constexpr int kNotEnoughStorage = 14;       // ERROR_OUTOFMEMORY
 
-// Attribute sets of the two listings: read-only 1, hidden 2, system 4,
-// volume label 8, directory 16, archive 32. An entry is left out when it
-// carries one of hidden, system, volume label or directory that the set lacks.
-constexpr DWORD kFileAttributes = 47;    // every entry but folders
-constexpr DWORD kFolderAttributes = 18;  // folders (and plain files), no system or volume-label entries
-constexpr DWORD kFilteredAttributes = 2 | 4 | 8 | 16;
-constexpr DWORD kDirectory = 16;
+// The volume-label bit of the DOS attributes, which <windows.h> has no name for.
+constexpr DWORD kVolumeLabel = 0x08;
+
+// Attribute sets of the two listings. An entry is left out when it carries
+// one of hidden, system, volume label or directory that the set lacks.
+// Every entry but folders:
+constexpr DWORD kFileAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | kVolumeLabel | FILE_ATTRIBUTE_ARCHIVE;
+// Folders (and plain files), no system or volume-label entries:
+constexpr DWORD kFolderAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY;
+constexpr DWORD kFilteredAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | kVolumeLabel | FILE_ATTRIBUTE_DIRECTORY;
+static_assert(kFileAttributes == 47 && kFolderAttributes == 18);
 
 // Restores the error mode on every way out.
 class TErrorModeScope {
 public:
-    TErrorModeScope() : previous_(SetErrorMode(kFailCriticalErrors)) {}
+    TErrorModeScope() : previous_(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
     ~TErrorModeScope() { SetErrorMode(previous_); }
     TErrorModeScope(const TErrorModeScope&) = delete;
     TErrorModeScope& operator=(const TErrorModeScope&) = delete;
@@ -49,11 +51,11 @@ std::vector<std::string> FixedDriveRoots() {
     std::vector<std::string> roots;
     char buffer[kDriveStringsBuffer + 1] = {};
     const DWORD n = GetLogicalDriveStringsA(kDriveStringsBuffer, buffer);
-    if (n > kDriveStringsBuffer) throw ECorvaneError(SystemErrorText(kNotEnoughStorage));
+    if (n > kDriveStringsBuffer) throw ECorvaneError(SystemErrorText(ERROR_OUTOFMEMORY));
     // Entries such as "C:\" each end in a NUL; an empty entry ends the list.
     for (DWORD at = 0; at < n && buffer[at] != '\0';) {
         const std::string root(buffer + at);
-        if (GetDriveTypeA(root.c_str()) == kDriveFixed) roots.push_back(root);
+        if (GetDriveTypeA(root.c_str()) == DRIVE_FIXED) roots.push_back(root);
         at += static_cast<DWORD>(root.size()) + 1;
     }
     return roots;
@@ -102,7 +104,7 @@ bool TFolderListing::Next() {
         // Junctions, symbolic links and mounted volumes are not entered.
         const bool surrogate =
             (attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(s.data.dwReserved0);
-        isFolder_ = (attr & kDirectory) != 0 && !surrogate;
+        isFolder_ = (attr & FILE_ATTRIBUTE_DIRECTORY) != 0 && !surrogate;
         return true;
     }
 }

@@ -112,10 +112,18 @@ void RenameFile(const std::string& from, const std::string& to) {
 }
 
 std::string TempPath() {
-    char buffer[MAX_PATH + 1] = {};
-    DWORD n = GetTempPathA(MAX_PATH + 1, buffer);
-    if (n == 0 || n > MAX_PATH) throw EFCreateError("%TEMP%", LastSystemErrorText());
-    return std::string(buffer, n);
+    // Asked with room for MAX_PATH characters; a longer path is asked for
+    // again with the room the system says it needs.
+    std::string buffer(MAX_PATH, '\0');
+    DWORD n = GetTempPathA(MAX_PATH, buffer.data());
+    if (n > MAX_PATH) {
+        buffer.assign(n, '\0');
+        n = GetTempPathA(n, buffer.data());
+        if (n >= buffer.size()) throw EFCreateError("%TEMP%", SystemErrorText(ERROR_FILENAME_EXCED_RANGE));
+    }
+    if (n == 0) throw EFCreateError("%TEMP%", LastSystemErrorText());
+    buffer.resize(n);
+    return buffer;
 }
 
 }  // namespace corvane::fs

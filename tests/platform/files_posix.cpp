@@ -1,0 +1,79 @@
+// Creating message files over whatever holds the name: links, read-only
+// files and folders are POSIX file-system objects (on Windows a link needs a
+// privilege the tests do not have; the Windows side has tests of its own).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include <sys/stat.h>
+
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+using namespace corvane;
+namespace support = corvane::testsupport;
+
+std::string ReadAll(const std::string& path) { return support::ReadWholeFile(path); }
+void WriteAll(const std::string& path, const std::string& bytes) { support::WriteWholeFile(path, bytes); }
+
+TEST(Files, FreshGivesAnEmptyNewFileWhateverHeldTheName) {
+    support::TScratchFolder dir("corvane-platform");
+    const std::string victim = dir / "victim";
+    WriteAll(victim, "keep me");
+    struct Case {
+        const char* what;
+        void (*prepare)(const std::string& name, const std::string& victim);
+    };
+    const Case cases[] = {
+        {"nothing", [](const std::string&, const std::string&) {}},
+        {"a file", [](const std::string& name, const std::string&) { WriteAll(name, "old and longer text"); }},
+        {"a read-only file", [](const std::string& name, const std::string&) {
+             WriteAll(name, "old");
+             ::chmod(name.c_str(), 0400);
+         }},
+        {"a link to a file", [](const std::string& name, const std::string& victim) { stdfs::create_symlink(victim, name); }},
+        {"a dangling link", [](const std::string& name, const std::string&) { stdfs::create_symlink("/no/such/target", name); }},
+        {"a link to a folder", [](const std::string& name, const std::string&) { stdfs::create_directory_symlink("/tmp", name); }},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string name = dir / ("msg" + std::to_string(++n) + ".tmp");
+        c.prepare(name, victim);
+        {
+            fs::TWriteFile f(name, fs::Create::Fresh);
+            f.Write("new", 3);
+            f.Close();
+        }
+        EXPECT_FALSE(stdfs::is_symlink(name)) << c.what;
+        EXPECT_TRUE(stdfs::is_regular_file(name)) << c.what;
+        EXPECT_EQ(ReadAll(name), "new") << c.what;
+        struct stat st {};
+        ASSERT_EQ(::stat(name.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << c.what;
+    }
+    EXPECT_EQ(ReadAll(victim), "keep me");
+
+    // A folder at the name is not removed: the creation fails and names the file.
+    const std::string folder = dir / "msg9.tmp";
+    stdfs::create_directories(folder + "/inside");
+    try {
+        fs::TWriteFile f(folder, fs::Create::Fresh);
+        FAIL() << "created a file over a folder";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Path(), folder);
+        EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"" + folder + "\". ", 0), 0u) << e.what();
+    }
+    EXPECT_TRUE(stdfs::is_directory(folder + "/inside"));
+    // Exclusive refuses a link at the name, dangling or not.
+    stdfs::create_symlink(dir / "nowhere", dir / "link");
+    EXPECT_THROW(fs::TWriteFile(dir / "link", fs::Create::Exclusive), EFCreateError);
+    EXPECT_FALSE(stdfs::exists(dir / "nowhere"));
+}
+
+}  // namespace
