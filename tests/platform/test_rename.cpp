@@ -4,40 +4,29 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
-
-#include <unistd.h>
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "support/TestFiles.h"
 
 namespace stdfs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using corvane::testsupport::ReadWholeFile;
+using corvane::testsupport::WriteWholeFile;
 
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+std::string ReadAll(const std::string& path) { return ReadWholeFile(path); }
+void WriteAll(const std::string& path, const std::string& bytes) { WriteWholeFile(path, bytes); }
 
 class RenameFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = (stdfs::temp_directory_path() / "corvane-rename-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        stdfs::remove_all(dir_, ec);
-    }
-    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-    std::string dir_;
+    void SetUp() override { dir_ = std::make_unique<corvane::testsupport::TScratchFolder>("corvane-rename"); }
+    void TearDown() override { dir_.reset(); }
+    std::string Path(const std::string& name) const { return *dir_ / name; }
+    std::unique_ptr<corvane::testsupport::TScratchFolder> dir_;
 };
 
 }  // namespace
