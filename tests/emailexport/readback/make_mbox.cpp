@@ -22,6 +22,7 @@
 #include "emailexport/MboxExport.h"
 #include "outlookfile/outlookfile.h"
 #include "support/DbxFixture.h"
+#include "support/TestFiles.h"
 
 using corvane::testsupport::TBlockOrder;
 using corvane::testsupport::TDbxWriter;
@@ -61,7 +62,8 @@ int main(int argc, char** argv) {
     try {
         const std::filesystem::path folder = argv[1];
         std::filesystem::create_directories(folder / "expect");
-        ::setenv("TMPDIR", folder.c_str(), 1);  // the message files go there too
+        // The message files go there too.
+        const corvane::testsupport::TTempFolderOverride temp(folder.string());
 
         // Subject → the separator a reader should find.
         std::map<std::string, std::string> separators;
