@@ -1,30 +1,14 @@
-// Bad input to the folder reader: damaged and hostile folder files, special
-// files, files that change while they are read, and a temporary folder that is
-// full or read-only. Each ends with a complete result or a clear error; what
-// was written before a failure stays, and nothing is written outside the
-// temporary folder.
+// Bad input to the folder reader: damaged and hostile folder files. Each
+// ends with a complete result or a clear error; what was written before a
+// failure stays, and nothing is written outside the temporary folder. (Special
+// files, folder files changed while read and a full or read-only temporary
+// folder: bad_inputs_posix.cpp.)
 
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <thread>
+#include "BadInputSupport.h"
+#include "support/TestFiles.h"
 
-#include <fcntl.h>
-#include <sys/mount.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-
-#include "ReaderTestSupport.h"
-#include "emailparser/emailparser.h"
-#include "platform/Errors.h"
-#include "platform/MessagePump.h"
-#include "support/DbxFixture.h"
-
-using namespace readertest;
+using namespace badinput;
 using corvane::testsupport::kBlockSize;
-using corvane::testsupport::TDbxWriter;
 
 namespace {
 
@@ -32,10 +16,6 @@ namespace {
 constexpr std::uint32_t kScanWindow = 4u << 20;
 // The chain writer writes message files in batches of about this much text.
 constexpr std::uint32_t kWriteBatch = 32u << 20;
-
-std::string Mail(const std::string& from, const std::string& body) {
-    return "From: " + from + "\r\nSubject: s\r\n\r\n" + body + "\r\n";
-}
 
 std::string LiveHeader(std::uint32_t at, std::uint32_t length, std::uint32_t next) {
     return Le32(at) + Le32(0x200) + Le32(length) + Le32(next);
@@ -52,73 +32,7 @@ std::string Spaced(std::string s) {
     return s;
 }
 
-std::vector<std::string> Froms(const TEmailArray& emails) {
-    std::vector<std::string> out;
-    for (const TEmail& e : emails) out.push_back(e.From);
-    return out;
-}
-
-// Runs a call that must not block; a watchdog opens the FIFO for writing
-// after a while, which would release an open that waits for a writer.
-template <class Call>
-bool ReturnsWithoutBlocking(const std::string& fifo, Call call) {
-    std::atomic<bool> done{false};
-    std::atomic<bool> released{false};
-    std::thread watchdog([&] {
-        for (int i = 0; i < 100 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (done) return;
-        released = true;
-        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0) ::close(fd);
-    });
-    call();
-    done = true;
-    watchdog.join();
-    return !released;
-}
-
-class BadInput : public ReaderTest {
-protected:
-    void TearDown() override {
-        if (!mounted_.empty()) ::umount2(mounted_.c_str(), MNT_DETACH);
-        ReaderTest::TearDown();
-    }
-
-    std::string Save(const TDbxWriter& dbx, const std::string& name = "folder.dbx") {
-        WriteAll(Scratch(name), dbx.Bytes());
-        return Scratch(name);
-    }
-    std::vector<std::string> MessageFilesOnDisk() {
-        std::vector<std::string> names;
-        std::error_code ec;
-        for (const auto& e : stdfs::directory_iterator(MessageFolder(), ec)) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    // The names in a folder, sorted.
-    static std::vector<std::string> Names(const std::string& folder) {
-        std::vector<std::string> names;
-        for (const auto& e : stdfs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    // A tmpfs of the given size (options as mount takes them) on a folder of
-    // the scratch folder, made the temporary folder; empty when the machine
-    // does not allow it.
-    std::string MountTemp(const std::string& options, std::string& why) {
-        const std::string at = Scratch("mnt");
-        stdfs::create_directory(at);
-        if (::mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) != 0) {
-            why = "cannot mount a tmpfs here (" + std::string(std::strerror(errno)) + ")";
-            return {};
-        }
-        mounted_ = at;
-        ::setenv("TMPDIR", at.c_str(), 1);
-        return at;
-    }
-
-    std::string mounted_;
-};
+class BadInput : public BadInputTest {};
 
 // ---------------------------------------------------------------------------
 // Damaged folder files
@@ -205,13 +119,8 @@ TEST_F(BadInput, BlocksAcrossAndBeyondFourGibibytesInASparseFile) {
     const std::string deletedText = "\r\nFrom: beyond\r\n\r\n";
     image.replace(deleted - live + 20, deletedText.size(), deletedText);
     const std::string path = Scratch("huge.dbx");
-    {
-        const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::pwrite(fd, image.data(), image.size(), live), static_cast<ssize_t>(image.size()));
-        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(four + 0x300)), 0);
-        ::close(fd);
-    }
+    corvane::testsupport::WriteAt(path, live, image);
+    ASSERT_EQ(stdfs::file_size(path), four + 0x300);
     Toutlookfile reader;
     const TEmailArray emails = reader.GetEmails(path, true);
     // The live block's text holds the deleted block's, header line included.
@@ -253,7 +162,7 @@ TEST_F(BadInput, DataLengthsOfZeroAndTheLargestOne) {
     // Enough 65535-byte blocks to fill more than one write batch: one long
     // chain, then as many chains of one block.
     for (bool oneChain : {true, false}) {
-        stdfs::remove_all(MessageFolder());  // message files of the cases before
+        RemoveMessageFiles();
         TDbxWriter dbx;
         const std::uint32_t count = kWriteBatch / 65535 + 40;
         std::vector<std::uint32_t> blocks;
@@ -309,7 +218,7 @@ TEST_F(BadInput, PointersToThemselvesEachOtherOutsideAndUnaligned) {
         std::vector<std::string> texts;
         for (std::size_t k = 1; k <= MessageFilesOnDisk().size(); ++k) texts.push_back(ReadAll(MessageFile("msg" + std::to_string(k) + ".tmp")));
         EXPECT_EQ(texts, c.files) << c.what;
-        stdfs::remove_all(MessageFolder());
+        RemoveMessageFiles();
     }
 
     // Deleted blocks naming themselves, each other both ways, and positions
@@ -324,193 +233,6 @@ TEST_F(BadInput, PointersToThemselvesEachOtherOutsideAndUnaligned) {
     EXPECT_EQ(ReadAll(MessageFile("delmsg1.tmp")), dbx.DeletedChainText({a}));
     EXPECT_EQ(ReadAll(MessageFile("delmsg2.tmp")), dbx.DeletedChainText({c}));
     EXPECT_FALSE(stdfs::exists(MessageFile("delmsg3.tmp")));
-}
-
-// ---------------------------------------------------------------------------
-// Special files
-
-TEST_F(BadInput, AFifoASocketAFolderOrADeviceIsRefusedWithoutBlocking) {
-    const std::string fifo = Scratch("fifo.dbx");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::string socketPath = Scratch("socket.dbx");
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(sock, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-    std::strcpy(address.sun_path, socketPath.c_str());
-    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const std::string folder = Scratch("folder.dbx");
-    stdfs::create_directory(folder);
-
-    const struct {
-        std::string path;
-        std::string reason;
-    } cases[] = {
-        {fifo, kNotRegularFileText},
-        {socketPath, kNotRegularFileText},
-        {"/dev/null", kNotRegularFileText},
-        {folder, SystemErrorText(EISDIR)},
-    };
-    for (const auto& c : cases) {
-        std::string error;
-        EXPECT_TRUE(ReturnsWithoutBlocking(fifo, [&] {
-            try {
-                Toutlookfile reader;
-                reader.GetEmails(c.path, true);
-            } catch (const EFOpenError& e) {
-                error = e.what();
-            }
-        })) << c.path;
-        EXPECT_EQ(error, "Cannot open file \"" + c.path + "\". " + c.reason);
-    }
-    ::close(sock);
-    EXPECT_TRUE(MessageFilesOnDisk().empty());
-    EXPECT_EQ(Names(scratch_), (std::vector<std::string>{"fifo.dbx", "folder.dbx", "socket.dbx"}));
-}
-
-TEST_F(BadInput, AMessageFileReplacedByAFifoIsRefusedWithoutBlocking) {
-    const std::string fifo = Scratch("msg1.tmp");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::string expected = "Cannot open file \"" + fifo + "\". " + kNotRegularFileText;
-    std::string parseError, lineError;
-    EXPECT_TRUE(ReturnsWithoutBlocking(fifo, [&] {
-        try {
-            ParseMessageFiles({fifo}, false);
-        } catch (const EFOpenError& e) {
-            parseError = e.what();
-        }
-    }));
-    EXPECT_TRUE(ReturnsWithoutBlocking(fifo, [&] {
-        try {
-            FindLineEnd(fifo, 0);
-        } catch (const EFOpenError& e) {
-            lineError = e.what();
-        }
-    }));
-    EXPECT_EQ(parseError, expected);
-    EXPECT_EQ(lineError, expected);
-}
-
-// ---------------------------------------------------------------------------
-// A folder file that changes while it is read
-
-namespace changing {
-std::string path;
-std::string replacement;
-bool truncate = false;
-int calls = 0;
-void Change() {
-    if (++calls != 2) return;
-    if (truncate) {
-        if (::truncate(path.c_str(), 0) != 0) calls = -1000;
-        return;
-    }
-    ::unlink(path.c_str());
-    WriteAll(path, replacement);
-}
-}  // namespace changing
-
-TEST_F(BadInput, AFolderFileRemovedReplacedOrCutWhileReadIsReadAsOpened) {
-    TDbxWriter dbx;
-    for (int i = 0; i < 400; ++i) dbx.AddMessage(Mail("sender " + std::to_string(i), std::string(600, 'm')));
-    // Deleting overwrites a block's first text bytes; the headers follow a line of padding.
-    const int gone = dbx.AddMessage("padding\r\n" + Mail("deleted", std::string(600, 'g')));
-    dbx.DeleteMessage(gone);
-    const std::string original = Save(dbx, "original.dbx");
-    Toutlookfile plain;
-    const TEmailArray expected = plain.GetEmails(original, true);
-    ASSERT_EQ(expected.size(), 401u);
-
-    TDbxWriter other(5);
-    other.AddMessage(Mail("someone else", "x"));
-    corvane::pump::SetInterval(std::chrono::milliseconds(0));
-    const auto previous = corvane::pump::SetHandler(changing::Change);
-
-    // Removed and replaced: the open file is read whole, as it was.
-    changing::path = Save(dbx);
-    changing::replacement = other.Bytes();
-    changing::truncate = false;
-    changing::calls = 0;
-    TEmailArray emails;
-    {
-        Toutlookfile reader;
-        emails = reader.GetEmails(changing::path, true);
-    }
-    EXPECT_GE(changing::calls, 2);
-    EXPECT_EQ(Froms(emails), Froms(expected));
-    EXPECT_EQ(ReadAll(changing::path), other.Bytes());  // only read, never written
-
-    // Cut to nothing: the read ends where the file now ends; whatever was
-    // found is written, the rest of the text as spaces.
-    changing::path = Save(dbx);
-    changing::truncate = true;
-    changing::calls = 0;
-    {
-        Toutlookfile reader;
-        emails = reader.GetEmails(changing::path, true);
-    }
-    corvane::pump::SetHandler(previous);
-    corvane::pump::SetInterval(std::chrono::milliseconds(15));
-    EXPECT_GE(changing::calls, 2);
-    EXPECT_LE(emails.size(), expected.size());
-    for (const TEmail& e : emails) EXPECT_LE(e.MessageEnd, static_cast<std::int64_t>(stdfs::file_size(e.FileName)));
-}
-
-// ---------------------------------------------------------------------------
-// The temporary folder full or read-only
-
-TEST_F(BadInput, ATemporaryFolderThatFillsUpStopsWithAClearErrorAndKeepsWhatWasWritten) {
-    std::string why;
-    if (MountTemp("size=64k", why).empty()) GTEST_SKIP() << why;
-    TDbxWriter dbx;
-    dbx.AddMessage(Mail("small", "fits"));
-    dbx.AddMessage(Mail("large", std::string(200 * 1024, 'L')));
-    const std::string path = Save(dbx);
-    Toutlookfile reader;
-    try {
-        reader.GetEmails(path, false);
-        ADD_FAILURE() << "no error";
-    } catch (const ECorvaneError& e) {
-        EXPECT_NE(std::string(e.what()).find(SystemErrorText(ENOSPC)), std::string::npos) << e.what();
-    }
-    const std::string messages = mounted_ + "/corvane-recovery-" + std::to_string(::getuid());
-    EXPECT_EQ(ReadAll(messages + "/msg1.tmp"), dbx.TextOf(0));
-    EXPECT_EQ(Names(scratch_), (std::vector<std::string>{"folder.dbx", "mnt"}));
-    EXPECT_EQ(Names(mounted_), std::vector<std::string>{"corvane-recovery-" + std::to_string(::getuid())});
-    EXPECT_EQ(Names(messages), (std::vector<std::string>{"msg1.tmp", "msg2.tmp"}));
-}
-
-TEST_F(BadInput, AReadOnlyTemporaryFolderGivesTheCreateError) {
-    std::string why;
-    const std::string at = MountTemp("size=1m", why);
-    if (at.empty()) GTEST_SKIP() << why;
-    TDbxWriter dbx;
-    dbx.AddMessage(Mail("anyone", "text"));
-    const std::string path = Save(dbx);
-    const std::string messages = at + "/corvane-recovery-" + std::to_string(::getuid());
-
-    // Without the message folder: it cannot be made.
-    ASSERT_EQ(::mount(nullptr, at.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
-    try {
-        Toutlookfile reader;
-        reader.GetEmails(path, true);
-        ADD_FAILURE() << "no error";
-    } catch (const EFCreateError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + messages + "\". " + SystemErrorText(EROFS));
-    }
-    // With it: the first message file cannot be made.
-    ASSERT_EQ(::mount(nullptr, at.c_str(), nullptr, MS_REMOUNT, nullptr), 0) << std::strerror(errno);
-    ASSERT_EQ(::mkdir(messages.c_str(), 0700), 0);
-    ASSERT_EQ(::mount(nullptr, at.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
-    try {
-        Toutlookfile reader;
-        reader.GetEmails(path, false);
-        ADD_FAILURE() << "no error";
-    } catch (const EFCreateError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + messages + "/msg1.tmp\". " + SystemErrorText(EROFS));
-    }
-    EXPECT_TRUE(stdfs::is_empty(messages));
 }
 
 }  // namespace
