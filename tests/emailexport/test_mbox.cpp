@@ -1,50 +1,25 @@
 // The mbox writer: the separator line's sender and date, the copy of the
 // message text (line ends, quoting of "From " lines), the order of records,
 // and the temporary file that only becomes the chosen file when complete.
+// (A folder without write permission, a full disk and the file's mode bits:
+// mbox_posix.cpp.)
 
-#include <gtest/gtest.h>
-
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "emailexport/MboxExport.h"
+#include "MboxTestSupport.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/Errors.h"
 #include "support/DbxFixture.h"
 
-namespace stdfs = std::filesystem;
-using namespace corvane::mail;
+using namespace mboxtest;
 using corvane::testsupport::TBlockOrder;
 using corvane::testsupport::TDbxWriter;
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : stdfs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // What a reader expects of one message text in the mbox, worked out line by
 // line: CR LF as LF, one more '>' before ">*From ", a last line end.
@@ -68,62 +43,7 @@ std::string Expected(const std::string& text) {
     return out;
 }
 
-constexpr std::time_t kExportTime = 1136214245;  // Mon Jan  2 15:04:05 2006
 const std::string kExportAsctime = "Mon Jan  2 15:04:05 2006";
-
-class Mbox : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string templ = (stdfs::temp_directory_path() / "corvane-mbox-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-        const char* old = std::getenv("TMPDIR");
-        hadTmpdir_ = old != nullptr;
-        if (hadTmpdir_) oldTmpdir_ = old;
-        ::setenv("TMPDIR", dir_.c_str(), 1);  // message files of GetEmails land here too
-    }
-    void TearDown() override {
-        if (hadTmpdir_) ::setenv("TMPDIR", oldTmpdir_.c_str(), 1);
-        else ::unsetenv("TMPDIR");
-        std::error_code ec;
-        stdfs::permissions(dir_, stdfs::perms::owner_all, ec);
-        stdfs::remove_all(dir_, ec);
-    }
-
-    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-    // Writes the texts end to end into one message file and returns records
-    // of them with the given From and Date values.
-    TEmailArray MessageFile(const std::string& name, const std::vector<std::string>& texts,
-                            const std::string& from = " <a@example.org>",
-                            const std::string& date = " Mon, 5 May 2003 10:00:00 +0100") {
-        std::string file = "garbage before the first message\r\n";
-        TEmailArray records;
-        for (const std::string& t : texts) {
-            TEmail r;
-            r.FileName = Path(name);
-            r.From = from;
-            r.Date = date;
-            r.MessageStart = static_cast<std::int64_t>(file.size());
-            file += t;
-            r.MessageEnd = static_cast<std::int64_t>(file.size());
-            records.push_back(r);
-        }
-        file += "garbage after the last message";
-        WriteAll(Path(name), file);
-        return records;
-    }
-
-    static std::vector<const TEmail*> All(const TEmailArray& records) {
-        std::vector<const TEmail*> list;
-        for (const TEmail& r : records) list.push_back(&r);
-        return list;
-    }
-
-    std::string dir_;
-    bool hadTmpdir_ = false;
-    std::string oldTmpdir_;
-};
 
 }  // namespace
 
@@ -498,16 +418,6 @@ TEST_F(Mbox, AFolderThatCannotBeWrittenRaisesTheCreateError) {
     EXPECT_EQ(ReadAll(Path("plain")), "a file, not a folder");
 }
 
-TEST_F(Mbox, AFolderWithoutWritePermission) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
-    const TEmailArray records = MessageFile("m.tmp", {"x\r\n"});
-    stdfs::create_directory(Path("readonly"));
-    stdfs::permissions(Path("readonly"), stdfs::perms::owner_read | stdfs::perms::owner_exec);
-    EXPECT_THROW(WriteMbox(All(records), Path("readonly/out.mbox"), kExportTime), EFCreateError);
-    stdfs::permissions(Path("readonly"), stdfs::perms::owner_all);
-    EXPECT_TRUE(FilesIn(Path("readonly")).empty());
-}
-
 // Whatever fails, a file of the chosen name keeps its bytes and no temporary
 // file stays behind.
 TEST_F(Mbox, AFailedWriteKeepsTheExistingFileWhole) {
@@ -547,31 +457,6 @@ TEST_F(Mbox, AFailedWriteKeepsTheExistingFileWhole) {
     EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"m.tmp", "out.mbox", "taken.mbox"}));
 }
 
-// The disk fills up (here: the process may write no more than 64 KB per file).
-TEST_F(Mbox, AWriteThatRunsOutOfSpaceKeepsTheExistingFileWhole) {
-    const std::string kept = "the mbox of last week\n";
-    WriteAll(Path("out.mbox"), kept);
-    const TEmailArray records = MessageFile("big.tmp", {std::string(3 << 20, 'b') + "\r\n"});
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 64 << 10;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    bool raised = false;
-    try {
-        WriteMbox(All(records), Path("out.mbox"), kExportTime);
-    } catch (const EFCreateError& e) {
-        raised = true;
-        EXPECT_EQ(e.Path(), Path("out.mbox"));
-    }
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_TRUE(raised);
-    EXPECT_EQ(ReadAll(Path("out.mbox")), kept);
-    EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"big.tmp", "out.mbox"}));
-}
-
 TEST_F(Mbox, AWriterLeftWithoutCommitLeavesNothing) {
     WriteAll(Path("out.mbox"), "kept");
     const TEmailArray records = MessageFile("m.tmp", {"x\r\n"});
@@ -585,9 +470,3 @@ TEST_F(Mbox, AWriterLeftWithoutCommitLeavesNothing) {
     EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"m.tmp", "out.mbox"}));
 }
 
-TEST_F(Mbox, TheFileIsPrivateToItsOwner) {
-    WriteMbox({}, Path("out.mbox"), kExportTime);
-    struct stat st {};
-    ASSERT_EQ(::stat(Path("out.mbox").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0077, 0u);
-}

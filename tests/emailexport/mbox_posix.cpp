@@ -1,0 +1,63 @@
+// The mbox writer where only this system can set the scene: permission bits
+// that keep a process out of a folder, a file size limit (RLIMIT_FSIZE) as a
+// full disk, and the file's mode bits.
+
+#include <csignal>
+#include <string>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "MboxTestSupport.h"
+#include "platform/Errors.h"
+
+using namespace mboxtest;
+
+namespace {
+
+class MboxPosix : public Mbox {};
+
+}  // namespace
+
+TEST_F(MboxPosix, AFolderWithoutWritePermission) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+    const TEmailArray records = MessageFile("m.tmp", {"x\r\n"});
+    stdfs::create_directory(Path("readonly"));
+    stdfs::permissions(Path("readonly"), stdfs::perms::owner_read | stdfs::perms::owner_exec);
+    EXPECT_THROW(WriteMbox(All(records), Path("readonly/out.mbox"), kExportTime), EFCreateError);
+    stdfs::permissions(Path("readonly"), stdfs::perms::owner_all);
+    EXPECT_TRUE(FilesIn(Path("readonly")).empty());
+}
+
+// The disk fills up (here: the process may write no more than 64 KB per file).
+TEST_F(MboxPosix, AWriteThatRunsOutOfSpaceKeepsTheExistingFileWhole) {
+    const std::string kept = "the mbox of last week\n";
+    WriteAll(Path("out.mbox"), kept);
+    const TEmailArray records = MessageFile("big.tmp", {std::string(3 << 20, 'b') + "\r\n"});
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 64 << 10;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool raised = false;
+    try {
+        WriteMbox(All(records), Path("out.mbox"), kExportTime);
+    } catch (const EFCreateError& e) {
+        raised = true;
+        EXPECT_EQ(e.Path(), Path("out.mbox"));
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(ReadAll(Path("out.mbox")), kept);
+    EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"big.tmp", "out.mbox"}));
+}
+
+TEST_F(MboxPosix, TheFileIsPrivateToItsOwner) {
+    WriteMbox({}, Path("out.mbox"), kExportTime);
+    struct stat st {};
+    ASSERT_EQ(::stat(Path("out.mbox").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0077, 0u);
+}
