@@ -31,19 +31,6 @@ protected:
         WriteAll(Scratch(name), dbx.Bytes());
         return Scratch(name);
     }
-    std::vector<std::string> MessageFilesOnDisk() {
-        std::vector<std::string> names;
-        std::error_code ec;
-        for (const auto& e : stdfs::directory_iterator(MessageFolder(), ec)) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    // Removes the message files of the cases before. (On Windows the message
-    // folder is the temporary folder itself, which has to stay.)
-    void RemoveMessageFiles() {
-        for (const std::string& name : MessageFilesOnDisk())
-            stdfs::remove(MessageFolder() + corvane::testsupport::Separator() + name);
-    }
     // The names in a folder, sorted.
     static std::vector<std::string> Names(const std::string& folder) {
         std::vector<std::string> names;

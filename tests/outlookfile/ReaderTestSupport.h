@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -56,6 +58,20 @@ protected:
     std::string Scratch(const std::string& name) const { return *folder_ / name; }
     // Where the reader puts the message files.
     std::string MessageFolder() const { return temp_->MessageFolder(); }
+    // The names in the message folder, sorted.
+    std::vector<std::string> MessageFilesOnDisk() const {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& e : stdfs::directory_iterator(MessageFolder(), ec)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // Removes the message files of the cases before. (On Windows the message
+    // folder is the temporary folder itself, which has to stay.)
+    void RemoveMessageFiles() const {
+        for (const std::string& name : MessageFilesOnDisk())
+            stdfs::remove(MessageFolder() + corvane::testsupport::Separator() + name);
+    }
     // A message file's name as the reader forms it.
     std::string MessageFile(const std::string& name) const {
         return corvane::fs::JoinTempName(MessageFolder() + corvane::testsupport::Separator(), name);

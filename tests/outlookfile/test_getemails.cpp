@@ -358,7 +358,7 @@ TEST_F(GetEmails, RecordsEqualTheParseOfTheFilesWrittenWhateverTheWriteBatch) {
 
         // Written in one batch into an empty folder, then over those files with
         // a small batch; a link planted at a name is replaced, not written through.
-        stdfs::remove_all(MessageFolder());
+        RemoveMessageFiles();
         Toutlookfile whole;
         const TEmailArray first = whole.GetEmails(path, true);
         std::vector<std::string> texts;
