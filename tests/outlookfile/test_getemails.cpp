@@ -366,7 +366,9 @@ TEST_F(GetEmails, RecordsEqualTheParseOfTheFilesWrittenWhateverTheWriteBatch) {
         for (const std::string& name : Numbered(MessageFolder(), "delmsg")) texts.push_back(ReadAll(name));
         if (stdfs::exists(MessageFile("msg1.tmp"))) {
             stdfs::remove(MessageFile("msg1.tmp"));
-            stdfs::create_symlink(victim, MessageFile("msg1.tmp"));
+            // Where links need a privilege the tests lack (Windows), the name
+            // is simply taken by no link.
+            corvane::testsupport::MakeSymlink(victim, MessageFile("msg1.tmp"));
         }
 
         Toutlookfile cut;
