@@ -9,7 +9,9 @@ source "$CORVANE_ROOT/scripts/setup.sh"
 corvane_install
 
 build="$CORVANE_ROOT/build-sanitizers"
-flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g1"
+# GCC warns of uninitialised std::function members inside <regex> when
+# instrumented; a known false positive of the sanitizer build only.
+flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g1 -Wno-maybe-uninitialized"
 cmake -S "$CORVANE_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_BUILD_BENCH=OFF \
   -DCORVANE_WERROR="${CORVANE_WERROR:-OFF}" -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
