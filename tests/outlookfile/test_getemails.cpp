@@ -325,10 +325,14 @@ std::string RandomMessage(std::mt19937_64& random, int number) {
     return m;
 }
 
+// The message files of one kind, named as the reader names them (on Windows
+// with the doubled separator after the temporary folder).
 std::vector<std::string> Numbered(const std::string& folder, const std::string& prefix) {
     std::vector<std::string> names;
-    while (stdfs::exists(folder + "/" + prefix + std::to_string(names.size() + 1) + ".tmp"))
-        names.push_back(folder + "/" + prefix + std::to_string(names.size() + 1) + ".tmp");
+    const auto name = [&](std::size_t n) {
+        return corvane::fs::JoinTempName(folder + corvane::testsupport::Separator(), prefix + std::to_string(n) + ".tmp");
+    };
+    while (stdfs::exists(name(names.size() + 1))) names.push_back(name(names.size() + 1));
     return names;
 }
 
