@@ -33,6 +33,7 @@
 
 #include <unistd.h>
 
+#include "BenchResident.h"
 #include "frmMainWindow/frmMainWindow.h"
 #include "outlookfile/outlookfile.h"
 #include "support/DbxFixture.h"
@@ -142,24 +143,6 @@ std::string FolderForOperations() {
     if (const char* given = std::getenv("CORVANE_BENCH_DBX")) return given;
     const char* env = std::getenv("CORVANE_BENCH_FOLDER_MB");
     return LargeFolder(env != nullptr ? std::strtoul(env, nullptr, 10) : 40);
-}
-
-// This process's resident memory from /proc/self/status: its high-water mark
-// (VmHWM) and its present size (VmRSS), in kB.
-struct TResident {
-    long peak = -1, now = -1;
-};
-TResident ResidentKilobytes() {
-    TResident r;
-    FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr) return r;
-    char line[256];
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        std::sscanf(line, "VmHWM: %ld kB", &r.peak);
-        std::sscanf(line, "VmRSS: %ld kB", &r.now);
-    }
-    std::fclose(status);
-    return r;
 }
 
 // The memory of a fresh process of this program that shows the window and

@@ -36,6 +36,7 @@
 
 #include <unistd.h>
 
+#include "BenchResident.h"
 #include "frmMainWindow/frmMainWindow.h"
 #include "support/SyntheticRecords.h"
 
@@ -143,24 +144,6 @@ void BM_ExportOneTick(benchmark::State& state) {
     for (auto _ : state) state.SetIterationTime(Timed([&] { w.sbSaveEmailClick(); }));
     if (!stdfs::exists(g_folder + "/RecoveredEmail" + std::to_string(last) + ".eml"))
         state.SkipWithError("the ticked row was not exported");
-}
-
-// Resident memory of this process from /proc/self/status, in kB: the
-// high-water mark (VmHWM) and the present size (VmRSS).
-struct TResident {
-    long peak = -1, now = -1;
-};
-TResident ResidentKilobytes() {
-    TResident r;
-    FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr) return r;
-    char line[256];
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        std::sscanf(line, "VmHWM: %ld kB", &r.peak);
-        std::sscanf(line, "VmRSS: %ld kB", &r.now);
-    }
-    std::fclose(status);
-    return r;
 }
 
 TResident ChildResident(const char* mode) {
