@@ -5,8 +5,12 @@
 //   BM_WriteMbox  time of WriteMbox alone; counters: MB_per_s (message text
 //                 read per second, best run; target >= 200), folder_MB_per_s
 //                 (the folder file's size over the same time), records, mbox_MB
-//   BM_PlainRead  the floor: every record's text read with open, pread and
-//                 close (80 000 of the records have a message file of their own)
+//   BM_WriteMboxOneByOne  the same records added one by one (TMboxWriter::Add),
+//                 every message file opened on the writer's own thread
+//   BM_PlainRead  every record's text read with open, pread and close on one
+//                 thread (80 000 of the records have a message file of their
+//                 own); the one-thread floor that WriteMbox, reading ahead on
+//                 worker threads, gets under
 //
 // Everything is written below $BENCH_DIR (default /tmp), in a folder of its own.
 //
@@ -113,6 +117,23 @@ void BM_WriteMbox(benchmark::State& state) {
     state.counters["folder_MB_per_s"] = static_cast<double>(g_folderBytes) / 1e6 / best;
 }
 
+void BM_WriteMboxOneByOne(benchmark::State& state) {
+    const std::string target = g_root + "/one-by-one.mbox";
+    corvane::mail::TMboxReport report;
+    double best = 1e9;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        corvane::mail::TMboxWriter mbox(target, 1136214245);
+        for (const TEmail& e : g_records) mbox.Add(e);
+        report = mbox.Commit();
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(s);
+        best = std::min(best, s);
+    }
+    state.counters["MB_per_s"] = static_cast<double>(report.MessageBytes) / 1e6 / best;
+    state.counters["folder_MB_per_s"] = static_cast<double>(g_folderBytes) / 1e6 / best;
+}
+
 // The floor under it: each record's stretch read from its message file with
 // plain system calls (open, pread, close), nothing written.
 void BM_PlainRead(benchmark::State& state) {
@@ -140,6 +161,7 @@ void BM_PlainRead(benchmark::State& state) {
 }
 
 BENCHMARK(BM_WriteMbox)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteMboxOneByOne)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainRead)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -202,7 +202,9 @@ int TRun::ExportMbox() {
             TEmailArray emails;
             std::vector<std::size_t> shown;
             if (!Read(folderFile, emails) || !Rows(emails, shown)) continue;
-            for (const corvane::mail::TExportItem& item : Chosen(folderFile, emails, shown)) mbox.Add(*item.Email);
+            std::vector<const TEmail*> chosen;
+            for (const corvane::mail::TExportItem& item : Chosen(folderFile, emails, shown)) chosen.push_back(item.Email);
+            mbox.AddAll(chosen);
         }
         mbox.Commit();
     } catch (const std::exception& e) {

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -23,6 +26,11 @@ constexpr int kPartAttempts = 100;
 
 const char* const kNoSender = "MAILER-DAEMON";
 
+// A line of a message that begins with this, after any number of '>', gets one
+// more '>' in the mbox.
+const char kFromLine[] = "From ";
+constexpr std::size_t kFromLineLength = sizeof kFromLine - 1;
+
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -39,6 +47,7 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 // replaced by one space; quoted strings are passed over whole, so that a
 // parenthesis inside one stays.
 std::string WithoutComments(std::string_view text) {
+    if (text.find('(') == std::string_view::npos) return std::string(text);  // the usual case
     std::string out;
     out.reserve(text.size());
     int depth = 0;
@@ -148,7 +157,147 @@ int NamedZoneMinutes(std::string_view name) {
     return 0;
 }
 
+// The text of a record is [MessageStart, MessageEnd) of its message file.
+std::int64_t TextLength(const TEmail& email) { return std::max<std::int64_t>(0, email.MessageEnd - email.MessageStart); }
+
+ECorvaneError EndsEarly(const TEmail& email) {
+    return ECorvaneError("The message file \"" + email.FileName + "\" ends before the message does.");
+}
+
 }  // namespace
+
+// Reads the texts of records ahead of the writer on worker threads. Most
+// message files are small, so an export of many messages is spent mostly in
+// opening files; with the opens on other threads the copy and the writing go
+// on meanwhile. Texts up to `wholeLimit` bytes are read whole; a longer one is
+// left to the writer, which reads it in pieces. A worker takes a run of up to
+// kRun records at a time and hands them over together, so that the threads
+// meet once per run rather than once per record. The workers stay at most
+// kAhead records and about kBytesAhead bytes ahead of the writer; each keeps
+// its last message file open while its next record is in the same file. A
+// failure is kept with its record and raised when the writer comes to it, so
+// the errors are those of reading the records one by one.
+class TMboxWriter::TTextPrefetch {
+public:
+    struct TText {
+        std::vector<char> Bytes;
+        std::exception_ptr Error;
+        bool Whole = false;       // Bytes holds the whole text
+        bool Ready = false;
+        std::size_t Counted = 0;  // its share of bytesAhead_
+    };
+
+    TTextPrefetch(const std::vector<const TEmail*>& records, std::size_t wholeLimit)
+        : records_(records), wholeLimit_(wholeLimit), texts_(std::min(kAhead, records.size())) {
+        const std::size_t workers = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kMaxWorkers);
+        const std::size_t runs = (records.size() + kRun - 1) / kRun;
+        for (std::size_t w = 0; w < std::min(workers, runs); ++w) workers_.emplace_back([this] { Work(); });
+    }
+
+    ~TTextPrefetch() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& t : workers_) t.join();
+    }
+
+    TTextPrefetch(const TTextPrefetch&) = delete;
+    TTextPrefetch& operator=(const TTextPrefetch&) = delete;
+
+    // The text of record i once it is read, the writer being done with the
+    // records before it. Records are taken in order.
+    const TText& Next(std::size_t i) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (i > 0) {
+            TText& done = texts_[(i - 1) % texts_.size()];
+            bytesAhead_ -= done.Counted;
+            if (done.Bytes.capacity() > kKeptCapacity) std::vector<char>().swap(done.Bytes);
+            done.Ready = false;
+            done.Error = nullptr;
+            released_ = i;
+            if (idleWorkers_ > 0 && Room()) changed_.notify_all();
+        }
+        TText& text = texts_[i % texts_.size()];
+        changed_.wait(lock, [&] { return text.Ready; });
+        return text;
+    }
+
+private:
+    static constexpr std::size_t kAhead = 256;
+    static constexpr std::size_t kRun = 16;
+    static constexpr std::size_t kBytesAhead = std::size_t{16} << 20;
+    static constexpr std::size_t kMaxWorkers = 4;
+    static constexpr std::size_t kKeptCapacity = std::size_t{64} << 10;  // a place keeps this much for the next text
+
+    // Whether a worker may take the next run (the lock held).
+    bool Room() const {
+        const std::size_t free = texts_.size() - (next_ - released_);
+        return next_ < records_.size() && free >= std::min(kRun, records_.size() - next_) && bytesAhead_ < kBytesAhead;
+    }
+
+    void Work() {
+        std::unique_ptr<fs::TReadFile> file;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            ++idleWorkers_;
+            changed_.wait(lock, [&] { return stop_ || next_ >= records_.size() || Room(); });
+            --idleWorkers_;
+            if (stop_ || next_ >= records_.size()) return;
+            const std::size_t first = next_;
+            do {
+                TText& text = texts_[next_ % texts_.size()];  // free: within kAhead of the writer
+                const auto length = static_cast<std::uint64_t>(TextLength(*records_[next_]));
+                text.Whole = length <= wholeLimit_;
+                text.Counted = text.Whole ? static_cast<std::size_t>(length) : 0;
+                bytesAhead_ += text.Counted;
+                ++next_;
+            } while (next_ - first < kRun && next_ < records_.size() && next_ - released_ < texts_.size() &&
+                     bytesAhead_ < kBytesAhead);
+            const std::size_t end = next_;
+            lock.unlock();
+
+            for (std::size_t i = first; i < end; ++i) Read(i, file);
+
+            lock.lock();
+            for (std::size_t i = first; i < end; ++i) texts_[i % texts_.size()].Ready = true;
+            changed_.notify_all();
+        }
+    }
+
+    // Reads the text of record i into its place (outside the lock).
+    void Read(std::size_t i, std::unique_ptr<fs::TReadFile>& file) {
+        TText& text = texts_[i % texts_.size()];
+        const TEmail& email = *records_[i];
+        text.Bytes.clear();
+        if (!text.Whole) return;
+        try {
+            text.Bytes.resize(text.Counted);
+            if (text.Counted == 0) return;
+            if (!file || file->Path() != email.FileName) {
+                file.reset();
+                file = std::make_unique<fs::TReadFile>(email.FileName, fs::Share::All);
+            }
+            if (file->ReadAt(email.MessageStart, text.Bytes.data(), text.Bytes.size()) < text.Bytes.size())
+                throw EndsEarly(email);
+        } catch (...) {
+            text.Error = std::current_exception();
+        }
+    }
+
+    const std::vector<const TEmail*>& records_;
+    const std::size_t wholeLimit_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<TText> texts_;      // record i in place i % size
+    std::size_t next_ = 0;          // the next record a worker takes
+    std::size_t released_ = 0;      // records the writer is done with
+    std::size_t bytesAhead_ = 0;    // bytes taken on and not yet released
+    std::size_t idleWorkers_ = 0;
+    bool stop_ = false;
+    std::vector<std::thread> workers_;
+};
 
 // --- the separator line -------------------------------------------------------
 
@@ -279,13 +428,26 @@ std::string AsctimeUtc(std::time_t t) {
     const sys_days day = floor<days>(at);
     const year_month_day date{day};
     const hh_mm_ss<seconds> time{at - day};
-    const unsigned weekdayIndex = weekday{day}.c_encoding();
-    char text[64];
-    const int n = std::snprintf(text, sizeof text, "%s %s %2u %02d:%02d:%02d %d", kDayNames[weekdayIndex],
-                                kMonthNames[static_cast<unsigned>(date.month()) - 1], static_cast<unsigned>(date.day()),
-                                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                                static_cast<int>(time.seconds().count()), static_cast<int>(date.year()));
-    return std::string(text, static_cast<std::size_t>(std::max(n, 0)));
+    const auto two = [](std::string& out, unsigned n, char pad) {
+        out += n >= 10 ? static_cast<char>('0' + n / 10) : pad;
+        out += static_cast<char>('0' + n % 10);
+    };
+    std::string text;
+    text.reserve(32);
+    text += kDayNames[weekday{day}.c_encoding()];
+    text += ' ';
+    text += kMonthNames[static_cast<unsigned>(date.month()) - 1];
+    text += ' ';
+    two(text, static_cast<unsigned>(date.day()), ' ');
+    text += ' ';
+    two(text, static_cast<unsigned>(time.hours().count()), '0');
+    text += ':';
+    two(text, static_cast<unsigned>(time.minutes().count()), '0');
+    text += ':';
+    two(text, static_cast<unsigned>(time.seconds().count()), '0');
+    text += ' ';
+    text += std::to_string(static_cast<int>(date.year()));
+    return text;
 }
 
 std::string SeparatorLine(const TEmail& email, std::time_t exportTime) {
@@ -364,89 +526,104 @@ void TMboxWriter::Add(const TEmail& email, const fs::TReadFile& file) {
     const std::string separator = SeparatorLine(email, exportTime_);
     Put(separator.data(), separator.size());
 
-    const std::int64_t length = std::max<std::int64_t>(0, email.MessageEnd - email.MessageStart);
+    const std::int64_t length = TextLength(email);
     if (in_.size() < static_cast<std::size_t>(std::min<std::int64_t>(length, readChunk_)))
         in_.resize(static_cast<std::size_t>(std::min<std::int64_t>(length, readChunk_)));
-
-    // The state of the copy between pieces of the text. At a line start the
-    // bytes are held back while they can still become ">*From ": `quotes`
-    // counts the leading '>', `matched` the bytes of "From " that follow.
-    static constexpr char kFrom[] = "From ";
-    bool lineStart = true;
-    std::size_t quotes = 0;
-    std::size_t matched = 0;
-    bool pendingCR = false;  // the piece ended with a CR; the next byte decides
-    const auto releasePrefix = [&] {
-        for (std::size_t q = 0; q < quotes; ++q) Put('>');
-        Put(kFrom, matched);
-        lineStart = false;
-    };
-
+    BeginText();
     std::int64_t done = 0;
     while (done < length) {
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - done, readChunk_));
         const std::size_t got = file.ReadAt(email.MessageStart + done, in_.data(), want);
-        if (got < want)
-            throw ECorvaneError("The message file \"" + email.FileName + "\" ends before the message does.");
+        if (got < want) throw EndsEarly(email);
         done += static_cast<std::int64_t>(got);
-        report_.MessageBytes += got;
+        PutText(in_.data(), got);
+    }
+    EndText();
+}
 
-        const char* p = in_.data();
-        const char* const end = p + got;
-        if (pendingCR) {
-            pendingCR = false;
-            if (*p == '\n') {
-                Put('\n');
-                ++p;
-                lineStart = true;
-                quotes = matched = 0;
-            } else {
-                Put('\r');  // a CR of its own is kept
-            }
-        }
-        while (p < end) {
-            if (lineStart) {
-                const char c = *p;
-                if (matched == 0 && c == '>') {
-                    ++quotes;
-                    ++p;
-                    continue;
-                }
-                if (c == kFrom[matched]) {
-                    ++p;
-                    if (++matched == 5) {
-                        Put('>');
-                        releasePrefix();
-                    }
-                    continue;
-                }
-                releasePrefix();  // not a separator: the held bytes as they were
-                continue;
-            }
-            const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-            if (nl == nullptr) {
-                const char* stop = end;
-                if (end[-1] == '\r') {
-                    --stop;
-                    pendingCR = true;
-                }
-                Put(p, static_cast<std::size_t>(stop - p));
-                p = end;
-                break;
-            }
-            const char* stop = (nl > p && nl[-1] == '\r') ? nl - 1 : nl;
-            Put(p, static_cast<std::size_t>(stop - p));
+void TMboxWriter::AddText(const TEmail& email, const char* text, std::size_t n) {
+    const std::string separator = SeparatorLine(email, exportTime_);
+    Put(separator.data(), separator.size());
+    BeginText();
+    PutText(text, n);
+    EndText();
+}
+
+void TMboxWriter::BeginText() {
+    lineStart_ = true;
+    quotes_ = matched_ = 0;
+    pendingCR_ = false;
+}
+
+// At a line start the bytes are held back while they can still become
+// ">*From ": quotes_ counts the leading '>', matched_ the bytes of "From "
+// that follow. A piece that ends with a CR leaves it pending: the next byte
+// decides whether it was a line end.
+void TMboxWriter::PutText(const char* p, std::size_t n) {
+    report_.MessageBytes += n;
+    if (n == 0) return;
+    const char* const end = p + n;
+    if (pendingCR_) {
+        pendingCR_ = false;
+        if (*p == '\n') {
             Put('\n');
-            p = nl + 1;
-            lineStart = true;
-            quotes = matched = 0;
+            ++p;
+            lineStart_ = true;
+            quotes_ = matched_ = 0;
+        } else {
+            Put('\r');  // a CR of its own is kept
         }
     }
-    // The end of the text: held bytes out, a line end where the last line
-    // has none, then the empty line.
-    const bool endedWithLineEnd = lineStart && quotes == 0 && matched == 0;
-    if (lineStart) releasePrefix();
-    if (pendingCR) Put('\r');
+    while (p < end) {
+        if (lineStart_) {
+            const char c = *p;
+            if (matched_ == 0 && c == '>') {
+                ++quotes_;
+                ++p;
+                continue;
+            }
+            if (c == kFromLine[matched_]) {
+                ++p;
+                if (++matched_ == kFromLineLength) {
+                    Put('>');
+                    ReleaseHeld();
+                }
+                continue;
+            }
+            ReleaseHeld();  // not a separator: the held bytes as they were
+            continue;
+        }
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        if (nl == nullptr) {
+            const char* stop = end;
+            if (end[-1] == '\r') {
+                --stop;
+                pendingCR_ = true;
+            }
+            Put(p, static_cast<std::size_t>(stop - p));
+            break;
+        }
+        const char* stop = (nl > p && nl[-1] == '\r') ? nl - 1 : nl;
+        Put(p, static_cast<std::size_t>(stop - p));
+        Put('\n');
+        p = nl + 1;
+        lineStart_ = true;
+        quotes_ = matched_ = 0;
+    }
+}
+
+void TMboxWriter::ReleaseHeld() {
+    for (std::size_t q = 0; q < quotes_; ++q) Put('>');
+    Put(kFromLine, matched_);
+    lineStart_ = false;
+}
+
+// The end of the text: held bytes out, a line end where the last line has
+// none, then the empty line.
+void TMboxWriter::EndText() {
+    const bool endedWithLineEnd = lineStart_ && quotes_ == 0 && matched_ == 0;
+    if (lineStart_) ReleaseHeld();
+    if (pendingCR_) Put('\r');
     if (!endedWithLineEnd) Put('\n');
     Put('\n');
     ++report_.Written;
@@ -467,8 +644,20 @@ TMboxReport TMboxWriter::Commit() {
 }
 
 void TMboxWriter::AddAll(const std::vector<const TEmail*>& emails) {
+    if (committed_) throw ECorvaneError("The mbox file \"" + mboxPath_ + "\" is already complete.");
+    std::vector<const TEmail*> records;
+    records.reserve(emails.size());
     for (const TEmail* email : emails)
-        if (email != nullptr) Add(*email);
+        if (email != nullptr) records.push_back(email);
+    if (records.empty()) return;
+
+    TTextPrefetch ahead(records, static_cast<std::size_t>(readChunk_));
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const TTextPrefetch::TText& text = ahead.Next(i);
+        if (text.Error) std::rethrow_exception(text.Error);
+        if (text.Whole) AddText(*records[i], text.Bytes.data(), text.Bytes.size());
+        else Add(*records[i]);  // longer than a read piece: read in pieces here
+    }
 }
 
 TMboxReport WriteMbox(const std::vector<const TEmail*>& emails, const std::string& mboxPath, std::time_t exportTime) {

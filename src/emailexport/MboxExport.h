@@ -76,13 +76,23 @@ public:
     void Add(const TEmail& email);
     // The same with the record's message file already open (by the caller).
     void Add(const TEmail& email, const fs::TReadFile& messageFile);
-    // The records in the order given; null entries are skipped.
+    // The records in the order given; null entries are skipped. The message
+    // files are opened and read ahead on worker threads while the mbox is
+    // written; errors are those of Add for the first record that fails.
     void AddAll(const std::vector<const TEmail*>& emails);
     TMboxReport Commit();
 
     const std::string& TemporaryPath() const { return tempPath_; }
 
 private:
+    class TTextPrefetch;
+
+    void AddText(const TEmail& email, const char* text, std::size_t n);
+    // The copy of one message text, fed in pieces.
+    void BeginText();
+    void PutText(const char* p, std::size_t n);
+    void EndText();
+    void ReleaseHeld();
     void Put(const char* data, std::size_t n);
     void Put(char c) { Put(&c, 1); }
     void Flush();
@@ -99,6 +109,11 @@ private:
     std::size_t used_ = 0;
     TMboxReport report_;
     bool committed_ = false;
+    // The state of the text copy between pieces.
+    bool lineStart_ = true;
+    bool pendingCR_ = false;
+    std::size_t quotes_ = 0;
+    std::size_t matched_ = 0;
 };
 
 // The whole mbox in one call: the records in the order given (null entries

@@ -4,8 +4,10 @@
 // (A folder without write permission, a full disk and the file's mode bits:
 // mbox_posix.cpp.)
 
+#include <algorithm>
 #include <map>
 #include <optional>
+#include <random>
 #include <regex>
 #include <string>
 #include <vector>
@@ -252,6 +254,11 @@ TEST_F(Mbox, LineEndsAndFromLinesAcrossReadPieces) {
         for (const TEmail& r : records) mbox.Add(r);
         mbox.Commit();
         EXPECT_EQ(ReadAll(target), expected) << "pieces of " << chunk;
+        // All at once: texts up to a piece are read ahead whole, longer ones in pieces.
+        TMboxWriter ahead(target, kExportTime, chunk);
+        ahead.AddAll(All(records));
+        ahead.Commit();
+        EXPECT_EQ(ReadAll(target), expected) << "read ahead, pieces of " << chunk;
     }
 }
 
@@ -317,6 +324,42 @@ TEST_F(Mbox, MessagesOfAFolderFileLiveAndDeleted) {
 
 // Records of several reads go into one mbox, each read's before the next
 // rewrites the message files.
+// Many records of a folder file, live and deleted, short and long: those
+// read ahead whole and those longer than a read piece come out in their
+// order, each as the line-by-line working gives it.
+TEST_F(Mbox, ManyRecordsOfAFolderFileReadAheadAndInPieces) {
+    std::mt19937 random(2024);
+    TDbxWriter dbx(7);
+    dbx.ReserveScatteredSlots(2000);
+    for (int m = 0; m < 600; ++m) {
+        std::string text = "From: <m" + std::to_string(m) + "@fenwick.example>\r\nSubject: " + std::to_string(m) + "\r\n\r\n";
+        const std::size_t lines = random() % 9 == 0 ? 150 : random() % 12;
+        for (std::size_t l = 0; l < lines; ++l) text += (l % 5 == 2 ? ">From line " : "line ") + std::to_string(l) + "\r\n";
+        const int id = dbx.AddMessage(text, random() % 2 ? TBlockOrder::Scattered : TBlockOrder::Ascending);
+        if (random() % 5 == 0) dbx.DeleteMessage(id);
+    }
+    dbx.Save(Path("folder.dbx"));
+    Toutlookfile reader;
+    const TEmailArray emails = reader.GetEmails(Path("folder.dbx"), true);
+    ASSERT_GT(emails.size(), 500u);
+
+    std::vector<const TEmail*> order = All(emails);
+    std::shuffle(order.begin(), order.end(), random);
+    std::string expected;
+    std::size_t longer = 0;
+    for (const TEmail* e : order) {
+        const auto length = static_cast<std::size_t>(e->MessageEnd - e->MessageStart);
+        longer += length > 1024;
+        expected += SeparatorLine(*e, kExportTime) +
+                    Expected(ReadAll(e->FileName).substr(static_cast<std::size_t>(e->MessageStart), length)) + "\n";
+    }
+    ASSERT_GT(longer, 20u);
+    TMboxWriter mbox(Path("all.mbox"), kExportTime, 1024);
+    mbox.AddAll(order);
+    EXPECT_EQ(mbox.Commit().Written, emails.size());
+    EXPECT_EQ(ReadAll(Path("all.mbox")), expected);
+}
+
 TEST_F(Mbox, OneWriterOverSeveralReads) {
     TMboxWriter mbox(Path("all.mbox"), kExportTime);
     EXPECT_FALSE(stdfs::exists(Path("all.mbox")));

@@ -23,9 +23,12 @@ TReadFile::TReadFile(const std::string& path, Share /*share*/) : path_(path), ha
     // Opened without blocking: opening a FIFO for reading would wait for a
     // writer. Anything but a regular file is refused before it is read.
     const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+    int kept = O_NOATIME;  // the status flags to keep once the file is known to be regular
     int fd = ::open(path.c_str(), flags | O_NOATIME);
-    if (fd < 0 && errno == EPERM)  // O_NOATIME is only allowed on one's own files
+    if (fd < 0 && errno == EPERM) {  // O_NOATIME is only allowed on one's own files
+        kept = 0;
         fd = ::open(path.c_str(), flags);
+    }
     if (fd < 0) {
         const int err = errno;
         struct stat st {};
@@ -43,8 +46,7 @@ TReadFile::TReadFile(const std::string& path, Share /*share*/) : path_(path), ha
         ::close(fd);
         throw EFOpenError(path, S_ISDIR(st.st_mode) ? ::SystemErrorText(EISDIR) : std::string(kNotRegularFileText));
     }
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    if (::fcntl(fd, F_SETFL, kept) != 0) {  // reads block again
         const int err = errno;
         ::close(fd);
         throw EFOpenError(path, ::SystemErrorText(err));
