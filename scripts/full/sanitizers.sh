@@ -2,7 +2,9 @@
 # Builds every test, the window's included, with AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-sanitizers/ and runs them through ctest
 # (the window under the offscreen platform). The first error stops the test
-# that hit it, and that test fails.
+# that hit it, and that test fails. Then builds the tests of the units that
+# run threads (the mbox writer reads ahead on worker threads) with
+# ThreadSanitizer in build-tsan/ and runs them.
 set -euo pipefail
 CORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$CORVANE_ROOT/scripts/setup.sh"
@@ -22,3 +24,13 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export QT_QPA_PLATFORM=offscreen
 cd "$build"
 ctest --output-on-failure -j "$(nproc)"
+
+tsan="$CORVANE_ROOT/build-tsan"
+cmake -S "$CORVANE_ROOT" -B "$tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_BUILD_GUI=OFF \
+  -DCORVANE_BUILD_BENCH=OFF -DCORVANE_WERROR="${CORVANE_WERROR:-OFF}" -DCMAKE_CXX_FLAGS="-fsanitize=thread -g1" \
+  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
+cmake --build "$tsan" -j "$(nproc)" --target test_emailexport test_corvane-dbx -- --no-print-directory
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+for t in test_emailexport test_corvane-dbx; do
+  "$tsan/tests/$t" --gtest_brief=1
+done
