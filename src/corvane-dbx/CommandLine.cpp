@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
-#include <set>
 
 namespace corvane::cli {
 namespace {
@@ -76,10 +75,12 @@ bool ParseNumber(const std::string& text, std::size_t& value) {
     return ec == std::errc() && end == text.data() + text.size();
 }
 
-// "0,2,5-9" into its numbers, ascending and without repeats.
+// "0,2,5-9" into its numbers, ascending and without repeats. The ranges are
+// merged before they are counted out, so a long range costs one number per
+// item and no more.
 bool ParseItems(const std::string& text, std::vector<std::size_t>& items, std::string& error) {
-    constexpr std::size_t kMostItems = 10'000'000;  // a range beyond this is a typing error
-    std::set<std::size_t> chosen;
+    constexpr std::size_t kMostItems = 10'000'000;  // a list of more is a typing error
+    std::vector<std::pair<std::size_t, std::size_t>> ranges;  // [from, to]
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t comma = text.find(',', start);
@@ -94,14 +95,38 @@ bool ParseItems(const std::string& text, std::vector<std::size_t>& items, std::s
             error = "--items: \"" + part + "\" is no item number or range (such as 0,2,5-9)";
             return false;
         }
-        if (to - from >= kMostItems || chosen.size() + (to - from) >= kMostItems) {
+        if (to - from >= kMostItems) {
             error = "--items: too many items";
             return false;
         }
-        for (std::size_t i = from; i <= to; ++i) chosen.insert(i);
+        ranges.emplace_back(from, to);
         start = comma + 1;
     }
-    items.assign(chosen.begin(), chosen.end());
+    std::sort(ranges.begin(), ranges.end());
+    std::vector<std::pair<std::size_t, std::size_t>> merged;
+    std::size_t count = 0;
+    for (const auto& [from, to] : ranges) {
+        if (!merged.empty() && from <= merged.back().second + 1) {
+            if (to > merged.back().second) {
+                count += to - merged.back().second;
+                merged.back().second = to;
+            }
+        } else {
+            merged.emplace_back(from, to);
+            count += to - from + 1;
+        }
+        if (count >= kMostItems) {
+            error = "--items: too many items";
+            return false;
+        }
+    }
+    items.clear();
+    items.reserve(count);
+    for (const auto& [from, to] : merged)
+        for (std::size_t i = from;; ++i) {
+            items.push_back(i);
+            if (i == to) break;
+        }
     return true;
 }
 

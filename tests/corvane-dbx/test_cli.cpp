@@ -2,6 +2,7 @@
 // program writes them, their output and exit status compared with what the
 // engine gives the window.
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -60,6 +61,42 @@ protected:
     }
     static TEmailArray Read(const std::string& path, bool deleted) { return Toutlookfile().GetEmails(path, deleted); }
 };
+
+// Item lists: ranges in any order, overlapping or touching, merged; a list
+// of ten million items or more is refused, however it is made up.
+TEST(CliArguments, ItemListsAreMergedAndBounded) {
+    struct TCase {
+        std::string list;
+        std::size_t count;  // 0: refused
+        std::size_t first, last;
+    };
+    const TCase cases[] = {
+        {"9,3-4,4-6,0", 6, 0, 9},
+        {"5-5,6,7-8,1-2", 6, 1, 8},
+        {"0-5999999,2000000-8000000", 8000001, 0, 8000000},
+        {"0-9999999", 0, 0, 0},
+        {"0-5999999,6000000-9999999", 0, 0, 0},
+        {"0-4999999,5000000-9999998,3", 9999999, 0, 9999998},
+        {"18446744073709551615", 1, 18446744073709551615u, 18446744073709551615u},
+        {"0-18446744073709551615", 0, 0, 0},
+    };
+    for (const TCase& c : cases) {
+        const auto parsed = cli::ParseArguments({"export", "--items", c.list, "--out", "d", "a.dbx"});
+        const std::vector<std::size_t>& items = parsed.Options.Items;
+        if (c.count == 0) {
+            EXPECT_EQ(parsed.Error, "--items: too many items") << c.list;
+            continue;
+        }
+        ASSERT_EQ(parsed.Error, "") << c.list;
+        ASSERT_EQ(items.size(), c.count) << c.list;
+        EXPECT_EQ(items.front(), c.first);
+        EXPECT_EQ(items.back(), c.last);
+        const auto notAscending = [](std::size_t a, std::size_t b) { return b <= a; };
+        EXPECT_EQ(std::adjacent_find(items.begin(), items.end(), notAscending), items.end()) << c.list;
+    }
+    EXPECT_EQ(cli::ParseArguments({"export", "--items", "9,3-4,4-6,0", "--out", "d", "a.dbx"}).Options.Items,
+              (std::vector<std::size_t>{0, 3, 4, 5, 6, 9}));
+}
 
 TEST(CliArguments, BadUsageIsRefusedWithStatusTwo) {
     const std::vector<std::vector<std::string>> bad = {
