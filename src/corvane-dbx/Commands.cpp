@@ -151,16 +151,15 @@ std::vector<corvane::mail::TExportItem> TRun::Chosen(const std::string& folderFi
                                                      const std::vector<std::size_t>& shown) {
     // Positions are those of the rows of the unsorted list; --items ticks rows
     // by their item numbers.
+    // Both lists are ascending.
     std::vector<corvane::mail::TExportItem> items;
-    std::set<std::size_t> listed;
     for (std::size_t position = 0; position < shown.size(); ++position) {
         const std::size_t index = shown[position];
-        listed.insert(index);
         if (o_.ItemsGiven && !std::binary_search(o_.Items.begin(), o_.Items.end(), index)) continue;
         items.push_back({position, &emails[index]});
     }
     for (const std::size_t item : o_.Items)
-        if (listed.count(item) == 0)
+        if (!std::binary_search(shown.begin(), shown.end(), item))
             Fail("\"" + folderFile + "\" lists no message with item number " + std::to_string(item) + ".");
     return items;
 }

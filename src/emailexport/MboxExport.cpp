@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "emailexport/emailexport.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 
@@ -461,18 +462,16 @@ TMboxWriter::TMboxWriter(const std::string& mboxPath, std::time_t exportTime, st
     : mboxPath_(mboxPath),
       exportTime_(exportTime),
       readChunk_(static_cast<std::int64_t>(std::clamp<std::size_t>(readChunk, 1, kMboxReadChunk))) {
-    for (int attempt = 0; attempt < kPartAttempts && !out_; ++attempt) {
-        const std::string name = mboxPath + kPartSuffix + (attempt == 0 ? std::string() : std::to_string(attempt));
-        if (fs::Exists(name)) continue;
-        try {
-            out_ = std::make_unique<fs::TWriteFile>(name, fs::Create::Exclusive);
-            tempPath_ = name;
-        } catch (const EFCreateError& e) {
-            if (fs::Exists(name)) continue;  // taken meanwhile
-            throw EFCreateError(mboxPath, e.Reason());
-        }
+    const auto partName = [&mboxPath](int attempt) {
+        return mboxPath + kPartSuffix + (attempt == 0 ? std::string() : std::to_string(attempt));
+    };
+    try {
+        out_ = CreateUnusedFile(partName, kPartAttempts);
+    } catch (const EFCreateError& e) {
+        throw EFCreateError(mboxPath, e.Reason());
     }
     if (!out_) throw EFCreateError(mboxPath, "No free temporary name next to it.");
+    tempPath_ = out_->Path();
     buffer_.resize(kWriteChunk);
 }
 

@@ -53,22 +53,37 @@ std::vector<std::size_t> ShownRecords(const TEmailArray& emails, bool filterOn, 
     return shown;
 }
 
-bool FolderIsWriteable(const std::string& folder) {
-    for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
-        const std::string probe = folder + corvane::fs::kPathSeparator + kProbeName +
-                                  (attempt == 0 ? std::string() : std::to_string(attempt)) + kProbeExtension;
-        if (corvane::fs::Exists(probe)) continue;
+std::unique_ptr<corvane::fs::TWriteFile> CreateUnusedFile(const std::function<std::string(int)>& nameOf,
+                                                          int attempts) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const std::string name = nameOf(attempt);
+        if (corvane::fs::Exists(name)) continue;
         try {
-            corvane::fs::TWriteFile file(probe, corvane::fs::Create::Exclusive);
-            file.Close();
-        } catch (const ECorvaneError&) {
-            if (corvane::fs::Exists(probe)) continue;  // taken meanwhile by someone else
-            return false;
+            return std::make_unique<corvane::fs::TWriteFile>(name, corvane::fs::Create::Exclusive);
+        } catch (const EFCreateError&) {
+            if (!corvane::fs::Exists(name)) throw;  // not taken meanwhile: it cannot be created
         }
-        corvane::fs::RemoveFile(probe);
-        return true;
     }
-    return false;
+    return nullptr;
+}
+
+bool FolderIsWriteable(const std::string& folder) {
+    const auto probeName = [&folder](int attempt) {
+        return folder + corvane::fs::kPathSeparator + kProbeName +
+               (attempt == 0 ? std::string() : std::to_string(attempt)) + kProbeExtension;
+    };
+    std::string path;
+    try {
+        const std::unique_ptr<corvane::fs::TWriteFile> probe = CreateUnusedFile(probeName, kProbeAttempts);
+        if (!probe) return false;
+        path = probe->Path();
+        probe->Close();
+    } catch (const ECorvaneError&) {
+        if (!path.empty()) corvane::fs::RemoveFile(path);  // created, but the close failed
+        return false;
+    }
+    corvane::fs::RemoveFile(path);
+    return true;
 }
 
 std::string ExportFileName(const std::string& folder, std::size_t position) {

@@ -10,10 +10,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Globals/Globals.h"
+#include "platform/Files.h"
 
 namespace corvane::mail {
 
@@ -38,6 +41,13 @@ bool BodyHoldsKeyword(const TEmail& email, const std::string& keyword);
 // with a keyword (filterOn) those whose body holds it. Raises EFOpenError when
 // a message file cannot be opened; then nothing is returned.
 std::vector<std::size_t> ShownRecords(const TEmailArray& emails, bool filterOn, const std::string& keyword);
+
+// Creates the first of the files nameOf(0), nameOf(1), ... nameOf(attempts - 1)
+// whose name nothing holds yet, exclusively and never through a link; names
+// taken, also meanwhile by another program, are passed over. Null when every
+// name is taken; raises EFCreateError when a free name cannot be created.
+std::unique_ptr<corvane::fs::TWriteFile> CreateUnusedFile(const std::function<std::string(int)>& nameOf,
+                                                          int attempts);
 
 // The writeability test of an export folder: creates a probe file "check.DAT"
 // (or "check1.DAT", "check2.DAT", ... when that name is taken) exclusively and

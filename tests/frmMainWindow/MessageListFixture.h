@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,23 @@ inline TEmailArray WriteMessageFile(const std::string& name, const std::vector<T
     return records;
 }
 
+// n messages of eight senders in mixed letter case, dated May 1st, 2nd, ...
+// 2005 at 10:00 +0200, with the subject "<tag> <i>" and the body
+// "Text of <tag> <i>." followed by `bodyRest`.
+inline std::vector<TMessage> SomeMessages(int n, const std::string& tag, const std::string& bodyRest) {
+    std::vector<TMessage> m(static_cast<std::size_t>(n));
+    const char* senders[] = {"oscar", "Alice", "mike", "Bob", "zoe", "carl", "Nina", "dora"};
+    for (int i = 0; i < n; ++i) {
+        auto& x = m[static_cast<std::size_t>(i)];
+        x.Date = "Mon, " + std::to_string(i + 1) + " May 2005 10:00:00 +0200";
+        x.From = std::string(senders[i % 8]) + "@example.org";
+        x.To = "all@example.org";
+        x.Subject = tag + " " + std::to_string(i);
+        x.Body = "Text of " + tag + " " + std::to_string(i) + "." + bodyRest;
+    }
+    return m;
+}
+
 // The bytes [from, to) of a file.
 inline std::string Stretch(const std::string& path, std::int64_t from, std::int64_t to) {
     return ReadAll(path).substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
@@ -147,6 +165,11 @@ inline Qt::CheckState CheckState(const TfrmMain& w, int row) {
 // Sets a tick as the view does when its box is clicked.
 inline void SetCheckState(TfrmMain& w, int row, Qt::CheckState state) {
     w.lvFoundEmails->model()->setData(Cell(w, row, 0), state, Qt::CheckStateRole);
+}
+
+// Ticks the rows at these positions.
+inline void Tick(TfrmMain& w, std::initializer_list<int> positions) {
+    for (int row : positions) SetCheckState(w, row, Qt::Checked);
 }
 
 inline QIcon RowIcon(const TfrmMain& w, int row) { return qvariant_cast<QIcon>(Cell(w, row, 0).data(Qt::DecorationRole)); }

@@ -26,20 +26,10 @@ namespace {
 const QString kExported = "Emails Succesfully Exported To Folder";
 const QString kNotWriteable = "Cannot Write To Output Folder ,Please Select A Writeable Folder";
 
+// Bytes that a conversion would change: bare LF, CR, NUL turned space,
+// 8-bit characters, and no line break at the very end.
 std::vector<TMessage> SomeMessages(int n, const std::string& tag) {
-    std::vector<TMessage> m(static_cast<std::size_t>(n));
-    const char* senders[] = {"oscar", "Alice", "mike", "Bob", "zoe", "carl", "Nina", "dora"};
-    for (int i = 0; i < n; ++i) {
-        auto& x = m[static_cast<std::size_t>(i)];
-        x.Date = "Mon, " + std::to_string(i + 1) + " May 2005 10:00:00 +0200";
-        x.From = std::string(senders[i % 8]) + "@example.org";
-        x.To = "all@example.org";
-        x.Subject = tag + " " + std::to_string(i);
-        // Bytes that a conversion would change: bare LF, CR, NUL turned space,
-        // 8-bit characters, and no line break at the very end.
-        x.Body = "Text of " + tag + " " + std::to_string(i) + ".\r\nbare\nLF and a lone \r CR \xE9\xFC\x80.\r\n-- \r\nend";
-    }
-    return m;
+    return fixture::SomeMessages(n, tag, "\r\nbare\nLF and a lone \r CR \xE9\xFC\x80.\r\n-- \r\nend");
 }
 
 }  // namespace
@@ -61,9 +51,7 @@ private:
         QTest::mouseClick(w->sbSaveEmail, Qt::LeftButton);
     }
 
-    void Tick(std::initializer_list<int> positions) {
-        for (int i : positions) fixture::SetCheckState(*w, i, Qt::Checked);
-    }
+    void Tick(std::initializer_list<int> positions) { fixture::Tick(*w, positions); }
 
     std::string ExportFile(const std::string& folder, int position) const {
         return folder + "/RecoveredEmail" + std::to_string(position) + ".eml";

@@ -24,17 +24,7 @@ using fixture::TMessage;
 namespace {
 
 std::vector<TMessage> SomeMessages(int n, const std::string& tag) {
-    std::vector<TMessage> m(static_cast<std::size_t>(n));
-    const char* senders[] = {"oscar", "Alice", "mike", "Bob", "zoe", "carl", "Nina", "dora"};
-    for (int i = 0; i < n; ++i) {
-        auto& x = m[static_cast<std::size_t>(i)];
-        x.Date = "Mon, " + std::to_string(i + 1) + " May 2005 10:00:00 +0200";
-        x.From = std::string(senders[i % 8]) + "@example.org";
-        x.To = "all@example.org";
-        x.Subject = tag + " " + std::to_string(i);
-        x.Body = "Text of " + tag + " " + std::to_string(i) + ".\r\nFrom the garden\r\n>From a reply\r\nend\r\n";
-    }
-    return m;
+    return fixture::SomeMessages(n, tag, "\r\nFrom the garden\r\n>From a reply\r\nend\r\n");
 }
 
 // The mbox text of one record of the fixture: the separator from its From
@@ -80,9 +70,7 @@ private:
         w->mnuExportMbox->trigger();
     }
 
-    void Tick(std::initializer_list<int> positions) {
-        for (int i : positions) fixture::SetCheckState(*w, i, Qt::Checked);
-    }
+    void Tick(std::initializer_list<int> positions) { fixture::Tick(*w, positions); }
 
     // The mbox of the rows at these positions, in this order.
     std::string ExpectedMbox(const std::vector<int>& positions) const {
