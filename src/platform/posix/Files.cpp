@@ -36,21 +36,15 @@ TReadFile::TReadFile(const std::string& path, Share /*share*/) : path_(path), ha
             throw EFOpenError(path, kNotRegularFileText);
         throw EFOpenError(path, ::SystemErrorText(err));
     }
+    const auto refuse = [&path, fd](const std::string& reason) {
+        ::close(fd);
+        throw EFOpenError(path, reason);
+    };
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        throw EFOpenError(path, ::SystemErrorText(err));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        throw EFOpenError(path, S_ISDIR(st.st_mode) ? ::SystemErrorText(EISDIR) : std::string(kNotRegularFileText));
-    }
-    if (::fcntl(fd, F_SETFL, kept) != 0) {  // reads block again
-        const int err = errno;
-        ::close(fd);
-        throw EFOpenError(path, ::SystemErrorText(err));
-    }
+    if (::fstat(fd, &st) != 0) refuse(::SystemErrorText(errno));
+    if (!S_ISREG(st.st_mode))
+        refuse(S_ISDIR(st.st_mode) ? ::SystemErrorText(EISDIR) : std::string(kNotRegularFileText));
+    if (::fcntl(fd, F_SETFL, kept) != 0) refuse(::SystemErrorText(errno));  // reads block again
     handle_ = fd;
 }
 
