@@ -1,6 +1,7 @@
 #include "chainread/ChainRead.h"
 
 #include <algorithm>
+#include <cstring>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -18,15 +19,57 @@
 namespace corvane::read {
 namespace {
 
+// A text in memory: a stretch of a page shared with other chains, or a
+// buffer of its own; the owner keeps the bytes alive.
 class TMemoryText : public TChainText {
 public:
-    explicit TMemoryText(std::string bytes) : bytes_(std::move(bytes)) {}
-    std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
-    const std::string* Memory() const override { return &bytes_; }
+    TMemoryText(std::shared_ptr<const char> owner, std::size_t offset, std::size_t size)
+        : owner_(std::move(owner)), data_(owner_.get() + offset), size_(size) {}
+    std::int64_t Size() const override { return static_cast<std::int64_t>(size_); }
+    bool InMemory() const override { return true; }
+    std::string_view View() const override { return {data_, size_}; }
     const fs::TReadFile* File() const override { return nullptr; }
 
 private:
-    std::string bytes_;
+    std::shared_ptr<const char> owner_;
+    const char* data_;
+    std::size_t size_;
+};
+
+// Pages that the short chains' texts are packed into. A page goes back to
+// the pool when the last text on it is done with, and the next chains reuse
+// it: a read of many short chains then neither allocates per chain nor
+// touches fresh memory (each new page costs the system a fault per 4 KB).
+class TPagePool : public std::enable_shared_from_this<TPagePool> {
+public:
+    static constexpr std::size_t kPageBytes = std::size_t{1} << 20;
+
+    std::shared_ptr<char> Take() {
+        std::unique_ptr<char[]> page;
+        {
+            std::lock_guard lock(mutex_);
+            if (!free_.empty()) {
+                page = std::move(free_.back());
+                free_.pop_back();
+            }
+        }
+        if (!page) page = std::make_unique_for_overwrite<char[]>(kPageBytes);
+        return std::shared_ptr<char>(page.release(), [pool = shared_from_this()](char* p) { pool->Give(p); });
+    }
+
+private:
+    // Enough for every page that can be in use at once (the queue's text and
+    // the export's waiting files), so that pages once touched are reused.
+    static constexpr std::size_t kKeptPages = 96;
+
+    void Give(char* p) {
+        std::unique_ptr<char[]> page(p);
+        std::lock_guard lock(mutex_);
+        if (free_.size() < kKeptPages) free_.push_back(std::move(page));
+    }
+
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<char[]>> free_;
 };
 
 // A chain too long to hold: written into a private file of the read, which
@@ -42,7 +85,8 @@ public:
     TFileText(const TFileText&) = delete;
     TFileText& operator=(const TFileText&) = delete;
     std::int64_t Size() const override { return size_; }
-    const std::string* Memory() const override { return nullptr; }
+    bool InMemory() const override { return false; }
+    std::string_view View() const override { return {}; }
     const fs::TReadFile* File() const override { return file_.get(); }
 
 private:
@@ -126,7 +170,7 @@ class TKeepingSink : public TChainSink {
 public:
     TKeepingSink(bool deleted, std::string folder, const TChainReadOptions& options, TQueue& queue)
         : parser_(deleted), prefix_(deleted ? "delmsg" : "msg"), folder_(std::move(folder)), options_(options),
-          queue_(queue) {}
+          queue_(queue), pool_(std::make_shared<TPagePool>()) {}
     ~TKeepingSink() override {
         if (!spill_) return;  // a chain left unfinished by a failure
         const std::string path = spill_->Path();
@@ -141,11 +185,29 @@ public:
         parser_.BeginFile(fs::JoinTempName(folder_, prefix_ + std::to_string(number_) + ".tmp"));
         text_.clear();
         size_ = 0;
+        onPage_ = false;
     }
     void ChainText(const char* data, std::size_t size) override {
         parser_.Feed(data, size);
+        const bool first = size_ == 0;
         size_ += static_cast<std::int64_t>(size);
         if (!options_.KeepText) return;
+        // Most chains come in one piece that fits a page: onto the page.
+        if (first && size <= TPagePool::kPageBytes && size <= options_.MemoryLimit) {
+            if (!page_ || pageUsed_ + size > TPagePool::kPageBytes) {
+                page_ = pool_->Take();
+                pageUsed_ = 0;
+            }
+            std::memcpy(page_.get() + pageUsed_, data, size);
+            chainOffset_ = pageUsed_;
+            pageUsed_ += size;
+            onPage_ = true;
+            return;
+        }
+        if (onPage_) {  // a second piece: the text goes on in a buffer of its own
+            text_.assign(page_.get() + chainOffset_, static_cast<std::size_t>(size_) - size);
+            onPage_ = false;
+        }
         if (!spill_ && text_.size() + size > options_.MemoryLimit) {
             spill_ = std::make_unique<fs::TWriteFile>(SpillName(), fs::Create::Exclusive);
             spill_->Write(text_.data(), text_.size());
@@ -168,9 +230,15 @@ public:
                 spill_->Close();
                 spill_.reset();
                 done.Text = std::make_shared<TFileText>(path, size_);
+            } else if (onPage_) {
+                bytes += static_cast<std::size_t>(size_);
+                done.Text = std::make_shared<TMemoryText>(page_, chainOffset_, static_cast<std::size_t>(size_));
             } else {
                 bytes += text_.size();
-                done.Text = std::make_shared<TMemoryText>(std::move(text_));
+                auto own = std::make_shared<std::string>(std::move(text_));
+                const char* data = own->data();
+                const std::size_t n = own->size();
+                done.Text = std::make_shared<TMemoryText>(std::shared_ptr<const char>(std::move(own), data), 0, n);
                 text_ = {};
             }
         }
@@ -198,6 +266,11 @@ private:
     std::string text_;
     std::int64_t size_ = 0;
     std::unique_ptr<fs::TWriteFile> spill_;  // the chain in progress, when too long to hold
+    std::shared_ptr<TPagePool> pool_;
+    std::shared_ptr<char> page_;  // the page being filled
+    std::size_t pageUsed_ = 0;
+    bool onPage_ = false;  // the chain in progress lies on the page, from chainOffset_
+    std::size_t chainOffset_ = 0;
     std::vector<TChainDone> group_;
     std::size_t groupBytes_ = 0;
 };
@@ -208,8 +281,8 @@ void TChainText::Pieces(std::int64_t from, std::int64_t to, const std::function<
                         std::size_t pieceBytes) const {
     from = std::clamp<std::int64_t>(from, 0, Size());
     to = std::clamp<std::int64_t>(to, from, Size());
-    if (const std::string* memory = Memory()) {
-        if (to > from) put(memory->data() + from, static_cast<std::size_t>(to - from));
+    if (InMemory()) {
+        if (to > from) put(View().data() + from, static_cast<std::size_t>(to - from));
         return;
     }
     std::vector<char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(to - from, static_cast<std::int64_t>(pieceBytes))));

@@ -41,8 +41,9 @@ class TChainText {
 public:
     virtual ~TChainText() = default;
     virtual std::int64_t Size() const = 0;
-    // The whole text when it is held in memory; null otherwise.
-    virtual const std::string* Memory() const = 0;
+    // Whether the text is held in memory, and then the whole of it.
+    virtual bool InMemory() const = 0;
+    virtual std::string_view View() const = 0;
     // The private file that holds a longer text; null when in memory.
     virtual const fs::TReadFile* File() const = 0;
 
@@ -65,7 +66,7 @@ struct TChainReadOptions {
     bool IncludeDeleted = false;
     bool KeepText = true;                           // false: records only (a listing)
     std::size_t MemoryLimit = std::size_t{64} << 20;  // longer chains go into a private file
-    std::size_t QueueBytes = std::size_t{64} << 20;   // how much text may wait for the consumer
+    std::size_t QueueBytes = std::size_t{32} << 20;   // how much text may wait for the consumer
 };
 
 class TChainRead {

@@ -21,6 +21,7 @@
 #include "platform/Console.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/MessagePump.h"
 #include "progress/Progress.h"
 #include "sysdbxfiles/sysdbxfiles.h"
 
@@ -77,10 +78,10 @@ struct TFoundIt {};
 // case; a text in a private file is searched piece by piece, each piece with
 // the end of the one before that a match could span.
 bool HoldsKeyword(const corvane::read::TChainText& text, std::int64_t from, std::int64_t to, const std::string& keyword) {
-    if (const std::string* memory = text.Memory()) {
+    if (text.InMemory()) {
         from = std::clamp<std::int64_t>(from, 0, text.Size());
         to = std::clamp<std::int64_t>(to, from, text.Size());
-        const std::string_view body(memory->data() + from, static_cast<std::size_t>(to - from));
+        const std::string_view body = text.View().substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
         return FindText(std::string_view(keyword), body, false, 1, true) > 0;
     }
     std::string window;
@@ -172,8 +173,8 @@ int TRun::List() {
         TEmailArray emails;
         std::vector<std::size_t> shown;
         const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {
-            emails.resize(m.Item + 1);
-            emails[m.Item] = std::move(m.Email);
+            emails.resize(m.Item);  // the records the filter passed over
+            emails.push_back(std::move(m.Email));
             shown.push_back(m.Item);
         });
         if (whole) writer.Add(folderFile, emails, shown);
@@ -301,7 +302,18 @@ int TRun::Show() {
     return Status();
 }
 
+// The folder search keeps no progress of its own; a stop signal ends it
+// through the engine's message pump.
+void StopOnSignal() {
+    if (corvane::console::StopSignal() != 0) throw corvane::ECancelled();
+}
+
 int TRun::Find() {
+    const corvane::pump::Handler previous = corvane::pump::SetHandler(&StopOnSignal);
+    struct TRestore {
+        corvane::pump::Handler previous;
+        ~TRestore() { corvane::pump::SetHandler(previous); }
+    } restore{previous};
     try {
         TDbxFiles search;
         if (o_.Paths.empty()) {
@@ -317,6 +329,8 @@ int TRun::Find() {
             }
         }
         for (const std::string& path : search.FileList()) c_.Out << path << '\n';
+    } catch (const corvane::ECancelled&) {
+        throw;
     } catch (const std::exception& e) {
         Fail(e.what());
     }

@@ -167,10 +167,17 @@ void AssembleChains(const TLinks& links, std::vector<std::uint8_t>& placed, corv
 template <class Part>
 class TChainWriter {
 public:
+    // text and span are the reader's buffers, kept across batches and walks
+    // (a fresh large buffer costs a page fault for every page it touches).
     TChainWriter(const corvane::fs::TReadFile* folder, std::vector<Part>& parts, std::uint32_t bodyStart, bool marked,
-                 std::size_t batchBytes, TChainSink& sink, corvane::TProgress* progress)
+                 std::size_t batchBytes, TChainSink& sink, corvane::TProgress* progress, std::vector<char>& text,
+                 std::vector<char>& span)
         : folder_(folder), parts_(parts), bodyStart_(bodyStart), marked_(marked),
-          batchBytes_(std::max<std::size_t>(batchBytes, 1)), sink_(sink), progress_(progress) {}
+          batchBytes_(std::max<std::size_t>(batchBytes, 1)), sink_(sink), progress_(progress), text_(text), span_(span) {
+        // A batch ends within a block's text after batchBytes: room for it
+        // all at once, so that the buffer never moves.
+        text_.reserve(batchBytes_ + 1024);
+    }
 
     void Add(const std::vector<Index>& chain) {
         std::size_t chainBytes = 0;
@@ -212,11 +219,11 @@ private:
             pieces.push_back({static_cast<std::uint64_t>(parts_[i].Offset) + bodyStart_, at, parts_[i].DataLength});
             at += parts_[i].DataLength;
         }
-        text_.assign(at, 0);  // bytes past the end of the folder file stay 0
+        if (text_.size() < at) text_.resize(at);
         if (marked_)
             for (const Piece& p : pieces) std::copy(kMarker.begin(), kMarker.end(), text_.begin() + static_cast<std::ptrdiff_t>(p.to - kMarker.size()));
-        if (folder_ != nullptr) ReadPieces(pieces);
-        std::replace(text_.begin(), text_.end(), '\0', ' ');
+        ReadPieces(pieces);  // bytes past the end of the folder file as NUL
+        std::replace(text_.begin(), text_.begin() + static_cast<std::ptrdiff_t>(at), '\0', ' ');
 
         // Out in chain order: a chain's file is created before its first
         // bytes and closed after its last, so at most one is open at a time.
@@ -248,8 +255,14 @@ private:
         pending_ = 0;
     }
 
-    // Reads every piece's bytes into the batch, spans of nearby pieces at once.
+    // Reads every piece's bytes into the batch, spans of nearby pieces at
+    // once; what the folder file does not hold (past its end, or no file) is
+    // set to NUL.
     void ReadPieces(std::vector<Piece>& pieces) {
+        if (folder_ == nullptr) {
+            for (const Piece& p : pieces) std::memset(text_.data() + p.to, 0, p.length);
+            return;
+        }
         std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.from < b.from; });
         for (std::size_t i = 0; i < pieces.size();) {
             const std::uint64_t start = pieces[i].from;
@@ -260,15 +273,17 @@ private:
                 end = std::max(end, pieces[j].from + pieces[j].length);
                 ++j;
             }
-            span_.resize(static_cast<std::size_t>(end - start));
-            const std::uint64_t got = folder_->ReadAt(static_cast<std::int64_t>(start), span_.data(), span_.size());
+            if (span_.size() < end - start) span_.resize(static_cast<std::size_t>(end - start));
+            const std::uint64_t got =
+                folder_->ReadAt(static_cast<std::int64_t>(start), span_.data(), static_cast<std::size_t>(end - start));
             for (std::size_t k = i; k < j; ++k) {
                 const std::uint64_t skip = pieces[k].from - start;
-                if (skip >= got) continue;
-                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(pieces[k].length, got - skip));
+                const std::size_t n =
+                    skip >= got ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(pieces[k].length, got - skip));
                 // A batch of zero-length blocks has no text at all (its
                 // buffer may have no storage), so nothing is copied then.
                 if (n > 0) std::memcpy(text_.data() + pieces[k].to, span_.data() + skip, n);
+                if (n < pieces[k].length) std::memset(text_.data() + pieces[k].to + n, 0, pieces[k].length - n);
             }
             i = j;
         }
@@ -286,8 +301,8 @@ private:
     std::vector<std::size_t> chainEnds_;  // where each chain ends in blocks_
     std::size_t pending_ = 0;
     std::size_t written_ = 0;  // blocks written so far, for the progress display
-    std::vector<char> text_;
-    std::vector<char> span_;
+    std::vector<char>& text_;  // the batch's text; only its first bytes are the batch's
+    std::vector<char>& span_;
 };
 
 // The message-file writer: each chain into a fresh message file of its own,
@@ -371,13 +386,15 @@ TMessageFiles Toutlookfile::BuildDelMessageFiles(TDelMessagePartArray& Parts, TM
 void Toutlookfile::SetWriteBatch(std::size_t Bytes) { writeBatch_ = Bytes; }
 
 void Toutlookfile::WalkChains(TMessagePartArray& Parts, TChainSink& Sink) {
-    Walk(Parts, LinksOf(Parts), TChainWriter<TMessagePart>(stream_.get(), Parts, 16, false, writeBatch_, Sink, progress_),
+    Walk(Parts, LinksOf(Parts), TChainWriter<TMessagePart>(stream_.get(), Parts, 16, false, writeBatch_, Sink, progress_, batchText_, batchSpan_),
          progress_);
 }
 
 void Toutlookfile::WalkChains(TDelMessagePartArray& Parts, TChainSink& Sink) {
     Walk(Parts, LinksOf(Parts),
-         TChainWriter<TDelMessagePart>(stream_.get(), Parts, 20, true, writeBatch_, Sink, progress_), progress_);
+         TChainWriter<TDelMessagePart>(stream_.get(), Parts, 20, true, writeBatch_, Sink, progress_, batchText_,
+                                       batchSpan_),
+         progress_);
 }
 
 TMessageFiles Toutlookfile::BuildLive(TMessagePartArray& Parts, TMessageParser* Parser) {

@@ -36,7 +36,7 @@ protected:
                 EXPECT_EQ(m.Item, got.records.size());
                 if (m.Text) {
                     got.stretches.push_back(m.Text->Copy(m.Email.MessageStart, m.Email.MessageEnd));
-                    if (m.Text->Memory() == nullptr) ++got.spilled;
+                    if (!m.Text->InMemory()) ++got.spilled;
                 }
                 got.records.push_back(m.Email);
             },
