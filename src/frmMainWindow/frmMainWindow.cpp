@@ -480,6 +480,13 @@ TfrmMain::TLongOperation::TLongOperation(TfrmMain& owner) : owner_(owner), wait_
     corvane::pump::ProcessNow();
 }
 
+void TfrmMain::TLongOperation::Report(const char*, std::int64_t, std::int64_t) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastEvents_ < std::chrono::milliseconds(15)) return;
+    lastEvents_ = now;
+    ProcessToolkitEvents();
+}
+
 TfrmMain::TLongOperation::~TLongOperation() {
     corvane::pump::SetHandler(previousPump_);
     wait_->close();
@@ -494,9 +501,9 @@ void TfrmMain::loadDbxFile(const std::string& path) {
 
     TEmailArray found;
     {
-        const TLongOperation operation(*this);
+        TLongOperation operation(*this);
         Toutlookfile reader;
-        found = reader.GetEmails(path, cbdeletedemails->isChecked());
+        found = reader.GetEmails(path, cbdeletedemails->isChecked(), &operation);
     }
 
     // Decide the rows before anything changes, so that a message file that

@@ -25,11 +25,13 @@
 #include <QTreeWidgetItem>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "Globals/Globals.h"
+#include "progress/Progress.h"
 #include "frmMainWindow/EmailListModel.h"
 
 class TfrmWait;
@@ -177,18 +179,24 @@ public:
     // main window, disables the main window and lets the engine's long loops
     // process the toolkit's events; the destructor undoes all of it, also when
     // the work raised an error.
-    class TLongOperation {
+    // It is also the read's progress: each report lets the toolkit process
+    // its pending events (at most every 15 ms), so the windows stay alive.
+    class TLongOperation : public corvane::TProgress {
     public:
         explicit TLongOperation(TfrmMain& owner);
-        ~TLongOperation();
+        ~TLongOperation() override;
         TLongOperation(const TLongOperation&) = delete;
         TLongOperation& operator=(const TLongOperation&) = delete;
         TfrmWait* WaitWindow() const { return wait_; }
+
+        void Report(const char* Stage, std::int64_t Done, std::int64_t Total) override;
+        bool StopRequested() override { return false; }
 
     private:
         TfrmMain& owner_;
         TfrmWait* wait_;
         void (*previousPump_)();
+        std::chrono::steady_clock::time_point lastEvents_{};
     };
 
 protected:
