@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
+#include <QSettings>
 #include <QTimer>
 
 #include <algorithm>
@@ -233,6 +234,9 @@ private slots:
         fixture::ShowRecords(*w, fixture::WriteMessageFile("msg6.tmp", SomeMessages(2, "dialog")));
         Tick({1});
         const std::string folder = fixture::NewFolder("mbox-dialog");
+        // The dialog starts in the folder the file is chosen in: a dialog
+        // still loading another folder could take back the name chosen.
+        QSettings().setValue(TfrmMain::kExportFolderSetting, QString::fromStdString(folder));
         w->ChooseMboxFile = nullptr;
         QString seenTitle, seenName;
         QStringList seenFilters;
@@ -245,10 +249,13 @@ private slots:
                 poll->deleteLater();
                 seenTitle = dialog->windowTitle();
                 seenFilters = dialog->nameFilters();
-                const auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
                 seenName = name != nullptr ? name->text() : QString();
                 if (accept) {
-                    dialog->selectFile(QString::fromStdString(folder + "/chosen.mbox"));
+                    // Typed as a user would: the name field is what the dialog takes.
+                    const QString chosen = QString::fromStdString(folder + "/chosen.mbox");
+                    if (name != nullptr) name->setText(chosen);
+                    dialog->selectFile(chosen);
                     static_cast<QDialog*>(dialog)->accept();
                 } else {
                     dialog->reject();
