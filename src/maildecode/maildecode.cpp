@@ -12,7 +12,8 @@
 namespace corvane::mail {
 namespace {
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+// A header text with its encoded words decoded, white space kept at its ends.
+std::string DecodeWords(std::string_view value);
 
 bool IsWsp(char c) { return c == ' ' || c == '\t'; }
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -346,6 +347,10 @@ char32_t FoldCodePoint(char32_t c) {
     if (c == 0x178) return 0xFF;
     if (c >= 0x179 && c <= 0x17E) return (c & 1) ? c + 1 : c;
     if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;
+    if (c == 0x386) return 0x3AC;  // Greek capitals with tonos
+    if (c >= 0x388 && c <= 0x38A) return c + 37;
+    if (c == 0x38C) return 0x3CC;
+    if (c == 0x38E || c == 0x38F) return c + 63;
     if (c == 0x3C2) return 0x3C3;  // final sigma
     if (c >= 0x400 && c <= 0x40F) return c + 0x50;
     if (c >= 0x410 && c <= 0x42F) return c + 0x20;
@@ -491,7 +496,7 @@ TFieldValue ReadFieldValue(std::string_view raw) {
             } else {
                 if (!bytes.empty()) joined += CharsetToUtf8(bytes, charset);
                 bytes.clear();
-                joined += DecodeHeaderText(section.Value);
+                joined += DecodeWords(section.Value);
             }
             first = false;
         }
@@ -718,7 +723,10 @@ std::string CharsetToUtf8(std::string_view bytes, std::string_view charset) {
     return Latin1ToUtf8(bytes);
 }
 
-std::string DecodeHeaderText(std::string_view value) {
+std::string DecodeHeaderText(std::string_view value) { return std::string(Trim(DecodeWords(value))); }
+
+namespace {
+std::string DecodeWords(std::string_view value) {
     const std::string s = Unfold(value);
     std::string out;
     out.reserve(s.size());
@@ -740,7 +748,6 @@ std::string DecodeHeaderText(std::string_view value) {
     };
 
     std::size_t i = 0;
-    while (i < s.size() && (IsWsp(s[i]))) ++i;
     while (i < s.size()) {
         if (IsWsp(s[i])) {
             const std::size_t begin = i;
@@ -778,8 +785,9 @@ std::string DecodeHeaderText(std::string_view value) {
     flushRaw();
     for (char& c : out)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-    return std::string(Trim(out));
+    return out;
 }
+}  // namespace
 
 TDecodedHeaders DecodeHeaders(std::string_view message) {
     TDecodedHeaders out;
