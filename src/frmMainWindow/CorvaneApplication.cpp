@@ -10,6 +10,7 @@ const char* const TCorvaneApplication::kTitle = "Corvane Recovery";
 std::function<void(const QString&)> TCorvaneApplication::ErrorBoxHook;
 
 TCorvaneApplication::TCorvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setOrganizationName("Corvane");
     setApplicationName(kTitle);
     setApplicationDisplayName(kTitle);
 }
