@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test through ctest.
+# Installs what is missing, builds the programs and the tests, and runs every
+# test through ctest (benchmarks: scripts/bench.sh).
 #   ./test.sh                 the quick suite: build and run all tests
 #   ./test.sh --werror        the same, with compiler warnings treated as errors
 #   ./test.sh --full          the full check: the quick suite, then each part of
@@ -32,7 +33,7 @@ fi
 
 corvane_install
 build="$CORVANE_ROOT/build"
-corvane_build "$build" -DCORVANE_WERROR=$werror
+corvane_build "$build" -DCORVANE_WERROR=$werror -DCORVANE_BUILD_TESTS=ON -DCORVANE_BUILD_BENCH=OFF
 (
   export QT_QPA_PLATFORM=offscreen
   cd "$build"

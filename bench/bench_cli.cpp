@@ -1,16 +1,24 @@
-// corvane-dbx export --deleted on a folder file of 100 000 messages of 1 to 4
-// KB (20 000 deleted, blocks scattered; about 160 MB), against its floor:
-// GetEmails followed by a plain loop that copies the same stretches into as
-// many files (read the stretch, create the file, one write, close).
+// The command line and the window's read against the cost of merely writing
+// their output, on a folder file of 100 000 messages of 1 to 4 KB (20 000
+// deleted, blocks scattered; about 160 MB):
 //
-//   BM_CliExport     the program's export, in-process
-//   BM_Floor         GetEmails + the plain copy loop
-//   BM_Ratio         both in one run, alternating, median of 3 each; and the
-//                    peak memory of the corvane-dbx program doing the export
+//   export     corvane-dbx export --deleted --out DIR (the whole program, into
+//              a fresh folder) against a plain single-threaded loop that only
+//              creates the same .eml files with the same sizes in a fresh
+//              folder (open, one write, close)
+//   mbox       corvane-dbx export --deleted --mbox FILE against
+//   list       corvane-dbx list --deleted (no file written)
+//   getemails  GetEmails (message files in a fresh temporary folder) against
+//              the plain loop creating the same message files
 //
-// Everything is written below $BENCH_DIR (default /tmp), in a folder of its own.
-
-#include <benchmark/benchmark.h>
+// Each round runs every case once, in turn; the figures are the medians of
+// the rounds, with each program's peak memory (VmHWM, read while it runs).
+//
+//   bench_cli [--rounds N] [--dir DIR]     (default 5 rounds in /tmp)
+//   bench_cli --make FILE                   only writes the folder file
+//
+// DIR decides the file system: /dev/shm for tmpfs, a folder on the disk for
+// the disk. The folder file is made in DIR once per run.
 
 #include <algorithm>
 #include <chrono>
@@ -18,17 +26,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "corvane-dbx/CommandLine.h"
+#include "BenchResident.h"
+#include "chainread/ChainRead.h"
 #include "outlookfile/outlookfile.h"
-#include "platform/Files.h"
 #include "support/DbxFixture.h"
 
 namespace stdfs = std::filesystem;
@@ -37,16 +46,9 @@ using corvane::testsupport::TDbxWriter;
 
 namespace {
 
-std::string g_root;
-std::string g_folderFile;
-int g_round = 0;
+std::string g_program;  // this benchmark, for the child that runs GetEmails
 
-void BuildFolderFile() {
-    if (!g_folderFile.empty()) return;
-    const char* base = std::getenv("BENCH_DIR");
-    g_root = (stdfs::path(base ? base : "/tmp") / ("corvane-bench-cli-" + std::to_string(::getpid()))).string();
-    stdfs::create_directories(g_root);
-    ::setenv("TMPDIR", g_root.c_str(), 1);
+void MakeFolderFile(const std::string& path) {
     std::mt19937_64 random(99);
     constexpr std::size_t kMessages = 100000;
     std::vector<std::string> texts(kMessages);
@@ -67,134 +69,194 @@ void BuildFolderFile() {
     for (std::size_t i = 0; i < kMessages; ++i) order[i] = static_cast<int>(i);
     std::shuffle(order.begin(), order.end(), random);
     for (std::size_t i = 0; i < kMessages / 5; ++i) dbx.DeleteMessage(order[i]);
-    g_folderFile = g_root + "/Inbox.dbx";
-    dbx.Save(g_folderFile);
+    dbx.Save(path);
 }
-
-std::string FreshOut() { return g_root + "/out" + std::to_string(++g_round); }
 
 double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-double RunCli() {
-    const std::string out = FreshOut();
-    std::ostringstream sink, err;
-    corvane::cli::TConsole console{sink, err, 0, false};
-    const auto start = std::chrono::steady_clock::now();
-    const int status = corvane::cli::RunCorvaneDbx({"export", "--deleted", "--out", out, g_folderFile}, console);
-    const double s = Seconds(start);
-    if (status != 0) std::fprintf(stderr, "export failed: %s\n", err.str().c_str());
-    stdfs::remove_all(out);
-    return s;
-}
-
-double RunFloor() {
-    const std::string out = FreshOut();
-    stdfs::create_directories(out);
-    const auto start = std::chrono::steady_clock::now();
-    const TEmailArray emails = Toutlookfile().GetEmails(g_folderFile, true);
-    std::vector<char> buffer;
-    for (std::size_t i = 0; i < emails.size(); ++i) {
-        const TEmail& e = emails[i];
-        buffer.resize(static_cast<std::size_t>(e.MessageEnd - e.MessageStart));
-        const corvane::fs::TReadFile in(e.FileName, corvane::fs::Share::All);
-        in.ReadAt(e.MessageStart, buffer.data(), buffer.size());
-        std::FILE* f = std::fopen((out + "/RecoveredEmail" + std::to_string(i) + ".eml").c_str(), "wb");
-        std::fwrite(buffer.data(), 1, buffer.size(), f);
-        std::fclose(f);
-    }
-    const double s = Seconds(start);
-    stdfs::remove_all(out);
-    return s;
-}
-
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return v.empty() ? 0 : v[v.size() / 2];
 }
 
-// The high-water mark of the program's own memory (VmHWM of /proc/<pid>/status),
-// in kB; -1 before the child has become the program, and once it has ended.
-long HighWaterKilobytes(pid_t pid) {
+// The high-water mark of a child's memory in kB, once it runs the program
+// named (before the exec it is this benchmark's image); -1 otherwise.
+long HighWaterKilobytes(pid_t pid, const char* name) {
     std::FILE* status = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
     if (status == nullptr) return -1;
     long kb = -1;
-    char line[256];
     bool program = false;
+    char line[256];
+    const std::string wanted = std::string("Name:\t") + name;
     while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, "Name:\tcorvane-dbx", 17) == 0) program = true;
+        if (std::strncmp(line, wanted.c_str(), wanted.size()) == 0) program = true;
         std::sscanf(line, "VmHWM: %ld kB", &kb);
     }
-    if (!program) kb = -1;
     std::fclose(status);
-    return kb;
+    return program ? kb : -1;
 }
 
-// Peak resident memory (MB) of the corvane-dbx program running the export in
-// a process of its own. The child's own resource usage would also count what
-// it inherits from this large process before it starts the program, so its
-// high-water mark is read while it runs (it only ever rises).
-double ChildPeakMegabytes() {
-    const std::string out = FreshOut();
+struct TRun {
+    double seconds = 0;
+    double peakMB = 0;
+    std::string out;  // what the child printed (the GetEmails child: its time)
+};
+
+// Runs a program with its standard output into a file, timing it as a whole
+// and watching its memory.
+TRun Spawn(const std::vector<std::string>& arguments, const char* name, const std::string& outFile = "/dev/null") {
+    std::vector<char*> argv;
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child == 0) {
-        ::execl(CORVANE_DBX_PROGRAM, "corvane-dbx", "export", "--deleted", "--out", out.c_str(), g_folderFile.c_str(),
-                static_cast<char*>(nullptr));
+        const int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 1);
+        ::execv(argv[0], argv.data());
         std::_Exit(127);
     }
     long peak = -1;
     int status = 0;
     while (::waitpid(child, &status, WNOHANG) == 0) {
-        peak = std::max(peak, HighWaterKilobytes(child));
-        ::usleep(20000);
+        peak = std::max(peak, HighWaterKilobytes(child, name));
+        ::usleep(2000);
     }
-    stdfs::remove_all(out);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return static_cast<double>(peak) / 1024.0;
-}
-
-void BM_CliExport(benchmark::State& state) {
-    BuildFolderFile();
-    for (auto _ : state) state.SetIterationTime(RunCli());
-}
-BENCHMARK(BM_CliExport)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
-
-void BM_Floor(benchmark::State& state) {
-    BuildFolderFile();
-    for (auto _ : state) state.SetIterationTime(RunFloor());
-}
-BENCHMARK(BM_Floor)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
-
-void BM_Ratio(benchmark::State& state) {
-    BuildFolderFile();
-    for (auto _ : state) {
-        std::vector<double> cli, floor;
-        for (int i = 0; i < 3; ++i) {
-            cli.push_back(RunCli());
-            floor.push_back(RunFloor());
+    TRun run{Seconds(start), static_cast<double>(peak) / 1024.0, {}};
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::fprintf(stderr, "%s failed\n", arguments[0].c_str());
+    if (outFile != "/dev/null") {
+        std::FILE* f = std::fopen(outFile.c_str(), "r");
+        char buffer[128] = {};
+        if (f != nullptr) {
+            run.out = std::fgets(buffer, sizeof buffer, f) != nullptr ? buffer : "";
+            std::fclose(f);
         }
-        state.counters["cli_s"] = Median(cli);
-        state.counters["floor_s"] = Median(floor);
-        state.counters["cli_over_floor"] = Median(cli) / Median(floor);
-        state.counters["peak_MB"] = ChildPeakMegabytes();
-        state.counters["folder_MB"] = static_cast<double>(stdfs::file_size(g_folderFile)) / 1e6;
     }
+    return run;
 }
-BENCHMARK(BM_Ratio)->Unit(benchmark::kSecond)->Iterations(1);
 
-void BM_ProgramPeakMemory(benchmark::State& state) {
-    BuildFolderFile();
-    for (auto _ : state) state.counters["peak_MB"] = ChildPeakMegabytes();
+// The floor: a fresh folder, then every file created, written once, closed.
+double PlainLoop(const std::string& folder, const std::vector<std::pair<std::string, std::size_t>>& files,
+                 const std::vector<char>& bytes) {
+    const auto start = std::chrono::steady_clock::now();
+    stdfs::create_directories(folder);
+    for (const auto& [name, size] : files) {
+        const int fd = ::open((folder + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (::write(fd, bytes.data(), size) != static_cast<ssize_t>(size)) std::fprintf(stderr, "short write\n");
+        ::close(fd);
+    }
+    return Seconds(start);
 }
-BENCHMARK(BM_ProgramPeakMemory)->Unit(benchmark::kSecond)->Iterations(1);
+
+// The child that times GetEmails alone: prints its seconds.
+int GetEmailsChild(const std::string& folderFile) {
+    const auto start = std::chrono::steady_clock::now();
+    const TEmailArray emails = Toutlookfile().GetEmails(folderFile, true);
+    // Its own high-water mark: the exec began a new one.
+    std::printf("%.6f %zu %ld\n", Seconds(start), emails.size(), ResidentKilobytes().peak);
+    return 0;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (!g_root.empty()) stdfs::remove_all(g_root);
+    if (argc == 3 && std::strcmp(argv[1], "--getemails-child") == 0) return GetEmailsChild(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--make") == 0) {
+        MakeFolderFile(argv[2]);
+        return 0;
+    }
+    g_program = stdfs::canonical("/proc/self/exe").string();
+    int rounds = 5;
+    std::string dir = "/tmp";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
+    }
+    const std::string root = dir + "/corvane-bench-cli-" + std::to_string(::getpid());
+    stdfs::create_directories(root);
+    const std::string folderFile = root + "/Inbox.dbx";
+    MakeFolderFile(folderFile);
+
+    // The files each case makes, with their sizes, for the plain loops.
+    std::vector<std::pair<std::string, std::size_t>> emlFiles, messageFiles;
+    {
+        corvane::read::TChainReadOptions options;
+        options.IncludeDeleted = true;
+        corvane::read::TChainRead read(folderFile, options);
+        std::map<std::string, std::int64_t> chains;
+        read.Run(
+            [&](corvane::read::TFoundMessage& m) {
+                emlFiles.emplace_back("RecoveredEmail" + std::to_string(m.Item) + ".eml",
+                                      static_cast<std::size_t>(m.Email.MessageEnd - m.Email.MessageStart));
+                chains[stdfs::path(m.Email.FileName).filename().string()] = m.Text->Size();
+            },
+            nullptr);
+        for (const auto& [name, size] : chains) messageFiles.emplace_back(name, static_cast<std::size_t>(size));
+    }
+    std::size_t largest = 0;
+    for (const auto& f : emlFiles) largest = std::max(largest, f.second);
+    for (const auto& f : messageFiles) largest = std::max(largest, f.second);
+    const std::vector<char> bytes(largest, 'x');
+
+    const std::string dbx = CORVANE_DBX_PROGRAM;
+    std::map<std::string, std::vector<double>> t, peak;
+    int round = 0;
+    const auto fresh = [&](const char* what) { return root + "/" + what + std::to_string(++round); };
+    for (int r = 0; r < rounds; ++r) {
+        ::sync();
+        std::string out = fresh("eml");
+        TRun run = Spawn({dbx, "export", "--deleted", "--out", out, folderFile}, "corvane-dbx");
+        t["export"].push_back(run.seconds);
+        peak["export"].push_back(run.peakMB);
+        stdfs::remove_all(out);
+
+        ::sync();
+        out = fresh("plain");
+        t["plain_eml"].push_back(PlainLoop(out, emlFiles, bytes));
+        stdfs::remove_all(out);
+
+        ::sync();
+        out = fresh("mbox");
+        run = Spawn({dbx, "export", "--deleted", "--mbox", out, folderFile}, "corvane-dbx");
+        t["mbox"].push_back(run.seconds);
+        peak["mbox"].push_back(run.peakMB);
+        stdfs::remove(out);
+
+        run = Spawn({dbx, "list", "--deleted", "--format", "csv", folderFile}, "corvane-dbx");
+        t["list"].push_back(run.seconds);
+        peak["list"].push_back(run.peakMB);
+
+        ::sync();
+        out = fresh("tmp");
+        stdfs::create_directories(out);
+        ::setenv("TMPDIR", out.c_str(), 1);
+        run = Spawn({g_program, "--getemails-child", folderFile}, "bench_cli", out + "/time.txt");
+        ::unsetenv("TMPDIR");
+        double seconds = 0;
+        long records = 0, kb = 0;
+        std::sscanf(run.out.c_str(), "%lf %ld %ld", &seconds, &records, &kb);
+        t["getemails"].push_back(seconds);
+        peak["getemails"].push_back(static_cast<double>(kb) / 1024.0);
+        stdfs::remove_all(out);
+
+        ::sync();
+        out = fresh("plainmsg");
+        t["plain_msg"].push_back(PlainLoop(out, messageFiles, bytes));
+        stdfs::remove_all(out);
+    }
+    std::printf("folder file: %.0f MB, %zu records, %zu message files, %d rounds in %s\n",
+                static_cast<double>(stdfs::file_size(folderFile)) / 1e6, emlFiles.size(), messageFiles.size(), rounds,
+                dir.c_str());
+    for (const auto& [name, v] : t) {
+        std::printf("%-10s median %7.3f s", name.c_str(), Median(v));
+        if (peak.count(name) != 0) std::printf("   peak %6.1f MB", *std::max_element(peak[name].begin(), peak[name].end()));
+        std::printf("\n");
+    }
+    std::printf("export / plain .eml loop:      %.2f  (target <= 1.0)\n", Median(t["export"]) / Median(t["plain_eml"]));
+    std::printf("mbox / list:                   %.2f  (target <= 1.5)\n", Median(t["mbox"]) / Median(t["list"]));
+    std::printf("GetEmails / plain message loop: %.2f  (target <= 1.5)\n", Median(t["getemails"]) / Median(t["plain_msg"]));
+    stdfs::remove_all(root);
     return 0;
 }

@@ -30,8 +30,10 @@ endforeach()
 add_library(corvane_gui STATIC ${GUI_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/frmMainWindow/resources/frmMainWindow.qrc)
 target_include_directories(corvane_gui PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(corvane_gui PUBLIC corvane_core Qt6::Widgets Qt6::Svg)
-# A build run from its tree opens the help page of the source tree.
-target_compile_definitions(corvane_gui PRIVATE CORVANE_SOURCE_HELP="${PROJECT_SOURCE_DIR}/docs/help.html")
+target_compile_definitions(corvane_gui PRIVATE CORVANE_VERSION="${PROJECT_VERSION}")
+# The help page beside the program of the build tree, where the window looks
+# when the installed copy (../share/corvane-recovery/) is not there.
+configure_file(${PROJECT_SOURCE_DIR}/docs/help.html ${CMAKE_CURRENT_BINARY_DIR}/help.html COPYONLY)
 if(WIN32)
   target_link_libraries(corvane_gui PUBLIC shell32 ole32)
 endif()

@@ -20,6 +20,17 @@ foreach(unit IN ITEMS frmMainWindow waitfrm BrowseForFolderU)
   endforeach()
 endforeach()
 
+# Where the window's program is built, for the checks of what the build puts
+# beside it and of the program itself.
+if(TARGET test_frmMainWindow_listing)
+  target_compile_definitions(test_frmMainWindow_listing PRIVATE CORVANE_RECOVERY_DIR="$<TARGET_FILE_DIR:corvane-recovery>")
+endif()
+if(TARGET test_frmMainWindow_startup)
+  target_compile_definitions(test_frmMainWindow_startup PRIVATE CORVANE_RECOVERY_PROGRAM="$<TARGET_FILE:corvane-recovery>"
+                             CORVANE_DBX_PROGRAM="$<TARGET_FILE:corvane-dbx>" CORVANE_PROJECT_VERSION="${PROJECT_VERSION}")
+  add_dependencies(test_frmMainWindow_startup corvane-recovery corvane-dbx)
+endif()
+
 # The README's picture of the window (scripts/screenshot.sh).
 add_executable(window_screenshot ${CMAKE_CURRENT_SOURCE_DIR}/tools/window_screenshot.cpp)
 target_link_libraries(window_screenshot PRIVATE corvane_gui)

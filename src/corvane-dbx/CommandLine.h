@@ -59,6 +59,7 @@ struct TConsole {
     std::ostream& Err;
     int OutWidth = 0;         // columns of the terminal behind Out; 0: none
     bool ShowProgress = false;  // a progress line on Err while a folder file is read
+    std::size_t WriteThreads = 0;  // threads writing .eml files; 0: one per core, at least 2
 };
 
 // Runs the program with the arguments that follow its name; returns the

@@ -4,20 +4,25 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "FastStrings/FastStrings.h"
+#include "chainread/ChainRead.h"
 #include "corvane-dbx/CommandLine.h"
 #include "corvane-dbx/ListFormats.h"
 #include "emailexport/MboxExport.h"
 #include "emailexport/emailexport.h"
-#include "outlookfile/outlookfile.h"
 #include "platform/Console.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/MessagePump.h"
+#include "progress/Progress.h"
 #include "sysdbxfiles/sysdbxfiles.h"
 
 #ifndef CORVANE_VERSION
@@ -29,47 +34,67 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-// The progress line on the error stream while a folder file is read.
-std::ostream* g_progressStream = nullptr;
-std::string g_progressName;
-std::string g_progressShown;
-
-// Rewrites the line when what it says has changed.
-void ShowProgress() {
-    const corvane::pump::TProgress p = corvane::pump::Progress();
-    if (g_progressStream == nullptr || p.Stage == nullptr) return;
-    const long long percent = p.Total > 0 ? p.Done * 100 / p.Total : 100;
-    std::string line = g_progressName + ": " + p.Stage + ' ' + std::to_string(percent) + '%';
-    if (line == g_progressShown) return;
-    *g_progressStream << "\r\033[K" << line << std::flush;
-    g_progressShown = std::move(line);
-}
-
-// Shows the progress line for the life of one read.
-class TProgressLine {
+// The progress line on the error stream while a folder file is read, and
+// the stop that SIGINT or SIGTERM asks for. The read calls it from its own
+// thread: the figures are kept in atomics and the line is written under a
+// lock, at most every 100 ms.
+class TProgressLine : public corvane::TProgress {
 public:
-    TProgressLine(TConsole& console, const std::string& folderFile) : on_(console.ShowProgress) {
-        if (!on_) return;
-        g_progressStream = &console.Err;
-        g_progressName = folderFile;
-        g_progressShown.clear();
-        corvane::pump::SetProgress(nullptr, 0, 0);
-        corvane::pump::SetInterval(std::chrono::milliseconds(100));
-        previous_ = corvane::pump::SetHandler(&ShowProgress);
-    }
-    ~TProgressLine() {
-        if (!on_) return;
-        corvane::pump::SetHandler(previous_);
-        *g_progressStream << "\r\033[K" << std::flush;
-        g_progressStream = nullptr;
+    TProgressLine(TConsole& console, const std::string& folderFile)
+        : on_(console.ShowProgress), err_(console.Err), name_(folderFile) {}
+    ~TProgressLine() override {
+        if (on_ && !shown_.empty()) err_ << "\r\033[K" << std::flush;
     }
     TProgressLine(const TProgressLine&) = delete;
     TProgressLine& operator=(const TProgressLine&) = delete;
 
+    void Report(const char* Stage, std::int64_t Done, std::int64_t Total) override {
+        if (!on_) return;
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard lock(mutex_);
+        if (now - last_ < std::chrono::milliseconds(100)) return;
+        last_ = now;
+        const long long percent = Total > 0 ? Done * 100 / Total : 100;
+        std::string line = name_ + ": " + Stage + ' ' + std::to_string(percent) + '%';
+        if (line == shown_) return;
+        err_ << "\r\033[K" << line << std::flush;
+        shown_ = std::move(line);
+    }
+    bool StopRequested() override { return corvane::console::StopSignal() != 0; }
+
 private:
     bool on_;
-    corvane::pump::Handler previous_ = nullptr;
+    std::ostream& err_;
+    std::string name_;
+    std::mutex mutex_;
+    std::chrono::steady_clock::time_point last_{};
+    std::string shown_;
 };
+
+// Ends a show once its message is found.
+struct TFoundIt {};
+
+// Whether [from, to) of the text holds the keyword (ANSI bytes) in any letter
+// case; a text in a private file is searched piece by piece, each piece with
+// the end of the one before that a match could span.
+bool HoldsKeyword(const corvane::read::TChainText& text, std::int64_t from, std::int64_t to, const std::string& keyword) {
+    if (text.InMemory()) {
+        from = std::clamp<std::int64_t>(from, 0, text.Size());
+        to = std::clamp<std::int64_t>(to, from, text.Size());
+        const std::string_view body = text.View().substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
+        return FindText(std::string_view(keyword), body, false, 1, true) > 0;
+    }
+    std::string window;
+    bool found = false;
+    text.Pieces(from, to, [&](const char* p, std::size_t n) {
+        if (found) return;
+        window.append(p, n);
+        found = FindText(std::string_view(keyword), std::string_view(window), false, 1, true) > 0;
+        const std::size_t keep = keyword.size() > 0 ? keyword.size() - 1 : 0;
+        if (window.size() > keep) window.erase(0, window.size() - keep);
+    });
+    return found;
+}
 
 class TRun {
 public:
@@ -83,23 +108,37 @@ public:
     int Find();
 
 private:
-    // Reads a folder file as the window does; false (reported) when it fails.
-    bool Read(const std::string& folderFile, TEmailArray& emails) {
+    // Opens a folder file for a read that keeps the chains' texts or not;
+    // null (reported) when it cannot be opened.
+    std::unique_ptr<corvane::read::TChainRead> Open(const std::string& folderFile, bool keepText) {
+        corvane::read::TChainReadOptions options;
+        options.IncludeDeleted = o_.Deleted;
+        options.KeepText = keepText || o_.FilterOn;
         try {
-            const TProgressLine progress(c_, folderFile);
-            Toutlookfile reader;
-            emails = reader.GetEmails(folderFile, o_.Deleted);
-            return true;
+            return std::make_unique<corvane::read::TChainRead>(folderFile, options);
         } catch (const std::exception& e) {
             Fail(e.what());
-            return false;
+            return nullptr;
         }
     }
-    // The rows the window would list; false (reported) when a message file fails.
-    bool Rows(const TEmailArray& emails, std::vector<std::size_t>& shown) {
+    // Reads the opened folder file and hands each row the window would list
+    // (the keyword filter applied) to row, with its position in the list;
+    // false (reported) when the read fails.
+    bool Rows(corvane::read::TChainRead& read, const std::string& folderFile,
+              const std::function<void(std::size_t, corvane::read::TFoundMessage&)>& row) {
         try {
-            shown = corvane::mail::ShownRecords(emails, o_.FilterOn, keyword_);
+            TProgressLine progress(c_, folderFile);
+            std::size_t position = 0;
+            read.Run(
+                [&](corvane::read::TFoundMessage& m) {
+                    if (o_.FilterOn && !HoldsKeyword(*m.Text, corvane::read::BodyStart(m.Email), m.Email.MessageEnd, keyword_))
+                        return;
+                    row(position++, m);
+                },
+                &progress);
             return true;
+        } catch (const corvane::ECancelled&) {
+            throw;
         } catch (const std::exception& e) {
             Fail(e.what());
             return false;
@@ -111,8 +150,11 @@ private:
     }
     int Status() const { return failed_ ? kExitFailed : kExitOk; }
     std::string ExportFolderOf(const std::string& folderFile);
-    std::vector<corvane::mail::TExportItem> Chosen(const std::string& folderFile, const TEmailArray& emails,
-                                                   const std::vector<std::size_t>& shown);
+    bool Ticked(std::size_t item) const {
+        return !o_.ItemsGiven || std::binary_search(o_.Items.begin(), o_.Items.end(), item);
+    }
+    // Reports the ticked items that the list of a folder file did not show.
+    void ReportMissingItems(const std::string& folderFile, const std::vector<std::size_t>& shownItems);
     void ExportOne(const std::string& folderFile, const std::string& folder);
     int ExportMbox();
 
@@ -126,9 +168,16 @@ private:
 int TRun::List() {
     TListWriter writer(c_.Out, o_.Format, o_.Paths.size() > 1, c_.OutWidth);
     for (const std::string& folderFile : o_.Paths) {
+        const auto read = Open(folderFile, false);
+        if (!read) continue;
         TEmailArray emails;
         std::vector<std::size_t> shown;
-        if (Read(folderFile, emails) && Rows(emails, shown)) writer.Add(folderFile, emails, shown);
+        const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {
+            emails.resize(m.Item);  // the records the filter passed over
+            emails.push_back(std::move(m.Email));
+            shown.push_back(m.Item);
+        });
+        if (whole) writer.Add(folderFile, emails, shown);
     }
     writer.Finish();
     return Status();
@@ -147,27 +196,18 @@ std::string TRun::ExportFolderOf(const std::string& folderFile) {
     return (stdfs::path(o_.OutFolder) / name).string();
 }
 
-std::vector<corvane::mail::TExportItem> TRun::Chosen(const std::string& folderFile, const TEmailArray& emails,
-                                                     const std::vector<std::size_t>& shown) {
-    // Positions are those of the rows of the unsorted list; --items ticks rows
-    // by their item numbers.
-    // Both lists are ascending.
-    std::vector<corvane::mail::TExportItem> items;
-    for (std::size_t position = 0; position < shown.size(); ++position) {
-        const std::size_t index = shown[position];
-        if (o_.ItemsGiven && !std::binary_search(o_.Items.begin(), o_.Items.end(), index)) continue;
-        items.push_back({position, &emails[index]});
-    }
+void TRun::ReportMissingItems(const std::string& folderFile, const std::vector<std::size_t>& shownItems) {
     for (const std::size_t item : o_.Items)
-        if (!std::binary_search(shown.begin(), shown.end(), item))
+        if (!std::binary_search(shownItems.begin(), shownItems.end(), item))
             Fail("\"" + folderFile + "\" lists no message with item number " + std::to_string(item) + ".");
-    return items;
 }
 
+// The rows' messages go straight from the read to their files, written by
+// several threads; positions are those of the rows of the unsorted list, and
+// --items ticks rows by their item numbers.
 void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
-    TEmailArray emails;
-    std::vector<std::size_t> shown;
-    if (!Read(folderFile, emails) || !Rows(emails, shown)) return;
+    const auto read = Open(folderFile, true);
+    if (!read) return;
 
     std::error_code ec;
     stdfs::create_directories(folder, ec);
@@ -176,12 +216,23 @@ void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
              "; nothing of \"" + folderFile + "\" was exported.");
         return;
     }
+    corvane::mail::TExportWriters writers(c_.WriteThreads);
+    std::vector<std::size_t> shownItems;
+    std::vector<std::string> failures;
     try {
-        const corvane::mail::TExportReport report = corvane::mail::ExportEmails(Chosen(folderFile, emails, shown), folder);
-        for (const std::string& failure : report.Failures) Fail(failure);
-    } catch (const std::exception& e) {
-        Fail(e.what());
+        Rows(*read, folderFile, [&](std::size_t position, corvane::read::TFoundMessage& m) {
+            shownItems.push_back(m.Item);
+            if (!Ticked(m.Item)) return;
+            writers.Add(corvane::mail::ExportFileName(folder, position), std::move(m.Text), m.Email.MessageStart,
+                        m.Email.MessageEnd);
+        });
+        failures = writers.Finish();
+    } catch (...) {
+        writers.Finish();
+        throw;
     }
+    ReportMissingItems(folderFile, shownItems);
+    for (const std::string& failure : failures) Fail(failure);
 }
 
 int TRun::Export() {
@@ -191,21 +242,25 @@ int TRun::Export() {
 }
 
 // All chosen messages of all folder files into one mbox, folder file by folder
-// file; each file's records are added before the next read rewrites the
-// message files. A folder file that cannot be read is reported and left out;
-// a message that cannot be copied leaves the chosen file as it was.
+// file, straight from the reads. A folder file that cannot be read is
+// reported and left out; a message that cannot be written leaves the chosen
+// file as it was.
 int TRun::ExportMbox() {
     try {
         corvane::mail::TMboxWriter mbox(o_.MboxFile);
         for (const std::string& folderFile : o_.Paths) {
-            TEmailArray emails;
-            std::vector<std::size_t> shown;
-            if (!Read(folderFile, emails) || !Rows(emails, shown)) continue;
-            std::vector<const TEmail*> chosen;
-            for (const corvane::mail::TExportItem& item : Chosen(folderFile, emails, shown)) chosen.push_back(item.Email);
-            mbox.AddAll(chosen);
+            const auto read = Open(folderFile, true);
+            if (!read) continue;
+            std::vector<std::size_t> shownItems;
+            const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {
+                shownItems.push_back(m.Item);
+                if (Ticked(m.Item)) mbox.Add(m.Email, *m.Text);
+            });
+            if (whole) ReportMissingItems(folderFile, shownItems);
         }
         mbox.Commit();
+    } catch (const corvane::ECancelled&) {
+        throw;
     } catch (const std::exception& e) {
         Fail(e.what());
         Fail("\"" + o_.MboxFile + "\" was not written.");
@@ -215,24 +270,50 @@ int TRun::ExportMbox() {
 
 int TRun::Show() {
     const std::string& folderFile = o_.Paths.front();
-    TEmailArray emails;
-    if (!Read(folderFile, emails)) return Status();
-    if (o_.ShowItem >= emails.size()) {
-        Fail("\"" + folderFile + "\" has no message with item number " + std::to_string(o_.ShowItem) + " (it has " +
-             std::to_string(emails.size()) + ").");
-        return Status();
-    }
+    const auto read = Open(folderFile, true);
+    if (!read) return Status();
+    std::string body;
+    std::size_t count = 0;
+    bool found = false;
     try {
-        const std::string body = corvane::mail::ReadMessageBody(emails[o_.ShowItem]);
-        c_.Out.write(body.data(), static_cast<std::streamsize>(body.size()));
-        c_.Out.flush();
+        TProgressLine progress(c_, folderFile);
+        count = read->Run(
+            [&](corvane::read::TFoundMessage& m) {
+                if (m.Item != o_.ShowItem) return;
+                body = m.Text->Copy(corvane::read::BodyStart(m.Email), m.Email.MessageEnd);
+                found = true;
+                throw TFoundIt{};
+            },
+            &progress);
+    } catch (const TFoundIt&) {
+    } catch (const corvane::ECancelled&) {
+        throw;
     } catch (const std::exception& e) {
         Fail(e.what());
+        return Status();
     }
+    if (!found) {
+        Fail("\"" + folderFile + "\" has no message with item number " + std::to_string(o_.ShowItem) + " (it has " +
+             std::to_string(count) + ").");
+        return Status();
+    }
+    c_.Out.write(body.data(), static_cast<std::streamsize>(body.size()));
+    c_.Out.flush();
     return Status();
 }
 
+// The folder search keeps no progress of its own; a stop signal ends it
+// through the engine's message pump.
+void StopOnSignal() {
+    if (corvane::console::StopSignal() != 0) throw corvane::ECancelled();
+}
+
 int TRun::Find() {
+    const corvane::pump::Handler previous = corvane::pump::SetHandler(&StopOnSignal);
+    struct TRestore {
+        corvane::pump::Handler previous;
+        ~TRestore() { corvane::pump::SetHandler(previous); }
+    } restore{previous};
     try {
         TDbxFiles search;
         if (o_.Paths.empty()) {
@@ -248,6 +329,8 @@ int TRun::Find() {
             }
         }
         for (const std::string& path : search.FileList()) c_.Out << path << '\n';
+    } catch (const corvane::ECancelled&) {
+        throw;
     } catch (const std::exception& e) {
         Fail(e.what());
     }
@@ -273,12 +356,20 @@ int RunCorvaneDbx(const std::vector<std::string>& arguments, TConsole& console) 
         return kExitOk;
     }
     TRun run(o, console);
-    switch (o.Command) {
-        case TCommand::List: return run.List();
-        case TCommand::Export: return run.Export();
-        case TCommand::Show: return run.Show();
-        case TCommand::Find: return run.Find();
-        case TCommand::None: break;
+    try {
+        switch (o.Command) {
+            case TCommand::List: return run.List();
+            case TCommand::Export: return run.Export();
+            case TCommand::Show: return run.Show();
+            case TCommand::Find: return run.Find();
+            case TCommand::None: break;
+        }
+    } catch (const corvane::ECancelled&) {
+        // Stopped by SIGINT or SIGTERM: every file written is whole, and the
+        // run's temporary files are gone.
+        console.Err << "\ncorvane-dbx: stopped.\n";
+        const int signal = corvane::console::StopSignal();
+        return 128 + (signal != 0 ? signal : 2);
     }
     return kExitUsage;
 }

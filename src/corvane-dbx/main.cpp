@@ -12,6 +12,7 @@
 int main(int argc, char** argv) {
     (void)TUpperTable::Data();  // built before anything searches
     corvane::console::Prepare();
+    corvane::console::CatchStopSignals();
     std::ios::sync_with_stdio(false);
 
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "chainread/ChainRead.h"
 #include "emailexport/emailexport.h"
 #include "maildecode/MessageDate.h"
 #include "platform/Errors.h"
@@ -351,6 +352,20 @@ void TMboxWriter::Add(const TEmail& email, const fs::TReadFile& file) {
         done += static_cast<std::int64_t>(got);
         PutText(in_.data(), got);
     }
+    EndText();
+}
+
+void TMboxWriter::Add(const TEmail& email, const read::TChainText& text) {
+    if (committed_) throw ECorvaneError("The mbox file \"" + mboxPath_ + "\" is already complete.");
+    const std::string separator = SeparatorLine(email, exportTime_);
+    Put(separator.data(), separator.size());
+    BeginText();
+    std::int64_t done = 0;
+    text.Pieces(email.MessageStart, email.MessageEnd, [&](const char* p, std::size_t n) {
+        PutText(p, n);
+        done += static_cast<std::int64_t>(n);
+    }, static_cast<std::size_t>(readChunk_));
+    if (done < TextLength(email)) throw EndsEarly(email);
     EndText();
 }
 

@@ -35,6 +35,9 @@ namespace corvane::fs {
 class TReadFile;
 class TWriteFile;
 }  // namespace corvane::fs
+namespace corvane::read {
+class TChainText;
+}
 
 namespace corvane::mail {
 
@@ -76,6 +79,9 @@ public:
     void Add(const TEmail& email);
     // The same with the record's message file already open (by the caller).
     void Add(const TEmail& email, const fs::TReadFile& messageFile);
+    // The same with the text of the record's chain as a read holds it (no
+    // message file): [MessageStart, MessageEnd) of text.
+    void Add(const TEmail& email, const read::TChainText& text);
     // The records in the order given; null entries are skipped. The message
     // files are opened and read ahead on worker threads while the mbox is
     // written; errors are those of Add for the first record that fails.

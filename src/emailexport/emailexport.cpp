@@ -1,9 +1,14 @@
 #include "emailexport/emailexport.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "FastStrings/FastStrings.h"
+#include "chainread/ChainRead.h"
 #include "maildecode/maildecode.h"
 #include "platform/AnsiText.h"
 #include "platform/Errors.h"
@@ -166,5 +171,140 @@ TExportReport ExportEmails(const std::vector<TExportItem>& items, const std::str
     }
     return report;
 }
+
+}  // namespace corvane::mail
+
+namespace corvane::mail {
+
+std::string WriteMessage(const corvane::read::TChainText& text, std::int64_t from, std::int64_t to,
+                         const std::string& target) {
+    std::optional<corvane::fs::TWriteFile> out;
+    try {
+        out.emplace(target, corvane::fs::Create::Overwrite);
+    } catch (const EFCreateError& e) {
+        return e.what();
+    }
+    try {
+        text.Pieces(from, to, [&out](const char* p, std::size_t n) { out->Write(p, n); });
+        out->Close();
+    } catch (const EInOutError& e) {
+        return "Cannot write file \"" + target + "\". " + e.what();
+    }
+    return {};
+}
+
+// The files wait in groups, so that the threads meet once per group rather
+// than once per file; at most about kWaitingBytes of text wait.
+class TExportWriters::TState {
+public:
+    explicit TState(std::size_t threads) {
+        if (threads == 0) threads = std::max<std::size_t>(2, std::thread::hardware_concurrency());
+        for (std::size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    }
+    ~TState() {
+        try {
+            Finish();
+        } catch (...) {
+        }
+    }
+
+    void Add(std::string target, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
+             std::int64_t to) {
+        const std::size_t bytes = static_cast<std::size_t>(std::max<std::int64_t>(to - from, 0)) + kFileCost;
+        group_.push_back({next_++, std::move(target), std::move(text), from, to});
+        groupBytes_ += bytes;
+        if (group_.size() >= kGroupFiles || groupBytes_ >= kGroupBytes) Hand();
+    }
+
+    std::vector<std::string> Finish() {
+        Hand();
+        {
+            std::lock_guard lock(mutex_);
+            if (finished_) return {};
+            finished_ = true;
+            work_.notify_all();
+        }
+        for (std::thread& t : workers_) t.join();
+        workers_.clear();
+        std::sort(failures_.begin(), failures_.end());
+        std::vector<std::string> texts;
+        texts.reserve(failures_.size());
+        for (auto& f : failures_) texts.push_back(std::move(f.second));
+        return texts;
+    }
+
+private:
+    static constexpr std::size_t kGroupFiles = 64;
+    static constexpr std::size_t kGroupBytes = std::size_t{1} << 20;
+    static constexpr std::size_t kWaitingBytes = std::size_t{32} << 20;
+    static constexpr std::size_t kFileCost = 512;  // a file's own cost, in bytes of text
+
+    struct TJob {
+        std::size_t sequence;
+        std::string target;
+        std::shared_ptr<const corvane::read::TChainText> text;
+        std::int64_t from, to;
+    };
+    struct TGroup {
+        std::vector<TJob> jobs;
+        std::size_t bytes;
+    };
+
+    void Hand() {
+        if (group_.empty()) return;
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [&] { return waiting_ == 0 || waiting_ + groupBytes_ <= kWaitingBytes; });
+        groups_.push_back({std::move(group_), groupBytes_});
+        waiting_ += groupBytes_;
+        work_.notify_one();
+        group_.clear();
+        groupBytes_ = 0;
+    }
+
+    void Work() {
+        for (;;) {
+            TGroup group;
+            {
+                std::unique_lock lock(mutex_);
+                work_.wait(lock, [&] { return !groups_.empty() || finished_; });
+                if (groups_.empty()) return;
+                group = std::move(groups_.front());
+                groups_.pop_front();
+            }
+            std::vector<std::pair<std::size_t, std::string>> failed;
+            for (TJob& job : group.jobs) {
+                std::string failure = WriteMessage(*job.text, job.from, job.to, job.target);
+                job.text.reset();
+                if (!failure.empty()) failed.emplace_back(job.sequence, std::move(failure));
+            }
+            std::lock_guard lock(mutex_);
+            waiting_ -= group.bytes;
+            room_.notify_one();
+            for (auto& f : failed) failures_.push_back(std::move(f));
+        }
+    }
+
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable work_, room_;
+    std::deque<TGroup> groups_;
+    std::size_t waiting_ = 0;
+    bool finished_ = false;
+    std::vector<std::pair<std::size_t, std::string>> failures_;
+    // The group being filled, on the adding thread only.
+    std::vector<TJob> group_;
+    std::size_t groupBytes_ = 0;
+    std::size_t next_ = 0;
+};
+
+TExportWriters::TExportWriters(std::size_t threads) : state_(std::make_unique<TState>(threads)) {}
+TExportWriters::~TExportWriters() = default;
+
+void TExportWriters::Add(std::string target, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
+                         std::int64_t to) {
+    state_->Add(std::move(target), std::move(text), from, to);
+}
+
+std::vector<std::string> TExportWriters::Finish() { return state_->Finish(); }
 
 }  // namespace corvane::mail

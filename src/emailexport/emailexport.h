@@ -18,6 +18,10 @@
 #include "Globals/Globals.h"
 #include "platform/Files.h"
 
+namespace corvane::read {
+class TChainText;
+}
+
 namespace corvane::mail {
 
 // True when the path's extension is ".dbx" in any letter case. The extension
@@ -110,5 +114,32 @@ std::string CopyMessage(const TEmail& email, const std::string& target, std::vec
 // written are reported and the export goes on; a message file that cannot be
 // opened or read ends it with the error (files written before it remain).
 TExportReport ExportEmails(const std::vector<TExportItem>& items, const std::string& folder);
+
+// Writes [from, to) of a text held by a read (a chain's text) into target as
+// CopyMessage does, with the same failure texts; empty on success.
+std::string WriteMessage(const corvane::read::TChainText& text, std::int64_t from, std::int64_t to,
+                         const std::string& target);
+
+// Writes export files on several threads. Add queues one file (a stretch of
+// a chain's text, kept alive until it is written) and returns at once unless
+// too much text waits already; Finish waits for every file and gives the
+// failure texts in the order the files were added. Which thread writes which
+// file changes nothing in the files.
+class TExportWriters {
+public:
+    // threads: 0 for as many as the machine has cores, at least 2.
+    explicit TExportWriters(std::size_t threads = 0);
+    ~TExportWriters();  // waits for the files queued
+    TExportWriters(const TExportWriters&) = delete;
+    TExportWriters& operator=(const TExportWriters&) = delete;
+
+    void Add(std::string target, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
+             std::int64_t to);
+    std::vector<std::string> Finish();
+
+private:
+    class TState;
+    std::unique_ptr<TState> state_;
+};
 
 }  // namespace corvane::mail

@@ -1,18 +1,39 @@
 #include "frmMainWindow/CorvaneApplication.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QSettings>
 
 #include <exception>
 
 #include "frmMainWindow/frmMainWindow.h"
 
 const char* const TCorvaneApplication::kTitle = "Corvane Recovery";
+const char* const TCorvaneApplication::kSettingsOrganisation = "corvane";
+const char* const TCorvaneApplication::kSettingsApplication = "corvane-recovery";
 std::function<void(const QString&)> TCorvaneApplication::ErrorBoxHook;
 
+#ifndef CORVANE_VERSION
+#define CORVANE_VERSION "0"
+#endif
+
 TCorvaneApplication::TCorvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    setOrganizationName("Corvane");
-    setApplicationName(kTitle);
+    setOrganizationName(kSettingsOrganisation);
+    setApplicationName(kSettingsApplication);
+    setApplicationVersion(CORVANE_VERSION);
     setApplicationDisplayName(kTitle);
+}
+
+QString TCorvaneApplication::RememberedFolder(const QString& key, const QString& fallback) {
+    const QString folder = QSettings().value(key).toString();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+    return fallback;
+}
+
+void TCorvaneApplication::RememberFolder(const QString& key, const QString& folder) {
+    if (folder.isEmpty()) return;
+    QSettings().setValue(key, QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
 }
 
 bool TCorvaneApplication::notify(QObject* receiver, QEvent* event) {

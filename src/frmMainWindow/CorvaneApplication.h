@@ -2,6 +2,11 @@
 // The application object with the program's top-level error handler: an
 // exception that leaves an event handler is shown in a message box (caption
 // "Corvane Recovery", error icon, one OK button) and the program goes on.
+//
+// It also names the program for the settings kept between runs: a default
+// constructed QSettings reads and writes them (on Linux
+// $XDG_CONFIG_HOME/corvane/corvane-recovery.conf, on Windows the registry
+// key HKEY_CURRENT_USER\Software\corvane\corvane-recovery).
 
 #include <QApplication>
 #include <QString>
@@ -17,6 +22,15 @@ public:
 
     // The application's title: caption of the error box, name on the task bar.
     static const char* const kTitle;
+    // Organisation and application name of the settings (see above).
+    static const char* const kSettingsOrganisation;
+    static const char* const kSettingsApplication;
+
+    // The folder kept in the settings under `key` when it still exists, else
+    // `fallback`.
+    static QString RememberedFolder(const QString& key, const QString& fallback);
+    // Keeps `folder` (made absolute) in the settings under `key`.
+    static void RememberFolder(const QString& key, const QString& folder);
 
     // Shows the text of the exception being handled (call inside a catch).
     static void ShowCurrentException();

@@ -4,12 +4,15 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFontInfo>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMetaObject>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -23,6 +26,7 @@
 #include <utility>
 
 #include "emailexport/emailexport.h"
+#include "frmMainWindow/CorvaneApplication.h"
 #include "maildecode/maildecode.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/AnsiText.h"
@@ -35,6 +39,8 @@
 static void InitMainWindowResources() { Q_INIT_RESOURCE(frmMainWindow); }
 
 const char* const TfrmMain::kHelpUrl = "https://www.corvane.example/recovery/help.php";
+const char* const TfrmMain::kOpenFolderSetting = "Folders/Open";
+const char* const TfrmMain::kExportFolderSetting = "Folders/Export";
 
 // The settings key of "Decode Texts".
 static const char* const kDecodeTextsKey = "window/decodeTexts";
@@ -129,8 +135,10 @@ TfrmMain::TfrmMain(QWidget* parent)
 
     ChooseDbxFile = [this]() -> QString {
         if (dlgOpenDbx == nullptr) {
-            dlgOpenDbx = new QFileDialog(this, "Open Dbx File", corvane::gui::OpenDialogStartFolder(),
-                                         "DBX Mail File (*.dbx)");
+            dlgOpenDbx = new QFileDialog(
+                this, "Open Dbx File",
+                TCorvaneApplication::RememberedFolder(kOpenFolderSetting, corvane::gui::OpenDialogStartFolder()),
+                "DBX Mail File (*.dbx)");
             dlgOpenDbx->setObjectName("dlgOpenDbx");
             dlgOpenDbx->setAcceptMode(QFileDialog::AcceptOpen);
             // A typed name need not exist, nor its folder: the load reports it.
@@ -143,11 +151,9 @@ TfrmMain::TfrmMain(QWidget* parent)
     };
 
     const QString programFolder = QCoreApplication::applicationDirPath();
-    HelpPageCandidates = {ToEnginePath(programFolder + "/../share/doc/corvane-recovery/help.html"),
+    HelpPageCandidates = {ToEnginePath(programFolder + "/../share/corvane-recovery/help.html"),
                           ToEnginePath(programFolder + "/help.html")};
-#ifdef CORVANE_SOURCE_HELP
-    HelpPageCandidates.push_back(CORVANE_SOURCE_HELP);
-#endif
+    setAcceptDrops(true);
 
     FormCreate();
     LoadSettings();
@@ -347,14 +353,72 @@ void TfrmMain::sbOpenDbxClick() {
     if (busy_) return;
     const QString chosen = ChooseDbxFile ? ChooseDbxFile() : QString();
     if (chosen.isEmpty()) return;
+    TCorvaneApplication::RememberFolder(kOpenFolderSetting, QFileInfo(chosen).absolutePath());
     const std::string path = ToEnginePath(chosen);
     if (!corvane::mail::IsDbxPath(path)) return;
+    addDbxFileNode(path);
+    loadDbxFile(path);
+}
+
+void TfrmMain::addDbxFileNode(const std::string& path) {
     auto* node = new QTreeWidgetItem(DbxFilesNode, QStringList{FromEnginePath(path)});
     node->setIcon(0, ilIcons[IconFolderFile]);
     DbxFilesNode->setExpanded(true);
     tvFiles->setFocus();
     tvFiles->setCurrentItem(node);
-    loadDbxFile(path);
+}
+
+int TfrmMain::OpenDbxFiles(const QStringList& paths) {
+    if (busy_) return 0;
+    std::vector<std::string> added;
+    for (const QString& given : paths) {
+        const std::string path = ToEnginePath(QFileInfo(given).absoluteFilePath());
+        if (!corvane::mail::IsDbxPath(path)) continue;
+        addDbxFileNode(path);
+        added.push_back(path);
+    }
+    if (added.empty()) return 0;
+    tvFiles->setCurrentItem(DbxFilesNode->child(DbxFilesNode->childCount() - static_cast<int>(added.size())));
+    loadDbxFile(added.front());
+    return static_cast<int>(added.size());
+}
+
+namespace {
+
+// The local files a drag carries.
+QStringList DraggedFiles(const QMimeData* data) {
+    QStringList files;
+    if (data == nullptr || !data->hasUrls()) return files;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) files << url.toLocalFile();
+    return files;
+}
+
+bool HoldsDbxFile(const QStringList& files) {
+    return std::any_of(files.begin(), files.end(),
+                       [](const QString& f) { return corvane::mail::IsDbxPath(TfrmMain::ToEnginePath(f)); });
+}
+
+}  // namespace
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (!busy_ && HoldsDbxFile(DraggedFiles(event->mimeData())))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+    const QStringList files = DraggedFiles(event->mimeData());
+    if (busy_ || !HoldsDbxFile(files)) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // After the drop returns: the dragging program waits for it, and a load
+    // runs its own event processing under the wait window.
+    QMetaObject::invokeMethod(this, [this, files] { Guarded([this, &files] { OpenDbxFiles(files); }); },
+                              Qt::QueuedConnection);
 }
 
 void TfrmMain::tvFilesClick() {
@@ -493,6 +557,13 @@ TfrmMain::TLongOperation::TLongOperation(TfrmMain& owner) : owner_(owner), wait_
     corvane::pump::ProcessNow();
 }
 
+void TfrmMain::TLongOperation::Report(const char*, std::int64_t, std::int64_t) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastEvents_ < std::chrono::milliseconds(15)) return;
+    lastEvents_ = now;
+    ProcessToolkitEvents();
+}
+
 TfrmMain::TLongOperation::~TLongOperation() {
     corvane::pump::SetHandler(previousPump_);
     wait_->close();
@@ -507,9 +578,9 @@ void TfrmMain::loadDbxFile(const std::string& path) {
 
     TEmailArray found;
     {
-        const TLongOperation operation(*this);
+        TLongOperation operation(*this);
         Toutlookfile reader;
-        found = reader.GetEmails(path, cbdeletedemails->isChecked());
+        found = reader.GetEmails(path, cbdeletedemails->isChecked(), &operation);
     }
 
     // Decide the rows before anything changes, so that a message file that

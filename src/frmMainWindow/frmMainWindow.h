@@ -25,11 +25,13 @@
 #include <QTreeWidgetItem>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "Globals/Globals.h"
+#include "progress/Progress.h"
 #include "frmMainWindow/EmailListModel.h"
 
 class TfrmWait;
@@ -109,6 +111,12 @@ public:
     void mnuHelpClick();
     void Exit1Click();
 
+    // Folder files from outside the open dialog (the program's arguments, files
+    // dropped on the window): each path that names a .dbx file is added under
+    // "Dbx Files" as a choice of the open dialog is, and the first of them is
+    // loaded; other paths are passed over. Returns the number added.
+    int OpenDbxFiles(const QStringList& paths);
+
     // The only way a folder file becomes the current one. A failed read leaves
     // CurrentFile, Emails and the rows as they were and raises the error.
     void loadDbxFile(const std::string& path);
@@ -157,6 +165,13 @@ public:
     template <typename F>
     static void Guarded(F&& f);
 
+    // Settings keys of the folders remembered between runs: the folder of the
+    // file last chosen in the open dialog (where the dialog starts next time,
+    // instead of the file system's root), and the folder last exported into,
+    // as .eml files or as an mbox file (where both export dialogs start).
+    static const char* const kOpenFolderSetting;
+    static const char* const kExportFolderSetting;
+
     // Test seam: the path the open dialog returns; empty means cancelled. By
     // default it runs dlgOpenDbx modally.
     std::function<QString()> ChooseDbxFile;
@@ -171,8 +186,9 @@ public:
     std::function<QString()> ChooseMboxFile;
 
     // The help page: mnuHelpClick opens the first of these files that exists
-    // (the copy installed with the program, then the one in the source tree
-    // of a build), and the web address kHelpUrl when none does.
+    // (the copy installed with the program in ../share/corvane-recovery/, then
+    // one beside the program, as a build tree and a Windows folder have it),
+    // and the web address kHelpUrl when none does.
     std::vector<std::string> HelpPageCandidates;
     static const char* const kHelpUrl;
 
@@ -180,25 +196,37 @@ public:
     // main window, disables the main window and lets the engine's long loops
     // process the toolkit's events; the destructor undoes all of it, also when
     // the work raised an error.
-    class TLongOperation {
+    // It is also the read's progress: each report lets the toolkit process
+    // its pending events (at most every 15 ms), so the windows stay alive.
+    class TLongOperation : public corvane::TProgress {
     public:
         explicit TLongOperation(TfrmMain& owner);
-        ~TLongOperation();
+        ~TLongOperation() override;
         TLongOperation(const TLongOperation&) = delete;
         TLongOperation& operator=(const TLongOperation&) = delete;
         TfrmWait* WaitWindow() const { return wait_; }
+
+        void Report(const char* Stage, std::int64_t Done, std::int64_t Total) override;
+        bool StopRequested() override { return false; }
 
     private:
         TfrmMain& owner_;
         TfrmWait* wait_;
         void (*previousPump_)();
+        std::chrono::steady_clock::time_point lastEvents_{};
     };
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // A drag that carries a local .dbx file is accepted; dropped, the files go
+    // through OpenDbxFiles. Nothing is taken while a long operation runs.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
+    // Adds a folder file's node under "Dbx Files" and makes it the current node.
+    void addDbxFileNode(const std::string& path);
     void createControls();
     void createMenu();
     void connectHandlers();

@@ -2,6 +2,7 @@
 // present order, into one mbox file that mail programs open directly.
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QString>
 
@@ -28,9 +29,12 @@ std::vector<const TEmail*> TfrmMain::TickedRecords() const {
 }
 
 void TfrmMain::mnuExportMboxClick() {
+    const QString folder = TCorvaneApplication::RememberedFolder(kExportFolderSetting, QString());
+    const QString proposed = folder.isEmpty() ? QString(kMboxDefaultName) : QDir(folder).filePath(kMboxDefaultName);
     const QString file = ChooseMboxFile ? ChooseMboxFile()
-                                        : QFileDialog::getSaveFileName(this, kMboxDialogTitle, kMboxDefaultName, kMboxFilter);
+                                        : QFileDialog::getSaveFileName(this, kMboxDialogTitle, proposed, kMboxFilter);
     if (file.isEmpty()) return;
+    TCorvaneApplication::RememberFolder(kExportFolderSetting, QFileInfo(file).absolutePath());
 
     // Failures leave here for the top-level error handler; a file of the
     // chosen name stays as it was.

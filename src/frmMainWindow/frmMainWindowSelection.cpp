@@ -81,14 +81,16 @@ void TfrmMain::lvFoundEmailsClick() {
 }
 
 void TfrmMain::sbSaveEmailClick() {
-    const std::string folder = ChooseExportFolder ? ChooseExportFolder(kExportFolderTitle, std::string(), true)
-                                                  : BrowseForFolder(kExportFolderTitle, std::string(), true);
+    const std::string initial = ToEnginePath(TCorvaneApplication::RememberedFolder(kExportFolderSetting, QString()));
+    const std::string folder = ChooseExportFolder ? ChooseExportFolder(kExportFolderTitle, initial, true)
+                                                  : BrowseForFolder(kExportFolderTitle, initial, true);
     if (folder.empty()) return;
 
     if (!corvane::mail::FolderIsWriteable(folder)) {
         TCorvaneApplication::ShowError(kNotWriteableText);
         return;
     }
+    TCorvaneApplication::RememberFolder(kExportFolderSetting, FromEnginePath(folder));
 
     std::vector<corvane::mail::TExportItem> items;
     for (const auto& [i, k] : FoundEmails->TickedRows()) {

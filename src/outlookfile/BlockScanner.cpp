@@ -6,7 +6,7 @@
 
 #include "outlookfile/outlookfile.h"
 #include "platform/Files.h"
-#include "platform/MessagePump.h"
+#include "progress/Progress.h"
 
 namespace {
 
@@ -30,9 +30,10 @@ inline std::uint32_t LoadU32(const std::uint8_t* p) {
 // candidate returns how far the scan moves on. A candidate whose header the
 // end of the file cuts off is not offered, and the scan ends there: no later
 // position has room for a header either.
-// The scan tells the pump's progress how far it has come at every read.
+// The scan tells progress (may be null) how far it has come at every read.
 template <class Candidate>
-void Walk(const corvane::fs::TReadFile& file, const char* stage, std::uint64_t headerBytes, Candidate candidate) {
+void Walk(const corvane::fs::TReadFile& file, corvane::TProgress* progress, const char* stage, std::uint64_t headerBytes,
+          Candidate candidate) {
     std::uint64_t end = static_cast<std::uint64_t>(std::max<std::int64_t>(file.Size(), 0));
     std::vector<std::uint8_t> window(static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, end)) + 8);
     std::uint64_t base = 0;     // file position of window[0]
@@ -40,7 +41,7 @@ void Walk(const corvane::fs::TReadFile& file, const char* stage, std::uint64_t h
     std::uint64_t p = 0;
     while (p < end && p < kLastPosition) {
         if (p + headerBytes > base + filled && base + filled < end) {
-            corvane::pump::SetProgress(stage, static_cast<std::int64_t>(p), static_cast<std::int64_t>(end));
+            corvane::CheckPoint(progress, stage, static_cast<std::int64_t>(p), static_cast<std::int64_t>(end));
             std::uint64_t want = std::min<std::uint64_t>(window.size() - 8, end - p);
             std::size_t got = file.ReadAt(static_cast<std::int64_t>(p), window.data(), static_cast<std::size_t>(want));
             base = p;
@@ -54,7 +55,6 @@ void Walk(const corvane::fs::TReadFile& file, const char* stage, std::uint64_t h
         const std::uint64_t stop = std::min(windowEnd >= headerBytes ? windowEnd - headerBytes + 1 : 0, kLastPosition);
         const std::uint8_t* data = window.data();
         while (p < stop) {
-            corvane::pump::ProcessMessages();
             const std::uint8_t* at = data + (p - base);
             if (LoadU32(at) != static_cast<std::uint32_t>(p)) {
                 p += 4;
@@ -67,7 +67,7 @@ void Walk(const corvane::fs::TReadFile& file, const char* stage, std::uint64_t h
         // block can be found; only the positions themselves remain to pass.
         break;
     }
-    corvane::pump::SetProgress(stage, static_cast<std::int64_t>(end), static_cast<std::int64_t>(end));
+    corvane::CheckPoint(progress, stage, static_cast<std::int64_t>(end), static_cast<std::int64_t>(end));
 }
 
 }  // namespace
@@ -75,7 +75,7 @@ void Walk(const corvane::fs::TReadFile& file, const char* stage, std::uint64_t h
 TMessagePartArray Toutlookfile::ScanMessageParts() {
     TMessagePartArray parts;
     if (!stream_) return parts;
-    Walk(*stream_, "Scanning live blocks", kLiveHeader, [&parts](std::uint64_t p, const std::uint8_t* header) -> std::uint64_t {
+    Walk(*stream_, progress_, "Scanning live blocks", kLiveHeader, [&parts](std::uint64_t p, const std::uint8_t* header) -> std::uint64_t {
         if (LoadU32(header + 4) != kLiveBody) return 12;
         TMessagePart part;
         part.Offset = static_cast<std::uint32_t>(p);
@@ -90,7 +90,7 @@ TMessagePartArray Toutlookfile::ScanMessageParts() {
 TDelMessagePartArray Toutlookfile::ScanDelMessageParts() {
     TDelMessagePartArray parts;
     if (!stream_) return parts;
-    Walk(*stream_, "Scanning deleted blocks", kDeletedHeader, [&parts](std::uint64_t p, const std::uint8_t* header) -> std::uint64_t {
+    Walk(*stream_, progress_, "Scanning deleted blocks", kDeletedHeader, [&parts](std::uint64_t p, const std::uint8_t* header) -> std::uint64_t {
         if (LoadU32(header + 4) != kDeletedBody) return 12;
         const std::uint32_t next = LoadU32(header + 12);
         const std::uint32_t prev = LoadU32(header + 16);
@@ -108,10 +108,8 @@ TDelMessagePartArray Toutlookfile::ScanDelMessageParts() {
 
 std::string Toutlookfile::BufferToText(const TBuffer& Buffer) {
     std::string text(Buffer.size(), ' ');
-    for (std::size_t i = 0; i < Buffer.size(); ++i) {
-        corvane::pump::ProcessMessages();
+    for (std::size_t i = 0; i < Buffer.size(); ++i)
         if (Buffer[i] != 0) text[i] = static_cast<char>(Buffer[i]);
-    }
     return text;
 }
 

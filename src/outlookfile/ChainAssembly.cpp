@@ -24,8 +24,8 @@
 #include "emailparser/emailparser.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/Files.h"
-#include "platform/MessagePump.h"
 #include "platform/TempNames.h"
+#include "progress/Progress.h"
 
 namespace {
 
@@ -87,9 +87,10 @@ struct TLinks {
 };
 
 // Runs the passes over the blocks and hands each finished chain, in chain
-// order, to emit. Sets placed[i] for every block.
+// order, to emit. Sets placed[i] for every block. Reports to progress (may be
+// null) at every chain.
 template <class Emit>
-void AssembleChains(const TLinks& links, std::vector<std::uint8_t>& placed, Emit emit) {
+void AssembleChains(const TLinks& links, std::vector<std::uint8_t>& placed, corvane::TProgress* progress, Emit emit) {
     const Index n = static_cast<Index>(links.offset.size());
     if (n == 0) return;
     TKeyIndex byOffset(links.offset);
@@ -125,7 +126,6 @@ void AssembleChains(const TLinks& links, std::vector<std::uint8_t>& placed, Emit
         const Index remembered = count;
         Index from = 0;
         for (;;) {
-            corvane::pump::ProcessMessages();
             // The next block of this pass that continues the tail, and the next
             // one that leads to the head; the earlier one is placed, and a
             // block passing both tests is appended.
@@ -149,6 +149,7 @@ void AssembleChains(const TLinks& links, std::vector<std::uint8_t>& placed, Emit
             if (from >= n) break;
         }
         if (count == remembered) {
+            corvane::CheckPoint(progress, links.deleted ? "Chaining deleted blocks" : "Chaining blocks", count, n);
             finishChain();
             while (placed[lowest] != 0) ++lowest;
             startChain(lowest);
@@ -157,22 +158,26 @@ void AssembleChains(const TLinks& links, std::vector<std::uint8_t>& placed, Emit
     finishChain();
 }
 
-// Writes the chains' texts into fresh message files, one file per chain, in
-// the order the chains are handed in. Blocks are collected into batches of
-// about batchBytes of text; the blocks of a batch are read in file order
-// through a few large reads (a read per block would cost a system call for
-// every 512 bytes), then the batch goes out in chain order. A chain that fits
-// a batch is never split between two, so its file takes one write. With a
-// parser, each file's text is parsed as it goes out, piece by piece, so the
-// files need not be read back.
+// Hands the chains' texts to a sink, in the order the chains are handed in.
+// Blocks are collected into batches of about batchBytes of text; the blocks
+// of a batch are read in file order through a few large reads (a read per
+// block would cost a system call for every 512 bytes), then the batch goes
+// out in chain order. A chain that fits a batch is never split between two,
+// so the sink gets it in one piece.
 template <class Part>
 class TChainWriter {
 public:
-    TChainWriter(const corvane::fs::TReadFile* folder, std::vector<Part>& parts, std::string prefix,
-                 std::uint32_t bodyStart, bool marked, std::size_t batchBytes, TMessageParser* parser)
-        : folder_(folder), parts_(parts), prefix_(std::move(prefix)), bodyStart_(bodyStart), marked_(marked),
-          batchBytes_(std::max<std::size_t>(batchBytes, 1)), parser_(parser),
-          tempFolder_(Toutlookfile::GetTempFolder()) {}
+    // text and span are the reader's buffers, kept across batches and walks
+    // (a fresh large buffer costs a page fault for every page it touches).
+    TChainWriter(const corvane::fs::TReadFile* folder, std::vector<Part>& parts, std::uint32_t bodyStart, bool marked,
+                 std::size_t batchBytes, TChainSink& sink, corvane::TProgress* progress, std::vector<char>& text,
+                 std::vector<char>& span)
+        : folder_(folder), parts_(parts), bodyStart_(bodyStart), marked_(marked),
+          batchBytes_(std::max<std::size_t>(batchBytes, 1)), sink_(sink), progress_(progress), text_(text), span_(span) {
+        // A batch ends within a block's text after batchBytes: room for it
+        // all at once, so that the buffer never moves.
+        text_.reserve(batchBytes_ + 1024);
+    }
 
     void Add(const std::vector<Index>& chain) {
         std::size_t chainBytes = 0;
@@ -188,10 +193,7 @@ public:
         if (pending_ >= batchBytes_) Flush();
     }
 
-    TMessageFiles Finish() {
-        Flush();
-        return std::move(files_);
-    }
+    void Finish() { Flush(); }
 
 private:
     static constexpr std::uint64_t kReadSpan = std::uint64_t{4} << 20;
@@ -217,14 +219,11 @@ private:
             pieces.push_back({static_cast<std::uint64_t>(parts_[i].Offset) + bodyStart_, at, parts_[i].DataLength});
             at += parts_[i].DataLength;
         }
-        text_.assign(at, 0);  // bytes past the end of the folder file stay 0
+        if (text_.size() < at) text_.resize(at);
         if (marked_)
             for (const Piece& p : pieces) std::copy(kMarker.begin(), kMarker.end(), text_.begin() + static_cast<std::ptrdiff_t>(p.to - kMarker.size()));
-        if (folder_ != nullptr) ReadPieces(pieces);
-        for (auto& byte : text_) {
-            corvane::pump::ProcessMessages();
-            if (byte == 0) byte = ' ';
-        }
+        ReadPieces(pieces);  // bytes past the end of the folder file as NUL
+        std::replace(text_.begin(), text_.begin() + static_cast<std::ptrdiff_t>(at), '\0', ' ');
 
         // Out in chain order: a chain's file is created before its first
         // bytes and closed after its last, so at most one is open at a time.
@@ -234,34 +233,36 @@ private:
             const std::size_t end = complete ? chainEnds_[ends] : blocks_.size();
             std::size_t bytes = 0;
             for (std::size_t b = begin; b < end; ++b) bytes += TextBytes(blocks_[b]);
-            if (!file_) {
-                files_.push_back({});
-                files_.back() = corvane::fs::JoinTempName(tempFolder_, prefix_ + std::to_string(files_.size()) + ".tmp");
-                file_ = std::make_unique<corvane::fs::TWriteFile>(files_.back(), corvane::fs::Create::Fresh);
-                if (parser_ != nullptr) parser_->BeginFile(files_.back());
+            if (!open_) {
+                sink_.BeginChain();
+                open_ = true;
             }
-            file_->Write(text_.data() + offset, bytes);
-            if (parser_ != nullptr) parser_->Feed(text_.data() + offset, bytes);
+            sink_.ChainText(text_.data() + offset, bytes);
             for (std::size_t b = begin; b < end; ++b) parts_[blocks_[b]].Visited = 1;
             if (complete) {
-                file_->Close();
-                file_.reset();
-                if (parser_ != nullptr) parser_->EndFile();
+                sink_.EndChain();
+                open_ = false;
                 ++ends;
             }
             offset += bytes;
             begin = end;
         }
         written_ += blocks_.size();
-        corvane::pump::SetProgress(marked_ ? "Writing deleted messages" : "Writing messages",
-                                   static_cast<std::int64_t>(written_), static_cast<std::int64_t>(parts_.size()));
+        corvane::CheckPoint(progress_, marked_ ? "Writing deleted messages" : "Writing messages",
+                            static_cast<std::int64_t>(written_), static_cast<std::int64_t>(parts_.size()));
         blocks_.clear();
         chainEnds_.clear();
         pending_ = 0;
     }
 
-    // Reads every piece's bytes into the batch, spans of nearby pieces at once.
+    // Reads every piece's bytes into the batch, spans of nearby pieces at
+    // once; what the folder file does not hold (past its end, or no file) is
+    // set to NUL.
     void ReadPieces(std::vector<Piece>& pieces) {
+        if (folder_ == nullptr) {
+            for (const Piece& p : pieces) std::memset(text_.data() + p.to, 0, p.length);
+            return;
+        }
         std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.from < b.from; });
         for (std::size_t i = 0; i < pieces.size();) {
             const std::uint64_t start = pieces[i].from;
@@ -272,16 +273,17 @@ private:
                 end = std::max(end, pieces[j].from + pieces[j].length);
                 ++j;
             }
-            corvane::pump::ProcessMessages();
-            span_.resize(static_cast<std::size_t>(end - start));
-            const std::uint64_t got = folder_->ReadAt(static_cast<std::int64_t>(start), span_.data(), span_.size());
+            if (span_.size() < end - start) span_.resize(static_cast<std::size_t>(end - start));
+            const std::uint64_t got =
+                folder_->ReadAt(static_cast<std::int64_t>(start), span_.data(), static_cast<std::size_t>(end - start));
             for (std::size_t k = i; k < j; ++k) {
                 const std::uint64_t skip = pieces[k].from - start;
-                if (skip >= got) continue;
-                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(pieces[k].length, got - skip));
+                const std::size_t n =
+                    skip >= got ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(pieces[k].length, got - skip));
                 // A batch of zero-length blocks has no text at all (its
                 // buffer may have no storage), so nothing is copied then.
                 if (n > 0) std::memcpy(text_.data() + pieces[k].to, span_.data() + skip, n);
+                if (n < pieces[k].length) std::memset(text_.data() + pieces[k].to + n, 0, pieces[k].length - n);
             }
             i = j;
         }
@@ -289,27 +291,82 @@ private:
 
     const corvane::fs::TReadFile* folder_;
     std::vector<Part>& parts_;
-    std::string prefix_;
     std::uint32_t bodyStart_;
     bool marked_;
     std::size_t batchBytes_;
-    TMessageParser* parser_;  // may be null
-    std::string tempFolder_;
-    TMessageFiles files_;
+    TChainSink& sink_;
+    corvane::TProgress* progress_;  // may be null
+    bool open_ = false;             // the sink has a chain begun
     std::vector<Index> blocks_;          // the batch's chains, end to end
     std::vector<std::size_t> chainEnds_;  // where each chain ends in blocks_
     std::size_t pending_ = 0;
     std::size_t written_ = 0;  // blocks written so far, for the progress display
-    std::vector<char> text_;
-    std::vector<char> span_;
+    std::vector<char>& text_;  // the batch's text; only its first bytes are the batch's
+    std::vector<char>& span_;
+};
+
+// The message-file writer: each chain into a fresh message file of its own,
+// named after the prefix and the chain's number, its text also fed to the
+// parser when there is one, so the files need not be read back.
+class TMessageFileSink : public TChainSink {
+public:
+    TMessageFileSink(std::string prefix, TMessageParser* parser)
+        : prefix_(std::move(prefix)), parser_(parser), folder_(Toutlookfile::GetTempFolder()) {}
+
+    void BeginChain() override {
+        files_.push_back(corvane::fs::JoinTempName(folder_, prefix_ + std::to_string(files_.size() + 1) + ".tmp"));
+        file_ = std::make_unique<corvane::fs::TWriteFile>(files_.back(), corvane::fs::Create::Fresh);
+        if (parser_ != nullptr) parser_->BeginFile(files_.back());
+    }
+    void ChainText(const char* data, std::size_t size) override {
+        file_->Write(data, size);
+        if (parser_ != nullptr) parser_->Feed(data, size);
+    }
+    void EndChain() override {
+        file_->Close();
+        file_.reset();
+        if (parser_ != nullptr) parser_->EndFile();
+    }
+    TMessageFiles Take() { return std::move(files_); }
+
+private:
+    std::string prefix_;
+    TMessageParser* parser_;  // may be null
+    std::string folder_;
+    TMessageFiles files_;
     std::unique_ptr<corvane::fs::TWriteFile> file_;  // the chain in progress
 };
 
 template <class Part>
-TMessageFiles Build(std::vector<Part>& parts, const TLinks& links, TChainWriter<Part> writer) {
+void Walk(std::vector<Part>& parts, const TLinks& links, TChainWriter<Part> writer, corvane::TProgress* progress) {
     std::vector<std::uint8_t> placed(parts.size(), 0);
-    AssembleChains(links, placed, [&](const std::vector<Index>& chain) { writer.Add(chain); });
-    return writer.Finish();
+    AssembleChains(links, placed, progress, [&](const std::vector<Index>& chain) { writer.Add(chain); });
+    writer.Finish();
+}
+
+TLinks LinksOf(const TMessagePartArray& parts) {
+    TLinks links;
+    links.offset.reserve(parts.size());
+    links.next.reserve(parts.size());
+    for (const TMessagePart& part : parts) {
+        links.offset.push_back(part.Offset);
+        links.next.push_back(part.NextOffset);
+    }
+    return links;
+}
+
+TLinks LinksOf(const TDelMessagePartArray& parts) {
+    TLinks links;
+    links.deleted = true;
+    links.offset.reserve(parts.size());
+    links.next.reserve(parts.size());
+    links.prev.reserve(parts.size());
+    for (const TDelMessagePart& part : parts) {
+        links.offset.push_back(part.Offset);
+        links.next.push_back(part.NextOffset);
+        links.prev.push_back(part.PrevOffset);
+    }
+    return links;
 }
 
 }  // namespace
@@ -328,27 +385,26 @@ TMessageFiles Toutlookfile::BuildDelMessageFiles(TDelMessagePartArray& Parts, TM
 
 void Toutlookfile::SetWriteBatch(std::size_t Bytes) { writeBatch_ = Bytes; }
 
+void Toutlookfile::WalkChains(TMessagePartArray& Parts, TChainSink& Sink) {
+    Walk(Parts, LinksOf(Parts), TChainWriter<TMessagePart>(stream_.get(), Parts, 16, false, writeBatch_, Sink, progress_, batchText_, batchSpan_),
+         progress_);
+}
+
+void Toutlookfile::WalkChains(TDelMessagePartArray& Parts, TChainSink& Sink) {
+    Walk(Parts, LinksOf(Parts),
+         TChainWriter<TDelMessagePart>(stream_.get(), Parts, 20, true, writeBatch_, Sink, progress_, batchText_,
+                                       batchSpan_),
+         progress_);
+}
+
 TMessageFiles Toutlookfile::BuildLive(TMessagePartArray& Parts, TMessageParser* Parser) {
-    TLinks links;
-    links.offset.reserve(Parts.size());
-    links.next.reserve(Parts.size());
-    for (const TMessagePart& part : Parts) {
-        links.offset.push_back(part.Offset);
-        links.next.push_back(part.NextOffset);
-    }
-    return Build(Parts, links, TChainWriter<TMessagePart>(stream_.get(), Parts, "msg", 16, false, writeBatch_, Parser));
+    TMessageFileSink files("msg", Parser);
+    WalkChains(Parts, files);
+    return files.Take();
 }
 
 TMessageFiles Toutlookfile::BuildDeleted(TDelMessagePartArray& Parts, TMessageParser* Parser) {
-    TLinks links;
-    links.deleted = true;
-    links.offset.reserve(Parts.size());
-    links.next.reserve(Parts.size());
-    links.prev.reserve(Parts.size());
-    for (const TDelMessagePart& part : Parts) {
-        links.offset.push_back(part.Offset);
-        links.next.push_back(part.NextOffset);
-        links.prev.push_back(part.PrevOffset);
-    }
-    return Build(Parts, links, TChainWriter<TDelMessagePart>(stream_.get(), Parts, "delmsg", 20, true, writeBatch_, Parser));
+    TMessageFileSink files("delmsg", Parser);
+    WalkChains(Parts, files);
+    return files.Take();
 }

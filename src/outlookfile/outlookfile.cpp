@@ -2,7 +2,7 @@
 
 #include "emailparser/emailparser.h"
 #include "platform/Files.h"
-#include "platform/MessagePump.h"
+#include "progress/Progress.h"
 
 Toutlookfile::Toutlookfile() = default;
 Toutlookfile::~Toutlookfile() = default;
@@ -16,13 +16,18 @@ void Toutlookfile::CloseFolder() { stream_.reset(); }
 
 std::string Toutlookfile::GetTempFolder() { return corvane::fs::TempPath(); }
 
-TEmailArray Toutlookfile::GetEmails(const std::string& FileName, bool IncludeDeleted) {
+TEmailArray Toutlookfile::GetEmails(const std::string& FileName, bool IncludeDeleted, corvane::TProgress* Progress) {
     OpenFolder(FileName);
-    // Closes the folder file on every way out, errors included.
+    // Closes the folder file on every way out, errors included, and forgets
+    // the caller's progress.
     struct TCloser {
         Toutlookfile& reader;
-        ~TCloser() { reader.CloseFolder(); }
+        ~TCloser() {
+            reader.CloseFolder();
+            reader.SetProgress(nullptr);
+        }
     } closer{*this};
+    SetProgress(Progress);
 
     TEmailArray deleted;
     if (IncludeDeleted) {
@@ -45,9 +50,6 @@ TEmailArray Toutlookfile::GetEmails(const std::string& FileName, bool IncludeDel
     }
 
     result.reserve(result.size() + deleted.size());
-    for (TEmail& email : deleted) {
-        corvane::pump::ProcessMessages();
-        result.push_back(std::move(email));
-    }
+    for (TEmail& email : deleted) result.push_back(std::move(email));
     return result;
 }

@@ -1,10 +1,13 @@
 #pragma once
 // The folder reader: finds the message blocks of an Outlook Express folder
-// file (.dbx), live and deleted, chains them into message files in the user's
-// temporary folder and hands these to the header parser.
+// file (.dbx), live and deleted, and chains them. GetEmails, the window's
+// read, writes each chain's text into a message file of its own in the
+// user's temporary folder and hands it to the header parser; WalkChains hands
+// the chains' texts to any other sink instead (the command line keeps them in
+// memory and writes no message files).
 //
-// The folder file is only ever read. A reader serves one GetEmails: create it,
-// call GetEmails, destroy it.
+// The folder file is only ever read. A reader serves one read: create it,
+// call GetEmails (or OpenFolder, the scans and WalkChains), destroy it.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,10 +17,25 @@
 
 #include "Globals/Globals.h"
 
-namespace corvane::fs {
+namespace corvane {
+class TProgress;
+namespace fs {
 class TReadFile;
 }
+}  // namespace corvane
 class TMessageParser;
+
+// Where the chain walk hands the chains: each chain's text in chain order, in
+// one or more pieces (a chain that fits a write batch in one), between
+// BeginChain and EndChain. Chains come one at a time, in the order of the
+// message files GetEmails names (msg1.tmp, msg2.tmp, ...).
+class TChainSink {
+public:
+    virtual ~TChainSink() = default;
+    virtual void BeginChain() = 0;
+    virtual void ChainText(const char* Data, std::size_t Size) = 0;
+    virtual void EndChain() = 0;
+};
 
 // A live block: own offset, body size 512, data length, next offset, 512 bytes
 // of text.
@@ -58,8 +76,13 @@ public:
     // Returns the live summaries followed by the deleted ones.
     // Raises EFOpenError when the folder file cannot be opened and EFCreateError
     // when a message file cannot be created. The folder file is closed on every
-    // way out.
-    TEmailArray GetEmails(const std::string& FileName, bool IncludeDeleted);
+    // way out. Progress (may be null) is told how far the read has come and
+    // can stop it (ECancelled; the message files written so far stay).
+    TEmailArray GetEmails(const std::string& FileName, bool IncludeDeleted, corvane::TProgress* Progress = nullptr);
+
+    // Where the scans and the chain walk report how far they have come, and
+    // whether to stop (ECancelled); null for none.
+    void SetProgress(corvane::TProgress* Progress) { progress_ = Progress; }
 
     // The scanner and the assembly work on the folder file GetEmails holds
     // open. OpenFolder/CloseFolder give them a file outside GetEmails (the same
@@ -91,6 +114,12 @@ public:
     TMessageFiles BuildMessageFiles(TMessagePartArray& Parts, TMessageParser& Parser);
     TMessageFiles BuildDelMessageFiles(TDelMessagePartArray& Parts, TMessageParser& Parser);
 
+    // Chains the blocks as BuildMessageFiles does, handing each chain's text
+    // to Sink instead of a message file; sets each block's Visited. The
+    // deleted kind puts "[??]" before each block's text.
+    void WalkChains(TMessagePartArray& Parts, TChainSink& Sink);
+    void WalkChains(TDelMessagePartArray& Parts, TChainSink& Sink);
+
     // How many text bytes are collected before they are written out. A chain
     // that fits is written with one call; a longer one in several, its file
     // kept open. Small values serve tests that cut chains across batches.
@@ -106,4 +135,6 @@ private:
 
     std::unique_ptr<corvane::fs::TReadFile> stream_;
     std::size_t writeBatch_ = DefaultWriteBatch;
+    corvane::TProgress* progress_ = nullptr;
+    std::vector<char> batchText_, batchSpan_;  // the chain walk's buffers, kept for the reader's life
 };

@@ -82,5 +82,10 @@ void RenameFile(const std::string& from, const std::string& to);
 // raises EFCreateError naming it when it is a symbolic link, not a folder, or
 // belongs to another user.
 std::string TempPath();
+// The name TempPath gives, without making or checking the folder.
+std::string TempPathName();
+// The system's folder for short-lived files of a run (not the message
+// files): $TMPDIR or /tmp; Windows: GetTempPathA. Ends with a separator.
+std::string ScratchFolder();
 
 }  // namespace corvane::fs

@@ -10,7 +10,6 @@ thread_local std::uint32_t t_calls = 0;
 
 namespace {
 std::atomic<std::int64_t> g_intervalNs{15'000'000};
-TProgress g_progress;
 thread_local std::chrono::steady_clock::time_point t_lastRun{};
 }  // namespace
 
@@ -30,10 +29,6 @@ void ProcessNow() {
         h();
     }
 }
-
-void SetProgress(const char* stage, std::int64_t done, std::int64_t total) { g_progress = {stage, done, total}; }
-
-TProgress Progress() { return g_progress; }
 
 void detail::Slow() {
     auto now = std::chrono::steady_clock::now();

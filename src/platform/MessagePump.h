@@ -1,5 +1,6 @@
 #pragma once
-// The engine's way of keeping the window alive during long loops.
+// The engine's way of keeping the window alive during the long loops that
+// take no progress of their own (the folder search, the header parser).
 //
 // Long loops call ProcessMessages() at every step (per byte, per scan position).
 // A front end installs a handler that runs its toolkit's event processing; with
@@ -20,17 +21,6 @@ Handler SetHandler(Handler handler);
 void SetInterval(std::chrono::milliseconds interval);
 // Runs the handler now if one is installed (ignores the interval).
 void ProcessNow();
-
-// How far the running long operation has come, for a front end's progress
-// display: what it does, and how many of how many bytes it has passed. Set by
-// the long loops where they move on (not at every step), read by handlers.
-struct TProgress {
-    const char* Stage = nullptr;  // "Scanning live blocks", ...; null when none runs
-    std::int64_t Done = 0;
-    std::int64_t Total = 0;
-};
-void SetProgress(const char* stage, std::int64_t done, std::int64_t total);
-TProgress Progress();
 
 namespace detail {
 inline constexpr std::uint32_t kCallsPerClockLook = 1024;

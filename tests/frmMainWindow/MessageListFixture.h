@@ -33,7 +33,8 @@ namespace fixture {
 namespace stdfs = std::filesystem;
 
 // A folder of this test program's own, made the user's temporary folder
-// (TMPDIR) for the whole run and removed at its end.
+// (TMPDIR) and the home of the settings kept between runs (XDG_CONFIG_HOME)
+// for the whole run, and removed at its end.
 class TPrivateTempDir {
 public:
     TPrivateTempDir() {
@@ -41,6 +42,7 @@ public:
         if (::mkdtemp(templ.data()) == nullptr) std::abort();
         path_ = templ;
         ::setenv("TMPDIR", path_.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (path_ + "/config").c_str(), 1);
     }
     ~TPrivateTempDir() {
         std::error_code ec;

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -251,6 +252,7 @@ private slots:
     }
 
     void theOpenDialogAsksForFolderFilesFromTheRoot() {
+        QSettings().remove(TfrmMain::kOpenFolderSetting);  // no folder remembered from an earlier choice
         TfrmMain plain;  // with its own dialog
         plain.show();
         QString title, folder;
@@ -566,16 +568,23 @@ private slots:
         TUrlCatcher catcher;
         QDesktopServices::setUrlHandler("https", &catcher, "open");
         QDesktopServices::setUrlHandler("file", &catcher, "open");
-        // From the build: the source tree's copy of the page.
+        // The page is looked for relative to the program: the installed copy,
+        // then one beside it, no path of the source tree.
+        const QString programFolder = QCoreApplication::applicationDirPath();
+        const std::vector<std::string> candidates = w->HelpPageCandidates;
+        QCOMPARE(candidates, (std::vector<std::string>{
+                                 TfrmMain::ToEnginePath(programFolder + "/../share/corvane-recovery/help.html"),
+                                 TfrmMain::ToEnginePath(programFolder + "/help.html")}));
+        // The build puts a copy beside the window's program; F1 opens it.
+        const QString besideProgram = QStringLiteral(CORVANE_RECOVERY_DIR "/help.html");
+        w->HelpPageCandidates = {TfrmMain::ToEnginePath(besideProgram)};
         QTest::keyClick(w.get(), Qt::Key_F1);
         QCOMPARE(catcher.urls.size(), 1);
-        QVERIFY(catcher.urls[0].isLocalFile());
-        QVERIFY(catcher.urls[0].toLocalFile().endsWith("/docs/help.html"));
-        QFile page(catcher.urls[0].toLocalFile());
+        QCOMPARE(catcher.urls[0], QUrl::fromLocalFile(besideProgram));
+        QFile page(besideProgram);
         QVERIFY(page.open(QIODevice::ReadOnly));
         QVERIFY(page.readAll().contains("Include Deleted Emails"));
         // An installed copy comes first; with no copy at all, the web address.
-        const std::vector<std::string> candidates = w->HelpPageCandidates;
         const QString installed = QString::fromStdString(g_folder) + "/help.html";
         QFile(installed).open(QIODevice::WriteOnly);
         w->HelpPageCandidates = {g_folder + "/missing.html", g_folder + "/help.html"};
@@ -600,6 +609,7 @@ int main(int argc, char** argv) {
     if (::mkdtemp(folder.data()) == nullptr) return 1;
     g_folder = folder;
     ::setenv("TMPDIR", folder.c_str(), 1);  // the reader's message files go here
+    ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);  // and the remembered folders
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     int result = 0;
     {

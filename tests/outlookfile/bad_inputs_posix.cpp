@@ -20,7 +20,7 @@
 #include "BadInputSupport.h"
 #include "emailparser/emailparser.h"
 #include "platform/Errors.h"
-#include "platform/MessagePump.h"
+#include "support/ProgressSpy.h"
 
 using namespace badinput;
 
@@ -168,8 +168,8 @@ TEST_F(BadInputPosix, AFolderFileRemovedReplacedOrCutWhileReadIsReadAsOpened) {
 
     TDbxWriter other(5);
     other.AddMessage(Mail("someone else", "x"));
-    corvane::pump::SetInterval(std::chrono::milliseconds(0));
-    const auto previous = corvane::pump::SetHandler(changing::Change);
+    corvane::testsupport::TProgressSpy progress;
+    progress.OnReport = changing::Change;
 
     // Removed and replaced: the open file is read whole, as it was.
     changing::path = Save(dbx);
@@ -179,7 +179,7 @@ TEST_F(BadInputPosix, AFolderFileRemovedReplacedOrCutWhileReadIsReadAsOpened) {
     TEmailArray emails;
     {
         Toutlookfile reader;
-        emails = reader.GetEmails(changing::path, true);
+        emails = reader.GetEmails(changing::path, true, &progress);
     }
     EXPECT_GE(changing::calls, 2);
     EXPECT_EQ(Froms(emails), Froms(expected));
@@ -192,10 +192,8 @@ TEST_F(BadInputPosix, AFolderFileRemovedReplacedOrCutWhileReadIsReadAsOpened) {
     changing::calls = 0;
     {
         Toutlookfile reader;
-        emails = reader.GetEmails(changing::path, true);
+        emails = reader.GetEmails(changing::path, true, &progress);
     }
-    corvane::pump::SetHandler(previous);
-    corvane::pump::SetInterval(std::chrono::milliseconds(15));
     EXPECT_GE(changing::calls, 2);
     EXPECT_LE(emails.size(), expected.size());
     for (const TEmail& e : emails) EXPECT_LE(e.MessageEnd, static_cast<std::int64_t>(stdfs::file_size(e.FileName)));

@@ -8,7 +8,7 @@
 #include "ReaderTestSupport.h"
 #include "emailparser/emailparser.h"
 #include "platform/Errors.h"
-#include "platform/MessagePump.h"
+#include "support/ProgressSpy.h"
 #include "support/DbxFixture.h"
 
 using namespace readertest;
@@ -22,7 +22,7 @@ std::string Mail(const std::string& subject) {
     return "From: A <a@x>\r\nSubject: " + subject + "\r\n\r\n" + body;
 }
 
-// What the pump handler saw of the folder file while the read ran.
+// What the progress reports saw of the folder file while the read ran.
 std::string g_folderFile;
 int g_sharingViolations = 0;
 int g_opened = 0;
@@ -48,12 +48,10 @@ TEST_F(WindowsReader, TheFolderFileIsHeldWithoutSharingWhileItIsRead) {
     WriteAll(g_folderFile, dbx.Bytes());
     g_sharingViolations = g_opened = 0;
 
-    corvane::pump::SetInterval(std::chrono::milliseconds(0));
-    const auto previous = corvane::pump::SetHandler(TryToOpenTheFolderFile);
+    corvane::testsupport::TProgressSpy progress;
+    progress.OnReport = TryToOpenTheFolderFile;
     Toutlookfile reader;
-    const TEmailArray emails = reader.GetEmails(g_folderFile, false);
-    corvane::pump::SetHandler(previous);
-    corvane::pump::SetInterval(std::chrono::milliseconds(15));
+    const TEmailArray emails = reader.GetEmails(g_folderFile, false, &progress);
 
     EXPECT_EQ(emails.size(), 30u);
     EXPECT_GT(g_sharingViolations, 0);  // the handler ran during the read, and was kept out

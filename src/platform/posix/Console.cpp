@@ -1,5 +1,7 @@
 #include "platform/Console.h"
 
+#include <csignal>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -53,5 +55,24 @@ std::string ArgumentToAnsi(const std::string& argument) { return corvane::ansi::
 
 // File names here are bytes, mostly UTF-8; others are read as the ANSI code page.
 std::string PathToUtf8(const std::string& path) { return IsUtf8(path) ? path : corvane::ansi::ToUtf8(path); }
+
+}  // namespace corvane::console
+
+namespace corvane::console {
+namespace {
+volatile std::sig_atomic_t g_stopSignal = 0;
+extern "C" void NoteStopSignal(int signal) { g_stopSignal = signal; }
+}  // namespace
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = NoteStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a blocking call returns early
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+int StopSignal() { return g_stopSignal; }
 
 }  // namespace corvane::console

@@ -134,11 +134,18 @@ void RenameFile(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) throw EFCreateError(to, ::SystemErrorText(errno));
 }
 
-std::string TempPath() {
+std::string ScratchFolder() {
     const char* base = std::getenv("TMPDIR");
     std::string dir = (base != nullptr && *base != '\0') ? base : "/tmp";
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    dir += "/corvane-recovery-" + std::to_string(::getuid());
+    return dir == "/" ? dir : dir + '/';
+}
+
+std::string TempPathName() { return ScratchFolder() + "corvane-recovery-" + std::to_string(::getuid()) + '/'; }
+
+std::string TempPath() {
+    std::string dir = TempPathName();
+    dir.pop_back();
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) throw EFCreateError(dir, ::SystemErrorText(errno));
     struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0) throw EFCreateError(dir, ::SystemErrorText(errno));

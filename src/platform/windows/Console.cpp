@@ -39,3 +39,18 @@ std::string ArgumentToAnsi(const std::string& argument) { return argument; }
 std::string PathToUtf8(const std::string& path) { return corvane::ansi::ToUtf8(path); }
 
 }  // namespace corvane::console
+
+namespace corvane::console {
+namespace {
+volatile LONG g_stopSignal = 0;
+BOOL WINAPI NoteStopEvent(DWORD event) {
+    InterlockedExchange(&g_stopSignal, event == CTRL_C_EVENT ? 2 : 15);
+    return TRUE;
+}
+}  // namespace
+
+void CatchStopSignals() { SetConsoleCtrlHandler(NoteStopEvent, TRUE); }
+
+int StopSignal() { return static_cast<int>(InterlockedCompareExchange(&g_stopSignal, 0, 0)); }
+
+}  // namespace corvane::console
