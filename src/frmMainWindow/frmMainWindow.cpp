@@ -43,7 +43,7 @@ const char* const TfrmMain::kOpenFolderSetting = "Folders/Open";
 const char* const TfrmMain::kExportFolderSetting = "Folders/Export";
 
 // The settings key of "Decode Texts".
-static const char* const kDecodeTextsKey = "window/decodeTexts";
+static const char* const kDecodeTextsKey = "Settings/DecodeTexts";
 
 namespace {
 
