@@ -9,6 +9,7 @@
 
 #include "FastStrings/FastStrings.h"
 #include "chainread/ChainRead.h"
+#include "maildecode/maildecode.h"
 #include "platform/AnsiText.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -47,6 +48,36 @@ std::string ReadMessageBody(const TEmail& email) {
 
 bool BodyHoldsKeyword(const TEmail& email, const std::string& keyword) {
     return FindText(std::string_view(keyword), std::string_view(ReadMessageBody(email)), false, 1, true) > 0;
+}
+
+namespace {
+std::string ReadStretch(const TEmail& email, std::int64_t from, std::int64_t to) {
+    const corvane::fs::TReadFile file(email.FileName, corvane::fs::Share::All);
+    if (to <= from) return {};
+    std::string text(static_cast<std::size_t>(to - from), '\0');
+    text.resize(file.ReadAt(from, text.data(), text.size()));
+    return text;
+}
+}  // namespace
+
+std::string ReadMessageText(const TEmail& email) { return ReadStretch(email, email.MessageStart, email.MessageEnd); }
+
+std::string ReadHeaderText(const TEmail& email) {
+    return ReadStretch(email, email.MessageStart, email.HeaderEnd != 0 ? email.HeaderEnd : email.MessageEnd);
+}
+
+bool RecordHoldsKeyword(const TEmail& email, const TKeyword& keyword) {
+    if (!keyword.Ansi.empty() && BodyHoldsKeyword(email, keyword.Ansi)) return true;
+    return TextHoldsKeyword(DecodeMessage(ReadMessageText(email)).Body, keyword.Utf8);
+}
+
+std::vector<std::size_t> ShownDecodedRecords(const TEmailArray& emails, bool filterOn, const TKeyword& keyword) {
+    std::vector<std::size_t> shown;
+    shown.reserve(emails.size());
+    for (std::size_t i = 0; i < emails.size(); ++i) {
+        if (!filterOn || RecordHoldsKeyword(emails[i], keyword)) shown.push_back(i);
+    }
+    return shown;
 }
 
 std::vector<std::size_t> ShownRecords(const TEmailArray& emails, bool filterOn, const std::string& keyword) {

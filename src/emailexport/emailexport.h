@@ -41,6 +41,29 @@ std::string ReadMessageBody(const TEmail& email);
 // letter case.
 bool BodyHoldsKeyword(const TEmail& email, const std::string& keyword);
 
+// The record's whole message text [MessageStart, MessageEnd), read with one
+// seek and one read. Raises EFOpenError when the message file cannot be opened.
+std::string ReadMessageText(const TEmail& email);
+
+// The record's header block: its message text up to HeaderEnd (the whole
+// text when no blank line closed the block).
+std::string ReadHeaderText(const TEmail& email);
+
+// The keyword of the filter in both forms: as the raw texts hold it (ANSI
+// bytes) and as decoded texts hold it (UTF-8).
+struct TKeyword {
+    std::string Ansi;
+    std::string Utf8;
+};
+
+// Whether the record's raw body stretch holds keyword.Ansi, or its decoded
+// body holds keyword.Utf8, in any letter case: the filter over decoded texts.
+bool RecordHoldsKeyword(const TEmail& email, const TKeyword& keyword);
+
+// ShownRecords for decoded texts: with filterOn, the records for which
+// RecordHoldsKeyword holds.
+std::vector<std::size_t> ShownDecodedRecords(const TEmailArray& emails, bool filterOn, const TKeyword& keyword);
+
 // The indexes of the records the list shows, in index order: every record, or
 // with a keyword (filterOn) those whose body holds it. Raises EFOpenError when
 // a message file cannot be opened; then nothing is returned.

@@ -53,6 +53,26 @@ const std::string& TEmailListModel::Field(const TEmail& email, int column) {
     }
 }
 
+void TEmailListModel::SetDecoded(const std::vector<corvane::mail::TDecodedHeaders>* decoded) {
+    decoded_ = decoded;
+    if (!rows_.empty()) emit dataChanged(index(0, ColDate), index(Count() - 1, ColSubject), {Qt::DisplayRole});
+}
+
+QString TEmailListModel::DisplayText(int record, int column) const {
+    if (record < 0 || static_cast<std::size_t>(record) >= emails_.size()) return {};
+    const auto k = static_cast<std::size_t>(record);
+    if (decoded_ != nullptr && k < decoded_->size()) {
+        const corvane::mail::TDecodedHeaders& d = (*decoded_)[k];
+        switch (column) {
+            case ColDate: return QString::fromStdString(d.DateIso.empty() ? d.Date : d.DateIso);
+            case ColFrom: return QString::fromStdString(d.From);
+            case ColTo: return QString::fromStdString(d.To);
+            default: return QString::fromStdString(d.Subject);
+        }
+    }
+    return TfrmMain::AnsiToDisplay(Field(emails_[k], column));
+}
+
 void TEmailListModel::Sort(int column, bool ascending) {
     if (column < ColItemNum || column >= ColumnCount) return;
     const std::size_t n = rows_.size();
@@ -69,13 +89,9 @@ void TEmailListModel::Sort(int column, bool ascending) {
         // Each text is converted and prepared for comparison once per sort.
         corvane::gui::TLocaleSortKeys keys;
         keys.Reserve(n);
-        const std::string none;
-        for (const int record : rows_) {
-            // A row whose record is gone (the records replaced behind the
-            // list) shows no text and sorts as an empty one.
-            const bool held = static_cast<std::size_t>(record) < emails_.size();
-            keys.Add(TfrmMain::AnsiToDisplay(held ? Field(emails_[static_cast<std::size_t>(record)], column) : none));
-        }
+        // A row whose record is gone (the records replaced behind the list)
+        // shows no text and sorts as an empty one.
+        for (const int record : rows_) keys.Add(DisplayText(record, column));
         std::stable_sort(order.begin(), order.end(), [&keys, ascending](int a, int b) {
             const auto ia = static_cast<std::size_t>(a), ib = static_cast<std::size_t>(b);
             return ascending ? keys.Compare(ia, ib) < 0 : keys.Compare(ib, ia) < 0;
@@ -116,7 +132,7 @@ QVariant TEmailListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
             if (column == ColItemNum) return QString::number(record);
-            return TfrmMain::AnsiToDisplay(Field(email, column));
+            return DisplayText(record, column);
         case Qt::DecorationRole:
             if (column == ColItemNum) return email.Deleted != 0 ? deletedIcon_ : liveIcon_;
             return {};

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Globals/Globals.h"
+#include "maildecode/maildecode.h"
 
 class TEmailListModel : public QAbstractTableModel {
 public:
@@ -54,6 +55,16 @@ public:
     // The record's text in a text column, as held by the record.
     static const std::string& Field(const TEmail& email, int column);
 
+    // The decoded header texts of the records, by record index, shown in
+    // place of the raw ones while set (null: the raw texts). The vector must
+    // outlive its use here; records beyond its end show their raw texts.
+    void SetDecoded(const std::vector<corvane::mail::TDecodedHeaders>* decoded);
+    bool ShowsDecoded() const { return decoded_ != nullptr; }
+    // The text a row of record `record` shows in a text column: the raw text,
+    // or with decoded texts set the decoded one (the date in ISO 8601 where
+    // it can be read, else the decoded Date text).
+    QString DisplayText(int record, int column) const;
+
     // QAbstractItemModel
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -64,6 +75,7 @@ public:
 
 private:
     const TEmailArray& emails_;
+    const std::vector<corvane::mail::TDecodedHeaders>* decoded_ = nullptr;
     QIcon deletedIcon_;
     QIcon liveIcon_;
     std::vector<int> rows_;     // record index of each row, in display order

@@ -16,15 +16,18 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QUrl>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "emailexport/emailexport.h"
 #include "frmMainWindow/CorvaneApplication.h"
+#include "maildecode/maildecode.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/AnsiText.h"
 #include "platform/Files.h"
@@ -38,6 +41,9 @@ static void InitMainWindowResources() { Q_INIT_RESOURCE(frmMainWindow); }
 const char* const TfrmMain::kHelpUrl = "https://www.corvane.example/recovery/help.php";
 const char* const TfrmMain::kOpenFolderSetting = "Folders/Open";
 const char* const TfrmMain::kExportFolderSetting = "Folders/Export";
+
+// The settings key of "Decode Texts".
+static const char* const kDecodeTextsKey = "Settings/DecodeTexts";
 
 namespace {
 
@@ -150,6 +156,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     setAcceptDrops(true);
 
     FormCreate();
+    LoadSettings();
 
     // Client area 906 x 553 below the menu bar; the window cannot be resized.
     setFixedSize(906, 553 + menuBar()->sizeHint().height());
@@ -217,6 +224,9 @@ void TfrmMain::createControls() {
     cbdeletedemails = new QCheckBox("Include Deleted Emails", GroupBox1);
     cbdeletedemails->setObjectName("cbdeletedemails");
     cbdeletedemails->setGeometry(16, 40, 137, 17);
+    cbdecodetexts = new QCheckBox("Decode Texts", GroupBox1);
+    cbdecodetexts->setObjectName("cbdecodetexts");
+    cbdecodetexts->setGeometry(16, 60, 137, 17);
 
     tvFiles = new QTreeWidget(client);
     tvFiles->setObjectName("tvFiles");
@@ -271,7 +281,8 @@ void TfrmMain::createControls() {
     // Tab order: the list, the tree, the settings, the filter, the preview.
     setTabOrder(lvFoundEmails, tvFiles);
     setTabOrder(tvFiles, cbdeletedemails);
-    setTabOrder(cbdeletedemails, txtFilter);
+    setTabOrder(cbdeletedemails, cbdecodetexts);
+    setTabOrder(cbdecodetexts, txtFilter);
     setTabOrder(txtFilter, btnApplyFilter);
     setTabOrder(btnApplyFilter, btnClearFilter);
     setTabOrder(btnClearFilter, txtmsgbody);
@@ -286,6 +297,7 @@ void TfrmMain::connectHandlers() {
     connect(btnApplyFilter, &QPushButton::clicked, this, [this] { Guarded([this] { btnApplyFilterClick(); }); });
     connect(btnClearFilter, &QPushButton::clicked, this, [this] { Guarded([this] { btnClearFilterClick(); }); });
     connect(cbdeletedemails, &QCheckBox::clicked, this, [this] { Guarded([this] { cbdeletedemailsClick(); }); });
+    connect(cbdecodetexts, &QCheckBox::clicked, this, [this] { Guarded([this] { cbdecodetextsClick(); }); });
     connect(lvFoundEmails->header(), &QHeaderView::sectionClicked, this,
             [this](int column) { Guarded([this, column] { lvFoundEmailsColumnClick(column); }); });
     connect(mnuHelp, &QAction::triggered, this, [this] { Guarded([this] { mnuHelpClick(); }); });
@@ -429,6 +441,71 @@ void TfrmMain::cbdeletedemailsClick() {
     }
 }
 
+void TfrmMain::cbdecodetextsClick() {
+    SaveSettings();
+    if (CurrentFile.empty()) return;
+    if (FilterOn) {
+        // The filter searches decoded bodies only while the box is ticked.
+        try {
+            loadDbxFile(CurrentFile);
+        } catch (...) {
+            const QSignalBlocker blocker(cbdecodetexts);
+            cbdecodetexts->setChecked(!cbdecodetexts->isChecked());
+            ShowDecodedTexts();
+            SaveSettings();
+            throw;
+        }
+        return;
+    }
+    ShowDecodedTexts();
+}
+
+void TfrmMain::ShowDecodedTexts() {
+    FoundEmails->SetDecoded(nullptr);
+    DecodedHeaders.clear();
+    if (!cbdecodetexts->isChecked()) return;
+    std::vector<corvane::mail::TDecodedHeaders> decoded;
+    decoded.reserve(Emails.size());
+    for (const TEmail& email : Emails) decoded.push_back(corvane::mail::DecodeHeaders(corvane::mail::ReadHeaderText(email)));
+    DecodedHeaders = std::move(decoded);
+    FoundEmails->SetDecoded(&DecodedHeaders);
+}
+
+QString TfrmMain::PreviewText(const TEmail& email) const {
+    if (!cbdecodetexts->isChecked()) {
+        // The text and its closing line break in one piece: for a body of
+        // many megabytes every extra copy counts.
+        std::string text = corvane::mail::ReadMessageBody(email);
+        text += '\n';
+        return AnsiToDisplay(text);
+    }
+    const corvane::mail::TDecodedMessage decoded = corvane::mail::DecodeMessage(corvane::mail::ReadMessageText(email));
+    QString text = QString::fromStdString(decoded.Body);
+    if (!text.endsWith('\n')) text += '\n';
+    if (!decoded.Attachments.empty()) {
+        text += "\nAttachments:\n";
+        for (const corvane::mail::TAttachment& a : decoded.Attachments)
+            text += QString("  %1  (%2, %3 bytes)\n")
+                        .arg(a.Name.empty() ? QString("(no name)") : QString::fromStdString(a.Name),
+                             QString::fromStdString(a.Type), QString::number(a.Size));
+    }
+    return text;
+}
+
+void TfrmMain::LoadSettings() {
+    const std::unique_ptr<QSettings> settings =
+        SettingsFile.isEmpty() ? std::make_unique<QSettings>() : std::make_unique<QSettings>(SettingsFile, QSettings::IniFormat);
+    const QSignalBlocker blocker(cbdecodetexts);
+    cbdecodetexts->setChecked(settings->value(kDecodeTextsKey, false).toBool());
+    ShowDecodedTexts();
+}
+
+void TfrmMain::SaveSettings() const {
+    const std::unique_ptr<QSettings> settings =
+        SettingsFile.isEmpty() ? std::make_unique<QSettings>() : std::make_unique<QSettings>(SettingsFile, QSettings::IniFormat);
+    settings->setValue(kDecodeTextsKey, cbdecodetexts->isChecked());
+}
+
 void TfrmMain::btnApplyFilterClick() {
     if (txtFilter->text().isEmpty()) return;
     SwitchFilter(true);
@@ -508,13 +585,17 @@ void TfrmMain::loadDbxFile(const std::string& path) {
 
     // Decide the rows before anything changes, so that a message file that
     // cannot be read leaves the previous file's state whole.
+    const bool decode = cbdecodetexts->isChecked();
     const std::vector<std::size_t> shown =
-        corvane::mail::ShownRecords(found, FilterOn, FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string());
+        decode ? corvane::mail::ShownDecodedRecords(
+                     found, FilterOn, {FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string(), txtFilter->text().toStdString()})
+               : corvane::mail::ShownRecords(found, FilterOn, FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string());
 
     // The old rows go before the records they stand for.
     FoundEmails->Clear();
     CurrentFile = path;
     Emails = std::move(found);
+    ShowDecodedTexts();
     listEmails(std::vector<int>(shown.begin(), shown.end()));
 }
 

@@ -62,6 +62,9 @@ public:
 
     // --- state of the current folder file ---------------------------------
     TEmailArray Emails;        // records of the current folder file, reader's order
+    // The decoded header texts of Emails, by index, while "Decode Texts" is
+    // ticked (empty otherwise).
+    std::vector<corvane::mail::TDecodedHeaders> DecodedHeaders;
     std::string CurrentFile;   // path last loaded successfully (engine bytes)
     bool FilterOn = false;     // the keyword filter is switched on
     QTreeWidgetItem* SystemFilesNode = nullptr;
@@ -80,6 +83,7 @@ public:
     QPushButton* btnClearFilter = nullptr;
     QGroupBox* GroupBox1 = nullptr;
     QCheckBox* cbdeletedemails = nullptr;
+    QCheckBox* cbdecodetexts = nullptr;   // "Decode Texts": decoded header texts, bodies and filter
     QTreeWidget* tvFiles = nullptr;
     QTreeView* lvFoundEmails = nullptr;    // report-style list over FoundEmails
     TEmailListModel* FoundEmails = nullptr;  // its rows: record indexes into Emails, with their ticks
@@ -99,6 +103,9 @@ public:
     void sbOpenDbxClick();
     void tvFilesClick();
     void cbdeletedemailsClick();
+    // Shows the texts decoded or raw as the box says, remembers its state,
+    // and reads the file again while the filter is on (it searches other texts).
+    void cbdecodetextsClick();
     void btnApplyFilterClick();
     void btnClearFilterClick();
     void mnuHelpClick();
@@ -139,6 +146,16 @@ public:
     // Header bytes (ANSI code page) as shown in the list, and keyword text back.
     static QString AnsiToDisplay(const std::string& bytes);
     static std::string DisplayToAnsi(const QString& text);
+
+    // The text the preview shows for a record: its raw body stretch, or with
+    // "Decode Texts" ticked its decoded body followed by its attachments.
+    QString PreviewText(const TEmail& email) const;
+
+    // Where the window keeps its settings between runs: this file (INI
+    // format) when set, the user's settings of the program otherwise.
+    QString SettingsFile;
+    // Reads the remembered state of "Decode Texts" (call after setting SettingsFile).
+    void LoadSettings();
 
     // True while a long operation (load, drive search) runs under the wait window.
     bool Busy() const { return busy_; }
@@ -216,6 +233,10 @@ private:
     void scrollToPendingRow();
     // Sets the filter switch and its buttons.
     void ShowFilterState(bool on);
+    // Fills DecodedHeaders for Emails (or empties it) as "Decode Texts" says,
+    // and shows the texts accordingly.
+    void ShowDecodedTexts();
+    void SaveSettings() const;
     // Turns the filter on or off and reloads; a failed reload puts it back.
     void SwitchFilter(bool on);
 

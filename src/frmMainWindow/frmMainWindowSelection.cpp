@@ -77,11 +77,7 @@ void TfrmMain::lvFoundEmailsClick() {
     txtmsgbody->clear();
     const TEmail* email = RecordOfRow(Emails, RowIndex(selected.first()));
     if (email == nullptr) return;
-    // The text and its closing line break in one piece: for a body of many
-    // megabytes every extra copy counts.
-    std::string text = corvane::mail::ReadMessageBody(*email);
-    text += '\n';
-    txtmsgbody->setPlainText(AnsiToDisplay(text));
+    txtmsgbody->setPlainText(PreviewText(*email));
 }
 
 void TfrmMain::sbSaveEmailClick() {

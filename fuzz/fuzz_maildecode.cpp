@@ -1,0 +1,54 @@
+// The message decoder on arbitrary bytes: whatever the input, a result in
+// well-formed UTF-8, header texts that agree with the header-only decoding,
+// attachment sizes within the input, a body that holds its own first words,
+// and the same for the input cut short at a point the input chooses.
+//
+// Input: a 16-bit cut position (from the start of the rest), then the message
+// text.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "FuzzSupport.h"
+#include "maildecode/maildecode.h"
+
+namespace {
+
+bool IsUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const int len = b < 0x80 ? 1 : (b >= 0xC2 && b <= 0xDF) ? 2 : (b >> 4) == 0xE ? 3 : (b >= 0xF0 && b <= 0xF4) ? 4 : 0;
+        if (len == 0 || i + static_cast<std::size_t>(len) > s.size()) return false;
+        for (int k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]) & 0xC0) != 0x80) return false;
+        i += static_cast<std::size_t>(len);
+    }
+    return true;
+}
+
+void Check(std::string_view message) {
+    const corvane::mail::TDecodedMessage d = corvane::mail::DecodeMessage(message);
+    for (const std::string* text : {&d.Date, &d.From, &d.To, &d.Subject, &d.DateIso, &d.Body}) FUZZ_CHECK(IsUtf8(*text));
+    const corvane::mail::TDecodedHeaders h = corvane::mail::DecodeHeaders(message);
+    FUZZ_CHECK(h.Date == d.Date && h.From == d.From && h.To == d.To && h.Subject == d.Subject && h.DateIso == d.DateIso);
+    FUZZ_CHECK(d.Attachments.size() <= corvane::mail::kMaxParts);
+    for (const corvane::mail::TAttachment& a : d.Attachments) {
+        FUZZ_CHECK(IsUtf8(a.Name));
+        FUZZ_CHECK(a.Size <= message.size());
+    }
+    // The body's first line, folded or not, is found in the body.
+    const std::string_view first = std::string_view(d.Body).substr(0, d.Body.find('\n'));
+    FUZZ_CHECK(corvane::mail::TextHoldsKeyword(d.Body, first.substr(0, 12)));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::size_t cut = fuzzsupport::Take(data, size, 2);
+    const std::string message(reinterpret_cast<const char*>(data), size);
+    Check(message);
+    if (cut < message.size()) Check(std::string_view(message).substr(0, cut));
+    return 0;
+}
