@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "emailparser/emailparser.h"
+#include "outlookfile/PagePool.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/Files.h"
 #include "platform/TempNames.h"
@@ -36,41 +37,6 @@ private:
     std::size_t size_;
 };
 
-// Pages that the short chains' texts are packed into. A page goes back to
-// the pool when the last text on it is done with, and the next chains reuse
-// it: a read of many short chains then neither allocates per chain nor
-// touches fresh memory (each new page costs the system a fault per 4 KB).
-class TPagePool : public std::enable_shared_from_this<TPagePool> {
-public:
-    static constexpr std::size_t kPageBytes = std::size_t{1} << 20;
-
-    std::shared_ptr<char> Take() {
-        std::unique_ptr<char[]> page;
-        {
-            std::lock_guard lock(mutex_);
-            if (!free_.empty()) {
-                page = std::move(free_.back());
-                free_.pop_back();
-            }
-        }
-        if (!page) page = std::make_unique_for_overwrite<char[]>(kPageBytes);
-        return std::shared_ptr<char>(page.release(), [pool = shared_from_this()](char* p) { pool->Give(p); });
-    }
-
-private:
-    // Enough for every page that can be in use at once (the queue's text and
-    // the export's waiting files), so that pages once touched are reused.
-    static constexpr std::size_t kKeptPages = 96;
-
-    void Give(char* p) {
-        std::unique_ptr<char[]> page(p);
-        std::lock_guard lock(mutex_);
-        if (free_.size() < kKeptPages) free_.push_back(std::move(page));
-    }
-
-    std::mutex mutex_;
-    std::vector<std::unique_ptr<char[]>> free_;
-};
 
 // A chain too long to hold: written into a private file of the read, which
 // goes away with the text.

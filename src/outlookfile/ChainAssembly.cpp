@@ -16,12 +16,18 @@
 // file is written once, in chain order, after the chain is complete.
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string_view>
+#include <thread>
 
 #include "emailparser/emailparser.h"
+#include "outlookfile/PagePool.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/Files.h"
 #include "platform/TempNames.h"
@@ -308,33 +314,154 @@ private:
 // The message-file writer: each chain into a fresh message file of its own,
 // named after the prefix and the chain's number, its text also fed to the
 // parser when there is one, so the files need not be read back.
+//
+// The files are created and written on a thread of their own, in order, while
+// the walk goes on: a chain that comes in one piece (nearly all do) is copied
+// onto a page and queued. A chain in several pieces (longer than a write
+// batch) is written by the walk itself, once the files queued before it are
+// done, so that at most one message file is open at a time. A file that
+// cannot be created or written ends the writing; the walk raises its error at
+// the next chain or at the end.
 class TMessageFileSink : public TChainSink {
 public:
     TMessageFileSink(std::string prefix, TMessageParser* parser)
-        : prefix_(std::move(prefix)), parser_(parser), folder_(Toutlookfile::GetTempFolder()) {}
+        : prefix_(std::move(prefix)), parser_(parser), folder_(Toutlookfile::GetTempFolder()),
+          pool_(std::make_shared<corvane::read::TPagePool>()), writer_([this] { Write(); }) {}
+    ~TMessageFileSink() override {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            jobs_.clear();  // files not yet created are not made after a failure
+            work_.notify_all();
+        }
+        writer_.join();
+    }
+    TMessageFileSink(const TMessageFileSink&) = delete;
+    TMessageFileSink& operator=(const TMessageFileSink&) = delete;
 
     void BeginChain() override {
+        RaiseFailure();
         files_.push_back(corvane::fs::JoinTempName(folder_, prefix_ + std::to_string(files_.size() + 1) + ".tmp"));
-        file_ = std::make_unique<corvane::fs::TWriteFile>(files_.back(), corvane::fs::Create::Fresh);
         if (parser_ != nullptr) parser_->BeginFile(files_.back());
+        pieces_ = 0;
+        onPage_ = false;
     }
     void ChainText(const char* data, std::size_t size) override {
-        file_->Write(data, size);
         if (parser_ != nullptr) parser_->Feed(data, size);
+        if (++pieces_ == 1 && size <= corvane::read::TPagePool::kPageBytes) {
+            if (!page_ || pageUsed_ + size > corvane::read::TPagePool::kPageBytes) {
+                page_ = pool_->Take();
+                pageUsed_ = 0;
+            }
+            if (size > 0) std::memcpy(page_.get() + pageUsed_, data, size);
+            chainOffset_ = pageUsed_;
+            chainSize_ = size;
+            pageUsed_ += size;
+            onPage_ = true;
+            return;
+        }
+        if (!file_) {
+            Drain();
+            file_ = std::make_unique<corvane::fs::TWriteFile>(files_.back(), corvane::fs::Create::Fresh);
+            if (onPage_) file_->Write(page_.get() + chainOffset_, chainSize_);
+            onPage_ = false;
+        }
+        file_->Write(data, size);
     }
     void EndChain() override {
-        file_->Close();
-        file_.reset();
+        if (file_) {
+            file_->Close();
+            file_.reset();
+        } else {
+            TJob job{files_.back(), onPage_ ? page_ : nullptr, chainOffset_, onPage_ ? chainSize_ : 0};
+            std::unique_lock lock(mutex_);
+            room_.wait(lock, [&] { return waiting_ == 0 || waiting_ + job.size <= kWaitingBytes || failure_; });
+            waiting_ += job.size;
+            jobs_.push_back(std::move(job));
+            work_.notify_one();
+        }
         if (parser_ != nullptr) parser_->EndFile();
     }
-    TMessageFiles Take() { return std::move(files_); }
+    // Waits for every file; the names in creation order.
+    TMessageFiles Take() {
+        Drain();
+        return std::move(files_);
+    }
 
 private:
+    static constexpr std::size_t kWaitingBytes = std::size_t{32} << 20;
+
+    struct TJob {
+        std::string name;
+        std::shared_ptr<char> page;  // null for an empty file
+        std::size_t offset, size;
+    };
+
+    void Write() {
+        for (;;) {
+            TJob job;
+            {
+                std::unique_lock lock(mutex_);
+                work_.wait(lock, [&] { return !jobs_.empty() || stopping_; });
+                if (jobs_.empty()) return;
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+                busy_ = true;
+            }
+            std::exception_ptr failure;
+            try {
+                corvane::fs::TWriteFile file(job.name, corvane::fs::Create::Fresh);
+                if (job.size > 0) file.Write(job.page.get() + job.offset, job.size);
+                file.Close();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            job.page.reset();
+            std::lock_guard lock(mutex_);
+            busy_ = false;
+            waiting_ -= job.size;
+            if (failure && !failure_) {
+                failure_ = failure;
+                jobs_.clear();
+                waiting_ = 0;
+            }
+            room_.notify_all();
+        }
+    }
+    // Waits until the files queued are written, and raises a failure.
+    void Drain() {
+        {
+            std::unique_lock lock(mutex_);
+            room_.wait(lock, [&] { return (jobs_.empty() && !busy_) || failure_; });
+        }
+        RaiseFailure();
+    }
+    void RaiseFailure() {
+        std::lock_guard lock(mutex_);
+        if (failure_) std::rethrow_exception(failure_);
+    }
+
     std::string prefix_;
     TMessageParser* parser_;  // may be null
     std::string folder_;
     TMessageFiles files_;
-    std::unique_ptr<corvane::fs::TWriteFile> file_;  // the chain in progress
+    // The chain in progress.
+    std::size_t pieces_ = 0;
+    bool onPage_ = false;
+    std::size_t chainOffset_ = 0, chainSize_ = 0;
+    std::unique_ptr<corvane::fs::TWriteFile> file_;  // a chain in several pieces
+    std::shared_ptr<corvane::read::TPagePool> pool_;
+    std::shared_ptr<char> page_;
+    std::size_t pageUsed_ = 0;
+    // Shared with the writing thread.
+    std::mutex mutex_;
+    std::condition_variable work_, room_;
+    std::deque<TJob> jobs_;
+    std::size_t waiting_ = 0;
+    bool busy_ = false;
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+    std::thread writer_;  // last: starts once the rest is ready
 };
 
 template <class Part>
