@@ -6,6 +6,7 @@
 
 #include "outlookfile/outlookfile.h"
 #include "platform/Files.h"
+#include "platform/Memory.h"
 #include "progress/Progress.h"
 
 namespace {
@@ -35,15 +36,17 @@ template <class Candidate>
 void Walk(const corvane::fs::TReadFile& file, corvane::TProgress* progress, const char* stage, std::uint64_t headerBytes,
           Candidate candidate) {
     std::uint64_t end = static_cast<std::uint64_t>(std::max<std::int64_t>(file.Size(), 0));
-    std::vector<std::uint8_t> window(static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, end)) + 8);
+    const corvane::mem::TBigBuffer buffer(static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, end)) + 8);
+    const std::size_t windowBytes = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, end)) + 8;
+    auto* const window = reinterpret_cast<std::uint8_t*>(buffer.data());
     std::uint64_t base = 0;     // file position of window[0]
     std::uint64_t filled = 0;   // bytes valid in the window
     std::uint64_t p = 0;
     while (p < end && p < kLastPosition) {
         if (p + headerBytes > base + filled && base + filled < end) {
             corvane::CheckPoint(progress, stage, static_cast<std::int64_t>(p), static_cast<std::int64_t>(end));
-            std::uint64_t want = std::min<std::uint64_t>(window.size() - 8, end - p);
-            std::size_t got = file.ReadAt(static_cast<std::int64_t>(p), window.data(), static_cast<std::size_t>(want));
+            std::uint64_t want = std::min<std::uint64_t>(windowBytes - 8, end - p);
+            std::size_t got = file.ReadAt(static_cast<std::int64_t>(p), window, static_cast<std::size_t>(want));
             base = p;
             filled = got;
             // The file got shorter than it was: it ends where the read ended.
@@ -53,7 +56,7 @@ void Walk(const corvane::fs::TReadFile& file, corvane::TProgress* progress, cons
         const std::uint64_t windowEnd = base + filled;
         // Fast stretch: every position here has a whole header in the window.
         const std::uint64_t stop = std::min(windowEnd >= headerBytes ? windowEnd - headerBytes + 1 : 0, kLastPosition);
-        const std::uint8_t* data = window.data();
+        const std::uint8_t* data = window;
         while (p < stop) {
             const std::uint8_t* at = data + (p - base);
             if (LoadU32(at) != static_cast<std::uint32_t>(p)) {

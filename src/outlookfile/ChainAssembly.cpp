@@ -30,6 +30,7 @@
 #include "outlookfile/PagePool.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/Files.h"
+#include "platform/Memory.h"
 #include "platform/TempNames.h"
 #include "progress/Progress.h"
 
@@ -176,13 +177,13 @@ public:
     // text and span are the reader's buffers, kept across batches and walks
     // (a fresh large buffer costs a page fault for every page it touches).
     TChainWriter(const corvane::fs::TReadFile* folder, std::vector<Part>& parts, std::uint32_t bodyStart, bool marked,
-                 std::size_t batchBytes, TChainSink& sink, corvane::TProgress* progress, std::vector<char>& text,
-                 std::vector<char>& span)
+                 std::size_t batchBytes, TChainSink& sink, corvane::TProgress* progress, corvane::mem::TBigBuffer& text,
+                 corvane::mem::TBigBuffer& span)
         : folder_(folder), parts_(parts), bodyStart_(bodyStart), marked_(marked),
           batchBytes_(std::max<std::size_t>(batchBytes, 1)), sink_(sink), progress_(progress), text_(text), span_(span) {
         // A batch ends within a block's text after batchBytes: room for it
         // all at once, so that the buffer never moves.
-        text_.reserve(batchBytes_ + 1024);
+        text_.Reserve(batchBytes_ + 1024);
     }
 
     void Add(const std::vector<Index>& chain) {
@@ -225,11 +226,11 @@ private:
             pieces.push_back({static_cast<std::uint64_t>(parts_[i].Offset) + bodyStart_, at, parts_[i].DataLength});
             at += parts_[i].DataLength;
         }
-        if (text_.size() < at) text_.resize(at);
+        text_.Reserve(at);
         if (marked_)
-            for (const Piece& p : pieces) std::copy(kMarker.begin(), kMarker.end(), text_.begin() + static_cast<std::ptrdiff_t>(p.to - kMarker.size()));
+            for (const Piece& p : pieces) std::memcpy(text_.data() + p.to - kMarker.size(), kMarker.data(), kMarker.size());
         ReadPieces(pieces);  // bytes past the end of the folder file as NUL
-        std::replace(text_.begin(), text_.begin() + static_cast<std::ptrdiff_t>(at), '\0', ' ');
+        std::replace(text_.data(), text_.data() + at, '\0', ' ');
 
         // Out in chain order: a chain's file is created before its first
         // bytes and closed after its last, so at most one is open at a time.
@@ -279,7 +280,7 @@ private:
                 end = std::max(end, pieces[j].from + pieces[j].length);
                 ++j;
             }
-            if (span_.size() < end - start) span_.resize(static_cast<std::size_t>(end - start));
+            span_.Reserve(static_cast<std::size_t>(end - start));
             const std::uint64_t got =
                 folder_->ReadAt(static_cast<std::int64_t>(start), span_.data(), static_cast<std::size_t>(end - start));
             for (std::size_t k = i; k < j; ++k) {
@@ -307,8 +308,8 @@ private:
     std::vector<std::size_t> chainEnds_;  // where each chain ends in blocks_
     std::size_t pending_ = 0;
     std::size_t written_ = 0;  // blocks written so far, for the progress display
-    std::vector<char>& text_;  // the batch's text; only its first bytes are the batch's
-    std::vector<char>& span_;
+    corvane::mem::TBigBuffer& text_;  // the batch's text; only its first bytes are the batch's
+    corvane::mem::TBigBuffer& span_;
 };
 
 // The message-file writer: each chain into a fresh message file of its own,
@@ -378,7 +379,9 @@ public:
             room_.wait(lock, [&] { return waiting_ == 0 || waiting_ + job.size <= kWaitingBytes || failure_; });
             waiting_ += job.size;
             jobs_.push_back(std::move(job));
-            work_.notify_one();
+            // The writer takes all that waits at once; it is woken only
+            // when it has run out of work.
+            if (writerIdle_) work_.notify_one();
         }
         if (parser_ != nullptr) parser_->EndFile();
     }
@@ -398,28 +401,33 @@ private:
     };
 
     void Write() {
+        std::deque<TJob> taken;
         for (;;) {
-            TJob job;
             {
                 std::unique_lock lock(mutex_);
+                writerIdle_ = true;
                 work_.wait(lock, [&] { return !jobs_.empty() || stopping_; });
+                writerIdle_ = false;
                 if (jobs_.empty()) return;
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
-                busy_ = true;
+                taken.swap(jobs_);
             }
             std::exception_ptr failure;
-            try {
-                corvane::fs::TWriteFile file(job.name, corvane::fs::Create::Fresh);
-                if (job.size > 0) file.Write(job.page.get() + job.offset, job.size);
-                file.Close();
-            } catch (...) {
-                failure = std::current_exception();
+            std::size_t done = 0;
+            for (TJob& job : taken) {
+                try {
+                    corvane::fs::TWriteFile file(job.name, corvane::fs::Create::Fresh);
+                    if (job.size > 0) file.Write(job.page.get() + job.offset, job.size);
+                    file.Close();
+                } catch (...) {
+                    failure = std::current_exception();
+                    break;
+                }
+                done += job.size;
+                job.page.reset();
             }
-            job.page.reset();
+            taken.clear();
             std::lock_guard lock(mutex_);
-            busy_ = false;
-            waiting_ -= job.size;
+            waiting_ -= std::min(waiting_, done);
             if (failure && !failure_) {
                 failure_ = failure;
                 jobs_.clear();
@@ -432,7 +440,7 @@ private:
     void Drain() {
         {
             std::unique_lock lock(mutex_);
-            room_.wait(lock, [&] { return (jobs_.empty() && !busy_) || failure_; });
+            room_.wait(lock, [&] { return (jobs_.empty() && writerIdle_) || failure_; });
         }
         RaiseFailure();
     }
@@ -458,7 +466,7 @@ private:
     std::condition_variable work_, room_;
     std::deque<TJob> jobs_;
     std::size_t waiting_ = 0;
-    bool busy_ = false;
+    bool writerIdle_ = false;  // the writer waits for work
     bool stopping_ = false;
     std::exception_ptr failure_;
     std::thread writer_;  // last: starts once the rest is ready

@@ -10,16 +10,18 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/Memory.h"
+
 namespace corvane::read {
 
 class TPagePool : public std::enable_shared_from_this<TPagePool> {
 public:
-    static constexpr std::size_t kPageBytes = std::size_t{1} << 20;
+    static constexpr std::size_t kPageBytes = std::size_t{2} << 20;
 
     // A page of kPageBytes, its bytes undefined; back to the pool when the
     // last copy of the pointer goes. The pool must be held by a shared_ptr.
     std::shared_ptr<char> Take() {
-        std::unique_ptr<char[]> page;
+        mem::TBigBuffer page;
         {
             std::lock_guard lock(mutex_);
             if (!free_.empty()) {
@@ -27,23 +29,27 @@ public:
                 free_.pop_back();
             }
         }
-        if (!page) page = std::make_unique_for_overwrite<char[]>(kPageBytes);
-        return std::shared_ptr<char>(page.release(), [pool = shared_from_this()](char* p) { pool->Give(p); });
+        if (page.size() == 0) page = mem::TBigBuffer(kPageBytes);
+        std::shared_ptr<mem::TBigBuffer> holder(new mem::TBigBuffer(std::move(page)),
+                                                [pool = shared_from_this()](mem::TBigBuffer* p) {
+                                                    pool->Give(std::move(*p));
+                                                    delete p;
+                                                });
+        return std::shared_ptr<char>(holder, holder->data());
     }
 
 private:
     // Enough for every page that can be in use at once (the text waiting
     // between the threads), so that pages once touched are reused.
-    static constexpr std::size_t kKeptPages = 96;
+    static constexpr std::size_t kKeptPages = 48;
 
-    void Give(char* p) {
-        std::unique_ptr<char[]> page(p);
+    void Give(mem::TBigBuffer page) {
         std::lock_guard lock(mutex_);
         if (free_.size() < kKeptPages) free_.push_back(std::move(page));
     }
 
     std::mutex mutex_;
-    std::vector<std::unique_ptr<char[]>> free_;
+    std::vector<mem::TBigBuffer> free_;
 };
 
 }  // namespace corvane::read

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Globals/Globals.h"
+#include "platform/Memory.h"
 
 namespace corvane {
 class TProgress;
@@ -136,5 +137,5 @@ private:
     std::unique_ptr<corvane::fs::TReadFile> stream_;
     std::size_t writeBatch_ = DefaultWriteBatch;
     corvane::TProgress* progress_ = nullptr;
-    std::vector<char> batchText_, batchSpan_;  // the chain walk's buffers, kept for the reader's life
+    corvane::mem::TBigBuffer batchText_, batchSpan_;  // the chain walk's buffers, kept for the reader's life
 };

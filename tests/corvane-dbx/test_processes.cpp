@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <map>
 #include <sstream>
@@ -108,7 +109,7 @@ TEST_F(CliProcesses, RunsAtTheSameTimeGiveTheOutputsOfRunsAlone) {
     ASSERT_EQ(exportA.size(), 400u);
     ASSERT_NE(showA.find("alpha body"), std::string::npos);
 
-    bool looping = true;
+    std::atomic<bool> looping{true};
     std::thread window([&] {
         const TEmailArray expected = Toutlookfile().GetEmails(b, true);
         while (looping) EXPECT_EQ(Toutlookfile().GetEmails(b, true), expected);
