@@ -81,8 +81,25 @@ void RenameFile(const std::string& from, const std::string& to);
 // $TMPDIR (or /tmp) + "/corvane-recovery-<uid>", created with mode 0700;
 // raises EFCreateError naming it when it is a symbolic link, not a folder, or
 // belongs to another user.
+std::string UserTempPath();
+// The name UserTempPath gives, without making or checking the folder.
+std::string UserTempPathName();
+// The folder of this process's message files, ending with a separator. The
+// first call settles it for the rest of the process's life:
+// - the user's temporary folder (UserTempPath) when no other process of ours
+//   holds it; this process then holds it, by an advisory lock kept until it
+//   ends, and its files stay there afterwards;
+// - else a private folder of its own below the user's folder (mode 0700;
+//   Windows: below the temporary folder), removed with its files when the
+//   process ends, also on SIGINT, SIGTERM and SIGHUP when nothing else of the
+//   process handles those signals.
+// Private folders left by processes that died without removing them (killed,
+// crashed) are removed by the first call of a later process. Raises
+// EFCreateError when no folder can be made.
 std::string TempPath();
-// The name TempPath gives, without making or checking the folder.
+// The folder TempPath gives once settled; before that the user's temporary
+// folder's name, without making, checking or locking anything (for naming
+// message files that a run does not write).
 std::string TempPathName();
 // The system's folder for short-lived files of a run (not the message
 // files): $TMPDIR or /tmp; Windows: GetTempPathA. Ends with a separator.

@@ -141,10 +141,10 @@ std::string ScratchFolder() {
     return dir == "/" ? dir : dir + '/';
 }
 
-std::string TempPathName() { return ScratchFolder() + "corvane-recovery-" + std::to_string(::getuid()) + '/'; }
+std::string UserTempPathName() { return ScratchFolder() + "corvane-recovery-" + std::to_string(::getuid()) + '/'; }
 
-std::string TempPath() {
-    std::string dir = TempPathName();
+std::string UserTempPath() {
+    std::string dir = UserTempPathName();
     dir.pop_back();
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) throw EFCreateError(dir, ::SystemErrorText(errno));
     struct stat st {};

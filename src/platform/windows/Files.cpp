@@ -111,11 +111,11 @@ void RenameFile(const std::string& from, const std::string& to) {
     if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) throw EFCreateError(to, LastSystemErrorText());
 }
 
-std::string TempPathName() { return TempPath(); }
+std::string ScratchFolder() { return UserTempPath(); }
 
-std::string ScratchFolder() { return TempPath(); }
+std::string UserTempPathName() { return UserTempPath(); }
 
-std::string TempPath() {
+std::string UserTempPath() {
     // Asked with room for MAX_PATH characters; a longer path is asked for
     // again with the room the system says it needs.
     std::string buffer(MAX_PATH, '\0');
