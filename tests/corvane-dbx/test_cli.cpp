@@ -121,6 +121,8 @@ TEST(CliArguments, BadUsageIsRefusedWithStatusTwo) {
         {"show", "1", "a.dbx", "b.dbx"},
         {"find", "--deleted"},
         {"list", "--deleted=yes", "a.dbx"},
+        {"find", "--raw"},
+        {"show", "--raw=no", "1", "a.dbx"},
     };
     for (const auto& arguments : bad) {
         const TResult r = Dbx(arguments);
