@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(o.OutFolder.empty() || o.MboxFile.empty());
             break;
         case TCommand::Show: FUZZ_CHECK(o.Paths.size() == 1); break;
-        case TCommand::Find: FUZZ_CHECK(!o.Deleted && !o.FilterOn); break;
+        case TCommand::Find: FUZZ_CHECK(!o.Deleted && !o.FilterOn && !o.Raw); break;
         case TCommand::None: break;
     }
     // Every path is one of the arguments as it was given.

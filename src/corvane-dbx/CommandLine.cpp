@@ -8,9 +8,9 @@ namespace corvane::cli {
 namespace {
 
 const char* const kUsage =
-    "usage: corvane-dbx list   [--deleted] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n"
-    "       corvane-dbx export [--deleted] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...\n"
-    "       corvane-dbx show   [--deleted] ITEM FILE.dbx\n"
+    "usage: corvane-dbx list   [--deleted] [--raw] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n"
+    "       corvane-dbx export [--deleted] [--raw] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...\n"
+    "       corvane-dbx show   [--deleted] [--raw] ITEM FILE.dbx\n"
     "       corvane-dbx find   [FOLDER...]\n"
     "       corvane-dbx --help | --version | COMMAND --help\n";
 
@@ -22,26 +22,36 @@ const char* const kProgramHelp =
     "  list    list the messages of folder files: item number, deleted flag,\n"
     "          date, from, to, subject\n"
     "  export  write messages as .eml files, byte for byte\n"
-    "  show    write the body of one message to standard output\n"
+    "  show    write the text of one message to standard output\n"
     "  find    find folder files on the local disks or below folders\n\n"
     "Item numbers are the messages' indexes in their folder file's list: the live\n"
-    "messages first, then with --deleted the deleted ones. --filter keeps the\n"
-    "messages whose body holds the keyword in any letter case; the item numbers\n"
-    "keep their gaps. The recovered texts are kept in the user's temporary\n"
+    "messages first, then with --deleted the deleted ones. Texts are shown as a\n"
+    "mail program shows them: encoded words decoded, the body's MIME parts\n"
+    "undone, in UTF-8; --raw shows them as stored, as the window does with\n"
+    "\"Decode Texts\" cleared. --filter keeps the messages whose body holds the\n"
+    "keyword in any letter case, decoded or as stored; the item numbers keep\n"
+    "their gaps. The recovered texts are kept in the user's temporary\n"
     "folder (corvane-recovery-<uid>), as the window keeps them.\n\n"
     "Exit status: 0 done, 1 something failed (the rest was done), 2 bad usage.\n";
 
 const char* const kListHelp =
-    "usage: corvane-dbx list [--deleted] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n\n"
+    "usage: corvane-dbx list [--deleted] [--raw] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n\n"
     "Lists one row per message: item number, deleted flag, date, from, to,\n"
     "subject; live messages first, then the deleted ones. With several folder\n"
-    "files each row also names its folder file.\n\n"
+    "files each row also names its folder file. The header texts are decoded\n"
+    "(encoded words, folded lines).\n\n"
     "  --deleted          include the messages recovered from deleted blocks\n"
-    "  --filter KEYWORD   only the messages whose body holds KEYWORD (any letter case)\n"
+    "  --raw              the header texts as stored, as the window lists them\n"
+    "                     with \"Decode Texts\" cleared; --filter then searches\n"
+    "                     the body as stored only\n"
+    "  --filter KEYWORD   only the messages whose body holds KEYWORD (any letter\n"
+    "                     case), in its decoded text or as stored\n"
     "  --format table     columns aligned and cut to the terminal's width (default)\n"
     "  --format csv       comma-separated values (RFC 4180), UTF-8\n"
     "  --format json      an array of records, UTF-8, with the offsets of each\n"
-    "                     message in its message file\n";
+    "                     message in its message file; without --raw each record\n"
+    "                     also has dateIso (ISO 8601 or null), attachments\n"
+    "                     (name, type, size) and raw (the four texts as stored)\n";
 
 const char* const kExportHelp =
     "usage: corvane-dbx export [--deleted] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...\n\n"
@@ -50,7 +60,9 @@ const char* const kExportHelp =
     "filter). With several folder files each one's messages go into a folder of\n"
     "DIR named after the folder file. Existing files of those names are replaced.\n\n"
     "  --deleted          include the messages recovered from deleted blocks\n"
-    "  --filter KEYWORD   only the messages whose body holds KEYWORD (any letter case)\n"
+    "  --filter KEYWORD   only the messages whose body holds KEYWORD (any letter\n"
+    "                     case), in its decoded text or as stored\n"
+    "  --raw              --filter searches the body as stored only, as list --raw\n"
     "  --items LIST       only these item numbers, e.g. 0,2,5-9 (default: every row)\n"
     "  --out DIR          the folder to write into (made when missing)\n"
     "  --mbox FILE        write the messages into one mbox file instead (mboxrd, as\n"
@@ -59,10 +71,13 @@ const char* const kExportHelp =
     "                     FILE is replaced only once the new one is complete.\n";
 
 const char* const kShowHelp =
-    "usage: corvane-dbx show [--deleted] ITEM FILE.dbx\n\n"
-    "Writes the body of message ITEM (its item number in list) to standard output,\n"
-    "raw bytes, as the window's preview shows it.\n\n"
-    "  --deleted          count the messages recovered from deleted blocks too\n";
+    "usage: corvane-dbx show [--deleted] [--raw] ITEM FILE.dbx\n\n"
+    "Writes the text of message ITEM (its item number in list) to standard output\n"
+    "as UTF-8, followed by the list of its attachments, as the window's preview\n"
+    "shows it with \"Decode Texts\" ticked.\n\n"
+    "  --deleted          count the messages recovered from deleted blocks too\n"
+    "  --raw              the body as stored instead, raw bytes, as the window's\n"
+    "                     preview shows it with \"Decode Texts\" cleared\n";
 
 const char* const kFindHelp =
     "usage: corvane-dbx find [FOLDER...]\n\n"
@@ -210,6 +225,9 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
         } else if (name == "--deleted" && readsFolders) {
             if (hasValue) return fail("--deleted takes no value");
             o.Deleted = true;
+        } else if (name == "--raw" && readsFolders) {
+            if (hasValue) return fail("--raw takes no value");
+            o.Raw = true;
         } else if (name == "--filter" && (o.Command == TCommand::List || o.Command == TCommand::Export)) {
             if (!takeValue()) return fail("--filter needs a keyword");
             if (value.empty()) return fail("--filter needs a keyword that is not empty");

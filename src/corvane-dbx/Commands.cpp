@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -18,6 +19,8 @@
 #include "corvane-dbx/ListFormats.h"
 #include "emailexport/MboxExport.h"
 #include "emailexport/emailexport.h"
+#include "maildecode/maildecode.h"
+#include "platform/AnsiText.h"
 #include "platform/Console.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -96,10 +99,56 @@ bool HoldsKeyword(const corvane::read::TChainText& text, std::int64_t from, std:
     return found;
 }
 
+// [from, to) of a chain's text (clamped to it): a view of a text held in
+// memory, else a copy made into holder.
+std::string_view Stretch(const corvane::read::TChainText& text, std::int64_t from, std::int64_t to,
+                         std::string& holder) {
+    if (!text.InMemory()) {
+        holder = text.Copy(from, to);
+        return holder;
+    }
+    from = std::clamp<std::int64_t>(from, 0, text.Size());
+    to = std::clamp<std::int64_t>(to, from, text.Size());
+    return text.View().substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
+}
+
+// The whole message of a record, decoded.
+corvane::mail::TDecodedMessage DecodeRecord(const corvane::read::TFoundMessage& m) {
+    std::string holder;
+    return corvane::mail::DecodeMessage(Stretch(*m.Text, m.Email.MessageStart, m.Email.MessageEnd, holder));
+}
+
+// The header texts of a record, decoded from its header block alone.
+corvane::mail::TDecodedHeaders DecodeRecordHeaders(const corvane::read::TFoundMessage& m) {
+    std::string holder;
+    const std::int64_t end = m.Email.HeaderEnd != 0 ? m.Email.HeaderEnd : m.Email.MessageEnd;
+    return corvane::mail::DecodeHeaders(Stretch(*m.Text, m.Email.MessageStart, end, holder));
+}
+
+// The decoded body as the window's preview shows it with decoded texts: the
+// text, a line break, then the attachments, one a line.
+std::string PreviewText(const corvane::mail::TDecodedMessage& decoded) {
+    std::string text = decoded.Body;
+    if (text.empty() || text.back() != '\n') text += '\n';
+    if (!decoded.Attachments.empty()) {
+        text += "\nAttachments:\n";
+        for (const corvane::mail::TAttachment& a : decoded.Attachments)
+            text += "  " + (a.Name.empty() ? std::string("(no name)") : a.Name) + "  (" + a.Type + ", " +
+                    std::to_string(a.Size) + " bytes)\n";
+    }
+    return text;
+}
+
 class TRun {
 public:
     TRun(const TOptions& options, TConsole& console) : o_(options), c_(console) {
-        if (o_.FilterOn) keyword_ = corvane::console::ArgumentToAnsi(o_.Keyword);
+        if (o_.FilterOn) {
+            keyword_ = corvane::console::ArgumentToAnsi(o_.Keyword);
+            keywordUtf8_ = corvane::console::ArgumentToUtf8(o_.Keyword);
+            // A keyword the code page cannot hold (its letters became '?')
+            // is no text that the raw bytes could hold.
+            searchRaw_ = corvane::ansi::ToUtf8(keyword_) == keywordUtf8_;
+        }
     }
 
     int List();
@@ -131,8 +180,8 @@ private:
             std::size_t position = 0;
             read.Run(
                 [&](corvane::read::TFoundMessage& m) {
-                    if (o_.FilterOn && !HoldsKeyword(*m.Text, corvane::read::BodyStart(m.Email), m.Email.MessageEnd, keyword_))
-                        return;
+                    decoded_.reset();
+                    if (o_.FilterOn && !Keeps(m)) return;
                     row(position++, m);
                 },
                 &progress);
@@ -143,6 +192,15 @@ private:
             Fail(e.what());
             return false;
         }
+    }
+    // Whether the filter keeps a record: its raw body stretch holds the
+    // keyword, or (without --raw) its decoded body does.
+    bool Keeps(const corvane::read::TFoundMessage& m) {
+        if (searchRaw_ && HoldsKeyword(*m.Text, corvane::read::BodyStart(m.Email), m.Email.MessageEnd, keyword_))
+            return true;
+        if (o_.Raw) return false;
+        decoded_ = DecodeRecord(m);
+        return corvane::mail::TextHoldsKeyword(decoded_->Body, keywordUtf8_);
     }
     void Fail(const std::string& text) {
         c_.Err << "corvane-dbx: " << text << '\n';
@@ -160,24 +218,42 @@ private:
 
     const TOptions& o_;
     TConsole& c_;
-    std::string keyword_;
+    std::string keyword_;      // as the raw texts hold it (ANSI)
+    std::string keywordUtf8_;  // as the decoded texts hold it
+    bool searchRaw_ = true;
+    // The record at hand decoded, when the filter had to decode it.
+    std::optional<corvane::mail::TDecodedMessage> decoded_;
     bool failed_ = false;
     std::set<std::string> usedFolders_;
 };
 
+// Decoded texts cost time: the table and CSV decode the header blocks alone,
+// JSON the whole messages (for their attachments); a message the filter has
+// decoded already is not decoded again. The bodies are not kept.
 int TRun::List() {
     TListWriter writer(c_.Out, o_.Format, o_.Paths.size() > 1, c_.OutWidth);
+    const bool decode = !o_.Raw;
+    const bool wholeMessages = decode && o_.Format == TFormat::Json;
     for (const std::string& folderFile : o_.Paths) {
-        const auto read = Open(folderFile, false);
+        const auto read = Open(folderFile, decode);
         if (!read) continue;
         TEmailArray emails;
         std::vector<std::size_t> shown;
+        std::vector<corvane::mail::TDecodedMessage> decoded;
         const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {
+            if (decode) {
+                corvane::mail::TDecodedMessage d;
+                if (decoded_) d = std::move(*decoded_);
+                else if (wholeMessages) d = DecodeRecord(m);
+                else static_cast<corvane::mail::TDecodedHeaders&>(d) = DecodeRecordHeaders(m);
+                std::string().swap(d.Body);
+                decoded.push_back(std::move(d));
+            }
             emails.resize(m.Item);  // the records the filter passed over
             emails.push_back(std::move(m.Email));
             shown.push_back(m.Item);
         });
-        if (whole) writer.Add(folderFile, emails, shown);
+        if (whole) writer.Add(folderFile, emails, shown, decode ? &decoded : nullptr);
     }
     writer.Finish();
     return Status();
@@ -280,7 +356,8 @@ int TRun::Show() {
         count = read->Run(
             [&](corvane::read::TFoundMessage& m) {
                 if (m.Item != o_.ShowItem) return;
-                body = m.Text->Copy(corvane::read::BodyStart(m.Email), m.Email.MessageEnd);
+                body = o_.Raw ? m.Text->Copy(corvane::read::BodyStart(m.Email), m.Email.MessageEnd)
+                              : PreviewText(DecodeRecord(m));
                 found = true;
                 throw TFoundIt{};
             },

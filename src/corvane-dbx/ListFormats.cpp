@@ -16,8 +16,9 @@ constexpr std::size_t kLeastColumn = 4;  // a cut column keeps at least this man
 
 const char* YesNo(const TEmail& e) { return e.Deleted != 0 ? "yes" : "no"; }
 
-// A header text for one table cell: ANSI bytes with control characters as
-// spaces and the leading space of the header line dropped.
+// A header text for one table cell: control characters as spaces and the
+// leading space of the header line dropped. Works alike on ANSI bytes and
+// on UTF-8.
 std::string CellText(const std::string& ansi) {
     std::string text = ansi;
     for (char& c : text)
@@ -27,13 +28,55 @@ std::string CellText(const std::string& ansi) {
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
-// A cell cut or padded to width characters. Cells are measured on the ANSI
-// bytes (one byte, one character) and converted afterwards.
-std::string Cell(const std::string& ansi, std::size_t width, bool last) {
-    std::string text = ansi.size() > width ? ansi.substr(0, width) : ansi;
-    const std::size_t pad = width - text.size();
-    std::string out = corvane::ansi::ToUtf8(text);
-    if (!last) out.append(pad + kGap, ' ');
+// The character of UTF-8 text at i and its length in bytes; a byte that
+// begins no well-formed sequence stands for itself.
+char32_t CharacterAt(const std::string& text, std::size_t i, std::size_t& length) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    length = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) {
+        length = 1;
+        return b;
+    }
+    char32_t c = length == 1 ? b : b & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) {
+            length = 1;
+            return b;
+        }
+        c = (c << 6) | (next & 0x3F);
+    }
+    return c;
+}
+
+// The terminal columns a character takes: none for combining marks and
+// zero-width spaces, two for the wide East Asian characters, else one.
+std::size_t Columns(char32_t c) {
+    if ((c >= 0x300 && c <= 0x36F) || (c >= 0x200B && c <= 0x200F)) return 0;
+    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+                      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+                      (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+    return wide ? 2 : 1;
+}
+
+std::size_t TextColumns(const std::string& utf8) {
+    std::size_t columns = 0, length = 0;
+    for (std::size_t i = 0; i < utf8.size(); i += length) columns += Columns(CharacterAt(utf8, i, length));
+    return columns;
+}
+
+// A cell of UTF-8 text cut or padded to width columns; a cut never splits a
+// character.
+std::string Cell(const std::string& utf8, std::size_t width, bool last) {
+    std::string out;
+    std::size_t used = 0, length = 0;
+    for (std::size_t i = 0; i < utf8.size(); i += length) {
+        const std::size_t columns = Columns(CharacterAt(utf8, i, length));
+        if (used + columns > width) break;
+        out.append(utf8, i, length);
+        used += columns;
+    }
+    if (!last) out.append(width - used + kGap, ' ');
     return out;
 }
 
@@ -99,11 +142,12 @@ TListWriter::TListWriter(std::ostream& out, TFormat format, bool withFolder, int
     if (format_ == TFormat::Json) out_ << "[";
 }
 
-void TListWriter::Add(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown) {
+void TListWriter::Add(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown,
+                      const TDecoded* decoded) {
     switch (format_) {
-        case TFormat::Table: AddTable(folderFile, emails, shown); break;
-        case TFormat::Csv: AddCsv(folderFile, emails, shown); break;
-        case TFormat::Json: AddJson(folderFile, emails, shown); break;
+        case TFormat::Table: AddTable(folderFile, emails, shown, decoded); break;
+        case TFormat::Csv: AddCsv(folderFile, emails, shown, decoded); break;
+        case TFormat::Json: AddJson(folderFile, emails, shown, decoded); break;
     }
     out_.flush();
 }
@@ -114,27 +158,34 @@ void TListWriter::Finish() {
 }
 
 void TListWriter::AddTable(const std::string& folderFile, const TEmailArray& emails,
-                           const std::vector<std::size_t>& shown) {
-    // Cells as ANSI bytes: folder file (when named), item, deleted, four texts.
+                           const std::vector<std::size_t>& shown, const TDecoded* decoded) {
+    // Cells as UTF-8: folder file (when named), item, deleted, four texts.
     std::vector<std::vector<std::string>> rows;
     rows.reserve(shown.size() + 1);
     std::vector<std::string> heading;
     if (withFolder_) heading.emplace_back(kFolderHeading);
     for (const char* h : kHeadings) heading.emplace_back(h);
     rows.push_back(heading);
-    const std::string folderCell = CellText(folderFile);
-    for (const std::size_t i : shown) {
+    const std::string folderCell = corvane::ansi::ToUtf8(CellText(folderFile));
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const std::size_t i = shown[k];
         const TEmail& e = emails[i];
         std::vector<std::string> row;
         if (withFolder_) row.push_back(folderCell);
         row.push_back(std::to_string(i));
         row.emplace_back(YesNo(e));
-        for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject}) row.push_back(CellText(*text));
+        if (decoded) {
+            const corvane::mail::TDecodedMessage& d = (*decoded)[k];
+            for (const std::string* text : {&d.Date, &d.From, &d.To, &d.Subject}) row.push_back(CellText(*text));
+        } else {
+            for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject})
+                row.push_back(corvane::ansi::ToUtf8(CellText(*text)));
+        }
         rows.push_back(std::move(row));
     }
     std::vector<std::size_t> natural(heading.size(), 0);
     for (const auto& row : rows)
-        for (std::size_t c = 0; c < row.size(); ++c) natural[c] = std::max(natural[c], row[c].size());
+        for (std::size_t c = 0; c < row.size(); ++c) natural[c] = std::max(natural[c], TextColumns(row[c]));
     // The item number and the deleted flag are never cut.
     std::vector<bool> fixed(natural.size(), false);
     fixed[withFolder_ ? 1 : 0] = fixed[withFolder_ ? 2 : 1] = true;
@@ -150,7 +201,7 @@ void TListWriter::AddTable(const std::string& folderFile, const TEmailArray& ema
 }
 
 void TListWriter::AddCsv(const std::string& folderFile, const TEmailArray& emails,
-                         const std::vector<std::size_t>& shown) {
+                         const std::vector<std::size_t>& shown, const TDecoded* decoded) {
     if (!headingWritten_) {
         std::string line;
         if (withFolder_) line += std::string(kFolderHeading) + ',';
@@ -160,27 +211,51 @@ void TListWriter::AddCsv(const std::string& folderFile, const TEmailArray& email
         headingWritten_ = true;
     }
     const std::string folderField = withFolder_ ? CsvField(corvane::console::PathToUtf8(folderFile)) + ',' : std::string();
-    for (const std::size_t i : shown) {
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const std::size_t i = shown[k];
         const TEmail& e = emails[i];
         out_ << folderField << i << ',' << YesNo(e);
-        for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject})
-            out_ << ',' << CsvField(corvane::ansi::ToUtf8(*text));
+        if (decoded) {
+            const corvane::mail::TDecodedMessage& d = (*decoded)[k];
+            for (const std::string* text : {&d.Date, &d.From, &d.To, &d.Subject}) out_ << ',' << CsvField(*text);
+        } else {
+            for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject})
+                out_ << ',' << CsvField(corvane::ansi::ToUtf8(*text));
+        }
         out_ << "\r\n";
     }
 }
 
+// Without decoded texts a record holds the raw texts as date, from, to and
+// subject; with them, those are the decoded texts, followed by dateIso,
+// attachments and the raw texts in "raw".
 void TListWriter::AddJson(const std::string& folderFile, const TEmailArray& emails,
-                          const std::vector<std::size_t>& shown) {
+                          const std::vector<std::size_t>& shown, const TDecoded* decoded) {
     const std::string folder = JsonString(corvane::console::PathToUtf8(folderFile));
-    for (const std::size_t i : shown) {
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const std::size_t i = shown[k];
         const TEmail& e = emails[i];
+        const std::string rawTexts = "\"date\": " + JsonString(corvane::ansi::ToUtf8(e.Date)) +
+                                     ", \"from\": " + JsonString(corvane::ansi::ToUtf8(e.From)) +
+                                     ", \"to\": " + JsonString(corvane::ansi::ToUtf8(e.To)) +
+                                     ", \"subject\": " + JsonString(corvane::ansi::ToUtf8(e.Subject));
         out_ << (jsonRows_++ == 0 ? "\n" : ",\n") << "  {\"folderFile\": " << folder << ", \"item\": " << i
-             << ", \"deleted\": " << (e.Deleted != 0 ? "true" : "false")
-             << ", \"date\": " << JsonString(corvane::ansi::ToUtf8(e.Date))
-             << ", \"from\": " << JsonString(corvane::ansi::ToUtf8(e.From))
-             << ", \"to\": " << JsonString(corvane::ansi::ToUtf8(e.To))
-             << ", \"subject\": " << JsonString(corvane::ansi::ToUtf8(e.Subject))
-             << ", \"messageFile\": " << JsonString(corvane::console::PathToUtf8(e.FileName))
+             << ", \"deleted\": " << (e.Deleted != 0 ? "true" : "false") << ", ";
+        if (decoded) {
+            const corvane::mail::TDecodedMessage& d = (*decoded)[k];
+            out_ << "\"date\": " << JsonString(d.Date) << ", \"from\": " << JsonString(d.From)
+                 << ", \"to\": " << JsonString(d.To) << ", \"subject\": " << JsonString(d.Subject)
+                 << ", \"dateIso\": " << (d.DateIso.empty() ? std::string("null") : JsonString(d.DateIso))
+                 << ", \"attachments\": [";
+            for (std::size_t a = 0; a < d.Attachments.size(); ++a)
+                out_ << (a == 0 ? "" : ", ") << "{\"name\": " << JsonString(d.Attachments[a].Name)
+                     << ", \"type\": " << JsonString(d.Attachments[a].Type)
+                     << ", \"size\": " << d.Attachments[a].Size << "}";
+            out_ << "], \"raw\": {" << rawTexts << "}";
+        } else {
+            out_ << rawTexts;
+        }
+        out_ << ", \"messageFile\": " << JsonString(corvane::console::PathToUtf8(e.FileName))
              << ", \"messageStart\": " << e.MessageStart << ", \"headerEnd\": " << e.HeaderEnd
              << ", \"messageEnd\": " << e.MessageEnd << "}";
     }

@@ -2,7 +2,8 @@
 // The rows of `corvane-dbx list` in its three formats: an aligned table for a
 // terminal, CSV (RFC 4180) and JSON (UTF-8). A row is a record as the window
 // lists it: item number (the record's index), deleted flag, date, from, to,
-// subject; header texts are converted from the ANSI code page to UTF-8, as the
+// subject. The header texts are the decoded ones (UTF-8) or, for the raw
+// texts, the records' own converted from the ANSI code page to UTF-8, as the
 // window shows them.
 
 #include <cstddef>
@@ -12,6 +13,7 @@
 
 #include "Globals/Globals.h"
 #include "corvane-dbx/CommandLine.h"
+#include "maildecode/maildecode.h"
 
 namespace corvane::cli {
 
@@ -22,14 +24,21 @@ public:
     TListWriter(std::ostream& out, TFormat format, bool withFolder, int width);
 
     // The rows of one folder file: the records at the shown indexes, in order.
-    void Add(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown);
+    // decoded: the decoded texts of those records, one per shown index (their
+    // bodies are not read); null lists the raw texts.
+    void Add(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown,
+             const std::vector<corvane::mail::TDecodedMessage>* decoded = nullptr);
     // Closes the output (the JSON array); call once after the last Add.
     void Finish();
 
 private:
-    void AddTable(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown);
-    void AddCsv(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown);
-    void AddJson(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown);
+    using TDecoded = std::vector<corvane::mail::TDecodedMessage>;
+    void AddTable(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown,
+                  const TDecoded* decoded);
+    void AddCsv(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown,
+                const TDecoded* decoded);
+    void AddJson(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown,
+                 const TDecoded* decoded);
 
     std::ostream& out_;
     TFormat format_;

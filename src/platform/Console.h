@@ -22,6 +22,9 @@ int TerminalWidth(TStream stream);
 // A command-line argument, as the system hands it over, in the ANSI code page
 // of the mail texts (so that a keyword compares with the messages' bytes).
 std::string ArgumentToAnsi(const std::string& argument);
+// A command-line argument as UTF-8 text (so that a keyword compares with
+// decoded texts).
+std::string ArgumentToUtf8(const std::string& argument);
 
 // A path, as the system names it, as UTF-8 text for output in UTF-8 formats.
 std::string PathToUtf8(const std::string& path);

@@ -37,6 +37,10 @@ TResult Dbx(const std::vector<std::string>& arguments, int width = 0) {
     return {status, out.str(), err.str()};
 }
 
+// A header value as stored without the space after the colon (a deleted
+// message's first bytes may have lost its first header line).
+std::string Value(const std::string& stored) { return stored.empty() ? stored : stored.substr(1); }
+
 std::string Message(int i, const std::string& body) {
     return "From: Sender " + std::to_string(i) + " <s" + std::to_string(i) + "@example.org>\r\nTo: \"Doe, Jane\" <j@example.org>\r\n"
            "Subject: Note " + std::to_string(i) + " caf\xE9\r\nDate: Mon, " + std::to_string(i + 1) +
@@ -117,6 +121,8 @@ TEST(CliArguments, BadUsageIsRefusedWithStatusTwo) {
         {"show", "1", "a.dbx", "b.dbx"},
         {"find", "--deleted"},
         {"list", "--deleted=yes", "a.dbx"},
+        {"find", "--raw"},
+        {"show", "--raw=no", "1", "a.dbx"},
     };
     for (const auto& arguments : bad) {
         const TResult r = Dbx(arguments);
@@ -141,7 +147,7 @@ TEST(CliArguments, BadUsageIsRefusedWithStatusTwo) {
 TEST_F(Cli, JsonListReadsBackAsTheRecordsOfTheReader) {
     const std::string path = Folder("Inbox.dbx", "json");
     for (const bool deleted : {false, true}) {
-        std::vector<std::string> arguments{"list", "--format", "json", path};
+        std::vector<std::string> arguments{"list", "--raw", "--format", "json", path};
         if (deleted) arguments.insert(arguments.begin() + 1, "--deleted");
         const TResult r = Dbx(arguments);
         ASSERT_EQ(r.Status, cli::kExitOk) << r.Err;
@@ -164,12 +170,32 @@ TEST_F(Cli, JsonListReadsBackAsTheRecordsOfTheReader) {
             EXPECT_EQ(row["headerEnd"], e.HeaderEnd);
             EXPECT_EQ(row["messageEnd"], e.MessageEnd);
         }
+        // Without --raw the texts are decoded, the raw ones kept in "raw".
+        arguments.erase(std::find(arguments.begin(), arguments.end(), "--raw"));
+        const auto decoded = nlohmann::json::parse(Dbx(arguments).Out);
+        ASSERT_EQ(decoded.size(), emails.size());
+        for (std::size_t i = 0; i < emails.size(); ++i) {
+            const auto& row = decoded[i];
+            const TEmail& e = emails[i];
+            EXPECT_EQ(row["raw"], (nlohmann::json{{"date", e.Date},
+                                                   {"from", e.From},
+                                                   {"to", e.To},
+                                                   {"subject", corvane::ansi::ToUtf8(e.Subject)}}));
+            EXPECT_EQ(row["from"], Value(e.From));
+            EXPECT_EQ(row["to"], "\"Doe, Jane\" <j@example.org>");
+            EXPECT_EQ(row["subject"], corvane::ansi::ToUtf8(Value(e.Subject)));  // 8-bit text read as Windows-1252
+            EXPECT_EQ(row["date"], Value(e.Date));
+            EXPECT_EQ(row["dateIso"], "2005-05-0" + e.Date.substr(6, 1) + "T10:00:00+02:00") << e.Date;
+            EXPECT_EQ(row["attachments"], nlohmann::json::array());
+            EXPECT_EQ(row["item"], i);
+            EXPECT_EQ(row["messageStart"], e.MessageStart);
+        }
     }
 }
 
 TEST_F(Cli, CsvQuotesAsRfc4180AndTheFilterKeepsTheWindowsRows) {
     const std::string path = Folder("Inbox.dbx", "csv");
-    const TResult r = Dbx({"list", "--deleted", "--filter", "NEEDLE", "--format", "csv", path});
+    const TResult r = Dbx({"list", "--deleted", "--raw", "--filter", "NEEDLE", "--format", "csv", path});
     ASSERT_EQ(r.Status, cli::kExitOk) << r.Err;
     const TEmailArray emails = Read(path, true);
     const auto shown = corvane::mail::ShownRecords(emails, true, "needle");
@@ -179,6 +205,15 @@ TEST_F(Cli, CsvQuotesAsRfc4180AndTheFilterKeepsTheWindowsRows) {
         expected += std::to_string(i) + "," + (emails[i].Deleted ? "yes" : "no") + ",\"" + emails[i].Date + "\"," +
                     emails[i].From + ",\" \"\"Doe, Jane\"\" <j@example.org>\"," + corvane::ansi::ToUtf8(emails[i].Subject) + "\r\n";
     EXPECT_EQ(r.Out, expected);
+    // Decoded: the same rows, the texts without their leading space.
+    const TResult decoded = Dbx({"list", "--deleted", "--filter", "NEEDLE", "--format", "csv", path});
+    ASSERT_EQ(decoded.Status, cli::kExitOk) << decoded.Err;
+    expected = "Item Num,Deleted,Date,From,To,Subject\r\n";
+    for (const std::size_t i : shown)
+        expected += std::to_string(i) + "," + (emails[i].Deleted ? "yes" : "no") + ",\"" + Value(emails[i].Date) +
+                    "\"," + Value(emails[i].From) + ",\"\"\"Doe, Jane\"\" <j@example.org>\"," +
+                    corvane::ansi::ToUtf8(Value(emails[i].Subject)) + "\r\n";
+    EXPECT_EQ(decoded.Out, expected);
     EXPECT_EQ(cli::CsvField("a\nb"), "\"a\nb\"");
     EXPECT_EQ(cli::CsvField("plain"), "plain");
 }
@@ -293,9 +328,13 @@ TEST_F(Cli, UnwritableOutputFailsWithoutDestroyingAnything) {
 TEST_F(Cli, ShowWritesTheBodyAndFindListsFolderFiles) {
     const std::string path = Folder("Inbox.dbx", "show");
     const TEmailArray emails = Read(path, true);
-    const TResult r = Dbx({"show", "--deleted", "6", path});
+    const TResult r = Dbx({"show", "--deleted", "--raw", "6", path});
     ASSERT_EQ(r.Status, cli::kExitOk) << r.Err;
     EXPECT_EQ(r.Out, corvane::mail::ReadMessageBody(emails[6]));
+    // Decoded: the text after the blank line, its line ends as LF.
+    std::string text = corvane::mail::ReadMessageBody(emails[6]).substr(2);
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+    EXPECT_EQ(Dbx({"show", "--deleted", "6", path}).Out, text);
     EXPECT_EQ(Dbx({"show", "7", path}).Status, cli::kExitFailed);
 
     stdfs::create_directories(Scratch("tree/deep"));

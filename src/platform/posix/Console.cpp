@@ -53,6 +53,11 @@ int TerminalWidth(TStream stream) {
 // Terminals here take UTF-8.
 std::string ArgumentToAnsi(const std::string& argument) { return corvane::ansi::FromUtf8(argument); }
 
+// Arguments are UTF-8 in a UTF-8 locale; others are read as the ANSI code page.
+std::string ArgumentToUtf8(const std::string& argument) {
+    return IsUtf8(argument) ? argument : corvane::ansi::ToUtf8(argument);
+}
+
 // File names here are bytes, mostly UTF-8; others are read as the ANSI code page.
 std::string PathToUtf8(const std::string& path) { return IsUtf8(path) ? path : corvane::ansi::ToUtf8(path); }
 

@@ -35,6 +35,9 @@ int TerminalWidth(TStream stream) {
 // The system hands arguments over in the ANSI code page already.
 std::string ArgumentToAnsi(const std::string& argument) { return argument; }
 
+// Arguments come in the ANSI code page.
+std::string ArgumentToUtf8(const std::string& argument) { return corvane::ansi::ToUtf8(argument); }
+
 // Paths are in the ANSI code page.
 std::string PathToUtf8(const std::string& path) { return corvane::ansi::ToUtf8(path); }
 
