@@ -8,9 +8,10 @@ namespace corvane::cli {
 namespace {
 
 const char* const kUsage =
-    "usage: corvane-dbx list   [--deleted] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n"
-    "       corvane-dbx export [--deleted] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...\n"
-    "       corvane-dbx show   [--deleted] ITEM FILE.dbx\n"
+    "usage: corvane-dbx list   [--deleted] [--whole-messages] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n"
+    "       corvane-dbx export [--deleted] [--whole-messages] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE)\n"
+    "                          FILE.dbx...\n"
+    "       corvane-dbx show   [--deleted] [--whole-messages] ITEM FILE.dbx\n"
     "       corvane-dbx find   [FOLDER...]\n"
     "       corvane-dbx --help | --version | COMMAND --help\n";
 
@@ -29,14 +30,25 @@ const char* const kProgramHelp =
     "messages whose body holds the keyword in any letter case; the item numbers\n"
     "keep their gaps. The recovered texts are kept in the user's temporary\n"
     "folder (corvane-recovery-<uid>), as the window keeps them.\n\n"
+    "A new message starts at every header block found in a recovered text, so a\n"
+    "forwarded message, a bounce, a digest or a quoted header block splits a\n"
+    "message into several. --whole-messages gives one message per live message\n"
+    "instead, its text whole: a forward that attaches the original (Fw: ...,\n"
+    "with the original's Received, From, To and Subject lines in its body) is\n"
+    "listed twice without it, the second time under the original's sender and\n"
+    "subject, and its export stops where the original begins; with it the\n"
+    "forward is listed once and exported whole, the original inside it.\n"
+    "Deleted messages are found the same way either way.\n\n"
     "Exit status: 0 done, 1 something failed (the rest was done), 2 bad usage.\n";
 
 const char* const kListHelp =
-    "usage: corvane-dbx list [--deleted] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n\n"
+    "usage: corvane-dbx list [--deleted] [--whole-messages] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n\n"
     "Lists one row per message: item number, deleted flag, date, from, to,\n"
     "subject; live messages first, then the deleted ones. With several folder\n"
     "files each row also names its folder file.\n\n"
     "  --deleted          include the messages recovered from deleted blocks\n"
+    "  --whole-messages   one row per live message: a header block in its text\n"
+    "                     (a forwarded message, a bounce) starts no row of its own\n"
     "  --filter KEYWORD   only the messages whose body holds KEYWORD (any letter case)\n"
     "  --format table     columns aligned and cut to the terminal's width (default)\n"
     "  --format csv       comma-separated values (RFC 4180), UTF-8\n"
@@ -44,12 +56,17 @@ const char* const kListHelp =
     "                     message in its message file\n";
 
 const char* const kExportHelp =
-    "usage: corvane-dbx export [--deleted] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...\n\n"
+    "usage: corvane-dbx export [--deleted] [--whole-messages] [--filter KEYWORD] [--items LIST]\n"
+    "                          (--out DIR | --mbox FILE) FILE.dbx...\n\n"
     "Writes the chosen messages as DIR/RecoveredEmail<N>.eml, byte for byte, N\n"
     "being the message's row position in the list (counted from 0, after the\n"
     "filter). With several folder files each one's messages go into a folder of\n"
     "DIR named after the folder file. Existing files of those names are replaced.\n\n"
     "  --deleted          include the messages recovered from deleted blocks\n"
+    "  --whole-messages   each live message whole, as it was stored; without it a\n"
+    "                     forwarded message or a bounce is cut where the header\n"
+    "                     block in its text begins, and that part is a message of\n"
+    "                     its own\n"
     "  --filter KEYWORD   only the messages whose body holds KEYWORD (any letter case)\n"
     "  --items LIST       only these item numbers, e.g. 0,2,5-9 (default: every row)\n"
     "  --out DIR          the folder to write into (made when missing)\n"
@@ -59,10 +76,12 @@ const char* const kExportHelp =
     "                     FILE is replaced only once the new one is complete.\n";
 
 const char* const kShowHelp =
-    "usage: corvane-dbx show [--deleted] ITEM FILE.dbx\n\n"
+    "usage: corvane-dbx show [--deleted] [--whole-messages] ITEM FILE.dbx\n\n"
     "Writes the body of message ITEM (its item number in list) to standard output,\n"
     "raw bytes, as the window's preview shows it.\n\n"
-    "  --deleted          count the messages recovered from deleted blocks too\n";
+    "  --deleted          count the messages recovered from deleted blocks too\n"
+    "  --whole-messages   count one message per live message, as list does with it;\n"
+    "                     the body then runs to the end of the message\n";
 
 const char* const kFindHelp =
     "usage: corvane-dbx find [FOLDER...]\n\n"
@@ -210,6 +229,9 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
         } else if (name == "--deleted" && readsFolders) {
             if (hasValue) return fail("--deleted takes no value");
             o.Deleted = true;
+        } else if (name == "--whole-messages" && readsFolders) {
+            if (hasValue) return fail("--whole-messages takes no value");
+            o.WholeMessages = true;
         } else if (name == "--filter" && (o.Command == TCommand::List || o.Command == TCommand::Export)) {
             if (!takeValue()) return fail("--filter needs a keyword");
             if (value.empty()) return fail("--filter needs a keyword that is not empty");

@@ -3,9 +3,9 @@
 // command runs. The program's main only hands over its arguments and streams;
 // tests and the argument fuzzer call these directly.
 //
-//   corvane-dbx list   [--deleted] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...
-//   corvane-dbx export [--deleted] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...
-//   corvane-dbx show   [--deleted] ITEM FILE.dbx
+//   corvane-dbx list   [--deleted] [--whole-messages] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...
+//   corvane-dbx export [--deleted] [--whole-messages] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...
+//   corvane-dbx show   [--deleted] [--whole-messages] ITEM FILE.dbx
 //   corvane-dbx find   [FOLDER...]
 //   corvane-dbx --help | --version | COMMAND --help
 
@@ -29,6 +29,7 @@ struct TOptions {
     bool Help = false;     // --help: the program's or the command's help
     bool Version = false;  // --version
     bool Deleted = false;  // --deleted: deleted messages too
+    bool WholeMessages = false;  // --whole-messages: one record per live message
     bool FilterOn = false;
     std::string Keyword;   // --filter, as given (the terminal's character set)
     TFormat Format = TFormat::Table;
