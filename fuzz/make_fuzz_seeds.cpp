@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/DbxFixture.h"
+#include "support/NestedHeaderMail.h"
 
 using corvane::testsupport::TBlockOrder;
 using corvane::testsupport::TDbxWriter;
@@ -112,6 +113,12 @@ int main(int argc, char** argv) {
     }
     const std::string two = Mail("a@b", "First", "Body one") + Mail("c@d", "Second", "Body two");
     Write(root / "messagefiles" / "two-files.txt", Le(2, 1) + Le(60, 2) + Le(0, 2) + two);
+    Write(root / "messagefiles" / "two-files-whole.txt", Le(6, 1) + Le(60, 2) + Le(0, 2) + two);
+    // Messages with header blocks in their text, read as whole messages.
+    int nested = 0;
+    for (const corvane::testsupport::TNestedHeaderMail& mail : corvane::testsupport::NestedHeaderMails())
+        Write(root / "messagefiles" / ("nested" + std::to_string(++nested) + ".txt"),
+              Le(4, 1) + Le(0, 2) + Le(0, 2) + mail.Text);
     Write(root / "messagefiles" / "cr-only.txt", Le(0, 1) + Le(0, 2) + Le(3, 2) + std::string(300, '\r'));
     Write(root / "messagefiles" / "crlf-only.txt", Le(0, 1) + Le(0, 2) + Le(3, 2) + std::string(300, '\r') + "\n\r\n\r\n");
 

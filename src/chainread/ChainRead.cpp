@@ -135,7 +135,7 @@ struct EConsumerStopped {};
 class TKeepingSink : public TChainSink {
 public:
     TKeepingSink(bool deleted, std::string folder, const TChainReadOptions& options, TQueue& queue)
-        : parser_(deleted), prefix_(deleted ? "delmsg" : "msg"), folder_(std::move(folder)), options_(options),
+        : parser_(deleted, options.WholeMessages && !deleted), prefix_(deleted ? "delmsg" : "msg"), folder_(std::move(folder)), options_(options),
           queue_(queue), pool_(std::make_shared<TPagePool>()) {}
     ~TKeepingSink() override {
         if (!spill_) return;  // a chain left unfinished by a failure

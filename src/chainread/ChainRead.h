@@ -8,8 +8,8 @@
 // memory limit goes into a private file of the read, removed as soon as the
 // last record of the chain is done with), and the records come out in item
 // order with a handle on that text. The records are exactly GetEmails' for
-// the same folder file, offsets included: each counts from the start of its
-// chain, as in the message file GetEmails would write.
+// the same folder file and options, offsets included: each counts from the
+// start of its chain, as in the message file GetEmails would write.
 //
 //   TChainRead read(path, options);      // opens the folder file
 //   read.Run([](TFoundMessage& m) { ... }, progress);
@@ -65,6 +65,7 @@ struct TFoundMessage {
 struct TChainReadOptions {
     bool IncludeDeleted = false;
     bool KeepText = true;                           // false: records only (a listing)
+    bool WholeMessages = false;                     // one record per live chain, as GetEmails' option
     std::size_t MemoryLimit = std::size_t{64} << 20;  // longer chains go into a private file
     std::size_t QueueBytes = std::size_t{32} << 20;   // how much text may wait for the consumer
 };

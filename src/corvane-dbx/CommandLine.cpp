@@ -8,9 +8,11 @@ namespace corvane::cli {
 namespace {
 
 const char* const kUsage =
-    "usage: corvane-dbx list   [--deleted] [--raw] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n"
-    "       corvane-dbx export [--deleted] [--raw] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...\n"
-    "       corvane-dbx show   [--deleted] [--raw] ITEM FILE.dbx\n"
+    "usage: corvane-dbx list   [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--format table|csv|json]\n"
+    "                          FILE.dbx...\n"
+    "       corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST]\n"
+    "                          (--out DIR | --mbox FILE) FILE.dbx...\n"
+    "       corvane-dbx show   [--deleted] [--raw] [--whole-messages] ITEM FILE.dbx\n"
     "       corvane-dbx find   [FOLDER...]\n"
     "       corvane-dbx --help | --version | COMMAND --help\n";
 
@@ -32,10 +34,20 @@ const char* const kProgramHelp =
     "keyword in any letter case, decoded or as stored; the item numbers keep\n"
     "their gaps. The recovered texts are kept in the user's temporary\n"
     "folder (corvane-recovery-<uid>), as the window keeps them.\n\n"
+    "A new message starts at every header block found in a recovered text, so a\n"
+    "forwarded message, a bounce, a digest or a quoted header block splits a\n"
+    "message into several. --whole-messages gives one message per live message\n"
+    "instead, its text whole: a forward that attaches the original (Fw: ...,\n"
+    "with the original's Received, From, To and Subject lines in its body) is\n"
+    "listed twice without it, the second time under the original's sender and\n"
+    "subject, and its export stops where the original begins; with it the\n"
+    "forward is listed once and exported whole, the original inside it.\n"
+    "Deleted messages are found the same way either way.\n\n"
     "Exit status: 0 done, 1 something failed (the rest was done), 2 bad usage.\n";
 
 const char* const kListHelp =
-    "usage: corvane-dbx list [--deleted] [--raw] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...\n\n"
+    "usage: corvane-dbx list [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--format table|csv|json]\n"
+    "                        FILE.dbx...\n\n"
     "Lists one row per message: item number, deleted flag, date, from, to,\n"
     "subject; live messages first, then the deleted ones. With several folder\n"
     "files each row also names its folder file. The header texts are decoded\n"
@@ -44,6 +56,8 @@ const char* const kListHelp =
     "  --raw              the header texts as stored, as the window lists them\n"
     "                     with \"Decode Texts\" cleared; --filter then searches\n"
     "                     the body as stored only\n"
+    "  --whole-messages   one row per live message: a header block in its text\n"
+    "                     (a forwarded message, a bounce) starts no row of its own\n"
     "  --filter KEYWORD   only the messages whose body holds KEYWORD (any letter\n"
     "                     case), in its decoded text or as stored\n"
     "  --format table     columns aligned and cut to the terminal's width (default)\n"
@@ -54,12 +68,17 @@ const char* const kListHelp =
     "                     (name, type, size) and raw (the four texts as stored)\n";
 
 const char* const kExportHelp =
-    "usage: corvane-dbx export [--deleted] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...\n\n"
+    "usage: corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST]\n"
+    "                          (--out DIR | --mbox FILE) FILE.dbx...\n\n"
     "Writes the chosen messages as DIR/RecoveredEmail<N>.eml, byte for byte, N\n"
     "being the message's row position in the list (counted from 0, after the\n"
     "filter). With several folder files each one's messages go into a folder of\n"
     "DIR named after the folder file. Existing files of those names are replaced.\n\n"
     "  --deleted          include the messages recovered from deleted blocks\n"
+    "  --whole-messages   each live message whole, as it was stored; without it a\n"
+    "                     forwarded message or a bounce is cut where the header\n"
+    "                     block in its text begins, and that part is a message of\n"
+    "                     its own\n"
     "  --filter KEYWORD   only the messages whose body holds KEYWORD (any letter\n"
     "                     case), in its decoded text or as stored\n"
     "  --raw              --filter searches the body as stored only, as list --raw\n"
@@ -71,13 +90,15 @@ const char* const kExportHelp =
     "                     FILE is replaced only once the new one is complete.\n";
 
 const char* const kShowHelp =
-    "usage: corvane-dbx show [--deleted] [--raw] ITEM FILE.dbx\n\n"
+    "usage: corvane-dbx show [--deleted] [--raw] [--whole-messages] ITEM FILE.dbx\n\n"
     "Writes the text of message ITEM (its item number in list) to standard output\n"
     "as UTF-8, followed by the list of its attachments, as the window's preview\n"
     "shows it with \"Decode Texts\" ticked.\n\n"
     "  --deleted          count the messages recovered from deleted blocks too\n"
     "  --raw              the body as stored instead, raw bytes, as the window's\n"
-    "                     preview shows it with \"Decode Texts\" cleared\n";
+    "                     preview shows it with \"Decode Texts\" cleared\n"
+    "  --whole-messages   count one message per live message, as list does with it;\n"
+    "                     the body then runs to the end of the message\n";
 
 const char* const kFindHelp =
     "usage: corvane-dbx find [FOLDER...]\n\n"
@@ -228,6 +249,9 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
         } else if (name == "--raw" && readsFolders) {
             if (hasValue) return fail("--raw takes no value");
             o.Raw = true;
+        } else if (name == "--whole-messages" && readsFolders) {
+            if (hasValue) return fail("--whole-messages takes no value");
+            o.WholeMessages = true;
         } else if (name == "--filter" && (o.Command == TCommand::List || o.Command == TCommand::Export)) {
             if (!takeValue()) return fail("--filter needs a keyword");
             if (value.empty()) return fail("--filter needs a keyword that is not empty");

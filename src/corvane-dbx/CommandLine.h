@@ -3,9 +3,9 @@
 // command runs. The program's main only hands over its arguments and streams;
 // tests and the argument fuzzer call these directly.
 //
-//   corvane-dbx list   [--deleted] [--raw] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...
-//   corvane-dbx export [--deleted] [--raw] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...
-//   corvane-dbx show   [--deleted] [--raw] ITEM FILE.dbx
+//   corvane-dbx list   [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...
+//   corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...
+//   corvane-dbx show   [--deleted] [--raw] [--whole-messages] ITEM FILE.dbx
 //   corvane-dbx find   [FOLDER...]
 //   corvane-dbx --help | --version | COMMAND --help
 
@@ -30,6 +30,7 @@ struct TOptions {
     bool Version = false;  // --version
     bool Deleted = false;  // --deleted: deleted messages too
     bool Raw = false;      // --raw: the texts as the records hold them, the filter on the raw body only
+    bool WholeMessages = false;  // --whole-messages: one record per live message
     bool FilterOn = false;
     std::string Keyword;   // --filter, as given (the terminal's character set)
     TFormat Format = TFormat::Table;

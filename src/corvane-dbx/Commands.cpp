@@ -162,6 +162,7 @@ private:
     std::unique_ptr<corvane::read::TChainRead> Open(const std::string& folderFile, bool keepText) {
         corvane::read::TChainReadOptions options;
         options.IncludeDeleted = o_.Deleted;
+        options.WholeMessages = o_.WholeMessages;
         options.KeepText = keepText || o_.FilterOn;
         try {
             return std::make_unique<corvane::read::TChainRead>(folderFile, options);

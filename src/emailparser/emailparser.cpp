@@ -64,6 +64,45 @@ void Store(TField field, std::string_view value, TEmail& email) {
 
 bool NameByte(unsigned char b) { return b >= 0x21 && b <= 0x7E; }
 
+// A line's shape as a line of a message header in the wide sense, whatever
+// its name: a field (a name of printable bytes, then a colon), a folded
+// continuation (it begins with a space or a tab) or anything else. Told from
+// the line's first bytes, which may come in pieces.
+class TLineShape {
+public:
+    enum TKind { Field, Continuation, Other };
+
+    void Feed(const char* p, std::size_t n) {
+        for (std::size_t i = 0; i < n && !decided_; ++i) Step(static_cast<unsigned char>(p[i]));
+    }
+    TKind Kind() const { return decided_ ? kind_ : Other; }
+
+    static TKind Of(const char* p, std::size_t n) {
+        TLineShape shape;
+        shape.Feed(p, n);
+        return shape.Kind();
+    }
+
+private:
+    void Step(unsigned char b) {
+        decided_ = true;
+        if (b == ':') {
+            kind_ = nameBytes_ > 0 ? Field : Other;
+        } else if (nameBytes_ == 0 && (b == ' ' || b == '\t')) {
+            kind_ = Continuation;
+        } else if (NameByte(b)) {
+            ++nameBytes_;
+            decided_ = false;
+        } else {
+            kind_ = Other;
+        }
+    }
+
+    std::size_t nameBytes_ = 0;
+    bool decided_ = false;
+    TKind kind_ = Other;
+};
+
 // What a line is as a header line, told from its first n bytes, where n is
 // kHeadLen or the whole line when it is shorter. ValueStart is the index of the
 // space after the colon.
@@ -123,6 +162,7 @@ public:
 
     void Feed(const char* p, std::size_t n) {
         length_ += static_cast<std::int64_t>(n);
+        shape_.Feed(p, n);
         if (!decided_) {
             const std::size_t take = std::min(n, kHeadLen - headLen_);
             std::memcpy(head_.data() + headLen_, p, take);
@@ -147,6 +187,7 @@ public:
     bool Marker() const { return markerFound_; }
     TField Field() const { return headInfo_.Field; }
     std::string_view Value() const { return value_; }
+    TLineShape::TKind Shape() const { return shape_.Kind(); }
 
 private:
     void Decide() {
@@ -188,6 +229,7 @@ private:
     std::array<char, kMarker.size() - 1> tail_{};
     std::size_t tailLen_ = 0;
     bool markerFound_ = false;
+    TLineShape shape_;
 };
 
 }  // namespace
@@ -197,7 +239,7 @@ private:
 // carried over in a TLineInPieces.
 class TMessageParser::TState {
 public:
-    explicit TState(bool deleted) : deleted_(deleted ? 1 : 0) {}
+    TState(bool deleted, bool whole) : deleted_(deleted ? 1 : 0), whole_(whole) {}
 
     void BeginFile(const std::string& name) {
         fileName_ = name;
@@ -206,10 +248,17 @@ public:
         lineStart_ = 0;
         line_.reset();
         prevCr_ = false;
+        fileBytes_ = 0;
+        fileRecord_ = false;
+        finished_ = false;
+        runOpen_ = false;
+        runStart_ = 0;
     }
 
     void Feed(const char* p, std::size_t n) {
         if (n == 0) return;
+        fileBytes_ += static_cast<std::int64_t>(n);
+        if (finished_) return;  // the rest of a whole message is its text
         std::size_t i = 0;  // index in p of the next line's start
         if (line_) {        // the line the last piece left open
             const std::size_t j = FindCrLf(p, n, prevCr_);
@@ -220,12 +269,13 @@ public:
             }
             line_->Feed(p, j + 1);
             line_->Finish();
+            if (Tracking()) Track(lineStart_, line_->Shape());
             Apply(lineStart_, line_->Length() == 2, line_->Marker(), line_->Field(), line_->Value());
             lineStart_ += line_->Length();
             line_.reset();
             i = j + 1;
         }
-        while (i < n) {
+        while (i < n && !finished_) {
             corvane::pump::ProcessMessages();
             const std::size_t j = FindCrLf(p + i, n - i, false);
             if (j == kNone) {  // the line goes on in the next piece, if any
@@ -243,6 +293,10 @@ public:
     // Bytes after the file's last CR LF are no line.
     void EndFile() {
         line_.reset();
+        if (whole_) {
+            if (fileRecord_) emails_.back().MessageEnd = fileBytes_;
+            return;
+        }
         if (!emails_.empty() && emails_.back().MessageEnd == 0) emails_.back().MessageEnd = lineStart_;
     }
 
@@ -250,6 +304,7 @@ public:
 
 private:
     void WholeLine(std::int64_t lineStart, const char* p, std::size_t n) {
+        if (Tracking()) Track(lineStart, TLineShape::Of(p, n));
         if (n == 2) {
             Apply(lineStart, true, false, TField::Unknown, {});
             return;
@@ -265,6 +320,10 @@ private:
             if (inHeader_) {
                 emails_.back().HeaderEnd = lineStart;
                 inHeader_ = false;
+                if (whole_) {
+                    finished_ = true;
+                    return;
+                }
             } else if (quoted_) {
                 quoted_ = false;
             }
@@ -276,13 +335,27 @@ private:
             TEmail& email = emails_.emplace_back();
             email.FileName = fileName_;
             email.Deleted = deleted_;
-            email.MessageStart = lineStart;
+            email.MessageStart = whole_ && runOpen_ ? runStart_ : lineStart;
             inHeader_ = true;
+            fileRecord_ = true;
         }
         Store(field, value, emails_.back());
     }
 
+    // Whole messages: until the file's record starts, where the run of header
+    // lines that the current line belongs to began.
+    bool Tracking() const { return whole_ && !fileRecord_; }
+    void Track(std::int64_t lineStart, TLineShape::TKind shape) {
+        if (shape == TLineShape::Field || (shape == TLineShape::Continuation && runOpen_)) {
+            if (!runOpen_) runStart_ = lineStart;
+            runOpen_ = true;
+        } else {
+            runOpen_ = false;
+        }
+    }
+
     const std::uint8_t deleted_;
+    const bool whole_;  // one record per file at most
     TMarkerTest marker_;
     TEmailArray emails_;
     std::string fileName_;
@@ -291,17 +364,24 @@ private:
     std::int64_t lineStart_ = 0;       // file offset of the next line
     std::optional<TLineInPieces> line_;  // a line begun but not yet ended
     bool prevCr_ = false;              // the last byte fed, when line_ is set, is a CR
+    // Whole messages only.
+    std::int64_t fileBytes_ = 0;  // bytes of the current file so far
+    bool fileRecord_ = false;     // the current file's record has started
+    bool finished_ = false;       // its header block has closed: no more lines are read
+    bool runOpen_ = false;        // the last line read was a header or continuation line
+    std::int64_t runStart_ = 0;   // where that run of header lines began
 };
 
-TMessageParser::TMessageParser(bool Deleted) : state_(std::make_unique<TState>(Deleted)) {}
+TMessageParser::TMessageParser(bool Deleted, bool WholeMessages)
+    : state_(std::make_unique<TState>(Deleted, WholeMessages)) {}
 TMessageParser::~TMessageParser() = default;
 void TMessageParser::BeginFile(const std::string& FileName) { state_->BeginFile(FileName); }
 void TMessageParser::Feed(const char* Data, std::size_t Size) { state_->Feed(Data, Size); }
 void TMessageParser::EndFile() { state_->EndFile(); }
 TEmailArray TMessageParser::Take() { return state_->Take(); }
 
-TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted) {
-    TMessageParser parse(Deleted);
+TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted, bool WholeMessages) {
+    TMessageParser parse(Deleted, WholeMessages);
     auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
     for (const std::string& name : Files) {
         TReadFile file(name, Share::All);

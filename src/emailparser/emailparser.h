@@ -23,16 +23,28 @@ struct TRPCField {
 // EFOpenError (full path and the system's explanation) for a file that cannot
 // be opened; then nothing is returned. Reads each file once through one
 // buffer: memory is bounded by the records, one header value and that buffer.
-TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted);
+// WholeMessages: each file holds one message (see TMessageParser).
+TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted, bool WholeMessages = false);
 
 // The parse of ParseMessageFiles for message text that is in memory, as the
 // folder reader has it while it writes the message files: each file's bytes
 // are fed in order, in pieces of any size (empty ones included), between
 // BeginFile and EndFile. Take gives exactly the records ParseMessageFiles gives
 // for the same files holding the same bytes; memory is bounded as there.
+//
+// WholeMessages: each file is taken to hold one message, as a live chain
+// does, and gives one record at most: From, To, Subject and Date of the
+// file's first header block as found above, HeaderEnd where that block ends,
+// MessageEnd the end of the file (bytes after its last CR LF included), and
+// MessageStart where the header lines around the block's first recognised
+// line begin (lines such as "MIME-Version: 1.0" or "X-UIDL: ..." that come
+// first, with their folded continuations, belong to the message). Header
+// blocks further on (a forwarded message, a bounce's returned headers, a
+// quoted header block) are part of the message's text. A file in which no
+// header block is found gives no record either way.
 class TMessageParser {
 public:
-    explicit TMessageParser(bool Deleted);
+    explicit TMessageParser(bool Deleted, bool WholeMessages = false);
     ~TMessageParser();
     TMessageParser(const TMessageParser&) = delete;
     TMessageParser& operator=(const TMessageParser&) = delete;

@@ -42,8 +42,9 @@ const char* const TfrmMain::kHelpUrl = "https://www.corvane.example/recovery/hel
 const char* const TfrmMain::kOpenFolderSetting = "Folders/Open";
 const char* const TfrmMain::kExportFolderSetting = "Folders/Export";
 
-// The settings key of "Decode Texts".
+// The settings keys of "Decode Texts" and "Whole Messages".
 static const char* const kDecodeTextsKey = "Settings/DecodeTexts";
+static const char* const kWholeMessagesKey = "Settings/WholeMessages";
 
 namespace {
 
@@ -223,7 +224,10 @@ void TfrmMain::createControls() {
     GroupBox1->setGeometry(712, 8, 177, 89);
     cbdeletedemails = new QCheckBox("Include Deleted Emails", GroupBox1);
     cbdeletedemails->setObjectName("cbdeletedemails");
-    cbdeletedemails->setGeometry(16, 40, 137, 17);
+    cbdeletedemails->setGeometry(16, 20, 137, 17);
+    cbwholemessages = new QCheckBox("Whole Messages", GroupBox1);
+    cbwholemessages->setObjectName("cbwholemessages");
+    cbwholemessages->setGeometry(16, 40, 137, 17);
     cbdecodetexts = new QCheckBox("Decode Texts", GroupBox1);
     cbdecodetexts->setObjectName("cbdecodetexts");
     cbdecodetexts->setGeometry(16, 60, 137, 17);
@@ -281,7 +285,8 @@ void TfrmMain::createControls() {
     // Tab order: the list, the tree, the settings, the filter, the preview.
     setTabOrder(lvFoundEmails, tvFiles);
     setTabOrder(tvFiles, cbdeletedemails);
-    setTabOrder(cbdeletedemails, cbdecodetexts);
+    setTabOrder(cbdeletedemails, cbwholemessages);
+    setTabOrder(cbwholemessages, cbdecodetexts);
     setTabOrder(cbdecodetexts, txtFilter);
     setTabOrder(txtFilter, btnApplyFilter);
     setTabOrder(btnApplyFilter, btnClearFilter);
@@ -298,6 +303,7 @@ void TfrmMain::connectHandlers() {
     connect(btnClearFilter, &QPushButton::clicked, this, [this] { Guarded([this] { btnClearFilterClick(); }); });
     connect(cbdeletedemails, &QCheckBox::clicked, this, [this] { Guarded([this] { cbdeletedemailsClick(); }); });
     connect(cbdecodetexts, &QCheckBox::clicked, this, [this] { Guarded([this] { cbdecodetextsClick(); }); });
+    connect(cbwholemessages, &QCheckBox::clicked, this, [this] { Guarded([this] { cbwholemessagesClick(); }); });
     connect(lvFoundEmails->header(), &QHeaderView::sectionClicked, this,
             [this](int column) { Guarded([this, column] { lvFoundEmailsColumnClick(column); }); });
     connect(mnuHelp, &QAction::triggered, this, [this] { Guarded([this] { mnuHelpClick(); }); });
@@ -460,6 +466,20 @@ void TfrmMain::cbdecodetextsClick() {
     ShowDecodedTexts();
 }
 
+void TfrmMain::cbwholemessagesClick() {
+    SaveSettings();
+    if (CurrentFile.empty()) return;
+    try {
+        loadDbxFile(CurrentFile);
+    } catch (...) {
+        // The rows still show the previous state of the box: put it back.
+        const QSignalBlocker blocker(cbwholemessages);
+        cbwholemessages->setChecked(!cbwholemessages->isChecked());
+        SaveSettings();
+        throw;
+    }
+}
+
 void TfrmMain::ShowDecodedTexts() {
     FoundEmails->SetDecoded(nullptr);
     DecodedHeaders.clear();
@@ -497,6 +517,8 @@ void TfrmMain::LoadSettings() {
         SettingsFile.isEmpty() ? std::make_unique<QSettings>() : std::make_unique<QSettings>(SettingsFile, QSettings::IniFormat);
     const QSignalBlocker blocker(cbdecodetexts);
     cbdecodetexts->setChecked(settings->value(kDecodeTextsKey, false).toBool());
+    const QSignalBlocker wholeBlocker(cbwholemessages);
+    cbwholemessages->setChecked(settings->value(kWholeMessagesKey, false).toBool());
     ShowDecodedTexts();
 }
 
@@ -504,6 +526,7 @@ void TfrmMain::SaveSettings() const {
     const std::unique_ptr<QSettings> settings =
         SettingsFile.isEmpty() ? std::make_unique<QSettings>() : std::make_unique<QSettings>(SettingsFile, QSettings::IniFormat);
     settings->setValue(kDecodeTextsKey, cbdecodetexts->isChecked());
+    settings->setValue(kWholeMessagesKey, cbwholemessages->isChecked());
 }
 
 void TfrmMain::btnApplyFilterClick() {
@@ -580,7 +603,7 @@ void TfrmMain::loadDbxFile(const std::string& path) {
     {
         TLongOperation operation(*this);
         Toutlookfile reader;
-        found = reader.GetEmails(path, cbdeletedemails->isChecked(), &operation);
+        found = reader.GetEmails(path, cbdeletedemails->isChecked(), &operation, cbwholemessages->isChecked());
     }
 
     // Decide the rows before anything changes, so that a message file that

@@ -84,6 +84,7 @@ public:
     QGroupBox* GroupBox1 = nullptr;
     QCheckBox* cbdeletedemails = nullptr;
     QCheckBox* cbdecodetexts = nullptr;   // "Decode Texts": decoded header texts, bodies and filter
+    QCheckBox* cbwholemessages = nullptr;  // "Whole Messages": one record per live message
     QTreeWidget* tvFiles = nullptr;
     QTreeView* lvFoundEmails = nullptr;    // report-style list over FoundEmails
     TEmailListModel* FoundEmails = nullptr;  // its rows: record indexes into Emails, with their ticks
@@ -106,6 +107,10 @@ public:
     // Shows the texts decoded or raw as the box says, remembers its state,
     // and reads the file again while the filter is on (it searches other texts).
     void cbdecodetextsClick();
+    // Remembers the box's state and reads the current folder file again: each
+    // live message then gives one record, its whole text, or one record per
+    // header block found in it.
+    void cbwholemessagesClick();
     void btnApplyFilterClick();
     void btnClearFilterClick();
     void mnuHelpClick();
@@ -154,7 +159,8 @@ public:
     // Where the window keeps its settings between runs: this file (INI
     // format) when set, the user's settings of the program otherwise.
     QString SettingsFile;
-    // Reads the remembered state of "Decode Texts" (call after setting SettingsFile).
+    // Reads the remembered states of "Decode Texts" and "Whole Messages" (call
+    // after setting SettingsFile; a folder file loaded before is not read again).
     void LoadSettings();
 
     // True while a long operation (load, drive search) runs under the wait window.

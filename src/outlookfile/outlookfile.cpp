@@ -16,7 +16,8 @@ void Toutlookfile::CloseFolder() { stream_.reset(); }
 
 std::string Toutlookfile::GetTempFolder() { return corvane::fs::TempPath(); }
 
-TEmailArray Toutlookfile::GetEmails(const std::string& FileName, bool IncludeDeleted, corvane::TProgress* Progress) {
+TEmailArray Toutlookfile::GetEmails(const std::string& FileName, bool IncludeDeleted, corvane::TProgress* Progress,
+                                    bool WholeMessages) {
     OpenFolder(FileName);
     // Closes the folder file on every way out, errors included, and forgets
     // the caller's progress.
@@ -43,7 +44,7 @@ TEmailArray Toutlookfile::GetEmails(const std::string& FileName, bool IncludeDel
     {
         TMessagePartArray parts = ScanMessageParts();
         if (!parts.empty()) {
-            TMessageParser parser(false);
+            TMessageParser parser(false, WholeMessages);
             BuildMessageFiles(parts, parser);
             result = parser.Take();
         }

@@ -79,7 +79,11 @@ public:
     // when a message file cannot be created. The folder file is closed on every
     // way out. Progress (may be null) is told how far the read has come and
     // can stop it (ECancelled; the message files written so far stay).
-    TEmailArray GetEmails(const std::string& FileName, bool IncludeDeleted, corvane::TProgress* Progress = nullptr);
+    // WholeMessages: each live message file gives one record at most, the
+    // whole message (TMessageParser's WholeMessages); the deleted message
+    // files, which may hold pieces of several messages, are parsed as always.
+    TEmailArray GetEmails(const std::string& FileName, bool IncludeDeleted, corvane::TProgress* Progress = nullptr,
+                          bool WholeMessages = false);
 
     // Where the scans and the chain walk report how far they have come, and
     // whether to stop (ECancelled); null for none.

@@ -10,6 +10,7 @@
 #include "chainread/ChainRead.h"
 #include "outlookfile/ReaderTestSupport.h"
 #include "progress/Progress.h"
+#include "support/NestedHeaderMail.h"
 #include "support/ProgressSpy.h"
 #include "support/RandomFolders.h"
 
@@ -147,6 +148,39 @@ TEST_F(ChainRead, StopsCleanlyWhenAskedOrWhenTheConsumerEnds) {
 
 TEST_F(ChainRead, AFolderFileThatCannotBeOpenedFailsAsGetEmailsDoes) {
     EXPECT_THROW(TChainRead(Scratch("missing.dbx"), {}), EFOpenError);
+}
+
+// With whole messages both reads give one record per live chain that has a
+// header block, and the same deleted records as without.
+TEST_F(ChainRead, WholeMessagesGiveTheRecordsAndStretchesOfGetEmails) {
+    std::mt19937_64 random(2121);
+    std::size_t live = 0;
+    for (int round = 0; round < 16; ++round) {
+        const std::string path = Scratch("whole.dbx");
+        WriteAll(path, (round == 0 ? corvane::testsupport::NestedHeaderFolder()
+                                   : corvane::testsupport::RandomFolderFile(random, static_cast<std::uint64_t>(round)))
+                           .Bytes());
+        const bool deleted = round % 2 == 0;
+        RemoveMessageFiles();
+        const TEmailArray expected = Toutlookfile().GetEmails(path, deleted, nullptr, true);
+        TChainReadOptions options;
+        options.IncludeDeleted = deleted;
+        options.WholeMessages = true;
+        options.MemoryLimit = round % 3 == 0 ? 700 : options.MemoryLimit;  // some chains in private files
+        const TGot got = ReadAllOf(path, options);
+        ASSERT_EQ(got.records, expected) << "round " << round;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const TEmail& e = expected[i];
+            EXPECT_EQ(got.stretches[i], ReadAll(e.FileName).substr(static_cast<std::size_t>(e.MessageStart),
+                                                                  static_cast<std::size_t>(e.MessageEnd - e.MessageStart)));
+            if (e.Deleted == 0) {
+                EXPECT_EQ(e.MessageEnd, static_cast<std::int64_t>(stdfs::file_size(e.FileName)));
+                EXPECT_TRUE(i == 0 || expected[i - 1].FileName != e.FileName) << "two records of " << e.FileName;
+                ++live;
+            }
+        }
+    }
+    EXPECT_GT(live, 100u);
 }
 
 }  // namespace
