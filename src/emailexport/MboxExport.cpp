@@ -14,6 +14,7 @@
 #include "maildecode/MessageDate.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "progress/Progress.h"
 
 namespace corvane::mail {
 
@@ -471,7 +472,7 @@ TMboxReport TMboxWriter::Commit() {
     return report_;
 }
 
-void TMboxWriter::AddAll(const std::vector<const TEmail*>& emails) {
+void TMboxWriter::AddAll(const std::vector<const TEmail*>& emails, corvane::TProgress* progress) {
     if (committed_) throw ECorvaneError("The mbox file \"" + mboxPath_ + "\" is already complete.");
     std::vector<const TEmail*> records;
     records.reserve(emails.size());
@@ -479,18 +480,22 @@ void TMboxWriter::AddAll(const std::vector<const TEmail*>& emails) {
         if (email != nullptr) records.push_back(email);
     if (records.empty()) return;
 
+    const auto total = static_cast<std::int64_t>(records.size());
     TTextPrefetch ahead(records, static_cast<std::size_t>(readChunk_));
     for (std::size_t i = 0; i < records.size(); ++i) {
+        corvane::CheckPoint(progress, kMboxStage, static_cast<std::int64_t>(i), total);
         const TTextPrefetch::TText& text = ahead.Next(i);
         if (text.Error) std::rethrow_exception(text.Error);
         if (text.Whole) AddText(*records[i], text.Bytes.data(), text.Bytes.size());
         else Add(*records[i]);  // longer than a read piece: read in pieces here
     }
+    if (progress != nullptr) progress->Report(kMboxStage, total, total);
 }
 
-TMboxReport WriteMbox(const std::vector<const TEmail*>& emails, const std::string& mboxPath, std::time_t exportTime) {
+TMboxReport WriteMbox(const std::vector<const TEmail*>& emails, const std::string& mboxPath, std::time_t exportTime,
+                      corvane::TProgress* progress) {
     TMboxWriter mbox(mboxPath, exportTime);
-    mbox.AddAll(emails);
+    mbox.AddAll(emails, progress);
     return mbox.Commit();
 }
 

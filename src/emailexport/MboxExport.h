@@ -31,6 +31,9 @@
 
 #include "Globals/Globals.h"
 
+namespace corvane {
+class TProgress;
+}
 namespace corvane::fs {
 class TReadFile;
 class TWriteFile;
@@ -85,7 +88,11 @@ public:
     // The records in the order given; null entries are skipped. The message
     // files are opened and read ahead on worker threads while the mbox is
     // written; errors are those of Add for the first record that fails.
-    void AddAll(const std::vector<const TEmail*>& emails);
+    // Progress (may be null) hears of each record before it is added
+    // (kMboxStage, done of all) and can stop there with ECancelled; the
+    // writer is then good only for destroying, which leaves the target as
+    // it was.
+    void AddAll(const std::vector<const TEmail*>& emails, corvane::TProgress* progress = nullptr);
     TMboxReport Commit();
 
     const std::string& TemporaryPath() const { return tempPath_; }
@@ -124,9 +131,11 @@ private:
 
 // The whole mbox in one call: the records in the order given (null entries
 // are skipped), as TMboxWriter's AddAll and Commit. An empty list gives an
-// empty file. Errors as TMboxWriter's.
+// empty file. Errors as TMboxWriter's; a stop asked by progress raises
+// ECancelled and leaves the target as it was.
 TMboxReport WriteMbox(const std::vector<const TEmail*>& emails, const std::string& mboxPath,
-                      std::time_t exportTime = std::time(nullptr));
+                      std::time_t exportTime = std::time(nullptr), corvane::TProgress* progress = nullptr);
+inline constexpr const char* kMboxStage = "Writing the mbox file";
 
 // --- the pieces of the separator line ---------------------------------------
 

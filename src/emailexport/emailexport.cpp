@@ -13,6 +13,7 @@
 #include "platform/AnsiText.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "progress/Progress.h"
 
 namespace corvane::mail {
 namespace {
@@ -71,22 +72,35 @@ bool RecordHoldsKeyword(const TEmail& email, const TKeyword& keyword) {
     return TextHoldsKeyword(DecodeMessage(ReadMessageText(email)).Body, keyword.Utf8);
 }
 
-std::vector<std::size_t> ShownDecodedRecords(const TEmailArray& emails, bool filterOn, const TKeyword& keyword) {
+namespace {
+// The filter's loop: the records for which holds(record) is true, every
+// record without the filter; progress hears of each record searched.
+template <typename Holds>
+std::vector<std::size_t> ShownBy(const TEmailArray& emails, bool filterOn, corvane::TProgress* progress, Holds holds) {
     std::vector<std::size_t> shown;
     shown.reserve(emails.size());
+    const auto total = static_cast<std::int64_t>(emails.size());
     for (std::size_t i = 0; i < emails.size(); ++i) {
-        if (!filterOn || RecordHoldsKeyword(emails[i], keyword)) shown.push_back(i);
+        if (!filterOn) {
+            shown.push_back(i);
+            continue;
+        }
+        corvane::CheckPoint(progress, kFilterStage, static_cast<std::int64_t>(i), total);
+        if (holds(emails[i])) shown.push_back(i);
     }
+    if (filterOn && progress != nullptr) progress->Report(kFilterStage, total, total);
     return shown;
 }
+}  // namespace
 
-std::vector<std::size_t> ShownRecords(const TEmailArray& emails, bool filterOn, const std::string& keyword) {
-    std::vector<std::size_t> shown;
-    shown.reserve(emails.size());
-    for (std::size_t i = 0; i < emails.size(); ++i) {
-        if (!filterOn || BodyHoldsKeyword(emails[i], keyword)) shown.push_back(i);
-    }
-    return shown;
+std::vector<std::size_t> ShownDecodedRecords(const TEmailArray& emails, bool filterOn, const TKeyword& keyword,
+                                             corvane::TProgress* progress) {
+    return ShownBy(emails, filterOn, progress, [&keyword](const TEmail& e) { return RecordHoldsKeyword(e, keyword); });
+}
+
+std::vector<std::size_t> ShownRecords(const TEmailArray& emails, bool filterOn, const std::string& keyword,
+                                      corvane::TProgress* progress) {
+    return ShownBy(emails, filterOn, progress, [&keyword](const TEmail& e) { return BodyHoldsKeyword(e, keyword); });
 }
 
 std::unique_ptr<corvane::fs::TWriteFile> CreateUnusedFile(const std::function<std::string(int)>& nameOf,
@@ -159,16 +173,26 @@ std::string CopyMessage(const TEmail& email, const std::string& target, std::vec
     return {};
 }
 
-TExportReport ExportEmails(const std::vector<TExportItem>& items, const std::string& folder) {
+TExportReport ExportEmails(const std::vector<TExportItem>& items, const std::string& folder,
+                           corvane::TProgress* progress) {
     TExportReport report;
     std::vector<char> buffer;
+    const auto total = static_cast<std::int64_t>(items.size());
     for (const TExportItem& item : items) {
+        if (progress != nullptr) {
+            progress->Report(kExportStage, static_cast<std::int64_t>(report.Chosen), total);
+            if (progress->StopRequested()) {
+                report.Cancelled = true;
+                return report;
+            }
+        }
         ++report.Chosen;
         std::string failure = item.Email != nullptr
                                   ? CopyMessage(*item.Email, ExportFileName(folder, item.Position), buffer)
                                   : "Row " + std::to_string(item.Position) + " stands for no message.";
         if (!failure.empty()) report.Failures.push_back(std::move(failure));
     }
+    if (progress != nullptr) progress->Report(kExportStage, total, total);
     return report;
 }
 

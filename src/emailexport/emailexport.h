@@ -18,6 +18,9 @@
 #include "Globals/Globals.h"
 #include "platform/Files.h"
 
+namespace corvane {
+class TProgress;
+}
 namespace corvane::read {
 class TChainText;
 }
@@ -62,12 +65,17 @@ bool RecordHoldsKeyword(const TEmail& email, const TKeyword& keyword);
 
 // ShownRecords for decoded texts: with filterOn, the records for which
 // RecordHoldsKeyword holds.
-std::vector<std::size_t> ShownDecodedRecords(const TEmailArray& emails, bool filterOn, const TKeyword& keyword);
+std::vector<std::size_t> ShownDecodedRecords(const TEmailArray& emails, bool filterOn, const TKeyword& keyword,
+                                             corvane::TProgress* progress = nullptr);
 
 // The indexes of the records the list shows, in index order: every record, or
 // with a keyword (filterOn) those whose body holds it. Raises EFOpenError when
-// a message file cannot be opened; then nothing is returned.
-std::vector<std::size_t> ShownRecords(const TEmailArray& emails, bool filterOn, const std::string& keyword);
+// a message file cannot be opened; then nothing is returned. With filterOn,
+// progress (may be null) hears of every record searched (kFilterStage) and
+// can stop the search before the next one: ECancelled, nothing returned.
+std::vector<std::size_t> ShownRecords(const TEmailArray& emails, bool filterOn, const std::string& keyword,
+                                      corvane::TProgress* progress = nullptr);
+inline constexpr const char* kFilterStage = "Searching message bodies";
 
 // Creates the first of the files nameOf(0), nameOf(1), ... nameOf(attempts - 1)
 // whose name nothing holds yet, exclusively and never through a link; names
@@ -93,12 +101,15 @@ struct TExportItem {
     const TEmail* Email = nullptr;
 };
 
-// What an export did: how many messages it was given, how many files could
-// not be written, and their texts in order.
+// What an export did: how many messages it went through (all it was given,
+// unless it was cancelled), how many files could not be written, and their
+// texts in order.
 struct TExportReport {
     std::size_t Chosen = 0;
     std::vector<std::string> Failures;
+    bool Cancelled = false;  // stopped by its progress before every message was written
     std::size_t Failed() const { return Failures.size(); }
+    std::size_t Written() const { return Chosen - Failed(); }
 };
 
 // Copies [MessageStart, MessageEnd) of the record's message file into target
@@ -113,7 +124,12 @@ std::string CopyMessage(const TEmail& email, const std::string& target, std::vec
 // given order, after the caller's FolderIsWriteable test. Files that cannot be
 // written are reported and the export goes on; a message file that cannot be
 // opened or read ends it with the error (files written before it remain).
-TExportReport ExportEmails(const std::vector<TExportItem>& items, const std::string& folder);
+// Progress (may be null) hears of each message before it is written
+// (kExportStage, done of all) and can stop the export there: the files written
+// so far stay, each one whole, and the report says Cancelled.
+TExportReport ExportEmails(const std::vector<TExportItem>& items, const std::string& folder,
+                           corvane::TProgress* progress = nullptr);
+inline constexpr const char* kExportStage = "Exporting messages";
 
 // Writes [from, to) of a text held by a read (a chain's text) into target as
 // CopyMessage does, with the same failure texts; empty on success.

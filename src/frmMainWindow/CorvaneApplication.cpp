@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "frmMainWindow/frmMainWindow.h"
+#include "progress/Progress.h"
 
 const char* const TCorvaneApplication::kTitle = "Corvane Recovery";
 const char* const TCorvaneApplication::kSettingsOrganisation = "corvane";
@@ -49,6 +50,8 @@ void TCorvaneApplication::ShowCurrentException() {
     QString text;
     try {
         throw;
+    } catch (const corvane::ECancelled&) {
+        return;  // the user stopped the work: nothing to report
     } catch (const std::exception& e) {
         // The texts carry file names and the system's explanations, both in
         // the system's 8-bit encoding, as the file names themselves are.

@@ -32,7 +32,8 @@ public:
     // Keeps `folder` (made absolute) in the settings under `key`.
     static void RememberFolder(const QString& key, const QString& folder);
 
-    // Shows the text of the exception being handled (call inside a catch).
+    // Shows the text of the exception being handled (call inside a catch);
+    // work that the user stopped (ECancelled) shows nothing.
     static void ShowCurrentException();
     // Shows an error text in the error box.
     static void ShowError(const QString& text);

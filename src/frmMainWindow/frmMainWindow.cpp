@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -22,6 +23,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -331,11 +333,23 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    // A load runs nested event processing; the window stays until it ends.
+    // Long work runs nested event processing; the window stays until it ends.
+    // Work that can stop is asked to, when the user wants that, and the
+    // window closes once it has.
     if (busy_) {
         event->ignore();
+        if (operation_ == nullptr || !operation_->IsCancellable() || closeAfterWork_) return;
+        const QString question = "The work is still running. Stop it and close the window?";
+        const bool stop = ConfirmCancelHook ? ConfirmCancelHook(question)
+                                            : QMessageBox::question(this, TCorvaneApplication::kTitle, question) ==
+                                                  QMessageBox::Yes;
+        if (stop && operation_ != nullptr) {
+            operation_->Cancel();
+            closeAfterWork_ = true;
+        }
         return;
     }
+    closeAfterWork_ = false;
     QMainWindow::closeEvent(event);
 }
 
@@ -530,11 +544,14 @@ void TfrmMain::SaveSettings() const {
 }
 
 void TfrmMain::btnApplyFilterClick() {
-    if (txtFilter->text().isEmpty()) return;
+    if (busy_ || txtFilter->text().isEmpty()) return;
     SwitchFilter(true);
 }
 
-void TfrmMain::btnClearFilterClick() { SwitchFilter(false); }
+void TfrmMain::btnClearFilterClick() {
+    if (busy_) return;
+    SwitchFilter(false);
+}
 
 void TfrmMain::ShowFilterState(bool on) {
     FilterOn = on;
@@ -570,29 +587,57 @@ void TfrmMain::Exit1Click() { close(); }
 // ---------------------------------------------------------------------------
 // Loading and listing
 
-TfrmMain::TLongOperation::TLongOperation(TfrmMain& owner) : owner_(owner), wait_(nullptr), previousPump_(nullptr) {
+TfrmMain::TLongOperation::TLongOperation(TfrmMain& owner, unsigned options)
+    : owner_(owner), options_(options), started_(std::chrono::steady_clock::now()) {
     owner_.busy_ = true;
+    owner_.operation_ = this;
+    if ((options_ & Delayed) == 0) ShowWaitWindow();
+}
+
+void TfrmMain::TLongOperation::ShowWaitWindow() {
     wait_ = new TfrmWait(&owner_);
+    wait_->SetCancellable(IsCancellable());
     wait_->show();
     owner_.setEnabled(false);
     previousPump_ = corvane::pump::SetHandler(&ProcessToolkitEvents);
-    // Paint both windows before the work starts.
+    pumping_ = true;
+    // Paint both windows before the work goes on.
     corvane::pump::ProcessNow();
 }
 
-void TfrmMain::TLongOperation::Report(const char*, std::int64_t, std::int64_t) {
+void TfrmMain::TLongOperation::Report(const char* Stage, std::int64_t Done, std::int64_t Total) {
+    if (!pastScanning_ && std::strncmp(Stage, "Scanning", 8) != 0) pastScanning_ = true;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastEvents_ < std::chrono::milliseconds(15)) return;
     lastEvents_ = now;
+    if (wait_ == nullptr) {
+        if (now - started_ < kWaitWindowDelay) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            return;
+        }
+        ShowWaitWindow();
+    }
+    if ((options_ & ShowsShare) != 0) wait_->ShowShare(Done, Total);
     ProcessToolkitEvents();
 }
 
+bool TfrmMain::TLongOperation::StopRequested() {
+    return cancelled_ || (wait_ != nullptr && wait_->CancelRequested());
+}
+
 TfrmMain::TLongOperation::~TLongOperation() {
-    corvane::pump::SetHandler(previousPump_);
-    wait_->close();
-    delete wait_;
+    if (pumping_) corvane::pump::SetHandler(previousPump_);
+    if (wait_ != nullptr) {
+        wait_->close();
+        delete wait_;
+    }
     owner_.setEnabled(true);
     owner_.busy_ = false;
+    owner_.operation_ = nullptr;
+    if (owner_.closeAfterWork_) {
+        TfrmMain* window = &owner_;
+        QMetaObject::invokeMethod(window, [window] { window->close(); }, Qt::QueuedConnection);
+    }
 }
 
 void TfrmMain::loadDbxFile(const std::string& path) {
@@ -600,26 +645,51 @@ void TfrmMain::loadDbxFile(const std::string& path) {
     if (busy_) return;  // a load or search is running further up this stack
 
     TEmailArray found;
-    {
-        TLongOperation operation(*this);
-        Toutlookfile reader;
-        found = reader.GetEmails(path, cbdeletedemails->isChecked(), &operation, cbwholemessages->isChecked());
-    }
+    std::vector<std::size_t> shown;
+    const bool deleted = cbdeletedemails->isChecked();
+    bool rewrite = false;
+    try {
+        TLongOperation operation(*this, TLongOperation::Cancellable);
+        try {
+            Toutlookfile reader;
+            found = reader.GetEmails(path, deleted, &operation, cbwholemessages->isChecked());
+        } catch (const corvane::ECancelled&) {
+            // The message files share their names between reads: those of
+            // the list shown may have been overwritten by now.
+            rewrite = operation.PastScanning() && path != CurrentFile && !Emails.empty();
+            throw;
+        }
 
-    // Decide the rows before anything changes, so that a message file that
-    // cannot be read leaves the previous file's state whole.
-    const bool decode = cbdecodetexts->isChecked();
-    const std::vector<std::size_t> shown =
-        decode ? corvane::mail::ShownDecodedRecords(
-                     found, FilterOn, {FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string(), txtFilter->text().toStdString()})
-               : corvane::mail::ShownRecords(found, FilterOn, FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string());
+        // Decide the rows before anything changes, so that a message file that
+        // cannot be read, or a stop, leaves the previous file's state whole.
+        operation.ShowShareOnBar();
+        const bool decode = cbdecodetexts->isChecked();
+        shown = decode ? corvane::mail::ShownDecodedRecords(
+                             found, FilterOn,
+                             {FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string(), txtFilter->text().toStdString()},
+                             &operation)
+                       : corvane::mail::ShownRecords(found, FilterOn,
+                                                     FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string(), &operation);
+    } catch (const corvane::ECancelled&) {
+        if (rewrite && !closeAfterWork_) RewriteMessageFiles();
+        throw;
+    }
 
     // The old rows go before the records they stand for.
     FoundEmails->Clear();
     CurrentFile = path;
+    currentDeleted_ = deleted;
     Emails = std::move(found);
     ShowDecodedTexts();
     listEmails(std::vector<int>(shown.begin(), shown.end()));
+}
+
+void TfrmMain::RewriteMessageFiles() {
+    // Not to be stopped: the list would point into other messages' texts.
+    if (CurrentFile.empty()) return;
+    TLongOperation operation(*this);
+    Toutlookfile reader;
+    static_cast<void>(reader.GetEmails(CurrentFile, currentDeleted_, &operation));
 }
 
 void TfrmMain::listEmails(std::vector<int> shown) {

@@ -163,8 +163,11 @@ public:
     // after setting SettingsFile; a folder file loaded before is not read again).
     void LoadSettings();
 
-    // True while a long operation (load, drive search) runs under the wait window.
+    // True while a long operation (load, filter, export, drive search) runs.
     bool Busy() const { return busy_; }
+    // True once the user chose to stop the running work and close the window;
+    // the window closes when the work has ended, without further messages.
+    bool ClosingAfterWork() const { return closeAfterWork_; }
 
     // Runs a handler, passing an exception that leaves it to the top-level
     // error handler. Used for every signal connection of this window.
@@ -190,6 +193,9 @@ public:
     // Test seam of the mbox export: the file name its save dialog returns
     // (empty means cancelled); by default the toolkit's save dialog runs.
     std::function<QString()> ChooseMboxFile;
+    // Test seam of closing the window while work that can stop runs: the
+    // answer to the question whether to stop it (by default asked modally).
+    std::function<bool(const QString&)> ConfirmCancelHook;
 
     // The help page: mnuHelpClick opens the first of these files that exists
     // (the copy installed with the program in ../share/corvane-recovery/, then
@@ -202,23 +208,55 @@ public:
     // main window, disables the main window and lets the engine's long loops
     // process the toolkit's events; the destructor undoes all of it, also when
     // the work raised an error.
-    // It is also the read's progress: each report lets the toolkit process
+    // It is also the work's progress: each report lets the toolkit process
     // its pending events (at most every 15 ms), so the windows stay alive.
     class TLongOperation : public corvane::TProgress {
     public:
-        explicit TLongOperation(TfrmMain& owner);
+        enum Option : unsigned {
+            // The wait window offers btnCancel, and closing the main window
+            // asks whether to stop the work; StopRequested tells the work.
+            Cancellable = 1,
+            // The wait window comes only once the work has lasted
+            // kWaitWindowDelay. Until then the toolkit processes every event
+            // but the user's input, which waits for the window (and finds the
+            // main window disabled) or for the end of the work.
+            Delayed = 2,
+            // The bar shows the share of the work done instead of moving on
+            // its own.
+            ShowsShare = 4,
+        };
+        static constexpr std::chrono::milliseconds kWaitWindowDelay{300};
+
+        explicit TLongOperation(TfrmMain& owner, unsigned options = 0);
         ~TLongOperation() override;
         TLongOperation(const TLongOperation&) = delete;
         TLongOperation& operator=(const TLongOperation&) = delete;
+        // Null while a delayed wait window has not come yet.
         TfrmWait* WaitWindow() const { return wait_; }
 
         void Report(const char* Stage, std::int64_t Done, std::int64_t Total) override;
-        bool StopRequested() override { return false; }
+        bool StopRequested() override;
+
+        bool IsCancellable() const { return (options_ & Cancellable) != 0; }
+        // Asks the work to stop at its next step, as btnCancel does.
+        void Cancel() { cancelled_ = true; }
+        // From now on the bar shows the share done.
+        void ShowShareOnBar() { options_ |= ShowsShare; }
+        // Whether the work reported a stage other than the scans of a read,
+        // which write nothing.
+        bool PastScanning() const { return pastScanning_; }
 
     private:
+        void ShowWaitWindow();
+
         TfrmMain& owner_;
-        TfrmWait* wait_;
-        void (*previousPump_)();
+        unsigned options_;
+        TfrmWait* wait_ = nullptr;
+        bool pumping_ = false;
+        void (*previousPump_)() = nullptr;
+        bool cancelled_ = false;
+        bool pastScanning_ = false;
+        std::chrono::steady_clock::time_point started_;
         std::chrono::steady_clock::time_point lastEvents_{};
     };
 
@@ -245,8 +283,14 @@ private:
     void SaveSettings() const;
     // Turns the filter on or off and reloads; a failed reload puts it back.
     void SwitchFilter(bool on);
+    // Writes the message files of the current list again, after a cancelled
+    // read of another folder file may have written some of them.
+    void RewriteMessageFiles();
 
     bool busy_ = false;
+    TLongOperation* operation_ = nullptr;  // the one running, if any
+    bool closeAfterWork_ = false;          // the user chose to stop the work and close
+    bool currentDeleted_ = false;          // "Include Deleted Emails" of the read of CurrentFile
     bool scrollPending_ = false;
     bool scrollQueued_ = false;
 };

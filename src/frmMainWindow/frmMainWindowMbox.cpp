@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ namespace {
 const char* const kMboxDialogTitle = "Export Selected To Mbox File";
 const char* const kMboxDefaultName = "RecoveredEmails.mbox";
 const char* const kMboxFilter = "Mbox Mail File (*.mbox)";
+const char* const kMboxStoppedText = "Export cancelled: %1 was not written.";
 
 }  // namespace
 
@@ -29,6 +31,7 @@ std::vector<const TEmail*> TfrmMain::TickedRecords() const {
 }
 
 void TfrmMain::mnuExportMboxClick() {
+    if (busy_) return;
     const QString folder = TCorvaneApplication::RememberedFolder(kExportFolderSetting, QString());
     const QString proposed = folder.isEmpty() ? QString(kMboxDefaultName) : QDir(folder).filePath(kMboxDefaultName);
     const QString file = ChooseMboxFile ? ChooseMboxFile()
@@ -37,10 +40,19 @@ void TfrmMain::mnuExportMboxClick() {
     TCorvaneApplication::RememberFolder(kExportFolderSetting, QFileInfo(file).absolutePath());
 
     // Failures leave here for the top-level error handler; a file of the
-    // chosen name stays as it was.
-    const corvane::mail::TMboxReport report = corvane::mail::WriteMbox(TickedRecords(), ToEnginePath(file));
+    // chosen name stays as it was, also when the user stops the export.
+    corvane::mail::TMboxReport report;
+    bool stopped = false;
+    try {
+        TLongOperation operation(*this, TLongOperation::Cancellable | TLongOperation::Delayed | TLongOperation::ShowsShare);
+        report = corvane::mail::WriteMbox(TickedRecords(), ToEnginePath(file), std::time(nullptr), &operation);
+    } catch (const corvane::ECancelled&) {
+        stopped = true;
+    }
 
-    const QString text = QString("%1 emails exported to %2").arg(report.Written).arg(QDir::toNativeSeparators(file));
+    const QString text = stopped ? QString(kMboxStoppedText).arg(QDir::toNativeSeparators(file))
+                                 : QString("%1 emails exported to %2").arg(report.Written).arg(QDir::toNativeSeparators(file));
+    if (ClosingAfterWork()) return;
     if (InformationBoxHook) {
         InformationBoxHook(text);
         return;

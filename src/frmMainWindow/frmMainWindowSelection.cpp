@@ -23,6 +23,7 @@ namespace {
 const char* const kExportFolderTitle = "Select Where To Save Recovered Emails";
 const char* const kNotWriteableText = "Cannot Write To Output Folder ,Please Select A Writeable Folder";
 const char* const kExportedText = "Emails Succesfully Exported To Folder";
+const char* const kExportStoppedText = "Export cancelled: %1 of %2 ticked emails were written to the folder.";
 
 // Record k of emails, or nullptr when there is none.
 const TEmail* RecordOfRow(const TEmailArray& emails, int k) {
@@ -32,6 +33,7 @@ const TEmail* RecordOfRow(const TEmailArray& emails, int k) {
 
 // The export's closing information box (one OK button).
 void ShowInformation(TfrmMain& owner, const QString& text) {
+    if (owner.ClosingAfterWork()) return;
     if (owner.InformationBoxHook) {
         owner.InformationBoxHook(text);
         return;
@@ -81,6 +83,7 @@ void TfrmMain::lvFoundEmailsClick() {
 }
 
 void TfrmMain::sbSaveEmailClick() {
+    if (busy_) return;
     const std::string initial = ToEnginePath(TCorvaneApplication::RememberedFolder(kExportFolderSetting, QString()));
     const std::string folder = ChooseExportFolder ? ChooseExportFolder(kExportFolderTitle, initial, true)
                                                   : BrowseForFolder(kExportFolderTitle, initial, true);
@@ -96,7 +99,15 @@ void TfrmMain::sbSaveEmailClick() {
     for (const auto& [i, k] : FoundEmails->TickedRows()) {
         items.push_back({static_cast<std::size_t>(i), RecordOfRow(Emails, k)});
     }
-    const corvane::mail::TExportReport report = corvane::mail::ExportEmails(items, folder);
+    corvane::mail::TExportReport report;
+    {
+        TLongOperation operation(*this, TLongOperation::Cancellable | TLongOperation::Delayed | TLongOperation::ShowsShare);
+        report = corvane::mail::ExportEmails(items, folder, &operation);
+    }
+    if (report.Cancelled) {
+        ShowInformation(*this, QString(kExportStoppedText).arg(report.Written()).arg(items.size()));
+        return;
+    }
     const std::size_t failed = report.Failed();
     if (failed > 0) {
         TCorvaneApplication::ShowError(QString("%1 of %2 ticked emails could not be exported. The first: %3")

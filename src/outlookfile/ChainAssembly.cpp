@@ -16,6 +16,7 @@
 // file is written once, in chain order, after the chain is complete.
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -31,6 +32,7 @@
 #include "outlookfile/outlookfile.h"
 #include "platform/Files.h"
 #include "platform/Memory.h"
+#include "platform/MessagePump.h"
 #include "platform/TempNames.h"
 #include "progress/Progress.h"
 
@@ -376,7 +378,7 @@ public:
         } else {
             TJob job{files_.back(), onPage_ ? page_ : nullptr, chainOffset_, onPage_ ? chainSize_ : 0};
             std::unique_lock lock(mutex_);
-            room_.wait(lock, [&] { return waiting_ == 0 || waiting_ + job.size <= kWaitingBytes || failure_; });
+            WaitForRoom(lock, [&] { return waiting_ == 0 || waiting_ + job.size <= kWaitingBytes || failure_; });
             waiting_ += job.size;
             jobs_.push_back(std::move(job));
             // The writer takes all that waits at once; it is woken only
@@ -393,6 +395,7 @@ public:
 
 private:
     static constexpr std::size_t kWaitingBytes = std::size_t{32} << 20;
+    static constexpr std::chrono::milliseconds kEventInterval{15};
 
     struct TJob {
         std::string name;
@@ -441,9 +444,20 @@ private:
     void Drain() {
         {
             std::unique_lock lock(mutex_);
-            room_.wait(lock, [&] { return (jobs_.empty() && writerIdle_) || failure_; });
+            WaitForRoom(lock, [&] { return (jobs_.empty() && writerIdle_) || failure_; });
         }
         RaiseFailure();
+    }
+    // Waits until the writer has made room (or is done); the walking thread
+    // keeps processing its toolkit's events meanwhile, as at every step of
+    // its walk, so a window waiting for the files stays alive.
+    template <class Ready>
+    void WaitForRoom(std::unique_lock<std::mutex>& lock, Ready ready) {
+        while (!room_.wait_for(lock, kEventInterval, ready)) {
+            lock.unlock();
+            corvane::pump::ProcessNow();
+            lock.lock();
+        }
     }
     void RaiseFailure() {
         std::lock_guard lock(mutex_);

@@ -6,6 +6,7 @@
 #include <QMetaObject>
 #include <QScreen>
 
+#include <algorithm>
 #include <chrono>
 
 // ---------------------------------------------------------------------------
@@ -101,6 +102,12 @@ TfrmWait::TfrmWait(const QWidget* centreOver)
     pbwait->setValue(0);
     pbwait->setTextVisible(false);
 
+    btnCancel = new QPushButton("Cancel", this);
+    btnCancel->setObjectName("btnCancel");
+    btnCancel->setGeometry(406, 72, 75, 23);
+    btnCancel->setVisible(false);
+    connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
+
     QRect area;
     if (centreOver != nullptr) {
         area = centreOver->frameGeometry();
@@ -127,6 +134,25 @@ void TfrmWait::FormClose() {
     if (FProcessbar == nullptr) return;
     FProcessbar->Stop();
     FProcessbar = nullptr;
+}
+
+void TfrmWait::SetCancellable(bool cancellable) {
+    btnCancel->setVisible(cancellable);
+    btnCancel->setEnabled(cancellable && !cancelRequested_);
+}
+
+void TfrmWait::btnCancelClick() {
+    cancelRequested_ = true;
+    btnCancel->setEnabled(false);
+}
+
+void TfrmWait::ShowShare(std::int64_t done, std::int64_t total) {
+    FormClose();
+    if (total <= 0) return;
+    const std::int64_t range = pbwait->maximum() - pbwait->minimum();
+    const std::int64_t share = std::clamp<std::int64_t>(done, 0, total) * range / total;
+    const int value = pbwait->minimum() + static_cast<int>(share);
+    if (value != pbwait->value()) pbwait->setValue(value);
 }
 
 void TfrmWait::closeEvent(QCloseEvent* event) {

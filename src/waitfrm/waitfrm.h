@@ -8,13 +8,19 @@
 // the window is closed), so the bar moves only while the work lets the toolkit
 // process events, one step at a time. After FormClose no step reaches the bar;
 // the destructor wakes the thread and waits for its end before the bar goes.
+//
+// Work that knows how far it has come shows that share on the bar instead
+// (ShowShare), and work that can stop offers "Cancel" (btnCancel): a press
+// only sets CancelRequested, which the work asks at its next step.
 
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QThread>
 #include <QWidget>
 
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -57,10 +63,20 @@ public:
 
     QLabel* Label1 = nullptr;
     QProgressBar* pbwait = nullptr;
+    QPushButton* btnCancel = nullptr;  // hidden unless the work can stop (SetCancellable)
 
     void FormCreate();
     // Tells the thread to stop and forgets it; a second call does nothing.
     void FormClose();
+
+    // Shows btnCancel, for work that asks CancelRequested at its steps.
+    void SetCancellable(bool cancellable);
+    // The press of btnCancel: the request is kept and the button disabled.
+    void btnCancelClick();
+    bool CancelRequested() const { return cancelRequested_; }
+    // Sets the bar to the share done of total; the progress thread stops
+    // stepping it from the first call on.
+    void ShowShare(std::int64_t done, std::int64_t total);
 
     // The running progress thread; null once the window has been closed.
     TProcessbar* FProcessbar = nullptr;
@@ -70,4 +86,5 @@ protected:
 
 private:
     std::unique_ptr<TProcessbar> thread_;  // joined in the destructor
+    bool cancelRequested_ = false;
 };

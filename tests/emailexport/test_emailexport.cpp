@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "emailexport/emailexport.h"
 #include "outlookfile/ReaderTestSupport.h"
 #include "platform/Errors.h"
+#include "support/ProgressSpy.h"
 
 using namespace readertest;
 namespace mail = corvane::mail;
@@ -88,6 +92,48 @@ TEST_F(Services, ExportWritesEachStretchByPositionAndReportsWhatFailed) {
     EXPECT_TRUE(stdfs::exists(out + "/RecoveredEmail8.eml"));
     EXPECT_FALSE(stdfs::exists(out + "/RecoveredEmail9.eml"));
     EXPECT_FALSE(stdfs::exists(out + "/RecoveredEmail10.eml"));
+}
+
+// The window's progress: it hears of every message before it is handled and
+// can stop the work there.
+TEST_F(Services, ProgressCanStopTheExportAndTheFilterBeforeTheNextMessage) {
+    const std::string out = Scratch("stopped");
+    stdfs::create_directory(out);
+    const std::vector<mail::TExportItem> items{{0, &first_}, {1, &second_}, {2, &first_}, {3, nullptr}};
+    for (int stopAt = 1; stopAt <= 4; ++stopAt) {
+        corvane::testsupport::TProgressSpy spy;
+        spy.StopAt = stopAt;
+        stdfs::remove_all(out);
+        stdfs::create_directory(out);
+        const mail::TExportReport report = mail::ExportEmails(items, out, &spy);
+        EXPECT_TRUE(report.Cancelled);
+        EXPECT_EQ(report.Chosen, static_cast<std::size_t>(stopAt - 1));
+        EXPECT_EQ(report.Written(), static_cast<std::size_t>(stopAt - 1));
+        const auto files = std::distance(stdfs::directory_iterator(out), stdfs::directory_iterator());
+        EXPECT_EQ(files, stopAt - 1);
+        if (stopAt > 2) {
+            EXPECT_EQ(ReadAll(out + "/RecoveredEmail1.eml"), ReadAll(file_).substr(23));
+        }
+    }
+    corvane::testsupport::TProgressSpy spy;
+    const mail::TExportReport whole = mail::ExportEmails(items, out, &spy);
+    EXPECT_FALSE(whole.Cancelled);
+    EXPECT_EQ(whole.Written(), 3u);
+    EXPECT_EQ(spy.Reports(), 5);  // one per message and the end
+    EXPECT_EQ(spy.Stages(), std::set<std::string>{mail::kExportStage});
+
+    const TEmailArray emails{first_, second_, first_};
+    corvane::testsupport::TProgressSpy filter;
+    EXPECT_EQ(mail::ShownRecords(emails, true, "FIRST", &filter), (std::vector<std::size_t>{0, 2}));
+    EXPECT_EQ(filter.Reports(), 4);
+    filter.StopAt = 6;  // the second record of a second search
+    EXPECT_THROW(mail::ShownRecords(emails, true, "FIRST", &filter), corvane::ECancelled);
+    EXPECT_THROW(mail::ShownDecodedRecords(emails, true, {"first", "first"}, &filter), corvane::ECancelled);
+    // Without the filter nothing is searched, so nothing is reported.
+    corvane::testsupport::TProgressSpy none;
+    none.StopAt = 1;
+    EXPECT_EQ(mail::ShownRecords(emails, false, "", &none), (std::vector<std::size_t>{0, 1, 2}));
+    EXPECT_EQ(none.Reports(), 0);
 }
 
 }  // namespace

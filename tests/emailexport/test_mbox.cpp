@@ -9,6 +9,7 @@
 #include <optional>
 #include <random>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "outlookfile/outlookfile.h"
 #include "platform/Errors.h"
 #include "support/DbxFixture.h"
+#include "support/ProgressSpy.h"
 
 using namespace mboxtest;
 using corvane::testsupport::TBlockOrder;
@@ -432,6 +434,23 @@ TEST_F(Mbox, AnExistingFileIsReplacedWhole) {
     WriteMbox(All(records), Path("out.mbox"), kExportTime);
     EXPECT_EQ(ReadAll(Path("out.mbox")), "From a@example.org Mon May  5 09:00:00 2003\nSubject: s\n\nnew\n\n");
     EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"m.tmp", "out.mbox"}));
+}
+
+TEST_F(Mbox, AStopBeforeAnyRecordLeavesTheExistingFileAsItWas) {
+    WriteAll(Path("out.mbox"), "the user's mbox");
+    const TEmailArray records = MessageFile("m.tmp", {"Subject: 1\r\n\r\na\r\n", "Subject: 2\r\n\r\nb\r\n", "c\r\n"});
+    for (int stopAt = 1; stopAt <= 3; ++stopAt) {
+        corvane::testsupport::TProgressSpy spy;
+        spy.StopAt = stopAt;
+        EXPECT_THROW(WriteMbox(All(records), Path("out.mbox"), kExportTime, &spy), corvane::ECancelled);
+        EXPECT_EQ(spy.Reports(), stopAt);
+        EXPECT_EQ(ReadAll(Path("out.mbox")), "the user's mbox");
+        EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"m.tmp", "out.mbox"}));
+    }
+    corvane::testsupport::TProgressSpy spy;
+    EXPECT_EQ(WriteMbox(All(records), Path("out.mbox"), kExportTime, &spy).Written, 3u);
+    EXPECT_EQ(spy.Reports(), 4);  // one per record and the end
+    EXPECT_EQ(spy.Stages(), std::set<std::string>{kMboxStage});
 }
 
 TEST_F(Mbox, ALeftoverTemporaryFileIsNotTouched) {

@@ -519,6 +519,11 @@ private slots:
         bool ran = false, enabled = true, busy = false, closed = true, pumping = false;
         int waits = 0;
         bool waitVisible = false, barRunning = false;
+        QStringList asked;  // closing asks whether to stop the read; here: no
+        w->ConfirmCancelHook = [&asked](const QString& question) {
+            asked << question;
+            return false;
+        };
         QTimer::singleShot(0, w.get(), [&] {
             // Runs inside the load, from the engine's event processing.
             ran = true;
@@ -545,6 +550,7 @@ private slots:
         QCOMPARE(waits, 1);
         QVERIFY(waitVisible && barRunning);
         QVERIFY(!closed);
+        QCOMPARE(asked.size(), 1);
         QVERIFY(pumping);
         QCOMPARE(w->CurrentFile, first);
         QCOMPARE(w->DbxFilesNode->childCount(), 0);

@@ -166,6 +166,47 @@ private slots:
         QVERIFY(!wait.isVisible());
         QVERIFY(wait.FProcessbar == nullptr);
     }
+
+    void cancelIsOfferedOnlyToWorkThatCanStop() {
+        TfrmWait wait;
+        wait.show();
+        QCOMPARE(wait.btnCancel->objectName(), QString("btnCancel"));
+        QCOMPARE(wait.btnCancel->text(), QString("Cancel"));
+        QVERIFY(!wait.btnCancel->isVisible());
+        wait.SetCancellable(true);
+        QVERIFY(wait.btnCancel->isVisible() && wait.btnCancel->isEnabled());
+        QVERIFY(wait.rect().contains(wait.btnCancel->geometry()));
+        QVERIFY(!wait.btnCancel->geometry().intersects(wait.pbwait->geometry()));
+        QVERIFY(!wait.CancelRequested());
+        // A press is kept for the work to find; the button cannot be pressed twice.
+        QTest::mouseClick(wait.btnCancel, Qt::LeftButton);
+        QVERIFY(wait.CancelRequested());
+        QVERIFY(!wait.btnCancel->isEnabled());
+        QVERIFY(wait.isVisible());  // the work closes the window, not the button
+    }
+
+    void theShareDoneReplacesTheMovingSteps() {
+        TfrmWait wait;
+        wait.show();
+        QTRY_VERIFY_WITH_TIMEOUT(wait.pbwait->value() >= 1, 3000);
+        struct {
+            std::int64_t done, total;
+            int bar;
+        } const cases[] = {{0, 1000, 0}, {1, 3, 33}, {250, 1000, 25}, {999, 1000, 99}, {1000, 1000, 100},
+                           {5000, 1000, 100}, {-4, 1000, 0}, {3000000000000, 6000000000000, 50}};
+        for (const auto& c : cases) {
+            wait.ShowShare(c.done, c.total);
+            QCOMPARE(wait.pbwait->value(), c.bar);
+        }
+        // The thread no longer steps the bar.
+        QVERIFY(wait.FProcessbar == nullptr);
+        wait.ShowShare(40, 100);
+        ProcessFor(400);
+        QCOMPARE(wait.pbwait->value(), 40);
+        // Nothing to share of: the bar stays.
+        wait.ShowShare(0, 0);
+        QCOMPARE(wait.pbwait->value(), 40);
+    }
 };
 
 int main(int argc, char** argv) {
