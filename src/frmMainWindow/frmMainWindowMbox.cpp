@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "emailexport/MboxExport.h"
+#include "emailexport/emailexport.h"
 #include "frmMainWindow/CorvaneApplication.h"
 #include "frmMainWindow/frmMainWindow.h"
 
@@ -36,9 +37,15 @@ void TfrmMain::mnuExportMboxClick() {
     if (file.isEmpty()) return;
     TCorvaneApplication::RememberFolder(kExportFolderSetting, QFileInfo(file).absolutePath());
 
+    // The folder file the list came from, or any other, is never replaced.
+    const std::string target = ToEnginePath(file);
+    if (const std::string inTheWay = corvane::mail::FolderFileInTheWay(target, {CurrentFile}); !inTheWay.empty()) {
+        TCorvaneApplication::ShowError(QString::fromLocal8Bit(inTheWay + " Nothing was written."));
+        return;
+    }
     // Failures leave here for the top-level error handler; a file of the
     // chosen name stays as it was.
-    const corvane::mail::TMboxReport report = corvane::mail::WriteMbox(TickedRecords(), ToEnginePath(file));
+    const corvane::mail::TMboxReport report = corvane::mail::WriteMbox(TickedRecords(), target);
 
     const QString text = QString("%1 emails exported to %2").arg(report.Written).arg(QDir::toNativeSeparators(file));
     if (InformationBoxHook) {

@@ -406,6 +406,7 @@ private:
             {
                 std::unique_lock lock(mutex_);
                 writerIdle_ = true;
+                room_.notify_all();  // Drain waits for the writer to be idle
                 work_.wait(lock, [&] { return !jobs_.empty() || stopping_; });
                 writerIdle_ = false;
                 if (jobs_.empty()) return;

@@ -398,7 +398,7 @@ TEST_F(Mbox, ManyRecordsOverManyFilesInTheirOrder) {
         if (r != nullptr)
             expected += kSeparator + "Subject: " + ReadAll(r->FileName).substr(static_cast<std::size_t>(r->MessageStart) + 9,
                                                                              static_cast<std::size_t>(r->MessageEnd - r->MessageStart) - 11) +
-                        "\n\n";
+                        "\n\n\n";  // header lines only: the empty line that ends them is added
     EXPECT_EQ(ReadAll(Path("all.mbox")), expected);
 
     // A file gone from the middle of the list: its error, and nothing left.
@@ -441,7 +441,8 @@ TEST_F(Mbox, ALeftoverTemporaryFileIsNotTouched) {
     WriteMbox(All(records), Path("out.mbox"), kExportTime);
     EXPECT_EQ(ReadAll(Path("out.mbox.part")), "left from a crash");
     EXPECT_EQ(ReadAll(Path("out.mbox.part1")), "and another");
-    EXPECT_EQ(ReadAll(Path("out.mbox")), "From a@example.org Mon May  5 09:00:00 2003\nx\n\n");
+    // (A text without an empty line gets the one that ends its headers.)
+    EXPECT_EQ(ReadAll(Path("out.mbox")), "From a@example.org Mon May  5 09:00:00 2003\nx\n\n\n");
 }
 
 TEST_F(Mbox, AFolderThatCannotBeWrittenRaisesTheCreateError) {
