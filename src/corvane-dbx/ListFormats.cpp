@@ -16,24 +16,47 @@ constexpr std::size_t kLeastColumn = 4;  // a cut column keeps at least this man
 
 const char* YesNo(const TEmail& e) { return e.Deleted != 0 ? "yes" : "no"; }
 
-// A header text for one table cell: ANSI bytes with control characters as
-// spaces and the leading space of the header line dropped.
-std::string CellText(const std::string& ansi) {
-    std::string text = ansi;
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+// The characters of UTF-8 text (its bytes that begin one).
+std::size_t Characters(const std::string& utf8) {
+    std::size_t n = 0;
+    for (const char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return n;
+}
+
+// UTF-8 text for one table cell: no control character reaches the
+// terminal, since one could start an escape sequence there. C0 controls
+// and DEL become spaces (tabs and line ends among them); C1 controls
+// (U+0080 to U+009F) become U+FFFD. Leading and trailing spaces are dropped.
+std::string CellText(const std::string& utf8) {
+    std::string text;
+    text.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b < 0x20 || b == 0x7F) {
+            text += ' ';
+        } else if (b == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+            text += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            text += utf8[i];
+        }
+    }
     const auto first = text.find_first_not_of(' ');
     const auto last = text.find_last_not_of(' ');
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
-// A cell cut or padded to width characters. Cells are measured on the ANSI
-// bytes (one byte, one character) and converted afterwards.
-std::string Cell(const std::string& ansi, std::size_t width, bool last) {
-    std::string text = ansi.size() > width ? ansi.substr(0, width) : ansi;
-    const std::size_t pad = width - text.size();
-    std::string out = corvane::ansi::ToUtf8(text);
-    if (!last) out.append(pad + kGap, ' ');
+// A cell cut or padded to width characters (UTF-8, one character a column).
+std::string Cell(const std::string& utf8, std::size_t width, bool last) {
+    std::size_t end = 0, shown = 0;
+    while (end < utf8.size() && shown < width) {
+        ++end;
+        while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
+        ++shown;
+    }
+    std::string out = utf8.substr(0, end);
+    if (!last) out.append(width - shown + kGap, ' ');
     return out;
 }
 
@@ -110,43 +133,51 @@ void TListWriter::Add(const std::string& folderFile, const TEmailArray& emails, 
 
 void TListWriter::Finish() {
     if (format_ == TFormat::Json) out_ << (jsonRows_ > 0 ? "\n]\n" : "]\n");
+    if (format_ == TFormat::Table) WriteTable();
     out_.flush();
 }
 
+// The rows are kept until the last folder file is read, so that one set of
+// column widths serves the whole table.
 void TListWriter::AddTable(const std::string& folderFile, const TEmailArray& emails,
                            const std::vector<std::size_t>& shown) {
-    // Cells as ANSI bytes: folder file (when named), item, deleted, four texts.
-    std::vector<std::vector<std::string>> rows;
-    rows.reserve(shown.size() + 1);
-    std::vector<std::string> heading;
-    if (withFolder_) heading.emplace_back(kFolderHeading);
-    for (const char* h : kHeadings) heading.emplace_back(h);
-    rows.push_back(heading);
-    const std::string folderCell = CellText(folderFile);
+    // Cells as UTF-8: folder file (when named), item, deleted, four texts.
+    if (tableRows_.empty()) {
+        std::vector<std::string> heading;
+        if (withFolder_) heading.emplace_back(kFolderHeading);
+        for (const char* h : kHeadings) heading.emplace_back(h);
+        tableRows_.push_back(std::move(heading));
+    }
+    const std::string folderCell = CellText(corvane::console::PathToUtf8(folderFile));
     for (const std::size_t i : shown) {
         const TEmail& e = emails[i];
         std::vector<std::string> row;
         if (withFolder_) row.push_back(folderCell);
         row.push_back(std::to_string(i));
         row.emplace_back(YesNo(e));
-        for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject}) row.push_back(CellText(*text));
-        rows.push_back(std::move(row));
+        for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject})
+            row.push_back(CellText(corvane::ansi::ToUtf8(*text)));
+        tableRows_.push_back(std::move(row));
     }
-    std::vector<std::size_t> natural(heading.size(), 0);
-    for (const auto& row : rows)
-        for (std::size_t c = 0; c < row.size(); ++c) natural[c] = std::max(natural[c], row[c].size());
+}
+
+void TListWriter::WriteTable() {
+    if (tableRows_.empty()) return;
+    const std::size_t columns = tableRows_.front().size();
+    std::vector<std::size_t> natural(columns, 0);
+    for (const auto& row : tableRows_)
+        for (std::size_t c = 0; c < row.size(); ++c) natural[c] = std::max(natural[c], Characters(row[c]));
     // The item number and the deleted flag are never cut.
-    std::vector<bool> fixed(natural.size(), false);
+    std::vector<bool> fixed(columns, false);
     fixed[withFolder_ ? 1 : 0] = fixed[withFolder_ ? 2 : 1] = true;
     const std::vector<std::size_t> widths =
-        FitColumns(natural, fixed, kGap * (natural.size() - 1), static_cast<std::size_t>(width_));
-    // The heading once, also over several folder files.
-    for (std::size_t r = headingWritten_ ? 1 : 0; r < rows.size(); ++r) {
+        FitColumns(natural, fixed, kGap * (columns - 1), static_cast<std::size_t>(width_));
+    for (const auto& row : tableRows_) {
         std::string line;
-        for (std::size_t c = 0; c < rows[r].size(); ++c) line += Cell(rows[r][c], widths[c], c + 1 == rows[r].size());
+        for (std::size_t c = 0; c < row.size(); ++c) line += Cell(row[c], widths[c], c + 1 == row.size());
         out_ << line << '\n';
     }
-    headingWritten_ = true;
+    tableRows_.clear();
 }
 
 void TListWriter::AddCsv(const std::string& folderFile, const TEmailArray& emails,

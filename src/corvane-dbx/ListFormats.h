@@ -23,13 +23,15 @@ public:
 
     // The rows of one folder file: the records at the shown indexes, in order.
     void Add(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown);
-    // Closes the output (the JSON array); call once after the last Add.
+    // Closes the output (the JSON array) or writes the table, whose column
+    // widths fit all its rows; call once after the last Add.
     void Finish();
 
 private:
     void AddTable(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown);
     void AddCsv(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown);
     void AddJson(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown);
+    void WriteTable();
 
     std::ostream& out_;
     TFormat format_;
@@ -37,6 +39,7 @@ private:
     int width_;
     bool headingWritten_ = false;
     std::size_t jsonRows_ = 0;
+    std::vector<std::vector<std::string>> tableRows_;  // the table's cells (UTF-8), heading first
 };
 
 // One CSV field: quoted when it holds a comma, a quote, CR or LF (quotes
