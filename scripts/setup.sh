@@ -6,13 +6,14 @@ CORVANE_RUN_PACKAGES=(
   g++ make cmake pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
 )
-# And what the tests need: GoogleTest, the JSON and mbox readers, the package
-# tools and Debian's package checker lintian, the screenshot's X server.
+# And what the tests need: GoogleTest, the JSON and mbox readers (Python's
+# mailbox and GNU Mailutils), the package tools and Debian's package checker
+# lintian, the screenshot's X server.
 CORVANE_PACKAGES=(
   "${CORVANE_RUN_PACKAGES[@]}"
   libgtest-dev nlohmann-json3-dev
   xvfb xauth imagemagick fonts-dejavu-core dpkg-dev file lintian
-  python3
+  python3 mailutils
 )
 
 # corvane_install [extra packages...]: the build's and the tests' packages and

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <set>
 
 namespace corvane::cli {
 namespace {
@@ -43,7 +44,10 @@ const char* const kProgramHelp =
     "subject, and its export stops where the original begins; with it the\n"
     "forward is listed once and exported whole, the original inside it.\n"
     "Deleted messages are found the same way either way.\n\n"
-    "Exit status: 0 done, 1 something failed (the rest was done), 2 bad usage.\n";
+    "A file that does not begin as a folder file does is scanned all the same,\n"
+    "with a warning; when nothing is found in it the status is 1.\n\n"
+    "Exit status: 0 done, 1 something failed (the rest was done; output that\n"
+    "could not be written counts), 2 bad usage.\n";
 
 const char* const kListHelp =
     "usage: corvane-dbx list [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--format table|csv|json]\n"
@@ -73,7 +77,9 @@ const char* const kExportHelp =
     "Writes the chosen messages as DIR/RecoveredEmail<N>.eml, byte for byte, N\n"
     "being the message's row position in the list (counted from 0, after the\n"
     "filter). With several folder files each one's messages go into a folder of\n"
-    "DIR named after the folder file. Existing files of those names are replaced.\n\n"
+    "DIR named after the folder file. Existing files of those names are replaced:\n"
+    "each file is written as NAME.part and renamed only once it is complete, so a\n"
+    "link of that name is replaced, never written through.\n\n"
     "  --deleted          include the messages recovered from deleted blocks\n"
     "  --whole-messages   each live message whole, as it was stored; without it a\n"
     "                     forwarded message or a bounce is cut where the header\n"
@@ -87,7 +93,13 @@ const char* const kExportHelp =
     "  --mbox FILE        write the messages into one mbox file instead (mboxrd, as\n"
     "                     Thunderbird, Evolution and mutt open it); with several\n"
     "                     folder files all go into it, folder file by folder file.\n"
-    "                     FILE is replaced only once the new one is complete.\n";
+    "                     FILE is replaced only once the new one is complete, and\n"
+    "                     only when every folder file was read and a message was\n"
+    "                     written (items not found are reported; the messages\n"
+    "                     found are still written). A folder file is never\n"
+    "                     replaced: FILE may not be one of the folder files, nor\n"
+    "                     a file named *.dbx or one that begins as a folder file.\n"
+    "Use either --out DIR or --mbox FILE, not both.\n";
 
 const char* const kShowHelp =
     "usage: corvane-dbx show [--deleted] [--raw] [--whole-messages] ITEM FILE.dbx\n\n"
@@ -142,7 +154,9 @@ bool ParseItems(const std::string& text, std::vector<std::size_t>& items, std::s
     std::vector<std::pair<std::size_t, std::size_t>> merged;
     std::size_t count = 0;
     for (const auto& [from, to] : ranges) {
-        if (!merged.empty() && from <= merged.back().second + 1) {
+        // (a range that ends at the largest number takes in every later one)
+        if (!merged.empty() &&
+            (merged.back().second == std::numeric_limits<std::size_t>::max() || from <= merged.back().second + 1)) {
             if (to > merged.back().second) {
                 count += to - merged.back().second;
                 merged.back().second = to;
@@ -210,6 +224,7 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
 
     bool optionsEnded = false;
     std::vector<std::string> operands;
+    std::set<std::string> given;  // the single-valued options met so far
     for (; k < arguments.size(); ++k) {
         std::string name = arguments[k];
         if (optionsEnded || name.size() < 2 || name.compare(0, 2, "--") != 0) {
@@ -240,6 +255,10 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             return true;
         };
         const bool readsFolders = o.Command != TCommand::Find;
+        // An option that takes one value may be given once.
+        const bool singleValued =
+            name == "--filter" || name == "--format" || name == "--items" || name == "--out" || name == "--mbox";
+        if (singleValued && !given.insert(name).second) return fail(name + " given more than once");
         if (name == "--help") {
             if (hasValue) return fail("--help takes no value");
             o.Help = true;
@@ -284,7 +303,8 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             if (operands.empty()) return fail("no folder file given");
             break;
         case TCommand::Export:
-            if (o.OutFolder.empty() == o.MboxFile.empty()) return fail("export needs either --out DIR or --mbox FILE");
+            if (!o.OutFolder.empty() && !o.MboxFile.empty()) return fail("use either --out DIR or --mbox FILE, not both");
+            if (o.OutFolder.empty() && o.MboxFile.empty()) return fail("export needs either --out DIR or --mbox FILE");
             if (operands.empty()) return fail("no folder file given");
             break;
         case TCommand::Show:

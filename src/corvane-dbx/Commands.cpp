@@ -21,6 +21,7 @@
 #include "emailexport/emailexport.h"
 #include "maildecode/maildecode.h"
 #include "platform/AnsiText.h"
+#include "outlookfile/outlookfile.h"
 #include "platform/Console.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -164,12 +165,19 @@ private:
         options.IncludeDeleted = o_.Deleted;
         options.WholeMessages = o_.WholeMessages;
         options.KeepText = keepText || o_.FilterOn;
+        std::unique_ptr<corvane::read::TChainRead> read;
         try {
-            return std::make_unique<corvane::read::TChainRead>(folderFile, options);
+            read = std::make_unique<corvane::read::TChainRead>(folderFile, options);
         } catch (const std::exception& e) {
             Fail(e.what());
             return nullptr;
         }
+        // A damaged folder file may have lost its header, so any file is
+        // scanned; one that does not begin as a folder file is only named.
+        if (!BeginsWithFolderFileSignature(folderFile))
+            c_.Err << "corvane-dbx: \"" << folderFile
+                   << "\" does not begin as a folder file does; it is scanned all the same.\n";
+        return read;
     }
     // Reads the opened folder file and hands each row the window would list
     // (the keyword filter applied) to row, with its position in the list;
@@ -179,13 +187,17 @@ private:
         try {
             TProgressLine progress(c_, folderFile);
             std::size_t position = 0;
-            read.Run(
+            const std::size_t found = read.Run(
                 [&](corvane::read::TFoundMessage& m) {
                     decoded_.reset();
+                    // A stop also ends the writing of what the read handed over already.
+                    if (corvane::console::StopSignal() != 0) throw corvane::ECancelled();
                     if (o_.FilterOn && !Keeps(m)) return;
                     row(position++, m);
                 },
                 &progress);
+            if (found == 0 && !BeginsWithFolderFileSignature(folderFile))
+                Fail("No message was found in \"" + folderFile + "\", which is no folder file.");
             return true;
         } catch (const corvane::ECancelled&) {
             throw;
@@ -273,10 +285,25 @@ std::string TRun::ExportFolderOf(const std::string& folderFile) {
     return (stdfs::path(o_.OutFolder) / name).string();
 }
 
+// One line per run of missing items that follow each other in --items.
 void TRun::ReportMissingItems(const std::string& folderFile, const std::vector<std::size_t>& shownItems) {
-    for (const std::size_t item : o_.Items)
-        if (!std::binary_search(shownItems.begin(), shownItems.end(), item))
-            Fail("\"" + folderFile + "\" lists no message with item number " + std::to_string(item) + ".");
+    const auto report = [&](std::size_t first, std::size_t last) {
+        Fail(first == last ? "item " + std::to_string(first) + " not found in " + folderFile
+                           : "items " + std::to_string(first) + "-" + std::to_string(last) + " not found in " + folderFile);
+    };
+    bool open = false;
+    std::size_t first = 0, last = 0;
+    for (const std::size_t item : o_.Items) {
+        if (std::binary_search(shownItems.begin(), shownItems.end(), item)) continue;
+        if (open && item == last + 1) {
+            last = item;
+            continue;
+        }
+        if (open) report(first, last);
+        open = true;
+        first = last = item;
+    }
+    if (open) report(first, last);
 }
 
 // The rows' messages go straight from the read to their files, written by
@@ -300,8 +327,12 @@ void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
         Rows(*read, folderFile, [&](std::size_t position, corvane::read::TFoundMessage& m) {
             shownItems.push_back(m.Item);
             if (!Ticked(m.Item)) return;
-            writers.Add(corvane::mail::ExportFileName(folder, position), std::move(m.Text), m.Email.MessageStart,
-                        m.Email.MessageEnd);
+            std::string target = corvane::mail::ExportFileName(folder, position);
+            if (const std::string inTheWay = corvane::mail::FolderFileInTheWay(target, o_.Paths); !inTheWay.empty()) {
+                Fail(inTheWay + " It was not replaced.");
+                return;
+            }
+            writers.Add(std::move(target), std::move(m.Text), m.Email.MessageStart, m.Email.MessageEnd);
         });
         failures = writers.Finish();
     } catch (...) {
@@ -319,28 +350,51 @@ int TRun::Export() {
 }
 
 // All chosen messages of all folder files into one mbox, folder file by folder
-// file, straight from the reads. A folder file that cannot be read is
-// reported and left out; a message that cannot be written leaves the chosen
-// file as it was.
+// file, straight from the reads. The chosen file is replaced only when every
+// folder file was read whole and at least one message went into the mbox;
+// items of --items that no folder file lists are reported and the messages
+// found are still written. A folder file is never the target.
 int TRun::ExportMbox() {
+    if (const std::string inTheWay = corvane::mail::FolderFileInTheWay(o_.MboxFile, o_.Paths); !inTheWay.empty()) {
+        Fail(inTheWay + " Nothing was written.");
+        return Status();
+    }
+    const auto notWritten = [this](const std::string& why) {
+        Fail("\"" + o_.MboxFile + "\" was not written" + why +
+             (corvane::fs::Exists(o_.MboxFile) ? "; the file of that name stays as it was." : "."));
+    };
     try {
         corvane::mail::TMboxWriter mbox(o_.MboxFile);
+        bool everyFileRead = true;
+        std::size_t added = 0;
         for (const std::string& folderFile : o_.Paths) {
             const auto read = Open(folderFile, true);
-            if (!read) continue;
+            if (!read) {
+                everyFileRead = false;
+                continue;
+            }
             std::vector<std::size_t> shownItems;
             const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {
                 shownItems.push_back(m.Item);
-                if (Ticked(m.Item)) mbox.Add(m.Email, *m.Text);
+                if (!Ticked(m.Item)) return;
+                mbox.Add(m.Email, *m.Text);
+                ++added;
             });
             if (whole) ReportMissingItems(folderFile, shownItems);
+            else everyFileRead = false;
         }
-        mbox.Commit();
+        if (!everyFileRead) {
+            notWritten(": not every folder file could be read");
+        } else if (added == 0) {
+            notWritten(": no message was chosen");
+        } else {
+            mbox.Commit();
+        }
     } catch (const corvane::ECancelled&) {
         throw;
     } catch (const std::exception& e) {
         Fail(e.what());
-        Fail("\"" + o_.MboxFile + "\" was not written.");
+        notWritten("");
     }
     return Status();
 }
@@ -416,9 +470,25 @@ int TRun::Find() {
     return Status();
 }
 
+// Runs the command; RunCorvaneDbx then checks that its output arrived.
+int RunCommand(const std::vector<std::string>& arguments, TConsole& console);
+
 }  // namespace
 
+// Output that could not be written (a full disk, a closed standard output)
+// is a failure like any other, as it is for the system's own tools; the
+// command's own status stays when it already tells of one.
 int RunCorvaneDbx(const std::vector<std::string>& arguments, TConsole& console) {
+    const int status = RunCommand(arguments, console);
+    console.Out.flush();
+    if (console.Out) return status;
+    console.Err << "corvane-dbx: cannot write to standard output.\n";
+    return status == kExitOk ? kExitFailed : status;
+}
+
+namespace {
+
+int RunCommand(const std::vector<std::string>& arguments, TConsole& console) {
     const TParsed parsed = ParseArguments(arguments);
     if (!parsed.Error.empty()) {
         console.Err << "corvane-dbx: " << parsed.Error << "\nTry \"corvane-dbx --help\".\n";
@@ -451,5 +521,7 @@ int RunCorvaneDbx(const std::vector<std::string>& arguments, TConsole& console) 
     }
     return kExitUsage;
 }
+
+}  // namespace
 
 }  // namespace corvane::cli

@@ -16,13 +16,25 @@ constexpr std::size_t kLeastColumn = 4;  // a cut column keeps at least this man
 
 const char* YesNo(const TEmail& e) { return e.Deleted != 0 ? "yes" : "no"; }
 
-// A header text for one table cell: control characters as spaces and the
-// leading space of the header line dropped. Works alike on ANSI bytes and
-// on UTF-8.
-std::string CellText(const std::string& ansi) {
-    std::string text = ansi;
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+// UTF-8 text for one table cell: no control character reaches the
+// terminal, since one could start an escape sequence there. C0 controls
+// and DEL become spaces (tabs and line ends among them); C1 controls
+// (U+0080 to U+009F) become U+FFFD. Leading and trailing spaces are dropped.
+std::string CellText(const std::string& utf8) {
+    std::string text;
+    text.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b < 0x20 || b == 0x7F) {
+            text += ' ';
+        } else if (b == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+            text += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            text += utf8[i];
+        }
+    }
     const auto first = text.find_first_not_of(' ');
     const auto last = text.find_last_not_of(' ');
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
@@ -154,19 +166,22 @@ void TListWriter::Add(const std::string& folderFile, const TEmailArray& emails, 
 
 void TListWriter::Finish() {
     if (format_ == TFormat::Json) out_ << (jsonRows_ > 0 ? "\n]\n" : "]\n");
+    if (format_ == TFormat::Table) WriteTable();
     out_.flush();
 }
 
+// The rows are kept until the last folder file is read, so that one set of
+// column widths serves the whole table.
 void TListWriter::AddTable(const std::string& folderFile, const TEmailArray& emails,
                            const std::vector<std::size_t>& shown, const TDecoded* decoded) {
     // Cells as UTF-8: folder file (when named), item, deleted, four texts.
-    std::vector<std::vector<std::string>> rows;
-    rows.reserve(shown.size() + 1);
-    std::vector<std::string> heading;
-    if (withFolder_) heading.emplace_back(kFolderHeading);
-    for (const char* h : kHeadings) heading.emplace_back(h);
-    rows.push_back(heading);
-    const std::string folderCell = corvane::ansi::ToUtf8(CellText(folderFile));
+    if (tableRows_.empty()) {
+        std::vector<std::string> heading;
+        if (withFolder_) heading.emplace_back(kFolderHeading);
+        for (const char* h : kHeadings) heading.emplace_back(h);
+        tableRows_.push_back(std::move(heading));
+    }
+    const std::string folderCell = CellText(corvane::console::PathToUtf8(folderFile));
     for (std::size_t k = 0; k < shown.size(); ++k) {
         const std::size_t i = shown[k];
         const TEmail& e = emails[i];
@@ -179,25 +194,29 @@ void TListWriter::AddTable(const std::string& folderFile, const TEmailArray& ema
             for (const std::string* text : {&d.Date, &d.From, &d.To, &d.Subject}) row.push_back(CellText(*text));
         } else {
             for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject})
-                row.push_back(corvane::ansi::ToUtf8(CellText(*text)));
+                row.push_back(CellText(corvane::ansi::ToUtf8(*text)));
         }
-        rows.push_back(std::move(row));
+        tableRows_.push_back(std::move(row));
     }
-    std::vector<std::size_t> natural(heading.size(), 0);
-    for (const auto& row : rows)
+}
+
+void TListWriter::WriteTable() {
+    if (tableRows_.empty()) return;
+    const std::size_t columns = tableRows_.front().size();
+    std::vector<std::size_t> natural(columns, 0);
+    for (const auto& row : tableRows_)
         for (std::size_t c = 0; c < row.size(); ++c) natural[c] = std::max(natural[c], TextColumns(row[c]));
     // The item number and the deleted flag are never cut.
-    std::vector<bool> fixed(natural.size(), false);
+    std::vector<bool> fixed(columns, false);
     fixed[withFolder_ ? 1 : 0] = fixed[withFolder_ ? 2 : 1] = true;
     const std::vector<std::size_t> widths =
-        FitColumns(natural, fixed, kGap * (natural.size() - 1), static_cast<std::size_t>(width_));
-    // The heading once, also over several folder files.
-    for (std::size_t r = headingWritten_ ? 1 : 0; r < rows.size(); ++r) {
+        FitColumns(natural, fixed, kGap * (columns - 1), static_cast<std::size_t>(width_));
+    for (const auto& row : tableRows_) {
         std::string line;
-        for (std::size_t c = 0; c < rows[r].size(); ++c) line += Cell(rows[r][c], widths[c], c + 1 == rows[r].size());
+        for (std::size_t c = 0; c < row.size(); ++c) line += Cell(row[c], widths[c], c + 1 == row.size());
         out_ << line << '\n';
     }
-    headingWritten_ = true;
+    tableRows_.clear();
 }
 
 void TListWriter::AddCsv(const std::string& folderFile, const TEmailArray& emails,

@@ -28,7 +28,8 @@ public:
     // bodies are not read); null lists the raw texts.
     void Add(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown,
              const std::vector<corvane::mail::TDecodedMessage>* decoded = nullptr);
-    // Closes the output (the JSON array); call once after the last Add.
+    // Closes the output (the JSON array) or writes the table, whose column
+    // widths fit all its rows; call once after the last Add.
     void Finish();
 
 private:
@@ -39,6 +40,7 @@ private:
                 const TDecoded* decoded);
     void AddJson(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown,
                  const TDecoded* decoded);
+    void WriteTable();
 
     std::ostream& out_;
     TFormat format_;
@@ -46,6 +48,7 @@ private:
     int width_;
     bool headingWritten_ = false;
     std::size_t jsonRows_ = 0;
+    std::vector<std::vector<std::string>> tableRows_;  // the table's cells (UTF-8), heading first
 };
 
 // One CSV field: quoted when it holds a comma, a quote, CR or LF (quotes

@@ -23,11 +23,6 @@ namespace {
 // The mbox is written in pieces of this size.
 constexpr std::size_t kWriteChunk = std::size_t{1} << 20;
 
-// The temporary file is the chosen name followed by this suffix (and a number
-// when a file of that name is left from an earlier run).
-const char* const kPartSuffix = ".part";
-constexpr int kPartAttempts = 100;
-
 const char* const kNoSender = "MAILER-DAEMON";
 
 // A line of a message that begins with this, after any number of '>', gets one
@@ -278,15 +273,7 @@ TMboxWriter::TMboxWriter(const std::string& mboxPath, std::time_t exportTime, st
     : mboxPath_(mboxPath),
       exportTime_(exportTime),
       readChunk_(static_cast<std::int64_t>(std::clamp<std::size_t>(readChunk, 1, kMboxReadChunk))) {
-    const auto partName = [&mboxPath](int attempt) {
-        return mboxPath + kPartSuffix + (attempt == 0 ? std::string() : std::to_string(attempt));
-    };
-    try {
-        out_ = CreateUnusedFile(partName, kPartAttempts);
-    } catch (const EFCreateError& e) {
-        throw EFCreateError(mboxPath, e.Reason());
-    }
-    if (!out_) throw EFCreateError(mboxPath, "No free temporary name next to it.");
+    out_ = CreateTemporaryFor(mboxPath);
     tempPath_ = out_->Path();
     buffer_.resize(kWriteChunk);
 }
@@ -382,6 +369,13 @@ void TMboxWriter::BeginText() {
     lineStart_ = true;
     quotes_ = matched_ = 0;
     pendingCR_ = false;
+    lineHasBytes_ = headerClosed_ = false;
+}
+
+void TMboxWriter::PutLineEnd() {
+    if (!lineHasBytes_) headerClosed_ = true;  // an empty line: the header block ends here
+    lineHasBytes_ = false;
+    Put('\n');
 }
 
 // At a line start the bytes are held back while they can still become
@@ -395,12 +389,13 @@ void TMboxWriter::PutText(const char* p, std::size_t n) {
     if (pendingCR_) {
         pendingCR_ = false;
         if (*p == '\n') {
-            Put('\n');
+            PutLineEnd();
             ++p;
             lineStart_ = true;
             quotes_ = matched_ = 0;
         } else {
             Put('\r');  // a CR of its own is kept
+            lineHasBytes_ = true;
         }
     }
     while (p < end) {
@@ -430,11 +425,13 @@ void TMboxWriter::PutText(const char* p, std::size_t n) {
                 pendingCR_ = true;
             }
             Put(p, static_cast<std::size_t>(stop - p));
+            lineHasBytes_ = lineHasBytes_ || stop > p;
             break;
         }
         const char* stop = (nl > p && nl[-1] == '\r') ? nl - 1 : nl;
         Put(p, static_cast<std::size_t>(stop - p));
-        Put('\n');
+        lineHasBytes_ = lineHasBytes_ || stop > p;
+        PutLineEnd();
         p = nl + 1;
         lineStart_ = true;
         quotes_ = matched_ = 0;
@@ -444,16 +441,22 @@ void TMboxWriter::PutText(const char* p, std::size_t n) {
 void TMboxWriter::ReleaseHeld() {
     for (std::size_t q = 0; q < quotes_; ++q) Put('>');
     Put(kFromLine, matched_);
+    lineHasBytes_ = lineHasBytes_ || quotes_ > 0 || matched_ > 0;
     lineStart_ = false;
 }
 
 // The end of the text: held bytes out, a line end where the last line has
-// none, then the empty line.
+// none, then the empty line. A text with no empty line, whose header block
+// was never closed, first gets the empty line that ends its headers: some
+// readers (GNU Mailutils) want an empty line after the header block and
+// another before the next separator, and would otherwise read the next
+// message as this one's body.
 void TMboxWriter::EndText() {
     const bool endedWithLineEnd = lineStart_ && quotes_ == 0 && matched_ == 0;
     if (lineStart_) ReleaseHeld();
     if (pendingCR_) Put('\r');
     if (!endedWithLineEnd) Put('\n');
+    if (!headerClosed_) Put('\n');
     Put('\n');
     ++report_.Written;
 }

@@ -13,10 +13,13 @@
 // byte and stays. A line that begins with zero or more '>' followed by "From "
 // gets one more '>' in front, so that a reader finds no separator inside a
 // message and takes exactly one '>' off again. A text whose last line has no
-// line end gets one. Nothing else of the message is changed.
+// line end gets one. A text with no empty line (its header block was never
+// closed) gets the empty line that ends its headers before the empty line
+// that ends the record, so that every reader counts it as one message. Nothing
+// else of the message is changed.
 //
-// The mbox is written under a temporary name in the target's folder and
-// renamed over the target only when it is complete: a failure never leaves
+// The mbox is written under a temporary name in the target's folder
+// (CreateTemporaryFor) and renamed over the target only when it is complete: a failure never leaves
 // half an mbox under the chosen name, and an existing file of that name stays
 // as it was until the new one is whole.
 
@@ -105,6 +108,7 @@ private:
     void BeginText();
     void PutText(const char* p, std::size_t n);
     void EndText();
+    void PutLineEnd();
     void ReleaseHeld();
     void Put(const char* data, std::size_t n);
     void Put(char c) { Put(&c, 1); }
@@ -127,6 +131,8 @@ private:
     bool pendingCR_ = false;
     std::size_t quotes_ = 0;
     std::size_t matched_ = 0;
+    bool lineHasBytes_ = false;  // the line being copied is not empty
+    bool headerClosed_ = false;  // an empty line was copied: the header block ended
 };
 
 // The whole mbox in one call: the records in the order given (null entries

@@ -5,11 +5,13 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <thread>
 
 #include "FastStrings/FastStrings.h"
 #include "chainread/ChainRead.h"
 #include "maildecode/maildecode.h"
+#include "outlookfile/outlookfile.h"
 #include "platform/AnsiText.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -23,6 +25,8 @@ const char* const kExportExtension = ".eml";
 const char* const kProbeName = "check";
 const char* const kProbeExtension = ".DAT";
 constexpr int kProbeAttempts = 100;
+const char* const kPartSuffix = ".part";
+constexpr int kPartAttempts = 100;
 
 // Largest piece of a message held in memory while it is copied; most messages
 // go in one read and one write.
@@ -117,6 +121,80 @@ std::unique_ptr<corvane::fs::TWriteFile> CreateUnusedFile(const std::function<st
     return nullptr;
 }
 
+std::unique_ptr<corvane::fs::TWriteFile> CreateTemporaryFor(const std::string& target) {
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    static const char* const kHex = "0123456789abcdef";
+    const auto partName = [&target](int attempt) {
+        std::string name = target + kPartSuffix;
+        if (attempt == 0) return name;
+        name += '-';
+        std::uint64_t bits = random();
+        for (int i = 0; i < 8; ++i, bits >>= 4) name += kHex[bits & 15];
+        return name;
+    };
+    std::unique_ptr<corvane::fs::TWriteFile> file;
+    try {
+        for (int attempt = 0; attempt < kPartAttempts && !file; ++attempt) {
+            const std::string name = partName(attempt);
+            if (corvane::fs::Exists(name)) continue;
+            try {
+                file = std::make_unique<corvane::fs::TWriteFile>(name, corvane::fs::Create::Exclusive,
+                                                                 corvane::fs::Readers::Everyone);
+            } catch (const EFCreateError&) {
+                if (!corvane::fs::Exists(name)) throw;  // not taken meanwhile: it cannot be created
+            }
+        }
+    } catch (const EFCreateError& e) {
+        throw EFCreateError(target, e.Reason());
+    }
+    if (!file) throw EFCreateError(target, "No free temporary name next to it.");
+    return file;
+}
+
+std::string WriteWholeFile(const std::string& target, const std::function<void(corvane::fs::TWriteFile&)>& write) {
+    std::unique_ptr<corvane::fs::TWriteFile> out;
+    try {
+        out = CreateTemporaryFor(target);
+    } catch (const EFCreateError& e) {
+        return e.what();
+    }
+    const std::string temporary = out->Path();
+    const auto discard = [&] {
+        out.reset();  // closed before it is removed, as Windows requires
+        corvane::fs::RemoveFile(temporary);
+    };
+    try {
+        write(*out);
+        out->Close();
+        corvane::fs::RenameFile(temporary, target);
+    } catch (const EInOutError& e) {
+        discard();
+        return "Cannot write file \"" + target + "\". " + e.what();
+    } catch (const EFCreateError& e) {
+        discard();
+        return e.what();
+    } catch (...) {
+        discard();
+        throw;
+    }
+    return {};
+}
+
+std::string FolderFileInTheWay(const std::string& target, const std::vector<std::string>& folderFiles) {
+    if (!corvane::fs::Exists(target)) return {};
+    corvane::fs::TFileIdentity at;
+    if (corvane::fs::IdentifyFile(target, true, at)) {
+        for (const std::string& folderFile : folderFiles) {
+            corvane::fs::TFileIdentity read;
+            if (corvane::fs::IdentifyFile(folderFile, true, read) && read == at)
+                return "\"" + target + "\" is the folder file \"" + folderFile + "\" itself.";
+        }
+    }
+    if (IsDbxPath(target)) return "\"" + target + "\" is named as a folder file (.dbx).";
+    if (BeginsWithFolderFileSignature(target)) return "\"" + target + "\" is a folder file.";
+    return {};
+}
+
 bool FolderIsWriteable(const std::string& folder) {
     const auto probeName = [&folder](int attempt) {
         return folder + corvane::fs::kPathSeparator + kProbeName +
@@ -146,31 +224,23 @@ std::string CopyMessage(const TEmail& email, const std::string& target, std::vec
     const auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(length, static_cast<std::int64_t>(kCopyChunk)));
     if (buffer.size() < chunk) buffer.resize(chunk);
 
-    std::optional<corvane::fs::TWriteFile> out;
-    try {
-        out.emplace(target, corvane::fs::Create::Overwrite);
-    } catch (const EFCreateError& e) {
-        return e.what();
-    }
-    const auto writeFailure = [&target](const EInOutError& e) { return "Cannot write file \"" + target + "\". " + e.what(); };
-    std::int64_t done = 0;
-    while (done < length) {
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - done, static_cast<std::int64_t>(chunk)));
-        const std::size_t got = in.ReadAt(email.MessageStart + done, buffer.data(), want);
-        try {
-            out->Write(buffer.data(), got);
-        } catch (const EInOutError& e) {
-            return writeFailure(e);
+    bool endsEarly = false;
+    std::string failure = WriteWholeFile(target, [&](corvane::fs::TWriteFile& out) {
+        std::int64_t done = 0;
+        while (done < length) {
+            const auto want =
+                static_cast<std::size_t>(std::min<std::int64_t>(length - done, static_cast<std::int64_t>(chunk)));
+            const std::size_t got = in.ReadAt(email.MessageStart + done, buffer.data(), want);
+            out.Write(buffer.data(), got);
+            done += static_cast<std::int64_t>(got);
+            if (got < want) {
+                endsEarly = true;  // what there is stays written, as the copy always did
+                return;
+            }
         }
-        done += static_cast<std::int64_t>(got);
-        if (got < want) return "The message file \"" + email.FileName + "\" ends before the message does.";
-    }
-    try {
-        out->Close();
-    } catch (const EInOutError& e) {
-        return writeFailure(e);
-    }
-    return {};
+    });
+    if (failure.empty() && endsEarly) failure = "The message file \"" + email.FileName + "\" ends before the message does.";
+    return failure;
 }
 
 TExportReport ExportEmails(const std::vector<TExportItem>& items, const std::string& folder,
@@ -202,19 +272,9 @@ namespace corvane::mail {
 
 std::string WriteMessage(const corvane::read::TChainText& text, std::int64_t from, std::int64_t to,
                          const std::string& target) {
-    std::optional<corvane::fs::TWriteFile> out;
-    try {
-        out.emplace(target, corvane::fs::Create::Overwrite);
-    } catch (const EFCreateError& e) {
-        return e.what();
-    }
-    try {
-        text.Pieces(from, to, [&out](const char* p, std::size_t n) { out->Write(p, n); });
-        out->Close();
-    } catch (const EInOutError& e) {
-        return "Cannot write file \"" + target + "\". " + e.what();
-    }
-    return {};
+    return WriteWholeFile(target, [&](corvane::fs::TWriteFile& out) {
+        text.Pieces(from, to, [&out](const char* p, std::size_t n) { out.Write(p, n); });
+    });
 }
 
 // The files wait in groups, so that the threads meet once per group rather

@@ -84,6 +84,30 @@ inline constexpr const char* kFilterStage = "Searching message bodies";
 std::unique_ptr<corvane::fs::TWriteFile> CreateUnusedFile(const std::function<std::string(int)>& nameOf,
                                                           int attempts);
 
+// Creates the temporary file an output is written under before it takes its
+// name: target + ".part", or, when that name is taken (a file left by a run
+// that was killed, or another run's), target + ".part-" and eight random hex
+// digits. Created exclusively, never through a link, readable as the umask
+// allows. Raises EFCreateError naming the target when the folder cannot take
+// it or no free name was found.
+std::unique_ptr<corvane::fs::TWriteFile> CreateTemporaryFor(const std::string& target);
+
+// Writes a file under a temporary name beside target (CreateTemporaryFor),
+// then gives it the target's name in one step. A file, a symbolic link or a
+// hard link of that name is replaced, never written through, and stays as it
+// was until the new file is whole. A failure to create, write, close or
+// rename is returned as its text (empty on success) and leaves no temporary
+// file; any other error raised by write (a message file that cannot be read)
+// removes the temporary file and leaves here.
+std::string WriteWholeFile(const std::string& target, const std::function<void(corvane::fs::TWriteFile&)>& write);
+
+// Whether an output written to target would replace a folder file: target is
+// one of the folder files (the same file on the disk, also under another name
+// or through a link), or it exists and its name ends in ".dbx" in any letter
+// case, or it begins with a folder file's signature. Gives the reason as a
+// text, empty when target is free to be replaced.
+std::string FolderFileInTheWay(const std::string& target, const std::vector<std::string>& folderFiles);
+
 // The writeability test of an export folder: creates a probe file "check.DAT"
 // (or "check1.DAT", "check2.DAT", ... when that name is taken) exclusively and
 // removes it again. A file of the user's is never opened, whatever its name.
@@ -113,8 +137,8 @@ struct TExportReport {
 };
 
 // Copies [MessageStart, MessageEnd) of the record's message file into target
-// (created, or emptied when it exists), with no byte converted, added or
-// dropped. The message file is opened first: when it cannot be, EFOpenError
+// (as WriteWholeFile writes it: a file of that name is replaced once the copy
+// is whole), with no byte converted, added or dropped. The message file is opened first: when it cannot be, EFOpenError
 // leaves here and no target file is made; a failed read of it is raised as
 // EInOutError. A target that cannot be created or written is returned as its
 // failure text (empty on success). buffer is reused across calls.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "emailexport/MboxExport.h"
+#include "emailexport/emailexport.h"
 #include "frmMainWindow/CorvaneApplication.h"
 #include "frmMainWindow/frmMainWindow.h"
 
@@ -39,13 +40,19 @@ void TfrmMain::mnuExportMboxClick() {
     if (file.isEmpty()) return;
     TCorvaneApplication::RememberFolder(kExportFolderSetting, QFileInfo(file).absolutePath());
 
+    // The folder file the list came from, or any other, is never replaced.
+    const std::string target = ToEnginePath(file);
+    if (const std::string inTheWay = corvane::mail::FolderFileInTheWay(target, {CurrentFile}); !inTheWay.empty()) {
+        TCorvaneApplication::ShowError(QString::fromLocal8Bit(inTheWay + " Nothing was written."));
+        return;
+    }
     // Failures leave here for the top-level error handler; a file of the
     // chosen name stays as it was, also when the user stops the export.
     corvane::mail::TMboxReport report;
     bool stopped = false;
     try {
         TLongOperation operation(*this, TLongOperation::Cancellable | TLongOperation::Delayed | TLongOperation::ShowsShare);
-        report = corvane::mail::WriteMbox(TickedRecords(), ToEnginePath(file), std::time(nullptr), &operation);
+        report = corvane::mail::WriteMbox(TickedRecords(), target, std::time(nullptr), &operation);
     } catch (const corvane::ECancelled&) {
         stopped = true;
     }

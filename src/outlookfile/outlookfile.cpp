@@ -1,8 +1,22 @@
 #include "outlookfile/outlookfile.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "emailparser/emailparser.h"
 #include "platform/Files.h"
 #include "progress/Progress.h"
+
+bool BeginsWithFolderFileSignature(const std::string& path) {
+    try {
+        const corvane::fs::TReadFile file(path, corvane::fs::Share::All);
+        unsigned char start[sizeof kFolderFileSignature] = {};
+        return file.ReadAt(0, start, sizeof start) == sizeof start &&
+               std::equal(std::begin(start), std::end(start), std::begin(kFolderFileSignature));
+    } catch (const std::exception&) {
+        return false;
+    }
+}
 
 Toutlookfile::Toutlookfile() = default;
 Toutlookfile::~Toutlookfile() = default;

@@ -26,6 +26,16 @@ class TReadFile;
 }  // namespace corvane
 class TMessageParser;
 
+// The first four bytes of every Outlook Express folder file (the start of
+// its 16-byte file header signature). The scan does not need them, since it
+// finds the blocks wherever they lie, but they tell a folder file from other
+// files.
+inline constexpr unsigned char kFolderFileSignature[4] = {0xCF, 0xAD, 0x12, 0xFE};
+
+// Whether the file of that name begins with kFolderFileSignature; false
+// when it is shorter or cannot be read.
+bool BeginsWithFolderFileSignature(const std::string& path);
+
 // Where the chain walk hands the chains: each chain's text in chain order, in
 // one or more pieces (a chain that fits a write batch in one), between
 // BeginChain and EndChain. Chains come one at a time, in the order of the

@@ -29,12 +29,12 @@ std::string ArgumentToUtf8(const std::string& argument);
 // A path, as the system names it, as UTF-8 text for output in UTF-8 formats.
 std::string PathToUtf8(const std::string& path);
 
-// From now on SIGINT and SIGTERM (Windows: Ctrl+C, Ctrl+Break and the
-// console's closing) no longer end the program at once: they are noted, for
+// From now on SIGINT, SIGTERM and SIGHUP (Windows: Ctrl+C, Ctrl+Break and
+// the console's closing) no longer end the program at once: they are noted, for
 // the program's long work to stop at its next step and clean up.
 void CatchStopSignals();
-// The number of the signal that asked the program to stop (SIGINT 2,
-// SIGTERM 15), or 0 when none came.
+// The number of the signal that asked the program to stop (SIGHUP 1,
+// SIGINT 2, SIGTERM 15), or 0 when none came.
 int StopSignal();
 
 }  // namespace corvane::console

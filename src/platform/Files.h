@@ -46,11 +46,18 @@ enum class Create {
     Exclusive,  // create only if no file of the name exists (no link followed)
 };
 
+// Who may read a file created for writing.
+enum class Readers {
+    Owner,     // the user alone (mode 0600): the private message files
+    Everyone,  // as the umask allows (mode 0666 less the umask), like any
+               // program's output; Windows: the folder's permissions either way
+};
+
 // A file created for writing.
 class TWriteFile {
 public:
     // Raises EFCreateError (path, system explanation).
-    TWriteFile(const std::string& path, Create mode);
+    TWriteFile(const std::string& path, Create mode, Readers readers = Readers::Owner);
     ~TWriteFile();
     TWriteFile(const TWriteFile&) = delete;
     TWriteFile& operator=(const TWriteFile&) = delete;
@@ -75,6 +82,18 @@ bool Exists(const std::string& path);
 // (`to`, system explanation) when it cannot, and then both files stay as they
 // were. Windows: MoveFileExA with MOVEFILE_REPLACE_EXISTING; elsewhere rename.
 void RenameFile(const std::string& from, const std::string& to);
+
+// What tells one file from another on a system: the device and the inode
+// number; Windows: the volume's serial number and the file index.
+struct TFileIdentity {
+    std::uint64_t Volume = 0;
+    std::uint64_t Index = 0;
+    bool operator==(const TFileIdentity&) const = default;
+};
+// The identity of the file of that name; with followLinks false that of a
+// symbolic link itself. False when there is no such file or it cannot be
+// asked about.
+bool IdentifyFile(const std::string& path, bool followLinks, TFileIdentity& identity);
 
 // The user's temporary folder for message files, ending with a separator.
 // Windows: GetTempPathA. Elsewhere a private folder of the user,

@@ -55,9 +55,14 @@ TEST_F(MboxPosix, AWriteThatRunsOutOfSpaceKeepsTheExistingFileWhole) {
     EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"big.tmp", "out.mbox"}));
 }
 
-TEST_F(MboxPosix, TheFileIsPrivateToItsOwner) {
-    WriteMbox({}, Path("out.mbox"), kExportTime);
-    struct stat st {};
-    ASSERT_EQ(::stat(Path("out.mbox").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0077, 0u);
+// The mbox is readable as the umask allows, like any program's output.
+TEST_F(MboxPosix, TheFileFollowsTheUmask) {
+    for (const mode_t mask : {077, 022, 002}) {
+        const mode_t before = ::umask(mask);
+        WriteMbox({}, Path("out.mbox"), kExportTime);
+        ::umask(before);
+        struct stat st {};
+        ASSERT_EQ(::stat(Path("out.mbox").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << "umask " << mask;
+    }
 }

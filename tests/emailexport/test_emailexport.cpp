@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iterator>
 #include <set>
@@ -13,6 +14,7 @@
 #include "outlookfile/ReaderTestSupport.h"
 #include "platform/Errors.h"
 #include "support/ProgressSpy.h"
+#include "support/DbxFixture.h"
 
 using namespace readertest;
 namespace mail = corvane::mail;
@@ -134,6 +136,62 @@ TEST_F(Services, ProgressCanStopTheExportAndTheFilterBeforeTheNextMessage) {
     none.StopAt = 1;
     EXPECT_EQ(mail::ShownRecords(emails, false, "", &none), (std::vector<std::size_t>{0, 1, 2}));
     EXPECT_EQ(none.Reports(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A whole-file write: the earlier file stays as it was until the new one is
+// complete, and a write that fails leaves it whole and no temporary file.
+TEST_F(Services, AWholeFileWriteReplacesOnlyWhenComplete) {
+    const std::string target = Scratch("out.eml");
+    WriteAll(target, "an earlier export");
+    const auto names = [this] {
+        std::vector<std::string> found;
+        for (const auto& e : stdfs::directory_iterator(scratch_)) found.push_back(e.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    const std::vector<std::string> before = names();
+
+    std::string seen;
+    const std::string failure = mail::WriteWholeFile(target, [&](corvane::fs::TWriteFile& out) {
+        out.Write("half", 4);
+        seen = ReadAll(target);
+        throw EInOutError("No space left on device");
+    });
+    EXPECT_EQ(failure, "Cannot write file \"" + target + "\". No space left on device");
+    EXPECT_EQ(seen, "an earlier export");
+    EXPECT_EQ(ReadAll(target), "an earlier export");
+    EXPECT_EQ(names(), before);
+
+    // Any other error leaves too, after the temporary file is gone.
+    EXPECT_THROW(mail::WriteWholeFile(target, [](corvane::fs::TWriteFile&) { throw EFOpenError("gone.tmp", "No such file"); }),
+                 EFOpenError);
+    EXPECT_EQ(names(), before);
+
+    EXPECT_EQ(mail::WriteWholeFile(target, [](corvane::fs::TWriteFile& out) { out.Write("new", 3); }), "");
+    EXPECT_EQ(ReadAll(target), "new");
+    EXPECT_EQ(names(), before);
+    EXPECT_EQ(mail::WriteWholeFile(Scratch("missing/out.eml"), [](corvane::fs::TWriteFile&) {}).rfind("Cannot create file \"" + Scratch("missing/out.eml") + "\". ", 0), 0u);
+}
+
+// Which targets would replace a folder file.
+TEST_F(Services, AFolderFileIsNeverATarget) {
+    corvane::testsupport::TDbxWriter dbx;
+    dbx.AddMessage("Subject: s\r\n\r\nbody\r\n");
+    dbx.Save(Scratch("Inbox.dbx"));
+    dbx.Save(Scratch("renamed"));
+    WriteAll(Scratch("Named.DbX"), "text");
+    WriteAll(Scratch("plain.mbox"), "From a@b Mon Jan  1 00:00:00 2001\n\n");
+    const std::vector<std::string> read = {Scratch("Inbox.dbx")};
+    const std::pair<std::string, bool> cases[] = {
+        {Scratch("Inbox.dbx"), true},  {Scratch("renamed"), true},     {Scratch("Named.DbX"), true},
+        {Scratch("plain.mbox"), false}, {Scratch("new.dbx"), false},  {Scratch("new.mbox"), false},
+    };
+    for (const auto& [target, refused] : cases)
+        EXPECT_EQ(!mail::FolderFileInTheWay(target, read).empty(), refused) << target;
 }
 
 }  // namespace

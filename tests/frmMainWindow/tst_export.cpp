@@ -132,6 +132,27 @@ private slots:
         QCOMPARE(informations, QStringList{kExported});
     }
 
+    // Links at the files' names are replaced, never written through: the
+    // files they lead to keep their bytes; no temporary file is left.
+    void linksInTheWayAreReplacedNotWrittenThrough() {
+        const TEmailArray records = fixture::WriteMessageFile("msg10.tmp", SomeMessages(2, "links"));
+        fixture::ShowRecords(*w, records);
+        QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
+        answer = fixture::NewFolder("out-links");
+        const std::string victims = fixture::NewFolder("out-links-victims");
+        fixture::WriteAll(victims + "/soft", "soft victim");
+        fixture::WriteAll(victims + "/hard", "hard victim");
+        stdfs::create_symlink(victims + "/soft", ExportFile(answer, 0));
+        stdfs::create_hard_link(victims + "/hard", ExportFile(answer, 1));
+        Export();
+        QCOMPARE(informations, QStringList{kExported});
+        VerifyExported(answer, {0, 1});
+        QVERIFY(!stdfs::is_symlink(ExportFile(answer, 0)));
+        QCOMPARE(fixture::ReadAll(victims + "/soft"), std::string("soft victim"));
+        QCOMPARE(fixture::ReadAll(victims + "/hard"), std::string("hard victim"));
+        QCOMPARE(fixture::FilesIn(answer), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml"}));
+    }
+
     void nothingTickedStillTestsTheFolderAndReports() {
         answer = fixture::NewFolder("out-nothing");
         Export();  // no rows at all

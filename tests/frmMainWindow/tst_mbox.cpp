@@ -18,6 +18,7 @@
 #include "frmMainWindow/CorvaneApplication.h"
 #include "frmMainWindow/frmMainWindow.h"
 #include "platform/Files.h"
+#include "support/DbxFixture.h"
 
 namespace stdfs = std::filesystem;
 using fixture::TMessage;
@@ -176,6 +177,33 @@ private slots:
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().startsWith("Cannot create file \"" + answer + "\". "), qPrintable(errors.first()));
         QCOMPARE(fixture::ReadAll(plain), std::string("not a folder"));
+    }
+
+    // The folder file the list came from, another folder file or a file
+    // named *.dbx is never replaced; the error says so and nothing is written.
+    void aFolderFileIsNeverTheTarget() {
+        fixture::ShowRecords(*w, fixture::WriteMessageFile("msg7.tmp", SomeMessages(2, "folder")));
+        QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
+        const std::string folder = fixture::NewFolder("mbox-folder-files");
+        corvane::testsupport::TDbxWriter dbx;
+        dbx.AddMessage("Subject: kept\r\n\r\nkept\r\n");
+        dbx.Save(folder + "/Inbox.dbx");
+        dbx.Save(folder + "/other-folder");
+        fixture::WriteAll(folder + "/Named.DBX", "named as a folder file");
+        const std::string inbox = fixture::ReadAll(folder + "/Inbox.dbx");
+        w->CurrentFile = folder + "/Inbox.dbx";
+        for (const char* name : {"Inbox.dbx", "other-folder", "Named.DBX"}) {
+            const std::string target = folder + "/" + name;
+            const std::string before = fixture::ReadAll(target);
+            answer = QString::fromStdString(target);
+            Export();
+            QVERIFY(informations.isEmpty());
+            QCOMPARE(errors.size(), 1);
+            QVERIFY2(errors.first().contains("Nothing was written."), qPrintable(errors.first()));
+            QCOMPARE(fixture::ReadAll(target), before);
+        }
+        QCOMPARE(fixture::ReadAll(folder + "/Inbox.dbx"), inbox);
+        QCOMPARE(fixture::FilesIn(folder), (std::vector<std::string>{"Inbox.dbx", "Named.DBX", "other-folder"}));
     }
 
     void aFailedExportKeepsTheExistingFileWhole() {

@@ -164,3 +164,31 @@ TEST(MessagePump, RunsTheHandlerAtMostOncePerInterval) {
     pump::SetInterval(std::chrono::milliseconds(15));
     EXPECT_EQ(pump::SetHandler(previous), &CountRun);
 }
+
+// A file's identity: the same under each of its names and through a link,
+// another for another file (also one of equal bytes), none for a missing name.
+TEST(Files, IdentityTellsFilesApart) {
+    ScratchDir dir;
+    const std::string a = dir / "a", b = dir / "b", link = dir / "link";
+    WriteAll(a, "same bytes");
+    WriteAll(b, "same bytes");
+    fs::TFileIdentity ida, idb, again, through, itself;
+    ASSERT_TRUE(fs::IdentifyFile(a, true, ida));
+    ASSERT_TRUE(fs::IdentifyFile(b, true, idb));
+    ASSERT_TRUE(fs::IdentifyFile(a, false, again));
+    EXPECT_FALSE(ida == idb);
+    EXPECT_TRUE(ida == again);
+    std::error_code ec;
+    stdfs::create_hard_link(a, dir / "hard", ec);
+    if (!ec) {
+        ASSERT_TRUE(fs::IdentifyFile(dir / "hard", true, again));
+        EXPECT_TRUE(ida == again);
+    }
+    if (support::MakeSymlink(a, link)) {
+        ASSERT_TRUE(fs::IdentifyFile(link, true, through));
+        ASSERT_TRUE(fs::IdentifyFile(link, false, itself));
+        EXPECT_TRUE(through == ida);
+        EXPECT_FALSE(itself == ida);
+    }
+    EXPECT_FALSE(fs::IdentifyFile(dir / "missing", true, again));
+}

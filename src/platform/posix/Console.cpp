@@ -76,6 +76,7 @@ void CatchStopSignals() {
     action.sa_flags = 0;  // no SA_RESTART: a blocking call returns early
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);  // the terminal closed: clean up as for the others
 }
 
 int StopSignal() { return g_stopSignal; }

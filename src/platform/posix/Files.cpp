@@ -73,9 +73,10 @@ std::size_t TReadFile::ReadAt(std::int64_t offset, void* buffer, std::size_t n) 
     return done;
 }
 
-TWriteFile::TWriteFile(const std::string& path, Create mode) : path_(path), handle_(-1) {
+TWriteFile::TWriteFile(const std::string& path, Create mode, Readers readers) : path_(path), handle_(-1) {
+    const mode_t permissions = readers == Readers::Owner ? 0600 : 0666;  // the umask takes its share of 0666
     if (mode == Create::Overwrite) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, permissions);
         if (fd < 0) throw EFCreateError(path, ::SystemErrorText(errno));
         handle_ = fd;
         return;
@@ -87,7 +88,7 @@ TWriteFile::TWriteFile(const std::string& path, Create mode) : path_(path), hand
     // coming back is reported as existing.
     constexpr int kAttempts = 8;
     for (int attempt = 1;; ++attempt) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
         if (fd >= 0) {
             handle_ = fd;
             return;
@@ -132,6 +133,14 @@ bool Exists(const std::string& path) {
 
 void RenameFile(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) throw EFCreateError(to, ::SystemErrorText(errno));
+}
+
+bool IdentifyFile(const std::string& path, bool followLinks, TFileIdentity& identity) {
+    struct stat st {};
+    if ((followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) return false;
+    identity.Volume = static_cast<std::uint64_t>(st.st_dev);
+    identity.Index = static_cast<std::uint64_t>(st.st_ino);
+    return true;
 }
 
 std::string ScratchFolder() {

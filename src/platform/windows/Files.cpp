@@ -54,7 +54,8 @@ std::size_t TReadFile::ReadAt(std::int64_t offset, void* buffer, std::size_t n) 
     return done;
 }
 
-TWriteFile::TWriteFile(const std::string& path, Create mode) : path_(path), handle_(-1) {
+// Files take the permissions of their folder here, whoever reads them.
+TWriteFile::TWriteFile(const std::string& path, Create mode, Readers /*readers*/) : path_(path), handle_(-1) {
     if (mode == Create::Overwrite) {
         HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) throw EFCreateError(path, LastSystemErrorText());
@@ -109,6 +110,22 @@ bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) !
 
 void RenameFile(const std::string& from, const std::string& to) {
     if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) throw EFCreateError(to, LastSystemErrorText());
+}
+
+bool IdentifyFile(const std::string& path, bool followLinks, TFileIdentity& identity) {
+    // Opened for no access at all, only to ask; a folder needs the backup
+    // flag to be opened, a link its reparse flag to be opened itself.
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (!ok) return false;
+    identity.Volume = info.dwVolumeSerialNumber;
+    identity.Index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
 }
 
 std::string ScratchFolder() { return UserTempPath(); }
