@@ -1,11 +1,13 @@
 // Which folder a process writes its message files to. The temporary folder is
-// held by a lock file opened without sharing for the holder's whole life; a
-// second process makes a folder "corvane-recovery-run-..." of its own beside
-// it, holds it by a lock file inside that the system deletes when the handle
-// closes, and removes the folder when it ends. A run folder without its lock
-// file belongs to a process that died.
+// held by a named mutex made from its path, for the holder's whole life; a
+// second process makes a folder "corvane-recovery-run-..." of its own in it,
+// held by a named mutex of the folder's name, and removes the folder when it
+// ends. The system drops a mutex with the last process that has it open, so a
+// run folder without its mutex belongs to a process that died. Nothing is put
+// into the temporary folder for the hold itself.
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,7 +23,11 @@ namespace corvane::fs {
 namespace {
 
 const char kRunPrefix[] = "corvane-recovery-run-";
-const char kLockName[] = "corvane-recovery.lock";
+
+// A mutex name may hold no backslash: the folder's path goes in as a hash.
+std::string MutexName(const std::string& what) {
+    return "Local\\corvane-recovery-" + std::to_string(std::hash<std::string>{}(what));
+}
 
 void RemoveFolderOfFiles(const std::string& folder) {
     WIN32_FIND_DATAA found;
@@ -35,51 +41,54 @@ void RemoveFolderOfFiles(const std::string& folder) {
     RemoveDirectoryA(folder.c_str());
 }
 
-struct TRunFolder {
-    std::string folder;
-    HANDLE lock;
-};
-std::vector<TRunFolder>& RunFolders() {
-    static auto* folders = new std::vector<TRunFolder>;  // outlives the exit handlers
+std::vector<std::string>& RunFolders() {
+    static auto* folders = new std::vector<std::string>;  // outlives the exit handlers
     return *folders;
 }
 
 void RemoveRunFolders() {
-    for (const TRunFolder& run : RunFolders()) {
-        CloseHandle(run.lock);
-        RemoveFolderOfFiles(run.folder);
-    }
+    for (const std::string& folder : RunFolders()) RemoveFolderOfFiles(folder);
 }
 
-// Removes the run folders whose lock file is gone or can be deleted: their
-// process ended without removing them.
+// Holds the mutex of that name; false when another process holds it already.
+bool Hold(const std::string& name) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+    if (mutex == nullptr) return false;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return false;
+    }
+    return true;  // the handle stays open for the rest of the process: that is the hold
+}
+
+// Removes the run folders whose mutex no process has open.
 void RemoveDeadRuns(const std::string& temp) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((temp + kRunPrefix + '*').c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
-        const std::string folder = temp + found.cFileName;
-        const std::string lock = folder + '\\' + kLockName;
-        if (DeleteFileA(lock.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) RemoveFolderOfFiles(folder);
+        HANDLE alive = OpenMutexA(SYNCHRONIZE, FALSE, MutexName(found.cFileName).c_str());
+        if (alive != nullptr) {
+            CloseHandle(alive);
+            continue;
+        }
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) RemoveFolderOfFiles(temp + found.cFileName);
     } while (FindNextFileA(search, &found));
     FindClose(search);
 }
 
-HANDLE HoldLock(const std::string& path, DWORD disposition, DWORD flags) {
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
-}
-
+// The mutex comes first, so that no other process can take the new folder
+// for a dead one's.
 std::string MakeRunFolder(const std::string& temp) {
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const std::string folder =
-            temp + kRunPrefix + std::to_string(GetCurrentProcessId()) + '-' + std::to_string(GetTickCount64() + attempt);
-        if (!CreateDirectoryA(folder.c_str(), nullptr)) continue;
-        const HANDLE lock = HoldLock(folder + '\\' + kLockName, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE);
-        if (lock == INVALID_HANDLE_VALUE) continue;  // removed as dead in between
+        const std::string name =
+            kRunPrefix + std::to_string(GetCurrentProcessId()) + '-' + std::to_string(GetTickCount64() + attempt);
+        if (!Hold(MutexName(name))) continue;
+        if (!CreateDirectoryA((temp + name).c_str(), nullptr)) continue;
         if (RunFolders().empty()) std::atexit(RemoveRunFolders);
-        RunFolders().push_back({folder, lock});
-        return folder + '\\';
+        RunFolders().push_back(temp + name);
+        return temp + name + '\\';
     }
     throw EFCreateError(temp, "No private folder could be made for the message files.");
 }
@@ -98,9 +107,7 @@ std::string TempPath() {
     auto found = Settled().find(temp);
     if (found != Settled().end()) return found->second;
     RemoveDeadRuns(temp);
-    // The handle stays open for the rest of the process: that is the hold.
-    const HANDLE lock = HoldLock(temp + kLockName, OPEN_ALWAYS, 0);
-    const std::string folder = lock != INVALID_HANDLE_VALUE ? temp : MakeRunFolder(temp);
+    const std::string folder = Hold(MutexName(temp)) ? temp : MakeRunFolder(temp);
     Settled().emplace(temp, folder);
     return folder;
 }
