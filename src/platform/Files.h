@@ -106,10 +106,10 @@ std::string UserTempPathName();
 // The folder of this process's message files, ending with a separator. The
 // first call settles it for the rest of the process's life:
 // - the user's temporary folder (UserTempPath) when no other process of ours
-//   holds it; this process then holds it, by an advisory lock kept until it
-//   ends, and its files stay there afterwards;
+//   holds it; this process then holds it until it ends (an advisory lock;
+//   Windows: a named mutex), and its files stay there afterwards;
 // - else a private folder of its own below the user's folder (mode 0700;
-//   Windows: below the temporary folder), removed with its files when the
+//   Windows: in the temporary folder), removed with its files when the
 //   process ends, also on SIGINT, SIGTERM and SIGHUP when nothing else of the
 //   process handles those signals.
 // Private folders left by processes that died without removing them (killed,
