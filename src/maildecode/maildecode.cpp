@@ -257,6 +257,28 @@ bool IsUtf8(std::string_view s) {
     return true;
 }
 
+// The text with every byte of an ill-formed sequence replaced by U+FFFD. Some
+// of the system's converters pass through what their charset cannot hold
+// (UCS-4 values beyond U+10FFFF come out as five- and six-byte forms).
+std::string WellFormed(std::string text) {
+    if (IsUtf8(text)) return text;
+    std::string out;
+    out.reserve(text.size() + 16);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t len = 1;
+        while (len <= 4 && i + len <= text.size() && !IsUtf8(std::string_view(text).substr(i, len))) ++len;
+        if (len <= 4 && i + len <= text.size()) {
+            out.append(text, i, len);
+            i += len;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
 // Charsets in which a byte below 0x80 need not be that ASCII character.
 bool AsciiMayDiffer(const std::string& canonical) {
     return canonical == "utf-7" || canonical.rfind("utf-16", 0) == 0 || canonical.rfind("utf-32", 0) == 0 ||
@@ -718,8 +740,8 @@ std::string CharsetToUtf8(std::string_view bytes, std::string_view charset) {
     std::string name = charsets::CanonicalName(charset);
     if (name.empty() || name == "us-ascii" || name == "ansi_x3.4-1968") name = "windows-1252";
     if (IsAscii(bytes) && !AsciiMayDiffer(name)) return std::string(bytes);
-    if (auto text = charsets::ToUtf8(bytes, name)) return std::move(*text);
-    if (auto text = charsets::ToUtf8(bytes, "windows-1252")) return std::move(*text);
+    if (auto text = charsets::ToUtf8(bytes, name)) return WellFormed(std::move(*text));
+    if (auto text = charsets::ToUtf8(bytes, "windows-1252")) return WellFormed(std::move(*text));
     return Latin1ToUtf8(bytes);
 }
 

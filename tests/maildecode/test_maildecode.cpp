@@ -168,6 +168,16 @@ TEST(DecodeMessage, DamagedAndHugeInputsEndWithAResult) {
     EXPECT_EQ(DecodeMessage(whole).Body, "ééé");
 }
 
+TEST(CharsetToUtf8, AConvertersOutputBeyondUnicodeBecomesReplacementCharacters) {
+    // UCS-4 big-endian: 'A', then a value far beyond U+10FFFF, then 'B'.
+    const std::string ucs4("\0\0\0A\x7F\xFF\xFF\xFF\0\0\0B", 12);
+    const std::string text = CharsetToUtf8(ucs4, "ucs-4");
+    EXPECT_EQ(text.front(), 'A');
+    EXPECT_EQ(text.back(), 'B');
+    EXPECT_NE(text.find("\xEF\xBF\xBD"), std::string::npos) << text;
+    for (const unsigned char c : text) EXPECT_TRUE(c < 0xF5 && c != 0xC0 && c != 0xC1) << text;
+}
+
 TEST(TextHoldsKeyword, AnyLetterCaseOfLatinGreekAndCyrillic) {
     EXPECT_TRUE(TextHoldsKeyword("Grüße aus MÜNCHEN", "münchen"));
     EXPECT_TRUE(TextHoldsKeyword("Привет, мир", "ПРИВЕТ"));
