@@ -261,6 +261,10 @@ int TRun::List() {
                 else static_cast<corvane::mail::TDecodedHeaders&>(d) = DecodeRecordHeaders(m);
                 std::string().swap(d.Body);
                 decoded.push_back(std::move(d));
+                // The table and CSV show the decoded texts only: the raw ones need no room.
+                if (o_.Format != TFormat::Json)
+                    for (std::string* raw : {&m.Email.Date, &m.Email.From, &m.Email.To, &m.Email.Subject, &m.Email.FileName})
+                        std::string().swap(*raw);
             }
             emails.resize(m.Item);  // the records the filter passed over
             emails.push_back(std::move(m.Email));
@@ -320,6 +324,11 @@ void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
              "; nothing of \"" + folderFile + "\" was exported.");
         return;
     }
+    // Only a name already in the folder can be a folder file in the way; the
+    // folder is listed once instead of asking about every target. (A name
+    // that appears meanwhile is renamed over, never written through.)
+    std::set<std::string> present;
+    for (const auto& entry : stdfs::directory_iterator(folder, ec)) present.insert(entry.path().filename().string());
     corvane::mail::TExportWriters writers(c_.WriteThreads);
     std::vector<std::size_t> shownItems;
     std::vector<std::string> failures;
@@ -328,7 +337,9 @@ void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
             shownItems.push_back(m.Item);
             if (!Ticked(m.Item)) return;
             std::string target = corvane::mail::ExportFileName(folder, position);
-            if (const std::string inTheWay = corvane::mail::FolderFileInTheWay(target, o_.Paths); !inTheWay.empty()) {
+            const bool mayBeInTheWay = present.count(stdfs::path(target).filename().string()) != 0;
+            if (const std::string inTheWay = mayBeInTheWay ? corvane::mail::FolderFileInTheWay(target, o_.Paths) : std::string();
+                !inTheWay.empty()) {
                 Fail(inTheWay + " It was not replaced.");
                 return;
             }

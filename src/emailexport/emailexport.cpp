@@ -135,8 +135,8 @@ std::unique_ptr<corvane::fs::TWriteFile> CreateTemporaryFor(const std::string& t
     std::unique_ptr<corvane::fs::TWriteFile> file;
     try {
         for (int attempt = 0; attempt < kPartAttempts && !file; ++attempt) {
+            // Created exclusively: a name that is taken fails, and the next is tried.
             const std::string name = partName(attempt);
-            if (corvane::fs::Exists(name)) continue;
             try {
                 file = std::make_unique<corvane::fs::TWriteFile>(name, corvane::fs::Create::Exclusive,
                                                                  corvane::fs::Readers::Everyone);
