@@ -15,6 +15,7 @@
 #include "emailexport/emailexport.h"
 #include "outlookfile/ReaderTestSupport.h"
 #include "platform/AnsiText.h"
+#include "support/CliRun.h"
 #include "support/DbxFixture.h"
 
 using namespace readertest;
@@ -24,18 +25,8 @@ namespace cli = corvane::cli;
 
 namespace {
 
-struct TResult {
-    int Status;
-    std::string Out;
-    std::string Err;
-};
-
-TResult Dbx(const std::vector<std::string>& arguments, int width = 0) {
-    std::ostringstream out, err;
-    cli::TConsole console{out, err, width, false};
-    const int status = cli::RunCorvaneDbx(arguments, console);
-    return {status, out.str(), err.str()};
-}
+using TResult = corvane::testsupport::TCliResult;
+using corvane::testsupport::Dbx;
 
 // A header value as stored without the space after the colon (a deleted
 // message's first bytes may have lost its first header line).

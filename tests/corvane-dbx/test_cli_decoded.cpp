@@ -16,6 +16,7 @@
 #include "emailexport/emailexport.h"
 #include "outlookfile/ReaderTestSupport.h"
 #include "platform/AnsiText.h"
+#include "support/CliRun.h"
 #include "support/DbxFixture.h"
 
 using namespace readertest;
@@ -25,18 +26,8 @@ namespace cli = corvane::cli;
 
 namespace {
 
-struct TResult {
-    int Status;
-    std::string Out;
-    std::string Err;
-};
-
-TResult Dbx(const std::vector<std::string>& arguments, int width = 0) {
-    std::ostringstream out, err;
-    cli::TConsole console{out, err, width, false};
-    const int status = cli::RunCorvaneDbx(arguments, console);
-    return {status, out.str(), err.str()};
-}
+using TResult = corvane::testsupport::TCliResult;
+using corvane::testsupport::Dbx;
 
 // Item 0: ISO-8859-1 encoded words (Q), a quoted-printable body with a soft
 // line break inside a word. Item 1: UTF-8 encoded words (B), the subject

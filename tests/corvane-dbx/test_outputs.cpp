@@ -19,6 +19,7 @@
 #include "corvane-dbx/CommandLine.h"
 #include "outlookfile/ReaderTestSupport.h"
 #include "outlookfile/outlookfile.h"
+#include "support/CliRun.h"
 #include "support/DbxFixture.h"
 
 using namespace readertest;
@@ -27,18 +28,8 @@ namespace cli = corvane::cli;
 
 namespace {
 
-struct TResult {
-    int Status;
-    std::string Out;
-    std::string Err;
-};
-
-TResult Dbx(const std::vector<std::string>& arguments, int width = 0) {
-    std::ostringstream out, err;
-    cli::TConsole console{out, err, width, false};
-    const int status = cli::RunCorvaneDbx(arguments, console);
-    return {status, out.str(), err.str()};
-}
+using TResult = corvane::testsupport::TCliResult;
+using corvane::testsupport::Dbx;
 
 std::string Quoted(const std::string& text) {
     std::string out = "'";
