@@ -107,15 +107,15 @@ std::vector<std::size_t> ShownRecords(const TEmailArray& emails, bool filterOn, 
     return ShownBy(emails, filterOn, progress, [&keyword](const TEmail& e) { return BodyHoldsKeyword(e, keyword); });
 }
 
-std::unique_ptr<corvane::fs::TWriteFile> CreateUnusedFile(const std::function<std::string(int)>& nameOf,
-                                                          int attempts) {
+std::unique_ptr<corvane::fs::TWriteFile> CreateUnusedFile(const std::function<std::string(int)>& nameOf, int attempts,
+                                                          corvane::fs::Readers readers) {
+    // Created exclusively: a name that is taken fails, and the next is tried.
     for (int attempt = 0; attempt < attempts; ++attempt) {
         const std::string name = nameOf(attempt);
-        if (corvane::fs::Exists(name)) continue;
         try {
-            return std::make_unique<corvane::fs::TWriteFile>(name, corvane::fs::Create::Exclusive);
+            return std::make_unique<corvane::fs::TWriteFile>(name, corvane::fs::Create::Exclusive, readers);
         } catch (const EFCreateError&) {
-            if (!corvane::fs::Exists(name)) throw;  // not taken meanwhile: it cannot be created
+            if (!corvane::fs::Exists(name)) throw;  // not taken: it cannot be created
         }
     }
     return nullptr;
@@ -134,16 +134,7 @@ std::unique_ptr<corvane::fs::TWriteFile> CreateTemporaryFor(const std::string& t
     };
     std::unique_ptr<corvane::fs::TWriteFile> file;
     try {
-        for (int attempt = 0; attempt < kPartAttempts && !file; ++attempt) {
-            // Created exclusively: a name that is taken fails, and the next is tried.
-            const std::string name = partName(attempt);
-            try {
-                file = std::make_unique<corvane::fs::TWriteFile>(name, corvane::fs::Create::Exclusive,
-                                                                 corvane::fs::Readers::Everyone);
-            } catch (const EFCreateError&) {
-                if (!corvane::fs::Exists(name)) throw;  // not taken meanwhile: it cannot be created
-            }
-        }
+        file = CreateUnusedFile(partName, kPartAttempts, corvane::fs::Readers::Everyone);
     } catch (const EFCreateError& e) {
         throw EFCreateError(target, e.Reason());
     }

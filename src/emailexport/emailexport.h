@@ -82,7 +82,8 @@ inline constexpr const char* kFilterStage = "Searching message bodies";
 // taken, also meanwhile by another program, are passed over. Null when every
 // name is taken; raises EFCreateError when a free name cannot be created.
 std::unique_ptr<corvane::fs::TWriteFile> CreateUnusedFile(const std::function<std::string(int)>& nameOf,
-                                                          int attempts);
+                                                          int attempts,
+                                                          corvane::fs::Readers readers = corvane::fs::Readers::Owner);
 
 // Creates the temporary file an output is written under before it takes its
 // name: target + ".part", or, when that name is taken (a file left by a run
