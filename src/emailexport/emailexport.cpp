@@ -121,20 +121,42 @@ std::unique_ptr<corvane::fs::TWriteFile> CreateUnusedFile(const std::function<st
     return nullptr;
 }
 
-std::unique_ptr<corvane::fs::TWriteFile> CreateTemporaryFor(const std::string& target) {
+namespace {
+
+// The temporary names beside target: target + ".part", then, when that is
+// taken, target + ".part-" and eight random hex digits.
+std::string PartName(const std::string& target, int attempt) {
     thread_local std::mt19937_64 random{std::random_device{}()};
     static const char* const kHex = "0123456789abcdef";
-    const auto partName = [&target](int attempt) {
-        std::string name = target + kPartSuffix;
-        if (attempt == 0) return name;
-        name += '-';
-        std::uint64_t bits = random();
-        for (int i = 0; i < 8; ++i, bits >>= 4) name += kHex[bits & 15];
-        return name;
-    };
+    std::string name = target + kPartSuffix;
+    if (attempt == 0) return name;
+    name += '-';
+    std::uint64_t bits = random();
+    for (int i = 0; i < 8; ++i, bits >>= 4) name += kHex[bits & 15];
+    return name;
+}
+
+// Names an unnamed file with a free temporary name beside target, for a
+// target whose name something holds already; gives that name.
+std::string LinkUnderTemporaryName(corvane::fs::TWriteFile& file, const std::string& target) {
+    for (int attempt = 0; attempt < kPartAttempts; ++attempt) {
+        std::string name = PartName(target, attempt);
+        try {
+            if (file.LinkAs(name)) return name;
+        } catch (const EFCreateError& e) {
+            throw EFCreateError(target, e.Reason());
+        }
+    }
+    throw EFCreateError(target, "No free temporary name next to it.");
+}
+
+}  // namespace
+
+std::unique_ptr<corvane::fs::TWriteFile> CreateTemporaryFor(const std::string& target) {
     std::unique_ptr<corvane::fs::TWriteFile> file;
     try {
-        file = CreateUnusedFile(partName, kPartAttempts, corvane::fs::Readers::Everyone);
+        file = CreateUnusedFile([&target](int attempt) { return PartName(target, attempt); }, kPartAttempts,
+                                corvane::fs::Readers::Everyone);
     } catch (const EFCreateError& e) {
         throw EFCreateError(target, e.Reason());
     }
@@ -142,22 +164,39 @@ std::unique_ptr<corvane::fs::TWriteFile> CreateTemporaryFor(const std::string& t
     return file;
 }
 
+// Where the system makes unnamed files, the file is written without a name
+// and linked under the target's once whole: one name operation instead of
+// two, and nothing is left behind by a process that ends meanwhile, however
+// it ends. A target whose name is taken is replaced as elsewhere: the file
+// takes a temporary name and is renamed over it.
 std::string WriteWholeFile(const std::string& target, const std::function<void(corvane::fs::TWriteFile&)>& write) {
     std::unique_ptr<corvane::fs::TWriteFile> out;
+    bool unnamed = false;
     try {
-        out = CreateTemporaryFor(target);
+        out = corvane::fs::CreateUnnamedFile(target, corvane::fs::Readers::Everyone);
+        unnamed = out != nullptr;
+        if (!out) out = CreateTemporaryFor(target);
     } catch (const EFCreateError& e) {
         return e.what();
     }
-    const std::string temporary = out->Path();
+    std::string temporary = unnamed ? std::string() : out->Path();  // the name it has before the target's
+    std::string linked;  // the target, when the file took that free name itself
     const auto discard = [&] {
         out.reset();  // closed before it is removed, as Windows requires
-        corvane::fs::RemoveFile(temporary);
+        if (!temporary.empty()) corvane::fs::RemoveFile(temporary);
+        if (!linked.empty()) corvane::fs::RemoveFile(linked);
     };
     try {
         write(*out);
+        if (unnamed) {
+            if (out->LinkAs(target)) {
+                linked = target;
+            } else {
+                temporary = LinkUnderTemporaryName(*out, target);
+            }
+        }
         out->Close();
-        corvane::fs::RenameFile(temporary, target);
+        if (linked.empty()) corvane::fs::RenameFile(temporary, target);
     } catch (const EInOutError& e) {
         discard();
         return "Cannot write file \"" + target + "\". " + e.what();

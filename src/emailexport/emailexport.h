@@ -93,13 +93,15 @@ std::unique_ptr<corvane::fs::TWriteFile> CreateUnusedFile(const std::function<st
 // it or no free name was found.
 std::unique_ptr<corvane::fs::TWriteFile> CreateTemporaryFor(const std::string& target);
 
-// Writes a file under a temporary name beside target (CreateTemporaryFor),
-// then gives it the target's name in one step. A file, a symbolic link or a
-// hard link of that name is replaced, never written through, and stays as it
-// was until the new file is whole. A failure to create, write, close or
-// rename is returned as its text (empty on success) and leaves no temporary
-// file; any other error raised by write (a message file that cannot be read)
-// removes the temporary file and leaves here.
+// Writes a file that takes target's name only once it is whole: written with
+// no name where the system allows (fs::CreateUnnamedFile) and linked under
+// the free name, else under a temporary name beside target
+// (CreateTemporaryFor) and renamed over it in one step. A file, a symbolic
+// link or a hard link of that name is replaced, never written through, and
+// stays as it was until the new file is whole. A failure to create, write,
+// close or name is returned as its text (empty on success) and leaves no
+// file behind; any other error raised by write (a message file that cannot
+// be read) leaves nothing either and leaves here.
 std::string WriteWholeFile(const std::string& target, const std::function<void(corvane::fs::TWriteFile&)>& write);
 
 // Whether an output written to target would replace a folder file: target is

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 
 namespace corvane::fs {
 
@@ -67,11 +69,28 @@ public:
     void Write(const void* data, std::size_t n);
     // Closes the file; raises EInOutError when the system reports a failure.
     void Close();
+    // Gives a file of CreateUnnamedFile the name path (in the same folder) in
+    // one step, exclusively and before it is closed: false when something
+    // holds the name already (a link included), and then nothing changes.
+    // Raises EFCreateError on any other failure.
+    bool LinkAs(const std::string& path);
 
 private:
+    friend std::unique_ptr<TWriteFile> CreateUnnamedFile(const std::string& target, Readers readers);
+    TWriteFile(std::string path, std::intptr_t handle) : path_(std::move(path)), handle_(handle) {}
+
     std::string path_;
     std::intptr_t handle_;
 };
+
+// Creates a file with no name in the folder of target, for an output that
+// must not be seen under its name before it is whole: written, then named by
+// LinkAs. If the process ends first, nothing of it is left. Path() gives
+// target, for the error texts. Null where the system or the folder's file
+// system cannot make one (Windows among them): the caller then writes under a
+// temporary name instead. Raises EFCreateError when the folder refuses it
+// (missing, not writeable, full).
+std::unique_ptr<TWriteFile> CreateUnnamedFile(const std::string& target, Readers readers);
 
 // Removes a file; false when it could not be removed (or did not exist).
 bool RemoveFile(const std::string& path);

@@ -76,4 +76,32 @@ TEST(Files, FreshGivesAnEmptyNewFileWhateverHeldTheName) {
     EXPECT_FALSE(stdfs::exists(dir / "nowhere"));
 }
 
+// An unnamed file is seen in its folder only once linked, takes only a free
+// name, and follows the umask like any output.
+TEST(Files, AnUnnamedFileTakesOnlyAFreeName) {
+    support::TScratchFolder dir("corvane-platform");
+    const std::string victim = dir / "victim";
+    WriteAll(victim, "keep me");
+    stdfs::create_symlink(victim, dir / "link");
+    const mode_t umask = ::umask(027);
+    std::unique_ptr<fs::TWriteFile> f = fs::CreateUnnamedFile(dir / "out.eml", fs::Readers::Everyone);
+    ::umask(umask);
+    if (!f) GTEST_SKIP() << "this file system makes no unnamed files";
+    EXPECT_EQ(f->Path(), dir / "out.eml");
+    f->Write("whole", 5);
+    EXPECT_EQ(std::distance(stdfs::directory_iterator(dir.Path()), stdfs::directory_iterator()), 2) << "seen before its name";
+    EXPECT_FALSE(f->LinkAs(victim));
+    EXPECT_FALSE(f->LinkAs(dir / "link"));
+    EXPECT_TRUE(f->LinkAs(dir / "out.eml"));
+    f->Close();
+    EXPECT_EQ(ReadAll(dir / "out.eml"), "whole");
+    EXPECT_EQ(ReadAll(victim), "keep me");
+    EXPECT_TRUE(stdfs::is_symlink(dir / "link"));
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "out.eml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    // A folder that is not there is an error, not a fall-back.
+    EXPECT_THROW(fs::CreateUnnamedFile(dir / "missing/out.eml", fs::Readers::Everyone), EFCreateError);
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -122,6 +123,75 @@ void TWriteFile::Close() {
     int fd = Fd(handle_);
     handle_ = -1;
     if (::close(fd) != 0) throw EInOutError(::SystemErrorText(errno));
+}
+
+namespace {
+
+// How a file without a name gets one: straight from its descriptor where the
+// kernel allows that to the process that opened the file (Linux 6.10 on, or
+// a process with CAP_DAC_READ_SEARCH), else through /proc/self/fd; None when
+// neither works (an older kernel without /proc), and no unnamed files are made.
+enum class TLinkWay : int { Unknown, Descriptor, Proc, None };
+std::atomic<TLinkWay> g_linkWay{TLinkWay::Unknown};
+
+int LinkDescriptor(int fd, const char* path, TLinkWay way) {
+    if (way == TLinkWay::Descriptor) return ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH);
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW);
+}
+
+// Asked once, with the first unnamed file: linking it to a name that exists
+// (its folder) fails with EEXIST only when the way itself is allowed; a
+// refused way fails first, with ENOENT or EPERM.
+TLinkWay SettleLinkWay(int fd, const std::string& folder) {
+    TLinkWay way = g_linkWay.load();
+    if (way != TLinkWay::Unknown) return way;
+    way = TLinkWay::None;
+    for (const TLinkWay tried : {TLinkWay::Descriptor, TLinkWay::Proc}) {
+        if (LinkDescriptor(fd, folder.c_str(), tried) != 0 && errno == EEXIST) {
+            way = tried;
+            break;
+        }
+    }
+    g_linkWay.store(way);
+    return way;
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::unique_ptr<TWriteFile> CreateUnnamedFile(const std::string& target, Readers readers) {
+    if (g_linkWay.load() == TLinkWay::None) return nullptr;
+    const std::string folder = FolderOf(target);
+    const mode_t permissions = readers == Readers::Owner ? 0600 : 0666;  // the umask takes its share of 0666
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, permissions);
+    if (fd < 0) {
+        const int err = errno;
+        // The kernel or the folder's file system makes no unnamed files: the
+        // caller falls back to a temporary name. Anything else is the
+        // folder's own answer (missing, not writeable, full).
+        if (err == EOPNOTSUPP || err == EISDIR || err == EINVAL || err == ENOSYS) return nullptr;
+        throw EFCreateError(target, ::SystemErrorText(err));
+    }
+    if (SettleLinkWay(fd, folder) == TLinkWay::None) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<TWriteFile>(new TWriteFile(target, fd));
+}
+
+bool TWriteFile::LinkAs(const std::string& path) {
+    for (;;) {
+        if (LinkDescriptor(Fd(handle_), path.c_str(), g_linkWay.load()) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno == EEXIST) return false;
+        throw EFCreateError(path, ::SystemErrorText(errno));
+    }
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }

@@ -104,6 +104,12 @@ void TWriteFile::Close() {
     if (!CloseHandle(h)) throw EInOutError(LastSystemErrorText());
 }
 
+// Windows names a file only when it is created: outputs are written under a
+// temporary name instead.
+std::unique_ptr<TWriteFile> CreateUnnamedFile(const std::string& /*target*/, Readers /*readers*/) { return nullptr; }
+
+bool TWriteFile::LinkAs(const std::string& path) { throw EFCreateError(path, "The system cannot name an unnamed file."); }
+
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
