@@ -42,7 +42,10 @@ using Index = std::uint32_t;
 constexpr Index kNone = std::numeric_limits<Index>::max();
 
 // The blocks not yet placed, ordered by one key, then by index. Placed blocks
-// are skipped through a union-find over the sorted positions.
+// are skipped through a union-find over the sorted positions. A hash table
+// finds where a key's run of entries begins: a lookup costs a probe or two
+// instead of a binary search over every block, which the chain walk makes
+// several of per block.
 class TKeyIndex {
 public:
     explicit TKeyIndex(const std::vector<std::uint32_t>& keys) : entries_(keys.size()), where_(keys.size()) {
@@ -56,13 +59,32 @@ public:
             skip_[s] = static_cast<Index>(s);
         }
         skip_[entries_.size()] = static_cast<Index>(entries_.size());
+        std::size_t slots = 16;
+        while (slots < 2 * entries_.size()) slots *= 2;
+        mask_ = slots - 1;
+        slots_.assign(slots, Slot{0, kNone});
+        for (std::size_t s = 0; s < entries_.size(); ++s) {
+            if (s > 0 && entries_[s].key == entries_[s - 1].key) continue;
+            std::size_t h = Hash(entries_[s].key);
+            while (slots_[h].start != kNone) h = (h + 1) & mask_;
+            slots_[h] = {entries_[s].key, static_cast<Index>(s)};
+        }
     }
 
     // The lowest index from `from` on, not yet placed, whose key is `key`.
     Index First(std::uint32_t key, Index from) {
-        auto it = std::lower_bound(entries_.begin(), entries_.end(), Entry{key, from}, [](const Entry& a, const Entry& b) {
-            return a.key != b.key ? a.key < b.key : a.index < b.index;
-        });
+        std::size_t h = Hash(key);
+        while (slots_[h].start != kNone && slots_[h].key != key) h = (h + 1) & mask_;
+        if (slots_[h].start == kNone) return kNone;
+        // The first entry of the key's run with an index from `from` on.
+        // Runs are mostly a single entry: a few steps, then a binary search.
+        auto it = entries_.begin() + slots_[h].start;
+        for (int step = 0; step < 8 && it != entries_.end() && it->key == key && it->index < from; ++step) ++it;
+        if (it != entries_.end() && it->key == key && it->index < from) {
+            it = std::lower_bound(it, entries_.end(), Entry{key, from}, [](const Entry& a, const Entry& b) {
+                return a.key != b.key ? a.key < b.key : a.index < b.index;
+            });
+        }
         Index s = Find(static_cast<Index>(it - entries_.begin()));
         if (s < entries_.size() && entries_[s].key == key) return entries_[s].index;
         return kNone;
@@ -75,6 +97,12 @@ private:
         std::uint32_t key;
         Index index;
     };
+    struct Slot {
+        std::uint32_t key;
+        Index start;  // the key's first position in entries_; kNone: a free slot
+    };
+
+    std::size_t Hash(std::uint32_t key) const { return (static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull >> 32) & mask_; }
 
     Index Find(Index s) {
         while (skip_[s] != s) {
@@ -87,6 +115,8 @@ private:
     std::vector<Entry> entries_;
     std::vector<Index> where_;  // sorted position of each index
     std::vector<Index> skip_;   // skip_[s] == s: position s not yet placed
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
 };
 
 // Offsets of the blocks, and how a pass tests a block against the chain's ends.
@@ -94,6 +124,15 @@ struct TLinks {
     std::vector<std::uint32_t> offset, next, prev;
     bool deleted = false;
 };
+
+// Every NUL byte as a space. Every byte is stored, changed or not, so that the
+// compiler makes vector code of it: the text of a whole folder file passes here.
+void NulsToSpaces(char* text, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const char c = text[i];
+        text[i] = c == '\0' ? ' ' : c;
+    }
+}
 
 // Runs the passes over the blocks and hands each finished chain, in chain
 // order, to emit. Sets placed[i] for every block. Reports to progress (may be
@@ -199,7 +238,14 @@ public:
             if (pending_ >= batchBytes_ && k + 1 < chain.size()) Flush();
         }
         chainEnds_.push_back(blocks_.size());
-        if (pending_ >= batchBytes_) Flush();
+        // The first batches go out early and each is twice the last, up to a
+        // whole batch: the sink gets to work at once instead of after the
+        // first batch's blocks are all chained. Chains are split only by the
+        // whole batch's size, as before.
+        if (pending_ >= std::min(firstBatches_, batchBytes_)) {
+            Flush();
+            firstBatches_ = std::min(firstBatches_ * 2, batchBytes_);
+        }
     }
 
     void Finish() { Flush(); }
@@ -232,7 +278,7 @@ private:
         if (marked_)
             for (const Piece& p : pieces) std::memcpy(text_.data() + p.to - kMarker.size(), kMarker.data(), kMarker.size());
         ReadPieces(pieces);  // bytes past the end of the folder file as NUL
-        std::replace(text_.data(), text_.data() + at, '\0', ' ');
+        NulsToSpaces(text_.data(), at);
 
         // Out in chain order: a chain's file is created before its first
         // bytes and closed after its last, so at most one is open at a time.
@@ -309,28 +355,24 @@ private:
     std::vector<Index> blocks_;          // the batch's chains, end to end
     std::vector<std::size_t> chainEnds_;  // where each chain ends in blocks_
     std::size_t pending_ = 0;
+    std::size_t firstBatches_ = std::size_t{256} << 10;  // the size of the next early batch
     std::size_t written_ = 0;  // blocks written so far, for the progress display
     corvane::mem::TBigBuffer& text_;  // the batch's text; only its first bytes are the batch's
     corvane::mem::TBigBuffer& span_;
 };
 
-// The message-file writer: each chain into a fresh message file of its own,
-// named after the prefix and the chain's number, its text also fed to the
-// parser when there is one, so the files need not be read back.
-//
-// The files are created and written on a thread of their own, in order, while
-// the walk goes on: a chain that comes in one piece (nearly all do) is copied
-// onto a page and queued. A chain in several pieces (longer than a write
-// batch) is written by the walk itself, once the files queued before it are
-// done, so that at most one message file is open at a time. A file that
-// cannot be created or written ends the writing; the walk raises its error at
-// the next chain or at the end.
-class TMessageFileSink : public TChainSink {
+// Creates and writes message files on a thread of its own, one file at a
+// time, in the order they are queued, while the walk goes on. A file comes
+// as one or more pieces on pages; its first piece creates it, its last closes
+// it. A file that cannot be created or written ends the writing: the pieces
+// queued after it are not written, and the failure is raised at the next
+// Queue or Drain. One writer may serve several walks (GetEmails' live and
+// deleted chains), so that the second walk runs while the first walk's files
+// are still being written.
+class TMessageFileWriter {
 public:
-    TMessageFileSink(std::string prefix, TMessageParser* parser)
-        : prefix_(std::move(prefix)), parser_(parser), folder_(Toutlookfile::GetTempFolder()),
-          pool_(std::make_shared<corvane::read::TPagePool>()), writer_([this] { Write(); }) {}
-    ~TMessageFileSink() override {
+    TMessageFileWriter() : writer_([this] { Write(); }) {}
+    ~TMessageFileWriter() {
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
@@ -339,72 +381,55 @@ public:
         }
         writer_.join();
     }
-    TMessageFileSink(const TMessageFileSink&) = delete;
-    TMessageFileSink& operator=(const TMessageFileSink&) = delete;
+    TMessageFileWriter(const TMessageFileWriter&) = delete;
+    TMessageFileWriter& operator=(const TMessageFileWriter&) = delete;
 
-    void BeginChain() override {
-        RaiseFailure();
-        files_.push_back(corvane::fs::JoinTempName(folder_, prefix_ + std::to_string(files_.size() + 1) + ".tmp"));
-        if (parser_ != nullptr) parser_->BeginFile(files_.back());
-        pieces_ = 0;
-        onPage_ = false;
+    struct TPiece {
+        std::shared_ptr<char> page;  // null for no bytes
+        std::size_t offset = 0, size = 0;
+    };
+
+    // Queues a piece of the file name: create makes the file (its first
+    // piece), close ends it (its last). Waits while too much text waits already.
+    void Queue(const std::string& name, TPiece piece, bool create, bool close) {
+        std::unique_lock lock(mutex_);
+        WaitForRoom(lock, [&] { return waiting_ == 0 || waiting_ + piece.size <= kWaitingBytes || failure_; });
+        if (failure_) std::rethrow_exception(failure_);
+        waiting_ += piece.size;
+        jobs_.push_back({create ? name : std::string(), std::move(piece), create, close});
+        // The writer takes all that waits at once; it is woken only when it
+        // has run out of work.
+        if (writerIdle_) work_.notify_one();
     }
-    void ChainText(const char* data, std::size_t size) override {
-        if (parser_ != nullptr) parser_->Feed(data, size);
-        if (++pieces_ == 1 && size <= corvane::read::TPagePool::kPageBytes) {
-            if (!page_ || pageUsed_ + size > corvane::read::TPagePool::kPageBytes) {
-                page_ = pool_->Take();
-                pageUsed_ = 0;
-            }
-            if (size > 0) std::memcpy(page_.get() + pageUsed_, data, size);
-            chainOffset_ = pageUsed_;
-            chainSize_ = size;
-            pageUsed_ += size;
-            onPage_ = true;
-            return;
-        }
-        if (!file_) {
-            Drain();
-            file_ = std::make_unique<corvane::fs::TWriteFile>(files_.back(), corvane::fs::Create::Fresh);
-            if (onPage_) file_->Write(page_.get() + chainOffset_, chainSize_);
-            onPage_ = false;
-        }
-        file_->Write(data, size);
-    }
-    void EndChain() override {
-        if (file_) {
-            file_->Close();
-            file_.reset();
-        } else {
-            TJob job{files_.back(), onPage_ ? page_ : nullptr, chainOffset_, onPage_ ? chainSize_ : 0};
+    // Waits until the files queued are written, and raises a failure.
+    void Drain() {
+        {
             std::unique_lock lock(mutex_);
-            WaitForRoom(lock, [&] { return waiting_ == 0 || waiting_ + job.size <= kWaitingBytes || failure_; });
-            waiting_ += job.size;
-            jobs_.push_back(std::move(job));
-            // The writer takes all that waits at once; it is woken only
-            // when it has run out of work.
-            if (writerIdle_) work_.notify_one();
+            WaitForRoom(lock, [&] { return (jobs_.empty() && writerIdle_) || failure_; });
         }
-        if (parser_ != nullptr) parser_->EndFile();
+        RaiseFailure();
     }
-    // Waits for every file; the names in creation order.
-    TMessageFiles Take() {
-        Drain();
-        return std::move(files_);
+    void RaiseFailure() {
+        std::lock_guard lock(mutex_);
+        if (failure_) std::rethrow_exception(failure_);
     }
+    // The pages the sinks copy the text onto: one pool for every walk, so
+    // that pages once touched serve them all.
+    corvane::read::TPagePool& Pages() { return *pool_; }
 
 private:
     static constexpr std::size_t kWaitingBytes = std::size_t{32} << 20;
     static constexpr std::chrono::milliseconds kEventInterval{15};
 
     struct TJob {
-        std::string name;
-        std::shared_ptr<char> page;  // null for an empty file
-        std::size_t offset, size;
+        std::string name;  // for a piece that creates its file
+        TPiece piece;
+        bool create, close;
     };
 
     void Write() {
         std::deque<TJob> taken;
+        std::unique_ptr<corvane::fs::TWriteFile> file;  // the file being written
         for (;;) {
             {
                 std::unique_lock lock(mutex_);
@@ -419,15 +444,19 @@ private:
             std::size_t done = 0;
             for (TJob& job : taken) {
                 try {
-                    corvane::fs::TWriteFile file(job.name, corvane::fs::Create::Fresh);
-                    if (job.size > 0) file.Write(job.page.get() + job.offset, job.size);
-                    file.Close();
+                    if (job.create) file = std::make_unique<corvane::fs::TWriteFile>(job.name, corvane::fs::Create::Fresh);
+                    if (job.piece.size > 0) file->Write(job.piece.page.get() + job.piece.offset, job.piece.size);
+                    if (job.close) {
+                        file->Close();
+                        file.reset();
+                    }
                 } catch (...) {
                     failure = std::current_exception();
+                    file.reset();
                     break;
                 }
-                done += job.size;
-                job.page.reset();
+                done += job.piece.size;
+                job.piece.page.reset();
             }
             taken.clear();
             std::lock_guard lock(mutex_);
@@ -440,14 +469,6 @@ private:
             room_.notify_all();
         }
     }
-    // Waits until the files queued are written, and raises a failure.
-    void Drain() {
-        {
-            std::unique_lock lock(mutex_);
-            WaitForRoom(lock, [&] { return (jobs_.empty() && writerIdle_) || failure_; });
-        }
-        RaiseFailure();
-    }
     // Waits until the writer has made room (or is done); the walking thread
     // keeps processing its toolkit's events meanwhile, as at every step of
     // its walk, so a window waiting for the files stays alive.
@@ -459,24 +480,7 @@ private:
             lock.lock();
         }
     }
-    void RaiseFailure() {
-        std::lock_guard lock(mutex_);
-        if (failure_) std::rethrow_exception(failure_);
-    }
 
-    std::string prefix_;
-    TMessageParser* parser_;  // may be null
-    std::string folder_;
-    TMessageFiles files_;
-    // The chain in progress.
-    std::size_t pieces_ = 0;
-    bool onPage_ = false;
-    std::size_t chainOffset_ = 0, chainSize_ = 0;
-    std::unique_ptr<corvane::fs::TWriteFile> file_;  // a chain in several pieces
-    std::shared_ptr<corvane::read::TPagePool> pool_;
-    std::shared_ptr<char> page_;
-    std::size_t pageUsed_ = 0;
-    // Shared with the writing thread.
     std::mutex mutex_;
     std::condition_variable work_, room_;
     std::deque<TJob> jobs_;
@@ -484,7 +488,69 @@ private:
     bool writerIdle_ = false;  // the writer waits for work
     bool stopping_ = false;
     std::exception_ptr failure_;
+    std::shared_ptr<corvane::read::TPagePool> pool_ = std::make_shared<corvane::read::TPagePool>();
     std::thread writer_;  // last: starts once the rest is ready
+};
+
+// The message-file writer: each chain into a fresh message file of its own,
+// named after the prefix and the chain's number, its text also fed to the
+// parser when there is one, so the files need not be read back.
+//
+// The chain's text is copied onto pages (short chains share one) and queued
+// for the writer's thread; a piece is queued once the next one comes or the
+// chain ends, so that the writer knows which piece closes the file.
+class TMessageFileSink : public TChainSink {
+public:
+    TMessageFileSink(std::string prefix, TMessageParser* parser, TMessageFileWriter& writer)
+        : prefix_(std::move(prefix)), parser_(parser), folder_(Toutlookfile::GetTempFolder()), writer_(writer) {}
+
+    void BeginChain() override {
+        writer_.RaiseFailure();
+        files_.push_back(corvane::fs::JoinTempName(folder_, prefix_ + std::to_string(files_.size() + 1) + ".tmp"));
+        if (parser_ != nullptr) parser_->BeginFile(files_.back());
+        created_ = false;
+        held_ = {};
+    }
+    void ChainText(const char* data, std::size_t size) override {
+        if (parser_ != nullptr) parser_->Feed(data, size);
+        constexpr std::size_t kPage = corvane::read::TPagePool::kPageBytes;
+        while (size > 0) {
+            const std::size_t n = std::min(size, kPage);
+            if (held_.size > 0) Send(false);
+            if (!page_ || pageUsed_ + n > kPage) {
+                page_ = writer_.Pages().Take();
+                pageUsed_ = 0;
+            }
+            std::memcpy(page_.get() + pageUsed_, data, n);
+            held_ = {page_, pageUsed_, n};
+            pageUsed_ += n;
+            data += n;
+            size -= n;
+        }
+    }
+    void EndChain() override {
+        Send(true);
+        if (parser_ != nullptr) parser_->EndFile();
+    }
+    // The names in creation order; the writer may still be writing them.
+    TMessageFiles Take() { return std::move(files_); }
+
+private:
+    void Send(bool close) {
+        writer_.Queue(files_.back(), std::move(held_), !created_, close);
+        created_ = true;
+        held_ = {};
+    }
+
+    std::string prefix_;
+    TMessageParser* parser_;  // may be null
+    std::string folder_;
+    TMessageFileWriter& writer_;
+    TMessageFiles files_;
+    bool created_ = false;                // the chain's file has its first piece queued
+    TMessageFileWriter::TPiece held_;     // the chain's latest piece, not yet queued
+    std::shared_ptr<char> page_;
+    std::size_t pageUsed_ = 0;
 };
 
 template <class Part>
@@ -548,13 +614,47 @@ void Toutlookfile::WalkChains(TDelMessagePartArray& Parts, TChainSink& Sink) {
 }
 
 TMessageFiles Toutlookfile::BuildLive(TMessagePartArray& Parts, TMessageParser* Parser) {
-    TMessageFileSink files("msg", Parser);
+    TMessageFileWriter writer;
+    TMessageFileSink files("msg", Parser, writer);
     WalkChains(Parts, files);
+    writer.Drain();
     return files.Take();
 }
 
 TMessageFiles Toutlookfile::BuildDeleted(TDelMessagePartArray& Parts, TMessageParser* Parser) {
-    TMessageFileSink files("delmsg", Parser);
+    TMessageFileWriter writer;
+    TMessageFileSink files("delmsg", Parser, writer);
     WalkChains(Parts, files);
+    writer.Drain();
     return files.Take();
+}
+
+// One writer for both kinds, and the live chains first: their many short
+// files keep the writer busy from the start, while the deleted blocks are
+// scanned and chained. The records come out as ever, live then deleted.
+TEmailArray Toutlookfile::ReadChains(bool IncludeDeleted, bool WholeMessages) {
+    TMessageFileWriter writer;
+    TEmailArray result;
+    {
+        TMessagePartArray parts = ScanMessageParts();
+        if (!parts.empty()) {
+            TMessageParser parser(false, WholeMessages);
+            TMessageFileSink files("msg", &parser, writer);
+            WalkChains(parts, files);
+            result = parser.Take();
+        }
+    }
+    if (IncludeDeleted) {
+        TDelMessagePartArray parts = ScanDelMessageParts();
+        if (!parts.empty()) {
+            TMessageParser parser(true);
+            TMessageFileSink files("delmsg", &parser, writer);
+            WalkChains(parts, files);
+            TEmailArray deleted = parser.Take();
+            result.reserve(result.size() + deleted.size());
+            for (TEmail& email : deleted) result.push_back(std::move(email));
+        }
+    }
+    writer.Drain();
+    return result;
 }

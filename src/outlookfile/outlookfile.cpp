@@ -44,27 +44,5 @@ TEmailArray Toutlookfile::GetEmails(const std::string& FileName, bool IncludeDel
     } closer{*this};
     SetProgress(Progress);
 
-    TEmailArray deleted;
-    if (IncludeDeleted) {
-        TDelMessagePartArray parts = ScanDelMessageParts();
-        if (!parts.empty()) {
-            TMessageParser parser(true);
-            BuildDelMessageFiles(parts, parser);
-            deleted = parser.Take();
-        }
-    }
-
-    TEmailArray result;
-    {
-        TMessagePartArray parts = ScanMessageParts();
-        if (!parts.empty()) {
-            TMessageParser parser(false, WholeMessages);
-            BuildMessageFiles(parts, parser);
-            result = parser.Take();
-        }
-    }
-
-    result.reserve(result.size() + deleted.size());
-    for (TEmail& email : deleted) result.push_back(std::move(email));
-    return result;
+    return ReadChains(IncludeDeleted, WholeMessages);
 }

@@ -147,6 +147,7 @@ public:
 private:
     TMessageFiles BuildLive(TMessagePartArray& Parts, TMessageParser* Parser);
     TMessageFiles BuildDeleted(TDelMessagePartArray& Parts, TMessageParser* Parser);
+    TEmailArray ReadChains(bool IncludeDeleted, bool WholeMessages);  // GetEmails' scans and walks
 
     std::unique_ptr<corvane::fs::TReadFile> stream_;
     std::size_t writeBatch_ = DefaultWriteBatch;
