@@ -80,10 +80,12 @@ public:
     Toutlookfile(const Toutlookfile&) = delete;
     Toutlookfile& operator=(const Toutlookfile&) = delete;
 
-    // Reads one folder file: with IncludeDeleted, the deleted blocks are scanned,
-    // chained into delmsg<n>.tmp and parsed first; then the live blocks into
-    // msg<n>.tmp. The text is parsed as it is written, not read back; the
-    // records are those ParseMessageFiles gives for the files written.
+    // Reads one folder file: the live blocks are scanned, chained into
+    // msg<n>.tmp and parsed; then, with IncludeDeleted, the deleted blocks into
+    // delmsg<n>.tmp. The files are written on a thread of the reader's own, one
+    // at a time, while the walk goes on. The text is parsed as it is written,
+    // not read back; the records are those ParseMessageFiles gives for the
+    // files written.
     // Returns the live summaries followed by the deleted ones.
     // Raises EFOpenError when the folder file cannot be opened and EFCreateError
     // when a message file cannot be created. The folder file is closed on every
