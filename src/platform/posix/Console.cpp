@@ -1,5 +1,6 @@
 #include "platform/Console.h"
 
+#include <atomic>
 #include <csignal>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -65,8 +66,11 @@ std::string PathToUtf8(const std::string& path) { return IsUtf8(path) ? path : c
 
 namespace corvane::console {
 namespace {
-volatile std::sig_atomic_t g_stopSignal = 0;
-extern "C" void NoteStopSignal(int signal) { g_stopSignal = signal; }
+// Written by the handler on whichever thread takes the signal, read by every
+// thread of the run; a lock-free atomic is safe for both.
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+extern "C" void NoteStopSignal(int signal) { g_stopSignal.store(signal, std::memory_order_relaxed); }
 }  // namespace
 
 void CatchStopSignals() {
@@ -79,6 +83,6 @@ void CatchStopSignals() {
     ::sigaction(SIGHUP, &action, nullptr);  // the terminal closed: clean up as for the others
 }
 
-int StopSignal() { return g_stopSignal; }
+int StopSignal() { return g_stopSignal.load(std::memory_order_relaxed); }
 
 }  // namespace corvane::console

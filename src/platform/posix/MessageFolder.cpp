@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -64,10 +65,13 @@ void RemoveFolderOfFiles(const char* folder) {
 // a signal handler can remove them.
 constexpr std::size_t kMaxPrivate = 8;
 std::array<std::array<char, 4096>, kMaxPrivate> privateFolders{};
-volatile sig_atomic_t privateCount = 0;
+// Atomic because the handler may run on any thread of the process.
+std::atomic<int> privateCount{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void RemovePrivateFolders() {
-    for (sig_atomic_t i = 0; i < privateCount; ++i) RemoveFolderOfFiles(privateFolders[static_cast<std::size_t>(i)].data());
+    const int count = privateCount.load();
+    for (int i = 0; i < count; ++i) RemoveFolderOfFiles(privateFolders[static_cast<std::size_t>(i)].data());
 }
 
 extern "C" void OnStopSignal(int signal) {
@@ -79,9 +83,10 @@ extern "C" void OnStopSignal(int signal) {
 // Removes the folder at exit and on the stop signals that nothing else of the
 // process has claimed (the window leaves them at their default).
 void RemoveAtEnd(const std::string& folder) {
-    if (static_cast<std::size_t>(privateCount) >= kMaxPrivate || folder.size() >= privateFolders[0].size()) return;
-    std::copy(folder.begin(), folder.end(), privateFolders[static_cast<std::size_t>(privateCount)].begin());
-    if (privateCount == 0) {
+    const int count = privateCount.load();
+    if (static_cast<std::size_t>(count) >= kMaxPrivate || folder.size() >= privateFolders[0].size()) return;
+    std::copy(folder.begin(), folder.end(), privateFolders[static_cast<std::size_t>(count)].begin());
+    if (count == 0) {
         std::atexit(RemovePrivateFolders);
         for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
             struct sigaction current {};
@@ -92,7 +97,7 @@ void RemoveAtEnd(const std::string& folder) {
             ::sigaction(signal, &action, nullptr);
         }
     }
-    privateCount = privateCount + 1;
+    privateCount.store(count + 1);  // published after the name is in place
 }
 
 int OpenFolder(const std::string& folder) { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }
