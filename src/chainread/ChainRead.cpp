@@ -146,43 +146,45 @@ public:
     TKeepingSink(const TKeepingSink&) = delete;
     TKeepingSink& operator=(const TKeepingSink&) = delete;
 
-    void BeginChain() override {
+    // The chain's length decides where its text goes: onto a shared page
+    // (most chains), a buffer of its own of exactly that size, or, beyond
+    // the memory limit, a private file.
+    void BeginChain(std::size_t bytes) override {
         ++number_;
         parser_.BeginFile(fs::JoinTempName(folder_, prefix_ + std::to_string(number_) + ".tmp"));
-        text_.clear();
+        text_ = {};
         size_ = 0;
         onPage_ = false;
-    }
-    void ChainText(const char* data, std::size_t size) override {
-        parser_.Feed(data, size);
-        const bool first = size_ == 0;
-        size_ += static_cast<std::int64_t>(size);
         if (!options_.KeepText) return;
-        // Most chains come in one piece that fits a page: onto the page.
-        if (first && size <= TPagePool::kPageBytes && size <= options_.MemoryLimit) {
-            if (!page_ || pageUsed_ + size > TPagePool::kPageBytes) {
+        if (bytes > options_.MemoryLimit) {
+            spill_ = std::make_unique<fs::TWriteFile>(SpillName(), fs::Create::Exclusive);
+        } else if (bytes <= TPagePool::kPageBytes) {
+            if (!page_ || pageUsed_ + bytes > TPagePool::kPageBytes) {
                 page_ = pool_->Take();
                 pageUsed_ = 0;
             }
-            std::memcpy(page_.get() + pageUsed_, data, size);
             chainOffset_ = pageUsed_;
-            pageUsed_ += size;
+            pageUsed_ += bytes;
+            pageRoom_ = bytes;
             onPage_ = true;
-            return;
+        } else {
+            text_.reserve(bytes);
         }
-        if (onPage_) {  // a second piece: the text goes on in a buffer of its own
-            text_.assign(page_.get() + chainOffset_, static_cast<std::size_t>(size_) - size);
-            onPage_ = false;
-        }
-        if (!spill_ && text_.size() + size > options_.MemoryLimit) {
-            spill_ = std::make_unique<fs::TWriteFile>(SpillName(), fs::Create::Exclusive);
-            spill_->Write(text_.data(), text_.size());
-            text_.clear();
-            text_.shrink_to_fit();
-        }
+    }
+    void ChainText(const char* data, std::size_t size) override {
+        parser_.Feed(data, size);
+        const std::size_t before = static_cast<std::size_t>(size_);
+        size_ += static_cast<std::int64_t>(size);
+        if (!options_.KeepText || size == 0) return;
         if (spill_) {
             spill_->Write(data, size);
+        } else if (onPage_ && before + size <= pageRoom_) {
+            std::memcpy(page_.get() + chainOffset_ + before, data, size);
         } else {
+            if (onPage_) {  // more text than the chain was said to have: a buffer of its own
+                text_.assign(page_.get() + chainOffset_, before);
+                onPage_ = false;
+            }
             text_.append(data, size);
         }
     }
@@ -237,6 +239,7 @@ private:
     std::size_t pageUsed_ = 0;
     bool onPage_ = false;  // the chain in progress lies on the page, from chainOffset_
     std::size_t chainOffset_ = 0;
+    std::size_t pageRoom_ = 0;  // the room kept on the page for the chain
     std::vector<TChainDone> group_;
     std::size_t groupBytes_ = 0;
 };

@@ -230,6 +230,7 @@ public:
     void Add(const std::vector<Index>& chain) {
         std::size_t chainBytes = 0;
         for (Index i : chain) chainBytes += TextBytes(i);
+        chainBytes_.push_back(chainBytes);
         if (pending_ > 0 && pending_ + chainBytes > batchBytes_) Flush();
         for (std::size_t k = 0; k < chain.size(); ++k) {
             blocks_.push_back(chain[k]);
@@ -289,7 +290,8 @@ private:
             std::size_t bytes = 0;
             for (std::size_t b = begin; b < end; ++b) bytes += TextBytes(blocks_[b]);
             if (!open_) {
-                sink_.BeginChain();
+                sink_.BeginChain(chainBytes_.front());
+                chainBytes_.pop_front();
                 open_ = true;
             }
             sink_.ChainText(text_.data() + offset, bytes);
@@ -354,6 +356,7 @@ private:
     bool open_ = false;             // the sink has a chain begun
     std::vector<Index> blocks_;          // the batch's chains, end to end
     std::vector<std::size_t> chainEnds_;  // where each chain ends in blocks_
+    std::deque<std::size_t> chainBytes_;  // the text length of each chain not yet begun
     std::size_t pending_ = 0;
     std::size_t firstBatches_ = std::size_t{256} << 10;  // the size of the next early batch
     std::size_t written_ = 0;  // blocks written so far, for the progress display
@@ -504,7 +507,7 @@ public:
     TMessageFileSink(std::string prefix, TMessageParser* parser, TMessageFileWriter& writer)
         : prefix_(std::move(prefix)), parser_(parser), folder_(Toutlookfile::GetTempFolder()), writer_(writer) {}
 
-    void BeginChain() override {
+    void BeginChain(std::size_t /*bytes*/) override {
         writer_.RaiseFailure();
         files_.push_back(corvane::fs::JoinTempName(folder_, prefix_ + std::to_string(files_.size() + 1) + ".tmp"));
         if (parser_ != nullptr) parser_->BeginFile(files_.back());

@@ -38,12 +38,13 @@ bool BeginsWithFolderFileSignature(const std::string& path);
 
 // Where the chain walk hands the chains: each chain's text in chain order, in
 // one or more pieces (a chain that fits a write batch in one), between
-// BeginChain and EndChain. Chains come one at a time, in the order of the
-// message files GetEmails names (msg1.tmp, msg2.tmp, ...).
+// BeginChain, which is told the length of the whole text, and EndChain.
+// Chains come one at a time, in the order of the message files GetEmails
+// names (msg1.tmp, msg2.tmp, ...).
 class TChainSink {
 public:
     virtual ~TChainSink() = default;
-    virtual void BeginChain() = 0;
+    virtual void BeginChain(std::size_t Bytes) = 0;
     virtual void ChainText(const char* Data, std::size_t Size) = 0;
     virtual void EndChain() = 0;
 };
