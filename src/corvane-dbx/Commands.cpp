@@ -250,27 +250,16 @@ int TRun::List() {
     for (const std::string& folderFile : o_.Paths) {
         const auto read = Open(folderFile, decode);
         if (!read) continue;
-        TEmailArray emails;
-        std::vector<std::size_t> shown;
-        std::vector<corvane::mail::TDecodedMessage> decoded;
+        writer.Begin(folderFile);
         const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {
-            if (decode) {
-                corvane::mail::TDecodedMessage d;
-                if (decoded_) d = std::move(*decoded_);
-                else if (wholeMessages) d = DecodeRecord(m);
-                else static_cast<corvane::mail::TDecodedHeaders&>(d) = DecodeRecordHeaders(m);
-                std::string().swap(d.Body);
-                decoded.push_back(std::move(d));
-                // The table and CSV show the decoded texts only: the raw ones need no room.
-                if (o_.Format != TFormat::Json)
-                    for (std::string* raw : {&m.Email.Date, &m.Email.From, &m.Email.To, &m.Email.Subject, &m.Email.FileName})
-                        std::string().swap(*raw);
-            }
-            emails.resize(m.Item);  // the records the filter passed over
-            emails.push_back(std::move(m.Email));
-            shown.push_back(m.Item);
+            if (!decode) return writer.Row(m.Item, m.Email);
+            corvane::mail::TDecodedMessage d;
+            if (decoded_) d = std::move(*decoded_);
+            else if (wholeMessages) d = DecodeRecord(m);
+            else static_cast<corvane::mail::TDecodedHeaders&>(d) = DecodeRecordHeaders(m);
+            writer.Row(m.Item, m.Email, &d);
         });
-        if (whole) writer.Add(folderFile, emails, shown, decode ? &decoded : nullptr);
+        writer.End(whole);
     }
     writer.Finish();
     return Status();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <string_view>
 
 #include "platform/AnsiText.h"
 #include "platform/Console.h"
@@ -154,13 +155,58 @@ TListWriter::TListWriter(std::ostream& out, TFormat format, bool withFolder, int
     if (format_ == TFormat::Json) out_ << "[";
 }
 
-void TListWriter::Add(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown,
-                      const TDecoded* decoded) {
+void TListWriter::Begin(const std::string& folderFile) {
+    const std::string utf8 = corvane::console::PathToUtf8(folderFile);
     switch (format_) {
-        case TFormat::Table: AddTable(folderFile, emails, shown, decoded); break;
-        case TFormat::Csv: AddCsv(folderFile, emails, shown, decoded); break;
-        case TFormat::Json: AddJson(folderFile, emails, shown, decoded); break;
+        case TFormat::Table: folderCell_ = CellText(utf8); break;
+        case TFormat::Csv: folderCell_ = withFolder_ ? CsvField(utf8) + ',' : std::string(); break;
+        case TFormat::Json: folderCell_ = JsonString(utf8); break;
     }
+    pending_.clear();
+    jsonRowsBefore_ = jsonRows_;
+    tableCellsBefore_ = tableCellEnds_.size();
+    tableTextBefore_ = tableText_.size();
+}
+
+void TListWriter::Pend(std::string_view text) {
+    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    if (pending_.empty() || pending_.back().size() + text.size() > kPiece) {
+        pending_.emplace_back();
+        pending_.back().reserve(std::max(kPiece, text.size()));
+    }
+    pending_.back() += text;
+}
+
+void TListWriter::Row(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded) {
+    switch (format_) {
+        case TFormat::Table: RowTable(item, email, decoded); break;
+        case TFormat::Csv: RowCsv(item, email, decoded); break;
+        case TFormat::Json: RowJson(item, email, decoded); break;
+    }
+}
+
+void TListWriter::End(bool keep) {
+    if (!keep) {
+        jsonRows_ = jsonRowsBefore_;
+        tableCellEnds_.resize(tableCellsBefore_);
+        tableText_.resize(tableTextBefore_);
+        pending_.clear();
+        return;
+    }
+    tableKept_ = true;
+    if (format_ == TFormat::Csv && !headingWritten_) {
+        std::string line;
+        if (withFolder_) line += std::string(kFolderHeading) + ',';
+        for (const char* h : kHeadings) line += std::string(h) + ',';
+        line.back() = '\r';
+        out_ << line << '\n';
+        headingWritten_ = true;
+    }
+    for (std::string& piece : pending_) {
+        out_ << piece;
+        std::string().swap(piece);
+    }
+    pending_.clear();
     out_.flush();
 }
 
@@ -172,112 +218,97 @@ void TListWriter::Finish() {
 
 // The rows are kept until the last folder file is read, so that one set of
 // column widths serves the whole table.
-void TListWriter::AddTable(const std::string& folderFile, const TEmailArray& emails,
-                           const std::vector<std::size_t>& shown, const TDecoded* decoded) {
-    // Cells as UTF-8: folder file (when named), item, deleted, four texts.
-    if (tableRows_.empty()) {
-        std::vector<std::string> heading;
-        if (withFolder_) heading.emplace_back(kFolderHeading);
-        for (const char* h : kHeadings) heading.emplace_back(h);
-        tableRows_.push_back(std::move(heading));
-    }
-    const std::string folderCell = CellText(corvane::console::PathToUtf8(folderFile));
-    for (std::size_t k = 0; k < shown.size(); ++k) {
-        const std::size_t i = shown[k];
-        const TEmail& e = emails[i];
-        std::vector<std::string> row;
-        if (withFolder_) row.push_back(folderCell);
-        row.push_back(std::to_string(i));
-        row.emplace_back(YesNo(e));
-        if (decoded) {
-            const corvane::mail::TDecodedMessage& d = (*decoded)[k];
-            for (const std::string* text : {&d.Date, &d.From, &d.To, &d.Subject}) row.push_back(CellText(*text));
-        } else {
-            for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject})
-                row.push_back(CellText(corvane::ansi::ToUtf8(*text)));
-        }
-        tableRows_.push_back(std::move(row));
+void TListWriter::RowTable(std::size_t item, const TEmail& e, const corvane::mail::TDecodedMessage* decoded) {
+    auto cell = [this](std::string_view text) {
+        tableText_ += text;
+        tableCellEnds_.push_back(tableText_.size());
+    };
+    if (withFolder_) cell(folderCell_);
+    cell(std::to_string(item));
+    cell(YesNo(e));
+    if (decoded) {
+        for (const std::string* text : {&decoded->Date, &decoded->From, &decoded->To, &decoded->Subject})
+            cell(CellText(*text));
+    } else {
+        for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject}) cell(CellText(corvane::ansi::ToUtf8(*text)));
     }
 }
 
 void TListWriter::WriteTable() {
-    if (tableRows_.empty()) return;
-    const std::size_t columns = tableRows_.front().size();
+    if (!tableKept_) return;
+    std::vector<std::string> heading;
+    if (withFolder_) heading.emplace_back(kFolderHeading);
+    for (const char* h : kHeadings) heading.emplace_back(h);
+    const std::size_t columns = heading.size();
+    const std::size_t rows = tableCellEnds_.size() / columns;
+    auto cellOf = [&](std::size_t row, std::size_t c) {
+        const std::size_t n = row * columns + c;
+        const std::size_t from = n == 0 ? 0 : tableCellEnds_[n - 1];
+        return std::string(tableText_, from, tableCellEnds_[n] - from);
+    };
     std::vector<std::size_t> natural(columns, 0);
-    for (const auto& row : tableRows_)
-        for (std::size_t c = 0; c < row.size(); ++c) natural[c] = std::max(natural[c], TextColumns(row[c]));
+    for (std::size_t c = 0; c < columns; ++c) natural[c] = TextColumns(heading[c]);
+    for (std::size_t r = 0; r < rows; ++r)
+        for (std::size_t c = 0; c < columns; ++c) natural[c] = std::max(natural[c], TextColumns(cellOf(r, c)));
     // The item number and the deleted flag are never cut.
     std::vector<bool> fixed(columns, false);
     fixed[withFolder_ ? 1 : 0] = fixed[withFolder_ ? 2 : 1] = true;
     const std::vector<std::size_t> widths =
         FitColumns(natural, fixed, kGap * (columns - 1), static_cast<std::size_t>(width_));
-    for (const auto& row : tableRows_) {
+    auto writeLine = [&](auto&& cellAt) {
         std::string line;
-        for (std::size_t c = 0; c < row.size(); ++c) line += Cell(row[c], widths[c], c + 1 == row.size());
+        for (std::size_t c = 0; c < columns; ++c) line += Cell(cellAt(c), widths[c], c + 1 == columns);
         out_ << line << '\n';
-    }
-    tableRows_.clear();
+    };
+    writeLine([&](std::size_t c) { return heading[c]; });
+    for (std::size_t r = 0; r < rows; ++r) writeLine([&](std::size_t c) { return cellOf(r, c); });
+    std::string().swap(tableText_);
+    std::vector<std::size_t>().swap(tableCellEnds_);
+    tableKept_ = false;
 }
 
-void TListWriter::AddCsv(const std::string& folderFile, const TEmailArray& emails,
-                         const std::vector<std::size_t>& shown, const TDecoded* decoded) {
-    if (!headingWritten_) {
-        std::string line;
-        if (withFolder_) line += std::string(kFolderHeading) + ',';
-        for (const char* h : kHeadings) line += std::string(h) + ',';
-        line.back() = '\r';
-        out_ << line << '\n';
-        headingWritten_ = true;
+void TListWriter::RowCsv(std::size_t i, const TEmail& e, const corvane::mail::TDecodedMessage* decoded) {
+    std::string line = folderCell_ + std::to_string(i) + ',' + YesNo(e);
+    if (decoded) {
+        for (const std::string* text : {&decoded->Date, &decoded->From, &decoded->To, &decoded->Subject})
+            line += ',' + CsvField(*text);
+    } else {
+        for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject})
+            line += ',' + CsvField(corvane::ansi::ToUtf8(*text));
     }
-    const std::string folderField = withFolder_ ? CsvField(corvane::console::PathToUtf8(folderFile)) + ',' : std::string();
-    for (std::size_t k = 0; k < shown.size(); ++k) {
-        const std::size_t i = shown[k];
-        const TEmail& e = emails[i];
-        out_ << folderField << i << ',' << YesNo(e);
-        if (decoded) {
-            const corvane::mail::TDecodedMessage& d = (*decoded)[k];
-            for (const std::string* text : {&d.Date, &d.From, &d.To, &d.Subject}) out_ << ',' << CsvField(*text);
-        } else {
-            for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject})
-                out_ << ',' << CsvField(corvane::ansi::ToUtf8(*text));
-        }
-        out_ << "\r\n";
-    }
+    line += "\r\n";
+    Pend(line);
 }
 
 // Without decoded texts a record holds the raw texts as date, from, to and
 // subject; with them, those are the decoded texts, followed by dateIso,
 // attachments and the raw texts in "raw".
-void TListWriter::AddJson(const std::string& folderFile, const TEmailArray& emails,
-                          const std::vector<std::size_t>& shown, const TDecoded* decoded) {
-    const std::string folder = JsonString(corvane::console::PathToUtf8(folderFile));
-    for (std::size_t k = 0; k < shown.size(); ++k) {
-        const std::size_t i = shown[k];
-        const TEmail& e = emails[i];
-        const std::string rawTexts = "\"date\": " + JsonString(corvane::ansi::ToUtf8(e.Date)) +
-                                     ", \"from\": " + JsonString(corvane::ansi::ToUtf8(e.From)) +
-                                     ", \"to\": " + JsonString(corvane::ansi::ToUtf8(e.To)) +
-                                     ", \"subject\": " + JsonString(corvane::ansi::ToUtf8(e.Subject));
-        out_ << (jsonRows_++ == 0 ? "\n" : ",\n") << "  {\"folderFile\": " << folder << ", \"item\": " << i
-             << ", \"deleted\": " << (e.Deleted != 0 ? "true" : "false") << ", ";
-        if (decoded) {
-            const corvane::mail::TDecodedMessage& d = (*decoded)[k];
-            out_ << "\"date\": " << JsonString(d.Date) << ", \"from\": " << JsonString(d.From)
-                 << ", \"to\": " << JsonString(d.To) << ", \"subject\": " << JsonString(d.Subject)
-                 << ", \"dateIso\": " << (d.DateIso.empty() ? std::string("null") : JsonString(d.DateIso))
-                 << ", \"attachments\": [";
-            for (std::size_t a = 0; a < d.Attachments.size(); ++a)
-                out_ << (a == 0 ? "" : ", ") << "{\"name\": " << JsonString(d.Attachments[a].Name)
-                     << ", \"type\": " << JsonString(d.Attachments[a].Type)
-                     << ", \"size\": " << d.Attachments[a].Size << "}";
-            out_ << "], \"raw\": {" << rawTexts << "}";
-        } else {
-            out_ << rawTexts;
-        }
-        out_ << ", \"messageFile\": " << JsonString(corvane::console::PathToUtf8(e.FileName))
-             << ", \"messageStart\": " << e.MessageStart << ", \"headerEnd\": " << e.HeaderEnd
-             << ", \"messageEnd\": " << e.MessageEnd << "}";
+void TListWriter::RowJson(std::size_t i, const TEmail& e, const corvane::mail::TDecodedMessage* decoded) {
+    const std::string rawTexts = "\"date\": " + JsonString(corvane::ansi::ToUtf8(e.Date)) +
+                                 ", \"from\": " + JsonString(corvane::ansi::ToUtf8(e.From)) +
+                                 ", \"to\": " + JsonString(corvane::ansi::ToUtf8(e.To)) +
+                                 ", \"subject\": " + JsonString(corvane::ansi::ToUtf8(e.Subject));
+    std::string out = jsonRows_++ == 0 ? "\n" : ",\n";
+    out += "  {\"folderFile\": " + folderCell_ + ", \"item\": " + std::to_string(i) +
+           ", \"deleted\": " + (e.Deleted != 0 ? "true" : "false") + ", ";
+    if (decoded) {
+        const corvane::mail::TDecodedMessage& d = *decoded;
+        out += "\"date\": " + JsonString(d.Date) + ", \"from\": " + JsonString(d.From) +
+               ", \"to\": " + JsonString(d.To) + ", \"subject\": " + JsonString(d.Subject) +
+               ", \"dateIso\": " + (d.DateIso.empty() ? std::string("null") : JsonString(d.DateIso)) +
+               ", \"attachments\": [";
+        for (std::size_t a = 0; a < d.Attachments.size(); ++a)
+            out += std::string(a == 0 ? "" : ", ") + "{\"name\": " + JsonString(d.Attachments[a].Name) +
+                   ", \"type\": " + JsonString(d.Attachments[a].Type) +
+                   ", \"size\": " + std::to_string(d.Attachments[a].Size) + "}";
+        out += "], \"raw\": {" + rawTexts + "}";
+    } else {
+        out += rawTexts;
     }
+    out += ", \"messageFile\": " + JsonString(corvane::console::PathToUtf8(e.FileName)) +
+           ", \"messageStart\": " + std::to_string(e.MessageStart) + ", \"headerEnd\": " +
+           std::to_string(e.HeaderEnd) + ", \"messageEnd\": " + std::to_string(e.MessageEnd) + "}";
+    Pend(out);
 }
 
 }  // namespace corvane::cli

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Globals/Globals.h"
@@ -23,23 +24,23 @@ public:
     // width: the terminal's columns the table is cut to; 0 for no limit.
     TListWriter(std::ostream& out, TFormat format, bool withFolder, int width);
 
-    // The rows of one folder file: the records at the shown indexes, in order.
-    // decoded: the decoded texts of those records, one per shown index (their
-    // bodies are not read); null lists the raw texts.
-    void Add(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown,
-             const std::vector<corvane::mail::TDecodedMessage>* decoded = nullptr);
+    // The rows of one folder file, in order: Begin, a Row per record shown,
+    // then End. Each row is put into its output form at once (the records
+    // need not be kept); End(true) passes them on, End(false) drops them
+    // (the read failed, so nothing of that folder file is listed).
+    // decoded: the record's decoded texts (its body is not read); null lists
+    // the raw texts.
+    void Begin(const std::string& folderFile);
+    void Row(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded = nullptr);
+    void End(bool keep);
     // Closes the output (the JSON array) or writes the table, whose column
-    // widths fit all its rows; call once after the last Add.
+    // widths fit all its rows; call once after the last End.
     void Finish();
 
 private:
-    using TDecoded = std::vector<corvane::mail::TDecodedMessage>;
-    void AddTable(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown,
-                  const TDecoded* decoded);
-    void AddCsv(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown,
-                const TDecoded* decoded);
-    void AddJson(const std::string& folderFile, const TEmailArray& emails, const std::vector<std::size_t>& shown,
-                 const TDecoded* decoded);
+    void RowTable(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded);
+    void RowCsv(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded);
+    void RowJson(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded);
     void WriteTable();
 
     std::ostream& out_;
@@ -48,7 +49,20 @@ private:
     int width_;
     bool headingWritten_ = false;
     std::size_t jsonRows_ = 0;
-    std::vector<std::vector<std::string>> tableRows_;  // the table's cells (UTF-8), heading first
+    // The folder file at hand and what its rows added so far.
+    std::string folderCell_;  // as its cells and fields show it
+    std::size_t jsonRowsBefore_ = 0;
+    // CSV or JSON text of its rows, in pieces of about a mebibyte: one
+    // growing string would need twice its size whenever it moves.
+    std::vector<std::string> pending_;
+    void Pend(std::string_view text);
+    std::size_t tableCellsBefore_ = 0, tableTextBefore_ = 0;
+    // The table's cells (UTF-8), all rows' cells one after another in one
+    // text: cell n is [tableCellEnds_[n - 1], tableCellEnds_[n]). A row of
+    // separate strings would cost several times its text.
+    std::string tableText_;
+    std::vector<std::size_t> tableCellEnds_;
+    bool tableKept_ = false;  // some folder file's rows were kept
 };
 
 // One CSV field: quoted when it holds a comma, a quote, CR or LF (quotes

@@ -339,3 +339,40 @@ TEST_F(Cli, ShowWritesTheBodyAndFindListsFolderFiles) {
 }
 
 }  // namespace
+
+// The rows of a folder file whose read failed are left out as if it had not
+// been given, in every format, the table's column widths and the JSON
+// separators included.
+TEST(CliListWriter, ADroppedFolderFileLeavesNoTrace) {
+    TEmail e;
+    e.Subject = "A subject much longer than any other text of the rows";
+    e.From = "x@example.org";
+    TEmail shortOne;
+    shortOne.Subject = "S";
+    shortOne.Deleted = 1;
+    for (const cli::TFormat format : {cli::TFormat::Table, cli::TFormat::Csv, cli::TFormat::Json}) {
+        auto list = [&](bool withFailed) {
+            std::ostringstream out;
+            cli::TListWriter writer(out, format, true, 0);
+            if (withFailed) {
+                writer.Begin("failed.dbx");
+                writer.Row(0, e);
+                writer.End(false);
+            }
+            writer.Begin("kept.dbx");
+            writer.Row(3, shortOne);
+            writer.End(true);
+            if (withFailed) {
+                writer.Begin("failed-too.dbx");
+                writer.Row(7, e);
+                writer.End(false);
+            }
+            writer.Finish();
+            return out.str();
+        };
+        const std::string alone = list(false);
+        EXPECT_EQ(list(true), alone) << static_cast<int>(format);
+        EXPECT_NE(alone.find("kept.dbx"), std::string::npos) << alone;
+        EXPECT_EQ(alone.find("failed"), std::string::npos) << alone;
+    }
+}
