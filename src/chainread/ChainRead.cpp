@@ -275,6 +275,7 @@ std::int64_t BodyStart(const TEmail& email) { return email.HeaderEnd != 0 ? emai
 class TChainRead::TState {
 public:
     TState(const std::string& folderFile, const TChainReadOptions& options) : options_(options), queue_(options.QueueBytes) {
+        reader_.SetWriteBatch(options.WalkBatch);
         reader_.OpenFolder(folderFile);
     }
 

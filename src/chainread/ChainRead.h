@@ -68,6 +68,9 @@ struct TChainReadOptions {
     bool WholeMessages = false;                     // one record per live chain, as GetEmails' option
     std::size_t MemoryLimit = std::size_t{64} << 20;  // longer chains go into a private file
     std::size_t QueueBytes = std::size_t{32} << 20;   // how much text may wait for the consumer
+    // How much text the chain walk gathers before handing it on: more saves
+    // a little time, less saves memory.
+    std::size_t WalkBatch = std::size_t{32} << 20;
 };
 
 class TChainRead {

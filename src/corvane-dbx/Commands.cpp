@@ -159,9 +159,11 @@ public:
 
 private:
     // Opens a folder file for a read that keeps the chains' texts or not;
-    // null (reported) when it cannot be opened.
-    std::unique_ptr<corvane::read::TChainRead> Open(const std::string& folderFile, bool keepText) {
+    // null (reported) when it cannot be opened. A listing, which only looks
+    // at the texts, gathers less text at a time: it holds memory down.
+    std::unique_ptr<corvane::read::TChainRead> Open(const std::string& folderFile, bool keepText, bool listing = false) {
         corvane::read::TChainReadOptions options;
+        if (listing) options.WalkBatch = std::size_t{8} << 20;
         options.IncludeDeleted = o_.Deleted;
         options.WholeMessages = o_.WholeMessages;
         options.KeepText = keepText || o_.FilterOn;
@@ -248,7 +250,7 @@ int TRun::List() {
     const bool decode = !o_.Raw;
     const bool wholeMessages = decode && o_.Format == TFormat::Json;
     for (const std::string& folderFile : o_.Paths) {
-        const auto read = Open(folderFile, decode);
+        const auto read = Open(folderFile, decode, true);
         if (!read) continue;
         writer.Begin(folderFile);
         const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {

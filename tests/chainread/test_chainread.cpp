@@ -69,6 +69,7 @@ TEST_F(ChainRead, RecordsAndStretchesEqualThoseOfTheMessageFilesOnRandomFolderFi
             options.IncludeDeleted = deleted;
             options.MemoryLimit = limits[random() % std::size(limits)];
             options.QueueBytes = random() % 2 ? 1 : options.QueueBytes;  // the walk waits for every group
+            options.WalkBatch = random() % 2 ? 600 : options.WalkBatch;  // chains cut across the walk's batches
             const TGot got = ReadAllOf(path, options);
             ASSERT_EQ(got.records, expected) << "round " << round;
             for (std::size_t i = 0; i < expected.size(); ++i) {
