@@ -301,6 +301,7 @@ public:
     }
 
     TEmailArray Take() { return std::move(emails_); }
+    void Reserve(std::size_t records) { emails_.reserve(records); }
 
 private:
     void WholeLine(std::int64_t lineStart, const char* p, std::size_t n) {
@@ -379,6 +380,7 @@ void TMessageParser::BeginFile(const std::string& FileName) { state_->BeginFile(
 void TMessageParser::Feed(const char* Data, std::size_t Size) { state_->Feed(Data, Size); }
 void TMessageParser::EndFile() { state_->EndFile(); }
 TEmailArray TMessageParser::Take() { return state_->Take(); }
+void TMessageParser::Reserve(std::size_t Records) { state_->Reserve(Records); }
 
 TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted, bool WholeMessages) {
     TMessageParser parse(Deleted, WholeMessages);

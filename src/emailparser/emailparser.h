@@ -58,6 +58,10 @@ public:
     void EndFile();
     // The records of every file so far, in order; the parser is left empty.
     TEmailArray Take();
+    // Room for this many records, so that a long read never moves the records
+    // it has while it runs: moving a hundred thousand of them at once holds
+    // the caller (and a window waiting on it) for tens of milliseconds.
+    void Reserve(std::size_t Records);
 
 private:
     class TState;

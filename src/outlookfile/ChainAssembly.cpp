@@ -642,6 +642,9 @@ TEmailArray Toutlookfile::ReadChains(bool IncludeDeleted, bool WholeMessages) {
         TMessagePartArray parts = ScanMessageParts();
         if (!parts.empty()) {
             TMessageParser parser(false, WholeMessages);
+            // A chain holds at least one block; the deleted records are
+            // appended to the same list later, often without moving it.
+            parser.Reserve(parts.size());
             TMessageFileSink files("msg", &parser, writer);
             WalkChains(parts, files);
             result = parser.Take();
@@ -651,6 +654,7 @@ TEmailArray Toutlookfile::ReadChains(bool IncludeDeleted, bool WholeMessages) {
         TDelMessagePartArray parts = ScanDelMessageParts();
         if (!parts.empty()) {
             TMessageParser parser(true);
+            parser.Reserve(parts.size());
             TMessageFileSink files("delmsg", &parser, writer);
             WalkChains(parts, files);
             TEmailArray deleted = parser.Take();
