@@ -71,6 +71,18 @@ std::string ReadHeaderText(const TEmail& email) {
     return ReadStretch(email, email.MessageStart, email.HeaderEnd != 0 ? email.HeaderEnd : email.MessageEnd);
 }
 
+std::vector<TDecodedHeaders> DecodeRecordHeaders(const TEmailArray& emails, corvane::TProgress* progress) {
+    std::vector<TDecodedHeaders> decoded;
+    decoded.reserve(emails.size());
+    const auto total = static_cast<std::int64_t>(emails.size());
+    for (const TEmail& email : emails) {
+        corvane::CheckPoint(progress, kDecodeStage, static_cast<std::int64_t>(decoded.size()), total);
+        decoded.push_back(DecodeHeaders(ReadHeaderText(email)));
+    }
+    if (progress != nullptr) progress->Report(kDecodeStage, total, total);
+    return decoded;
+}
+
 bool RecordHoldsKeyword(const TEmail& email, const TKeyword& keyword) {
     if (!keyword.Ansi.empty() && BodyHoldsKeyword(email, keyword.Ansi)) return true;
     return TextHoldsKeyword(DecodeMessage(ReadMessageText(email)).Body, keyword.Utf8);

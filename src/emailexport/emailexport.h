@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Globals/Globals.h"
+#include "maildecode/maildecode.h"
 #include "platform/Files.h"
 
 namespace corvane {
@@ -51,6 +52,14 @@ std::string ReadMessageText(const TEmail& email);
 // The record's header block: its message text up to HeaderEnd (the whole
 // text when no blank line closed the block).
 std::string ReadHeaderText(const TEmail& email);
+
+// The decoded header texts of every record, by index: DecodeHeaders of its
+// ReadHeaderText. Each record is a read of its message file, so for a large
+// list this is long work: progress (may be null) hears of every record
+// (kDecodeStage) and can stop before the next one: ECancelled, nothing
+// returned. Raises EFOpenError when a message file cannot be opened.
+std::vector<TDecodedHeaders> DecodeRecordHeaders(const TEmailArray& emails, corvane::TProgress* progress = nullptr);
+inline constexpr const char* kDecodeStage = "Decoding texts";
 
 // The keyword of the filter in both forms: as the raw texts hold it (ANSI
 // bytes) and as decoded texts hold it (UTF-8).

@@ -138,6 +138,28 @@ TEST_F(Services, ProgressCanStopTheExportAndTheFilterBeforeTheNextMessage) {
     EXPECT_EQ(none.Reports(), 0);
 }
 
+TEST_F(Services, EveryRecordsHeadersAreDecodedUntilTheProgressStopsIt) {
+    const std::string encoded = Scratch("msg2.tmp");
+    WriteAll(encoded, "Subject: =?ISO-8859-1?Q?caf=E9?=\r\nTo: =?UTF-8?B?SsO8cmdlbg==?= <j@example.org>\r\n\r\nbody\r\n");
+    TEmail third{encoded, 0, "", "", "", "", 0, 82, 88};
+    const TEmailArray emails{first_, second_, third};
+    corvane::testsupport::TProgressSpy spy;
+    const std::vector<mail::TDecodedHeaders> decoded = mail::DecodeRecordHeaders(emails, &spy);
+    ASSERT_EQ(decoded.size(), 3u);
+    EXPECT_EQ(decoded[0].From, "a");
+    EXPECT_EQ(decoded[1].Subject, "x");  // the stretch of its own record only
+    EXPECT_EQ(decoded[1].From, "b");
+    EXPECT_EQ(decoded[2].Subject, "caf\xC3\xA9");
+    EXPECT_EQ(decoded[2].To, "J\xC3\xBCrgen <j@example.org>");
+    EXPECT_EQ(spy.Reports(), 4);  // one per record and the end
+    EXPECT_EQ(spy.Stages(), std::set<std::string>{mail::kDecodeStage});
+
+    spy.StopAt = 6;  // the second record of a second run
+    EXPECT_THROW(mail::DecodeRecordHeaders(emails, &spy), corvane::ECancelled);
+    third.FileName = Scratch("gone.tmp");
+    EXPECT_THROW(mail::DecodeRecordHeaders({first_, third}), EFOpenError);
+}
+
 }  // namespace
 
 namespace {
