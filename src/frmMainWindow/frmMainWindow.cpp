@@ -66,18 +66,24 @@ public:
 };
 
 // The message list's view. A change of the ticks of many rows at once (select
-// and deselect all) changes no row's height and no text: repainting what is
-// shown is all it takes, where the tree view would look at every changed row.
+// and deselect all) changes no row's height and no text, and a change of the
+// texts of many rows (decoded or raw) no height while every row has the first
+// row's: repainting what is shown is all it takes, where the tree view would
+// look at every changed row (a tenth of a second for a hundred thousand).
 class TEmailListView : public QTreeView {
 public:
     using QTreeView::QTreeView;
 
 protected:
     void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) override {
-        if (topLeft.row() == bottomRight.row() || roles != QList<int>{Qt::CheckStateRole}) {
+        const bool ticks = roles == QList<int>{Qt::CheckStateRole};
+        const bool texts = uniformRowHeights() && roles == QList<int>{Qt::DisplayRole};
+        if (topLeft.row() == bottomRight.row() || (!ticks && !texts)) {
             QTreeView::dataChanged(topLeft, bottomRight, roles);
             return;
         }
+        // The first row's texts set the height of every row.
+        if (texts) QTreeView::dataChanged(topLeft, topLeft.siblingAtColumn(bottomRight.column()), roles);
         viewport()->update();
 #if QT_CONFIG(accessibility)
         if (QAccessible::isActive()) {
@@ -106,6 +112,24 @@ QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& te
     button->setFocusPolicy(Qt::NoFocus);
     button->setGeometry(left, 8, 100, 89);
     return button;
+}
+
+// Frees a list a slice at a time from its end, each slice in an event of
+// context's own: freeing a large list at once would hold the event loop for
+// a noticeable time. Steps not yet run when context goes free it all then.
+template <typename T>
+void ReleaseStep(QObject* context, const std::shared_ptr<std::vector<T>>& held) {
+    constexpr std::size_t kStep = 8192;
+    held->erase(held->end() - static_cast<std::ptrdiff_t>(std::min(kStep, held->size())), held->end());
+    if (!held->empty())
+        QMetaObject::invokeMethod(context, [context, held] { ReleaseStep(context, held); }, Qt::QueuedConnection);
+}
+
+template <typename T>
+void ReleaseInSteps(QObject* context, std::vector<T> items) {
+    if (items.empty()) return;
+    auto held = std::make_shared<std::vector<T>>(std::move(items));
+    QMetaObject::invokeMethod(context, [context, held] { ReleaseStep(context, held); }, Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -464,20 +488,21 @@ void TfrmMain::cbdeletedemailsClick() {
 void TfrmMain::cbdecodetextsClick() {
     SaveSettings();
     if (CurrentFile.empty()) return;
-    if (FilterOn) {
-        // The filter searches decoded bodies only while the box is ticked.
-        try {
+    try {
+        // The filter searches decoded bodies only while the box is ticked:
+        // with the filter on, the file is read again.
+        if (FilterOn)
             loadDbxFile(CurrentFile);
-        } catch (...) {
-            const QSignalBlocker blocker(cbdecodetexts);
-            cbdecodetexts->setChecked(!cbdecodetexts->isChecked());
+        else
             ShowDecodedTexts();
-            SaveSettings();
-            throw;
-        }
-        return;
+    } catch (...) {
+        // Failed or stopped, the rows still show the texts of the previous
+        // state of the box: put it back.
+        const QSignalBlocker blocker(cbdecodetexts);
+        cbdecodetexts->setChecked(!cbdecodetexts->isChecked());
+        SaveSettings();
+        throw;
     }
-    ShowDecodedTexts();
 }
 
 void TfrmMain::cbwholemessagesClick() {
@@ -495,14 +520,19 @@ void TfrmMain::cbwholemessagesClick() {
 }
 
 void TfrmMain::ShowDecodedTexts() {
-    FoundEmails->SetDecoded(nullptr);
-    DecodedHeaders.clear();
-    if (!cbdecodetexts->isChecked()) return;
     std::vector<corvane::mail::TDecodedHeaders> decoded;
-    decoded.reserve(Emails.size());
-    for (const TEmail& email : Emails) decoded.push_back(corvane::mail::DecodeHeaders(corvane::mail::ReadHeaderText(email)));
-    DecodedHeaders = std::move(decoded);
-    FoundEmails->SetDecoded(&DecodedHeaders);
+    if (cbdecodetexts->isChecked() && !Emails.empty()) {
+        // A read of every message file: long work for a large list.
+        TLongOperation operation(*this, TLongOperation::Cancellable | TLongOperation::Delayed | TLongOperation::ShowsShare);
+        decoded = corvane::mail::DecodeRecordHeaders(Emails, &operation);
+    }
+    ShowDecoded(std::move(decoded));
+}
+
+void TfrmMain::ShowDecoded(std::vector<corvane::mail::TDecodedHeaders> decoded) {
+    FoundEmails->SetDecoded(nullptr);
+    ReleaseInSteps(this, std::exchange(DecodedHeaders, std::move(decoded)));
+    if (cbdecodetexts->isChecked()) FoundEmails->SetDecoded(&DecodedHeaders);
 }
 
 QString TfrmMain::PreviewText(const TEmail& email) const {
@@ -646,41 +676,57 @@ void TfrmMain::loadDbxFile(const std::string& path) {
 
     TEmailArray found;
     std::vector<std::size_t> shown;
+    std::vector<corvane::mail::TDecodedHeaders> decoded;
     const bool deleted = cbdeletedemails->isChecked();
+    const bool decode = cbdecodetexts->isChecked();
     bool rewrite = false;
     try {
         TLongOperation operation(*this, TLongOperation::Cancellable);
         try {
             Toutlookfile reader;
+            reader.SetWriteBatch(kReadBatch);
             found = reader.GetEmails(path, deleted, &operation, cbwholemessages->isChecked());
-        } catch (const corvane::ECancelled&) {
-            // The message files share their names between reads: those of
-            // the list shown may have been overwritten by now.
+
+            // Decide the rows before anything changes, so that a message file
+            // that cannot be read, or a stop, leaves the previous file's state
+            // whole.
+            operation.ShowShareOnBar();
+            shown = decode ? corvane::mail::ShownDecodedRecords(
+                                 found, FilterOn,
+                                 {FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string(), txtFilter->text().toStdString()},
+                                 &operation)
+                           : corvane::mail::ShownRecords(found, FilterOn,
+                                                         FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string(), &operation);
+            if (decode) decoded = corvane::mail::DecodeRecordHeaders(found, &operation);
+        } catch (...) {
+            // The message files share their names between reads: once this
+            // read has written some, those of the list shown may be gone.
             rewrite = operation.PastScanning() && path != CurrentFile && !Emails.empty();
             throw;
         }
-
-        // Decide the rows before anything changes, so that a message file that
-        // cannot be read, or a stop, leaves the previous file's state whole.
-        operation.ShowShareOnBar();
-        const bool decode = cbdecodetexts->isChecked();
-        shown = decode ? corvane::mail::ShownDecodedRecords(
-                             found, FilterOn,
-                             {FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string(), txtFilter->text().toStdString()},
-                             &operation)
-                       : corvane::mail::ShownRecords(found, FilterOn,
-                                                     FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string(), &operation);
-    } catch (const corvane::ECancelled&) {
-        if (rewrite && !closeAfterWork_) RewriteMessageFiles();
+    } catch (...) {
+        if (rewrite && !closeAfterWork_) {
+            try {
+                RewriteMessageFiles();
+            } catch (...) {
+                // Rows whose texts are gone must not stay: an empty list
+                // rather than other messages' texts under their names.
+                FoundEmails->Clear();
+                CurrentFile.clear();
+                ReleaseInSteps(this, std::exchange(Emails, {}));
+                ShowDecoded({});
+            }
+        }
         throw;
     }
 
-    // The old rows go before the records they stand for.
+    // The old rows go before the records they stand for; the old records and
+    // texts are freed in steps after the new rows are shown.
     FoundEmails->Clear();
     CurrentFile = path;
     currentDeleted_ = deleted;
-    Emails = std::move(found);
-    ShowDecodedTexts();
+    ReleaseInSteps(this, std::exchange(Emails, std::move(found)));
+    ShowDecoded(std::move(decoded));
     listEmails(std::vector<int>(shown.begin(), shown.end()));
 }
 

@@ -122,9 +122,15 @@ public:
     // loaded; other paths are passed over. Returns the number added.
     int OpenDbxFiles(const QStringList& paths);
 
-    // The only way a folder file becomes the current one. A failed read leaves
-    // CurrentFile, Emails and the rows as they were and raises the error.
+    // The only way a folder file becomes the current one. A failed or stopped
+    // read leaves CurrentFile, Emails and the rows as they were and raises the
+    // error (a read that overwrote message files of the list shown writes
+    // them again first). With "Decode Texts" the texts are decoded within
+    // the read, under the same wait window.
     void loadDbxFile(const std::string& path);
+    // The read's batch of chain text: a few megabytes, so that the wait
+    // window's events are processed often while a batch is gathered.
+    static constexpr std::size_t kReadBatch = std::size_t{8} << 20;
     // Appends the row of record `index` of Emails; the row is scrolled into view.
     void addEmailRow(int index);
     // Replaces the rows by those of the records `shown` (indexes into Emails),
@@ -278,8 +284,12 @@ private:
     // Sets the filter switch and its buttons.
     void ShowFilterState(bool on);
     // Fills DecodedHeaders for Emails (or empties it) as "Decode Texts" says,
-    // and shows the texts accordingly.
+    // and shows the texts accordingly. Long work for a large list, under the
+    // wait window; stopped (ECancelled), nothing changes.
     void ShowDecodedTexts();
+    // Makes decoded the DecodedHeaders and shows them while "Decode Texts" is
+    // ticked (the raw texts otherwise).
+    void ShowDecoded(std::vector<corvane::mail::TDecodedHeaders> decoded);
     void SaveSettings() const;
     // Turns the filter on or off and reloads; a failed reload puts it back.
     void SwitchFilter(bool on);

@@ -1,6 +1,6 @@
 // Long work in the real main window on a folder file large enough to take
-// over a second: the .eml export, the mbox export, the keyword filter and the
-// read run under the wait window, keep the event loop running, and stop at
+// over a second: the .eml export, the mbox export, the keyword filter, the
+// read and the decoding of the texts run under the wait window, keep the event loop running, and stop at
 // the press of its Cancel button without losing anything.
 
 #include <QApplication>
@@ -222,25 +222,60 @@ private slots:
     }
 
     void cancelLeavesThePreviousListWithItsTexts() {
-        w->loadDbxFile(small);
-        const QStringList subjects = fixture::Column(*w, TfrmMain::ColSubject);
-        std::vector<std::string> texts;
-        for (const TEmail& r : w->Emails) texts.push_back(fixture::Stretch(r.FileName, r.MessageStart, r.MessageEnd));
-        const std::string firstFile = w->Emails.front().FileName;
-        const std::string firstFileBytes = fixture::ReadAll(firstFile);
+        // Stopped while the read of the large file writes its message files,
+        // and once they are written, while the filter searches its bodies:
+        // either way the small file's texts are as before.
+        for (const bool duringTheFilter : {false, true}) {
+            w->btnClearFilterClick();
+            w->loadDbxFile(small);
+            if (duringTheFilter) {
+                w->txtFilter->setText("needle");
+                w->btnApplyFilterClick();
+            }
+            const QStringList subjects = fixture::Column(*w, TfrmMain::ColSubject);
+            std::vector<std::string> texts;
+            for (const TEmail& r : w->Emails) texts.push_back(fixture::Stretch(r.FileName, r.MessageStart, r.MessageEnd));
+            const std::string firstFile = w->Emails.front().FileName;
+            const std::string firstFileBytes = fixture::ReadAll(firstFile);
 
-        // Stopped once the read of the large file has overwritten a message
-        // file of the small one's.
-        const TWatch watch = Watch([this] { w->loadDbxFile(large); },
-                                   [&] { return fixture::ReadAll(firstFile) != firstFileBytes; });
-        QVERIFY(watch.cancelled);
-        QVERIFY(errors.isEmpty());
-        QCOMPARE(w->CurrentFile, small);
-        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject), subjects);
-        for (std::size_t i = 0; i < texts.size(); ++i) {
-            const TEmail& r = w->Emails[i];
-            QVERIFY(fixture::Stretch(r.FileName, r.MessageStart, r.MessageEnd) == texts[i]);
+            const TWatch watch = Watch([this] { w->loadDbxFile(large); }, [&] {
+                if (fixture::ReadAll(firstFile) == firstFileBytes) return false;  // not yet overwritten
+                return !duringTheFilter || ShownWaitWindow()->FProcessbar == nullptr;
+            });
+            QVERIFY(watch.cancelled);
+            QVERIFY(errors.isEmpty());
+            QCOMPARE(w->CurrentFile, small);
+            QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject), subjects);
+            for (std::size_t i = 0; i < texts.size(); ++i) {
+                const TEmail& r = w->Emails[i];
+                QVERIFY2(fixture::Stretch(r.FileName, r.MessageStart, r.MessageEnd) == texts[i],
+                         duringTheFilter ? "stopped during the filter" : "stopped during the read");
+            }
         }
+    }
+
+    void decodingTextsIsLongWorkThatCanStop() {
+        LoadLarge();
+        w->SettingsFile = QString::fromStdString(fixture::NewFolder("settings-decode") + "/settings.ini");
+        const auto tickDecode = [this] {
+            w->cbdecodetexts->setChecked(true);
+            w->cbdecodetextsClick();
+        };
+        int seen = 0;  // stopped once the bar has been seen twice
+        const TWatch stopped = Watch(tickDecode, [&seen] { return ++seen >= 2; });
+        QVERIFY(stopped.cancelled && BarMoved(stopped));
+        QVERIFY(errors.isEmpty() && informations.isEmpty());
+        QVERIFY(!w->cbdecodetexts->isChecked() && !w->FoundEmails->ShowsDecoded() && w->DecodedHeaders.empty());
+        w->LoadSettings();
+        QVERIFY(!w->cbdecodetexts->isChecked());
+
+        const TWatch done = Watch(tickDecode);
+        QVERIFY(done.ticks >= 5 && BarMoved(done));
+        QVERIFY(w->cbdecodetexts->isChecked() && w->FoundEmails->ShowsDecoded());
+        QCOMPARE(w->DecodedHeaders.size(), std::size_t{kMessages});
+        QCOMPARE(w->DecodedHeaders.back().Subject, "Report " + std::to_string(kMessages - 1));
+        w->cbdecodetexts->setChecked(false);
+        w->cbdecodetextsClick();
     }
 
     void closingDuringWorkAsksToStopFirst() {
