@@ -35,11 +35,15 @@ void TfrmMain::sbAutoScanClick() {
     if (busy_) return;  // a load or search is running further up this stack
     // The wait window closes and this window is enabled again on every way
     // out; an error of the search goes on to the top-level error handler.
-    const TLongOperation operation(*this);
-    TDbxFiles files;
-    const TDbxFiles::TStringList& found = autoscan::g_search(files);
+    TLongOperation operation(*this, TLongOperation::Cancellable);
+    TDbxFiles files(&operation);
+    try {
+        static_cast<void>(autoscan::g_search(files));
+    } catch (const corvane::ECancelled&) {
+        // Stopped: the files found until then are listed all the same.
+    }
     QTreeWidgetItem* last = nullptr;
-    for (const std::string& path : found) {
+    for (const std::string& path : files.FileList()) {
         last = new QTreeWidgetItem(SystemFilesNode, QStringList{FromEnginePath(path)});
         last->setIcon(0, ilIcons[IconFolderFile]);
     }

@@ -3,6 +3,7 @@
 #include "platform/Drives.h"
 #include "platform/Files.h"
 #include "platform/MessagePump.h"
+#include "progress/Progress.h"
 
 using corvane::drives::TFolderListing;
 using corvane::drives::TListKind;
@@ -14,6 +15,7 @@ const TDbxFiles::TStringList& TDbxFiles::FindDbxFiles() {
 
 void TDbxFiles::SearchFolder(const std::string& folder, const std::string& mask, bool recurse) {
     if (folder.empty()) return;
+    corvane::CheckPoint(progress_, kSearchStage, static_cast<std::int64_t>(fileList_.size()), 0);
     std::string path = folder;
     if (path.back() != corvane::fs::kPathSeparator) path += corvane::fs::kPathSeparator;
 

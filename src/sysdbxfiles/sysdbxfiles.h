@@ -4,12 +4,20 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
+class TProgress;
+}
+
 // One search: created for one scan, asked once, then destroyed.
 class TDbxFiles {
 public:
     using TStringList = std::vector<std::string>;
 
-    TDbxFiles() = default;
+    // progress (may be null) hears of every folder the search enters (stage
+    // kSearchStage, Done: the files found so far, Total 0) and can stop the
+    // search there: it ends with ECancelled, FileList keeping what was found.
+    explicit TDbxFiles(corvane::TProgress* progress = nullptr) : progress_(progress) {}
+    static constexpr const char* kSearchStage = "Searching folders";
     ~TDbxFiles() = default;
     TDbxFiles(const TDbxFiles&) = delete;
     TDbxFiles& operator=(const TDbxFiles&) = delete;
@@ -41,5 +49,6 @@ public:
     static bool IsDriveAccessible(const std::string& root);
 
 private:
+    corvane::TProgress* progress_;
     TStringList fileList_;
 };

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -26,6 +27,7 @@ struct TScanProbe {
     bool waitShown = false;
     bool windowDisabled = false;
     bool fail = false;
+    int repeats = 1;              // searches of the tree in one scan
 } g_probe;
 
 std::vector<TfrmWait*> WaitWindows() {
@@ -42,7 +44,7 @@ const TDbxFiles::TStringList& SearchTestTree(TDbxFiles& files) {
     g_probe.windowDisabled = !g_probe.window->isEnabled();
     g_probe.window->sbAutoScanClick();  // a second scan cannot start meanwhile
     if (g_probe.fail) throw EInOutError("The device is not ready.");
-    files.SearchFolder(g_probe.folder, "*.dbx", true);
+    for (int i = 0; i < g_probe.repeats; ++i) files.SearchFolder(g_probe.folder, "*.dbx", true);
     return files.FileList();
 }
 
@@ -144,6 +146,25 @@ private slots:
         QCOMPARE(w->SystemFilesNode->childCount(), 0);
         QVERIFY(!w->SystemFilesNode->isExpanded());
         QVERIFY(errors.isEmpty());
+        VerifyRestored();
+    }
+
+    void cancelStopsTheScanAndListsWhatItFound() {
+        MakeFile(Path("sub/x.dbx"));
+        g_probe.repeats = 200000;  // far longer than the test waits
+        QTimer cancel;
+        QObject::connect(&cancel, &QTimer::timeout, [] {
+            for (TfrmWait* wait : WaitWindows())
+                if (wait->btnCancel->isVisible()) QTest::mouseClick(wait->btnCancel, Qt::LeftButton);
+        });
+        cancel.start(100);
+        w->sbAutoScan->click();
+        cancel.stop();
+        QVERIFY(errors.isEmpty());
+        const QStringList found = SystemFiles();
+        QVERIFY(!found.isEmpty() && found.size() < g_probe.repeats);
+        QCOMPARE(found.count(dir->path() + "/sub/x.dbx"), found.size());
+        QVERIFY(w->SystemFilesNode->isExpanded());
         VerifyRestored();
     }
 

@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "TempTree.h"
 #include "platform/Drives.h"
 #include "platform/MessagePump.h"
+#include "progress/Progress.h"
+#include "support/ProgressSpy.h"
 #include "sysdbxfiles/sysdbxfiles.h"
 
 namespace {
@@ -64,6 +67,27 @@ TEST(FolderWalk, OwnFilesFirstThenSubfoldersDepthFirstInNameOrder) {
         if (firstDeeper < found.size()) {
             EXPECT_LT(lastOwn, firstDeeper) << folder;
         }
+    }
+}
+
+TEST(FolderWalk, EachFolderEnteredIsReportedAndAStopKeepsTheFilesFoundBefore) {
+    TTempTree t;
+    for (const char* f : {"a.dbx", "one/b.dbx", "one/two/c.dbx", "three/d.dbx"}) t.File(f);
+    corvane::testsupport::TProgressSpy all;
+    TDbxFiles whole(&all);
+    whole.SearchFolder(t.Root(), "*.dbx", true);
+    EXPECT_EQ(all.Reports(), 4);  // the root and its three folders
+    EXPECT_EQ(all.Stages(), std::set<std::string>{TDbxFiles::kSearchStage});
+    for (int stopAt = 1; stopAt <= 4; ++stopAt) {
+        corvane::testsupport::TProgressSpy spy;
+        spy.StopAt = stopAt;
+        TDbxFiles stopped(&spy);
+        EXPECT_THROW(stopped.SearchFolder(t.Root(), "*.dbx", true), corvane::ECancelled);
+        // What was found before the stop, in the order of the whole search.
+        const Paths& found = stopped.FileList();
+        ASSERT_LT(found.size(), whole.FileList().size()) << stopAt;
+        EXPECT_TRUE(std::equal(found.begin(), found.end(), whole.FileList().begin())) << stopAt;
+        EXPECT_EQ(found.empty(), stopAt == 1) << stopAt;
     }
 }
 
