@@ -114,6 +114,10 @@ QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& te
     return button;
 }
 
+// The read's batch of chain text: a few megabytes, so that the wait window's
+// events are processed often while a batch is gathered.
+constexpr std::size_t kReadBatch = std::size_t{8} << 20;
+
 // Frees a list a slice at a time from its end, each slice in an event of
 // context's own: freeing a large list at once would hold the event loop for
 // a noticeable time. Steps not yet run when context goes free it all then.

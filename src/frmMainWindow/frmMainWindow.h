@@ -128,9 +128,6 @@ public:
     // them again first). With "Decode Texts" the texts are decoded within
     // the read, under the same wait window.
     void loadDbxFile(const std::string& path);
-    // The read's batch of chain text: a few megabytes, so that the wait
-    // window's events are processed often while a batch is gathered.
-    static constexpr std::size_t kReadBatch = std::size_t{8} << 20;
     // Appends the row of record `index` of Emails; the row is scrolled into view.
     void addEmailRow(int index);
     // Replaces the rows by those of the records `shown` (indexes into Emails),

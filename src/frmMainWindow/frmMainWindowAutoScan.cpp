@@ -8,7 +8,7 @@
 namespace autoscan {
 namespace {
 
-const TDbxFiles::TStringList& SearchDrives(TDbxFiles& files) { return files.FindDbxFiles(); }
+void SearchDrives(TDbxFiles& files) { files.FindDbxFiles(); }
 
 TSearch g_search = &SearchDrives;
 
@@ -38,7 +38,7 @@ void TfrmMain::sbAutoScanClick() {
     TLongOperation operation(*this, TLongOperation::Cancellable);
     TDbxFiles files(&operation);
     try {
-        static_cast<void>(autoscan::g_search(files));
+        autoscan::g_search(files);
     } catch (const corvane::ECancelled&) {
         // Stopped: the files found until then are listed all the same.
     }

@@ -6,9 +6,9 @@
 namespace autoscan {
 
 // Runs the search of one scan on the scan's own TDbxFiles (made with the
-// scan's progress) and returns the files found: the object's FileList, which
-// the window lists, also after a stopped search. By default FindDbxFiles.
-using TSearch = const TDbxFiles::TStringList& (*)(TDbxFiles& files);
+// scan's progress); the window lists its FileList, also after a stopped
+// search. By default FindDbxFiles.
+using TSearch = void (*)(TDbxFiles& files);
 
 // Test seam: puts another search in (nullptr puts the drive search back);
 // returns the one in place before.

@@ -37,7 +37,7 @@ std::vector<TfrmWait*> WaitWindows() {
     return out;
 }
 
-const TDbxFiles::TStringList& SearchTestTree(TDbxFiles& files) {
+void SearchTestTree(TDbxFiles& files) {
     ++g_probe.runs;
     const auto waits = WaitWindows();
     g_probe.waitShown = waits.size() == 1 && waits.front()->isVisible();
@@ -45,7 +45,6 @@ const TDbxFiles::TStringList& SearchTestTree(TDbxFiles& files) {
     g_probe.window->sbAutoScanClick();  // a second scan cannot start meanwhile
     if (g_probe.fail) throw EInOutError("The device is not ready.");
     for (int i = 0; i < g_probe.repeats; ++i) files.SearchFolder(g_probe.folder, "*.dbx", true);
-    return files.FileList();
 }
 
 void MakeFile(const std::string& path) {
