@@ -310,16 +310,18 @@ private:
         try {
             reader_.SetProgress(progress);
             const std::string folder = fs::TempPathName();
+            TMessagePartArray liveParts;
+            TDelMessagePartArray deletedParts;
+            if (options_.IncludeDeleted) reader_.ScanAllParts(liveParts, deletedParts);
+            else liveParts = reader_.ScanMessageParts();
             {
-                TMessagePartArray parts = reader_.ScanMessageParts();
                 TKeepingSink sink(false, folder, options_, queue_);
-                if (!parts.empty()) reader_.WalkChains(parts, sink);
+                if (!liveParts.empty()) reader_.WalkChains(liveParts, sink);
                 sink.Flush();
             }
             if (options_.IncludeDeleted) {
-                TDelMessagePartArray parts = reader_.ScanDelMessageParts();
                 TKeepingSink sink(true, folder, options_, queue_);
-                if (!parts.empty()) reader_.WalkChains(parts, sink);
+                if (!deletedParts.empty()) reader_.WalkChains(deletedParts, sink);
                 sink.Flush();
             }
             queue_.Close(nullptr);

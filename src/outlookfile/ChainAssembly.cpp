@@ -634,33 +634,34 @@ TMessageFiles Toutlookfile::BuildDeleted(TDelMessagePartArray& Parts, TMessagePa
 
 // One writer for both kinds, and the live chains first: their many short
 // files keep the writer busy from the start, while the deleted blocks are
-// scanned and chained. The records come out as ever, live then deleted.
+// chained. One pass over the file finds both kinds of block. The records come
+// out as ever, live then deleted.
 TEmailArray Toutlookfile::ReadChains(bool IncludeDeleted, bool WholeMessages) {
+    TMessagePartArray liveParts;
+    TDelMessagePartArray deletedParts;
+    if (IncludeDeleted) ScanAllParts(liveParts, deletedParts);
+    else liveParts = ScanMessageParts();
+
     TMessageFileWriter writer;
     TEmailArray result;
-    {
-        TMessagePartArray parts = ScanMessageParts();
-        if (!parts.empty()) {
-            TMessageParser parser(false, WholeMessages);
-            // A chain holds at least one block; the deleted records are
-            // appended to the same list later, often without moving it.
-            parser.Reserve(parts.size());
-            TMessageFileSink files("msg", &parser, writer);
-            WalkChains(parts, files);
-            result = parser.Take();
-        }
+    if (!liveParts.empty()) {
+        TMessageParser parser(false, WholeMessages);
+        // A chain holds at least one block, so this is room for every
+        // record, the deleted ones included, which are appended later.
+        parser.Reserve(liveParts.size() + deletedParts.size());
+        TMessageFileSink files("msg", &parser, writer);
+        WalkChains(liveParts, files);
+        result = parser.Take();
+        TMessagePartArray().swap(liveParts);
     }
-    if (IncludeDeleted) {
-        TDelMessagePartArray parts = ScanDelMessageParts();
-        if (!parts.empty()) {
-            TMessageParser parser(true);
-            parser.Reserve(parts.size());
-            TMessageFileSink files("delmsg", &parser, writer);
-            WalkChains(parts, files);
-            TEmailArray deleted = parser.Take();
-            result.reserve(result.size() + deleted.size());
-            for (TEmail& email : deleted) result.push_back(std::move(email));
-        }
+    if (!deletedParts.empty()) {
+        TMessageParser parser(true);
+        parser.Reserve(deletedParts.size());
+        TMessageFileSink files("delmsg", &parser, writer);
+        WalkChains(deletedParts, files);
+        TEmailArray deleted = parser.Take();
+        result.reserve(result.size() + deleted.size());
+        for (TEmail& email : deleted) result.push_back(std::move(email));
     }
     writer.Drain();
     return result;

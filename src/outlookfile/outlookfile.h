@@ -113,6 +113,9 @@ public:
     // in file order.
     TMessagePartArray ScanMessageParts();
     TDelMessagePartArray ScanDelMessageParts();
+    // Both at once, in one pass over the file: the same blocks as the two
+    // scans above.
+    void ScanAllParts(TMessagePartArray& Parts, TDelMessagePartArray& DelParts);
 
     // A block's text: DataLength characters from the first body byte on, bytes
     // past the end of the file as spaces, NUL bytes as spaces.

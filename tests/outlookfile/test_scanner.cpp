@@ -246,3 +246,79 @@ TEST_F(Scanner, NoBlockIsFoundAtOrBeyondFourGibibytes) {
     ASSERT_EQ(parts.size(), 1u);
     EXPECT_EQ(reader_.ReadMessagePart(parts[0]), "low");
 }
+
+namespace {
+
+std::uint32_t WordAt(const std::string& bytes, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int k = 3; k >= 0; --k) v = v << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(k)]);
+    return v;
+}
+
+// The scan of one kind as the format describes it, position by position:
+// every multiple of 4 whose header fits is tested; a block is taken whole,
+// any other header with a matching self offset is passed by 12 bytes (a
+// deleted one with equal links by 20).
+std::vector<std::uint32_t> ModelScan(const std::string& bytes, bool deleted) {
+    std::vector<std::uint32_t> found;
+    const std::size_t header = deleted ? 20 : 16;
+    std::size_t p = 0;
+    while (p + header <= bytes.size()) {
+        if (WordAt(bytes, p) != p) {
+            p += 4;
+        } else if (WordAt(bytes, p + 4) != (deleted ? 508u : 512u)) {
+            p += 12;
+        } else if (deleted && WordAt(bytes, p + 12) == WordAt(bytes, p + 16)) {
+            p += 20;
+        } else {
+            found.push_back(static_cast<std::uint32_t>(p));
+            p += 528;
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+// Headers of both kinds packed close together, overlapping each other and
+// the window the file is read through, and files ending at every byte
+// around a header: each scan, and the one pass for both kinds, finds what
+// the position-by-position scan finds.
+TEST_F(Scanner, OnePassFindsWhatEachKindsScanFinds) {
+    std::mt19937 random(5);
+    std::string bytes(700000, '\0');
+    for (auto& c : bytes) c = static_cast<char>(random() % 4 == 0 ? random() : 0);
+    const std::uint32_t bodies[] = {512, 508, 508, 7};
+    std::vector<std::size_t> planted;
+    for (int i = 0; i < 6000; ++i) {
+        const std::size_t at = (random() % (bytes.size() - 20)) & ~std::size_t{3};
+        const std::uint32_t next = random() % 3 == 0 ? 0x40u : static_cast<std::uint32_t>(random());
+        const std::uint32_t prev = random() % 3 == 0 ? next : static_cast<std::uint32_t>(random());
+        bytes.replace(at, 20, Le32(static_cast<std::uint32_t>(at)) + Le32(bodies[random() % 4]) + Le32(random()) +
+                                  Le32(next) + Le32(prev));
+        planted.push_back(at);
+    }
+    std::vector<std::size_t> lengths = {bytes.size()};
+    for (int i = 0; i < 6; ++i) {
+        std::size_t at = 0;
+        while (at < 300000) at = planted[random() % planted.size()];  // past the first windows
+        for (std::size_t cut = 12; cut <= 24; cut += 4) lengths.push_back(at + cut);
+    }
+    for (const std::size_t length : lengths) {
+        const std::string file = bytes.substr(0, length);
+        Open(file);
+        TMessagePartArray live;
+        TDelMessagePartArray deleted;
+        reader_.ScanAllParts(live, deleted);
+        std::vector<std::uint32_t> liveAt, deletedAt;
+        for (const TMessagePart& p : live) liveAt.push_back(p.Offset);
+        for (const TDelMessagePart& p : deleted) deletedAt.push_back(p.Offset);
+        const auto expectedLive = ModelScan(file, false), expectedDeleted = ModelScan(file, true);
+        ASSERT_GT(expectedLive.size(), 100u);
+        ASSERT_GT(expectedDeleted.size(), 100u);
+        EXPECT_EQ(liveAt, expectedLive) << length;
+        EXPECT_EQ(deletedAt, expectedDeleted) << length;
+        EXPECT_EQ(reader_.ScanMessageParts(), live) << length;
+        EXPECT_EQ(reader_.ScanDelMessageParts(), deleted) << length;
+    }
+}
