@@ -256,8 +256,10 @@ bool FolderIsWriteable(const std::string& folder) {
     return true;
 }
 
+std::string ExportFileName(std::size_t position) { return kExportPrefix + std::to_string(position) + kExportExtension; }
+
 std::string ExportFileName(const std::string& folder, std::size_t position) {
-    return folder + corvane::fs::kPathSeparator + kExportPrefix + std::to_string(position) + kExportExtension;
+    return folder + corvane::fs::kPathSeparator + ExportFileName(position);
 }
 
 std::string CopyMessage(const TEmail& email, const std::string& target, std::vector<char>& buffer) {
@@ -319,11 +321,49 @@ std::string WriteMessage(const corvane::read::TChainText& text, std::int64_t fro
     });
 }
 
+namespace {
+
+// Writes [from, to) of text as the file name of folder. A free name is
+// created exclusively and written in place: a file made anew destroys
+// nothing, and a failed write removes it again. A name something holds
+// already is replaced as WriteMessage replaces it.
+std::string WriteNewMessage(const corvane::fs::TFolder& folder, const std::string& name,
+                            const corvane::read::TChainText& text, std::int64_t from, std::int64_t to) {
+    const auto write = [&](corvane::fs::TWriteFile& out) {
+        text.Pieces(from, to, [&out](const char* p, std::size_t n) { out.Write(p, n); });
+    };
+    std::unique_ptr<corvane::fs::TWriteFile> out;
+    try {
+        out = folder.CreateNew(name, corvane::fs::Readers::Everyone);
+    } catch (const EFCreateError& e) {
+        return e.what();
+    }
+    const std::string target = folder.Path() + corvane::fs::kPathSeparator + name;
+    if (!out) return WriteWholeFile(target, write);
+    const auto discard = [&] {
+        out.reset();  // closed before it is removed, as Windows requires
+        folder.Remove(name);
+    };
+    try {
+        write(*out);
+        out->Close();
+    } catch (const EInOutError& e) {
+        discard();
+        return "Cannot write file \"" + target + "\". " + e.what();
+    } catch (...) {
+        discard();
+        throw;
+    }
+    return {};
+}
+
+}  // namespace
+
 // The files wait in groups, so that the threads meet once per group rather
 // than once per file; at most about kWaitingBytes of text wait.
 class TExportWriters::TState {
 public:
-    explicit TState(std::size_t threads) {
+    TState(const std::string& folder, std::size_t threads) : folder_(folder) {
         if (threads == 0) threads = std::max<std::size_t>(2, std::thread::hardware_concurrency());
         for (std::size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
     }
@@ -334,10 +374,10 @@ public:
         }
     }
 
-    void Add(std::string target, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
+    void Add(std::string name, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
              std::int64_t to) {
         const std::size_t bytes = static_cast<std::size_t>(std::max<std::int64_t>(to - from, 0)) + kFileCost;
-        group_.push_back({next_++, std::move(target), std::move(text), from, to});
+        group_.push_back({next_++, std::move(name), std::move(text), from, to});
         groupBytes_ += bytes;
         if (group_.size() >= kGroupFiles || groupBytes_ >= kGroupBytes) Hand();
     }
@@ -367,7 +407,7 @@ private:
 
     struct TJob {
         std::size_t sequence;
-        std::string target;
+        std::string name;
         std::shared_ptr<const corvane::read::TChainText> text;
         std::int64_t from, to;
     };
@@ -399,7 +439,7 @@ private:
             }
             std::vector<std::pair<std::size_t, std::string>> failed;
             for (TJob& job : group.jobs) {
-                std::string failure = WriteMessage(*job.text, job.from, job.to, job.target);
+                std::string failure = WriteNewMessage(folder_, job.name, *job.text, job.from, job.to);
                 job.text.reset();
                 if (!failure.empty()) failed.emplace_back(job.sequence, std::move(failure));
             }
@@ -410,6 +450,7 @@ private:
         }
     }
 
+    corvane::fs::TFolder folder_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable work_, room_;
@@ -423,12 +464,13 @@ private:
     std::size_t next_ = 0;
 };
 
-TExportWriters::TExportWriters(std::size_t threads) : state_(std::make_unique<TState>(threads)) {}
+TExportWriters::TExportWriters(const std::string& folder, std::size_t threads)
+    : state_(std::make_unique<TState>(folder, threads)) {}
 TExportWriters::~TExportWriters() = default;
 
-void TExportWriters::Add(std::string target, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
+void TExportWriters::Add(std::string name, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
                          std::int64_t to) {
-    state_->Add(std::move(target), std::move(text), from, to);
+    state_->Add(std::move(name), std::move(text), from, to);
 }
 
 std::vector<std::string> TExportWriters::Finish() { return state_->Finish(); }

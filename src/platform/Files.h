@@ -77,6 +77,7 @@ public:
 
 private:
     friend std::unique_ptr<TWriteFile> CreateUnnamedFile(const std::string& target, Readers readers);
+    friend class TFolder;
     TWriteFile(std::string path, std::intptr_t handle) : path_(std::move(path)), handle_(handle) {}
 
     std::string path_;
@@ -91,6 +92,30 @@ private:
 // temporary name instead. Raises EFCreateError when the folder refuses it
 // (missing, not writeable, full).
 std::unique_ptr<TWriteFile> CreateUnnamedFile(const std::string& target, Readers readers);
+
+// A folder held open, so that the files made in it are found by their names
+// alone: the system need not walk the folder's path for each of many files.
+class TFolder {
+public:
+    // Raises EFOpenError when the folder cannot be opened.
+    explicit TFolder(const std::string& path);
+    ~TFolder();
+    TFolder(const TFolder&) = delete;
+    TFolder& operator=(const TFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // Creates the file name (no separator in it) in the folder, only where
+    // the name is free (Create::Exclusive): null when something holds the
+    // name, a link included. Path() of the file is the folder's path, the
+    // separator and name. Raises EFCreateError for any other failure.
+    std::unique_ptr<TWriteFile> CreateNew(const std::string& name, Readers readers) const;
+    // Removes the file name of the folder; false when it could not be.
+    bool Remove(const std::string& name) const;
+
+private:
+    std::string path_;
+    std::intptr_t handle_;
+};
 
 // Removes a file; false when it could not be removed (or did not exist).
 bool RemoveFile(const std::string& path);

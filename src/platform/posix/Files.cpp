@@ -194,6 +194,29 @@ bool TWriteFile::LinkAs(const std::string& path) {
     }
 }
 
+TFolder::TFolder(const std::string& path) : path_(path), handle_(-1) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throw EFOpenError(path, ::SystemErrorText(errno));
+    handle_ = fd;
+}
+
+TFolder::~TFolder() { ::close(Fd(handle_)); }
+
+std::unique_ptr<TWriteFile> TFolder::CreateNew(const std::string& name, Readers readers) const {
+    const mode_t permissions = readers == Readers::Owner ? 0600 : 0666;  // the umask takes its share of 0666
+    std::string path = path_ + kPathSeparator + name;
+    for (;;) {
+        const int fd =
+            ::openat(Fd(handle_), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
+        if (fd >= 0) return std::unique_ptr<TWriteFile>(new TWriteFile(std::move(path), fd));
+        if (errno == EINTR) continue;
+        if (errno == EEXIST) return nullptr;
+        throw EFCreateError(path, ::SystemErrorText(errno));
+    }
+}
+
+bool TFolder::Remove(const std::string& name) const { return ::unlinkat(Fd(handle_), name.c_str(), 0) == 0; }
+
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool Exists(const std::string& path) {

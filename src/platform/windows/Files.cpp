@@ -110,6 +110,27 @@ std::unique_ptr<TWriteFile> CreateUnnamedFile(const std::string& /*target*/, Rea
 
 bool TWriteFile::LinkAs(const std::string& path) { throw EFCreateError(path, "The system cannot name an unnamed file."); }
 
+// Windows keeps no folder open for its files: each is made by its whole path.
+TFolder::TFolder(const std::string& path) : path_(path), handle_(-1) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) throw EFOpenError(path, LastSystemErrorText());
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw EFOpenError(path, SystemErrorText(static_cast<int>(ERROR_DIRECTORY)));
+}
+
+TFolder::~TFolder() = default;
+
+std::unique_ptr<TWriteFile> TFolder::CreateNew(const std::string& name, Readers readers) const {
+    const std::string path = path_ + kPathSeparator + name;
+    try {
+        return std::make_unique<TWriteFile>(path, Create::Exclusive, readers);
+    } catch (const EFCreateError&) {
+        if (Exists(path)) return nullptr;
+        throw;
+    }
+}
+
+bool TFolder::Remove(const std::string& name) const { return DeleteFileA((path_ + kPathSeparator + name).c_str()) != 0; }
+
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

@@ -1,0 +1,104 @@
+// The command line's export writers: files made anew in the output folder,
+// names already taken, and a write that runs out of room (POSIX: links and
+// the per-process file size limit).
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "chainread/ChainRead.h"
+#include "emailexport/emailexport.h"
+#include "platform/Errors.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+namespace support = corvane::testsupport;
+
+class TText : public corvane::read::TChainText {
+public:
+    explicit TText(std::string text) : text_(std::move(text)) {}
+    std::int64_t Size() const override { return static_cast<std::int64_t>(text_.size()); }
+    bool InMemory() const override { return true; }
+    std::string_view View() const override { return text_; }
+    const corvane::fs::TReadFile* File() const override { return nullptr; }
+
+private:
+    std::string text_;
+};
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : stdfs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Each file holds its stretch of the text, whatever held its name before;
+// what a link pointed at is left alone.
+TEST(ExportWriters, EachNameGetsItsStretchWhateverHeldIt) {
+    support::TScratchFolder dir("corvane-writers");
+    const std::string out = dir / "out";
+    stdfs::create_directory(out);
+    const std::string victim = dir / "victim";
+    support::WriteWholeFile(victim, "keep me");
+    support::WriteWholeFile(out + "/b.eml", "an older and longer file");
+    stdfs::create_symlink(victim, out + "/c.eml");
+    const auto text = std::make_shared<TText>("0123456789");
+    std::vector<std::string> failures;
+    {
+        corvane::mail::TExportWriters writers(out, 3);
+        writers.Add("a.eml", text, 0, 4);
+        writers.Add("b.eml", text, 4, 8);
+        writers.Add("c.eml", text, 8, 10);
+        writers.Add("d.eml", text, 5, 5);
+        failures = writers.Finish();
+    }
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"a.eml", "b.eml", "c.eml", "d.eml"}));
+    EXPECT_EQ(support::ReadWholeFile(out + "/a.eml"), "0123");
+    EXPECT_EQ(support::ReadWholeFile(out + "/b.eml"), "4567");
+    EXPECT_FALSE(stdfs::is_symlink(out + "/c.eml"));
+    EXPECT_EQ(support::ReadWholeFile(out + "/c.eml"), "89");
+    EXPECT_EQ(support::ReadWholeFile(out + "/d.eml"), "");
+    EXPECT_EQ(support::ReadWholeFile(victim), "keep me");
+    EXPECT_THROW(corvane::mail::TExportWriters(dir / "missing"), EFOpenError);
+}
+
+// The disk fills up (here: the process may write no more than 64 KB per
+// file): the file that did not fit is reported and removed, the others stay.
+TEST(ExportWriters, AFileThatDoesNotFitIsReportedAndRemoved) {
+    support::TScratchFolder dir("corvane-writers");
+    const auto small = std::make_shared<TText>("small");
+    const auto big = std::make_shared<TText>(std::string(1 << 20, 'b'));
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = old;
+    limit.rlim_cur = 64 << 10;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    std::vector<std::string> failures;
+    {
+        corvane::mail::TExportWriters writers(dir.Path(), 2);
+        writers.Add("1.eml", small, 0, small->Size());
+        writers.Add("2.eml", big, 0, big->Size());
+        writers.Add("3.eml", small, 0, small->Size());
+        failures = writers.Finish();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].rfind("Cannot write file \"" + (dir / "2.eml") + "\".", 0), 0u) << failures[0];
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"1.eml", "3.eml"}));
+    EXPECT_EQ(support::ReadWholeFile(dir / "3.eml"), "small");
+}
+
+}  // namespace
