@@ -30,6 +30,7 @@
 #include "emailparser/emailparser.h"
 #include "outlookfile/PagePool.h"
 #include "outlookfile/outlookfile.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Memory.h"
 #include "platform/MessagePump.h"
@@ -374,7 +375,16 @@ private:
 // are still being written.
 class TMessageFileWriter {
 public:
-    TMessageFileWriter() : writer_([this] { Write(); }) {}
+    TMessageFileWriter() {
+        const std::string folder = Toutlookfile::GetTempFolder();
+        prefix_ = corvane::fs::JoinTempName(folder, "");
+        try {
+            folder_ = std::make_unique<corvane::fs::TFolder>(folder);
+        } catch (const ECorvaneError&) {
+            // Each file is then made by its whole name, which reports the failure.
+        }
+        writer_ = std::thread([this] { Write(); });
+    }
     ~TMessageFileWriter() {
         {
             std::lock_guard lock(mutex_);
@@ -447,7 +457,7 @@ private:
             std::size_t done = 0;
             for (TJob& job : taken) {
                 try {
-                    if (job.create) file = std::make_unique<corvane::fs::TWriteFile>(job.name, corvane::fs::Create::Fresh);
+                    if (job.create) file = Create(job.name);
                     if (job.piece.size > 0) file->Write(job.piece.page.get() + job.piece.offset, job.piece.size);
                     if (job.close) {
                         file->Close();
@@ -472,6 +482,16 @@ private:
             room_.notify_all();
         }
     }
+    // A fresh message file of that name. A free name in the temporary
+    // folder is made through the folder held open (the system need not walk
+    // the folder's path for each file); a taken one is replaced as always.
+    std::unique_ptr<corvane::fs::TWriteFile> Create(const std::string& path) {
+        if (folder_ && path.size() > prefix_.size() && path.compare(0, prefix_.size(), prefix_) == 0) {
+            auto file = folder_->CreateNew(path.substr(prefix_.size()), corvane::fs::Readers::Owner);
+            if (file) return file;
+        }
+        return std::make_unique<corvane::fs::TWriteFile>(path, corvane::fs::Create::Fresh);
+    }
     // Waits until the writer has made room (or is done); the walking thread
     // keeps processing its toolkit's events meanwhile, as at every step of
     // its walk, so a window waiting for the files stays alive.
@@ -492,7 +512,9 @@ private:
     bool stopping_ = false;
     std::exception_ptr failure_;
     std::shared_ptr<corvane::read::TPagePool> pool_ = std::make_shared<corvane::read::TPagePool>();
-    std::thread writer_;  // last: starts once the rest is ready
+    std::string prefix_;                            // the temporary folder, as the files' names begin
+    std::unique_ptr<corvane::fs::TFolder> folder_;  // null: it could not be held open
+    std::thread writer_;                            // started once the rest is ready
 };
 
 // The message-file writer: each chain into a fresh message file of its own,

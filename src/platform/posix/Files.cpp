@@ -195,6 +195,7 @@ bool TWriteFile::LinkAs(const std::string& path) {
 }
 
 TFolder::TFolder(const std::string& path) : path_(path), handle_(-1) {
+    while (path_.size() > 1 && path_.back() == '/') path_.pop_back();  // "dir/" names its files "dir/name"
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) throw EFOpenError(path, ::SystemErrorText(errno));
     handle_ = fd;
