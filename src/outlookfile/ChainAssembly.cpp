@@ -21,11 +21,13 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <future>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "emailparser/emailparser.h"
 #include "outlookfile/PagePool.h"
@@ -51,9 +53,7 @@ class TKeyIndex {
 public:
     explicit TKeyIndex(const std::vector<std::uint32_t>& keys) : entries_(keys.size()), where_(keys.size()) {
         for (std::size_t i = 0; i < keys.size(); ++i) entries_[i] = {keys[i], static_cast<Index>(i)};
-        std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
-            return a.key != b.key ? a.key < b.key : a.index < b.index;
-        });
+        SortByKey();
         skip_.resize(entries_.size() + 1);
         for (std::size_t s = 0; s < entries_.size(); ++s) {
             where_[entries_[s].index] = static_cast<Index>(s);
@@ -103,6 +103,26 @@ private:
         Index start;  // the key's first position in entries_; kNone: a free slot
     };
 
+    // Orders the entries by key, and by index among equal keys. The entries
+    // come in index order, so a stable sort by key alone gives that order:
+    // two passes of a radix sort, 16 bits of the key each. The offsets come
+    // in file order already, and cost only the check.
+    void SortByKey() {
+        const auto byKey = [](const Entry& a, const Entry& b) { return a.key < b.key; };
+        if (std::is_sorted(entries_.begin(), entries_.end(), byKey)) return;
+        constexpr std::size_t kDigits = std::size_t{1} << 16;
+        std::vector<Entry> other(entries_.size());
+        std::vector<std::size_t> count(kDigits);
+        for (const int shift : {0, 16}) {
+            std::fill(count.begin(), count.end(), 0);
+            for (const Entry& e : entries_) ++count[(e.key >> shift) & 0xFFFF];
+            std::size_t at = 0;
+            for (std::size_t& c : count) at += std::exchange(c, at);
+            for (const Entry& e : entries_) other[count[(e.key >> shift) & 0xFFFF]++] = e;
+            entries_.swap(other);
+        }
+    }
+
     std::size_t Hash(std::uint32_t key) const { return (static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull >> 32) & mask_; }
 
     Index Find(Index s) {
@@ -135,6 +155,9 @@ void NulsToSpaces(char* text, std::size_t n) {
     }
 }
 
+// From how many blocks on the chain indexes are built on threads of their own.
+constexpr Index kIndexesAside = 65536;
+
 // Runs the passes over the blocks and hands each finished chain, in chain
 // order, to emit. Sets placed[i] for every block. Reports to progress (may be
 // null) at every chain.
@@ -142,9 +165,18 @@ template <class Emit>
 void AssembleChains(const TLinks& links, std::vector<std::uint8_t>& placed, corvane::TProgress* progress, Emit emit) {
     const Index n = static_cast<Index>(links.offset.size());
     if (n == 0) return;
+    // The indexes of many blocks are built side by side: nothing else runs
+    // before the first chain, so the other cores would idle meanwhile.
+    const auto build = [](const std::vector<std::uint32_t>* keys) {
+        return TKeyIndex(keys != nullptr ? *keys : std::vector<std::uint32_t>{});
+    };
+    const bool aside = n >= kIndexesAside;
+    std::future<TKeyIndex> next = std::async(aside ? std::launch::async : std::launch::deferred, build, &links.next);
+    std::future<TKeyIndex> prev =
+        std::async(aside && links.deleted ? std::launch::async : std::launch::deferred, build, links.deleted ? &links.prev : nullptr);
     TKeyIndex byOffset(links.offset);
-    TKeyIndex byNext(links.next);
-    TKeyIndex byPrev(links.deleted ? links.prev : std::vector<std::uint32_t>{});
+    TKeyIndex byNext = next.get();
+    TKeyIndex byPrev = prev.get();
 
     std::vector<Index> front;  // prepended blocks, latest last
     std::vector<Index> back;   // the first block, then the appended ones

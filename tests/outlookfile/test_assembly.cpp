@@ -305,3 +305,71 @@ TEST_F(Assembly, ChainsLongerThanAWriteBatchComeOutWhole) {
     for (std::size_t i = 0; i < files.size(); ++i) ASSERT_EQ(ReadAll(files[i]), dbx.TextOf(messages[i])) << i;
     for (const TMessagePart& p : parts) ASSERT_EQ(p.Visited, 1);
 }
+
+namespace {
+
+// Collects each chain's text.
+class TCollectingSink : public TChainSink {
+public:
+    void BeginChain(std::size_t) override { chains.emplace_back(); }
+    void ChainText(const char* data, std::size_t size) override { chains.back().append(data, size); }
+    void EndChain() override {}
+    std::vector<std::string> chains;
+};
+
+}  // namespace
+
+// Enough blocks that the walk builds its indexes side by side: separate
+// chains, their blocks shuffled through the file, come out whole, each in
+// chain order, in the order of their lowest-placed blocks.
+TEST_F(Assembly, ManyShuffledChainsComeOutWhole) {
+    constexpr std::uint32_t kBlocks = 90000;
+    std::mt19937 random(7);
+    std::vector<std::uint32_t> slot(kBlocks);  // block b of the chain order sits in slot[b]
+    std::iota(slot.begin(), slot.end(), 0u);
+    std::shuffle(slot.begin(), slot.end(), random);
+    auto offset = [](std::uint32_t s) { return 528u + s * 528u; };
+    auto name = [](std::uint32_t b) {
+        std::string text = std::to_string(b);
+        return std::string(8 - text.size(), '0') + text;
+    };
+    // Chains of 1 to 6 consecutive blocks of the chain order.
+    std::vector<std::uint32_t> chainEnd;
+    for (std::uint32_t b = 0; b < kBlocks;) chainEnd.push_back(b = std::min<std::uint32_t>(kBlocks, b + 1 + static_cast<std::uint32_t>(random() % 6)));
+    for (const bool deleted : {false, true}) {
+        std::string bytes(528 + std::size_t{kBlocks} * 528, '\0');
+        TMessagePartArray live(kBlocks);
+        TDelMessagePartArray del(kBlocks);
+        std::vector<std::string> expected;
+        std::vector<std::pair<std::uint32_t, std::size_t>> lowest;  // each chain's lowest slot, and the chain
+        for (std::uint32_t c = 0, first = 0; c < chainEnd.size(); first = chainEnd[c++]) {
+            std::string text;
+            std::uint32_t low = kBlocks;
+            for (std::uint32_t b = first; b < chainEnd[c]; ++b) {
+                const std::uint32_t s = slot[b];
+                const std::uint32_t next = b + 1 < chainEnd[c] ? offset(slot[b + 1]) : 0;
+                const std::uint32_t prev = b > first ? offset(slot[b - 1]) : 0;
+                bytes.replace(offset(s) + (deleted ? 20 : 16), 8, name(b));
+                live[s] = {offset(s), 8, next, 0};
+                del[s] = {offset(s), 508, prev, next, 0};
+                text += deleted ? "[??]" + name(b) + std::string(500, ' ') : name(b);
+                low = std::min(low, s);
+            }
+            lowest.emplace_back(low, expected.size());
+            expected.push_back(text);
+        }
+        std::sort(lowest.begin(), lowest.end());
+        std::vector<std::string> ordered;
+        for (const auto& l : lowest) ordered.push_back(expected[l.second]);
+
+        const std::string path = Scratch("many.dbx");
+        reader_.CloseFolder();
+        WriteAll(path, bytes);
+        reader_.OpenFolder(path);
+        TCollectingSink sink;
+        if (deleted) reader_.WalkChains(del, sink);
+        else reader_.WalkChains(live, sink);
+        ASSERT_EQ(sink.chains.size(), ordered.size()) << deleted;
+        EXPECT_TRUE(sink.chains == ordered) << deleted;
+    }
+}
