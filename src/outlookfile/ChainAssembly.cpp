@@ -26,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -167,13 +168,21 @@ void AssembleChains(const TLinks& links, std::vector<std::uint8_t>& placed, corv
     if (n == 0) return;
     // The indexes of many blocks are built side by side: nothing else runs
     // before the first chain, so the other cores would idle meanwhile.
+    // A thread that cannot be started leaves the index to this one.
     const auto build = [](const std::vector<std::uint32_t>* keys) {
         return TKeyIndex(keys != nullptr ? *keys : std::vector<std::uint32_t>{});
     };
-    const bool aside = n >= kIndexesAside;
-    std::future<TKeyIndex> next = std::async(aside ? std::launch::async : std::launch::deferred, build, &links.next);
-    std::future<TKeyIndex> prev =
-        std::async(aside && links.deleted ? std::launch::async : std::launch::deferred, build, links.deleted ? &links.prev : nullptr);
+    const auto start = [&build](bool aside, const std::vector<std::uint32_t>* keys) {
+        if (aside) {
+            try {
+                return std::async(std::launch::async, build, keys);
+            } catch (const std::system_error&) {
+            }
+        }
+        return std::async(std::launch::deferred, build, keys);
+    };
+    std::future<TKeyIndex> next = start(n >= kIndexesAside, &links.next);
+    std::future<TKeyIndex> prev = start(n >= kIndexesAside && links.deleted, links.deleted ? &links.prev : nullptr);
     TKeyIndex byOffset(links.offset);
     TKeyIndex byNext = next.get();
     TKeyIndex byPrev = prev.get();
