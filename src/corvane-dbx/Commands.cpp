@@ -320,14 +320,7 @@ void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
     // that appears meanwhile is renamed over, never written through.)
     std::set<std::string> present;
     for (const auto& entry : stdfs::directory_iterator(folder, ec)) present.insert(entry.path().filename().string());
-    std::unique_ptr<corvane::mail::TExportWriters> opened;
-    try {
-        opened = std::make_unique<corvane::mail::TExportWriters>(folder, c_.WriteThreads);
-    } catch (const EFOpenError& e) {
-        Fail(std::string(e.what()) + "; nothing of \"" + folderFile + "\" was exported.");
-        return;
-    }
-    corvane::mail::TExportWriters& writers = *opened;
+    corvane::mail::TExportWriters writers(folder, c_.WriteThreads);
     std::vector<std::size_t> shownItems;
     std::vector<std::string> failures;
     try {

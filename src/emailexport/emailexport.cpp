@@ -321,44 +321,6 @@ std::string WriteMessage(const corvane::read::TChainText& text, std::int64_t fro
     });
 }
 
-namespace {
-
-// Writes [from, to) of text as the file name of folder. A free name is
-// created exclusively and written in place: a file made anew destroys
-// nothing, and a failed write removes it again. A name something holds
-// already is replaced as WriteMessage replaces it.
-std::string WriteNewMessage(const corvane::fs::TFolder& folder, const std::string& name,
-                            const corvane::read::TChainText& text, std::int64_t from, std::int64_t to) {
-    const auto write = [&](corvane::fs::TWriteFile& out) {
-        text.Pieces(from, to, [&out](const char* p, std::size_t n) { out.Write(p, n); });
-    };
-    std::unique_ptr<corvane::fs::TWriteFile> out;
-    try {
-        out = folder.CreateNew(name, corvane::fs::Readers::Everyone);
-    } catch (const EFCreateError& e) {
-        return e.what();
-    }
-    const std::string target = folder.Path() + corvane::fs::kPathSeparator + name;
-    if (!out) return WriteWholeFile(target, write);
-    const auto discard = [&] {
-        out.reset();  // closed before it is removed, as Windows requires
-        folder.Remove(name);
-    };
-    try {
-        write(*out);
-        out->Close();
-    } catch (const EInOutError& e) {
-        discard();
-        return "Cannot write file \"" + target + "\". " + e.what();
-    } catch (...) {
-        discard();
-        throw;
-    }
-    return {};
-}
-
-}  // namespace
-
 // The files wait in groups, so that the threads meet once per group rather
 // than once per file; at most about kWaitingBytes of text wait.
 class TExportWriters::TState {
@@ -439,7 +401,8 @@ private:
             }
             std::vector<std::pair<std::size_t, std::string>> failed;
             for (TJob& job : group.jobs) {
-                std::string failure = WriteNewMessage(folder_, job.name, *job.text, job.from, job.to);
+                std::string failure =
+                    WriteMessage(*job.text, job.from, job.to, folder_ + corvane::fs::kPathSeparator + job.name);
                 job.text.reset();
                 if (!failure.empty()) failed.emplace_back(job.sequence, std::move(failure));
             }
@@ -450,7 +413,7 @@ private:
         }
     }
 
-    corvane::fs::TFolder folder_;
+    std::string folder_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable work_, room_;

@@ -180,14 +180,11 @@ std::string WriteMessage(const corvane::read::TChainText& text, std::int64_t fro
 // Finish waits for every file and gives the failure texts in the order the
 // files were added. Which thread writes which file changes nothing in the
 // files.
-// A free name is created exclusively and written in place, the cheapest way
-// to make many files; a file whose writing fails is removed again, and a stop
-// of the adding leaves every file queued whole. A name that something holds
-// already is replaced as WriteMessage replaces it.
+// Each file is written as WriteMessage writes it, so a stop of the adding
+// leaves every file queued whole and nothing half written under its name.
 class TExportWriters {
 public:
-    // threads: 0 for as many as the machine has cores, at least 2. Raises
-    // EFOpenError when the folder cannot be opened.
+    // threads: 0 for as many as the machine has cores, at least 2.
     explicit TExportWriters(const std::string& folder, std::size_t threads = 0);
     ~TExportWriters();  // waits for the files queued
     TExportWriters(const TExportWriters&) = delete;

@@ -109,8 +109,6 @@ public:
     // name, a link included. Path() of the file is the folder's path (less
     // a separator at its end), the separator and name. Raises EFCreateError for any other failure.
     std::unique_ptr<TWriteFile> CreateNew(const std::string& name, Readers readers) const;
-    // Removes the file name of the folder; false when it could not be.
-    bool Remove(const std::string& name) const;
 
 private:
     std::string path_;

@@ -216,8 +216,6 @@ std::unique_ptr<TWriteFile> TFolder::CreateNew(const std::string& name, Readers 
     }
 }
 
-bool TFolder::Remove(const std::string& name) const { return ::unlinkat(Fd(handle_), name.c_str(), 0) == 0; }
-
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool Exists(const std::string& path) {

@@ -129,8 +129,6 @@ std::unique_ptr<TWriteFile> TFolder::CreateNew(const std::string& name, Readers 
     }
 }
 
-bool TFolder::Remove(const std::string& name) const { return DeleteFileA((path_ + kPathSeparator + name).c_str()) != 0; }
-
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
