@@ -312,8 +312,7 @@ private:
             const std::string folder = fs::TempPathName();
             TMessagePartArray liveParts;
             TDelMessagePartArray deletedParts;
-            if (options_.IncludeDeleted) reader_.ScanAllParts(liveParts, deletedParts);
-            else liveParts = reader_.ScanMessageParts();
+            reader_.ScanAllParts(liveParts, options_.IncludeDeleted ? &deletedParts : nullptr);
             {
                 TKeepingSink sink(false, folder, options_, queue_);
                 if (!liveParts.empty()) reader_.WalkChains(liveParts, sink);

@@ -320,22 +320,21 @@ void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
     // that appears meanwhile is renamed over, never written through.)
     std::set<std::string> present;
     for (const auto& entry : stdfs::directory_iterator(folder, ec)) present.insert(entry.path().filename().string());
-    corvane::mail::TExportWriters writers(folder, c_.WriteThreads);
+    corvane::mail::TExportWriters writers(c_.WriteThreads);
     std::vector<std::size_t> shownItems;
     std::vector<std::string> failures;
     try {
         Rows(*read, folderFile, [&](std::size_t position, corvane::read::TFoundMessage& m) {
             shownItems.push_back(m.Item);
             if (!Ticked(m.Item)) return;
-            std::string name = corvane::mail::ExportFileName(position);
-            if (present.count(name) != 0) {
-                const std::string target = corvane::mail::ExportFileName(folder, position);
-                if (const std::string inTheWay = corvane::mail::FolderFileInTheWay(target, o_.Paths); !inTheWay.empty()) {
-                    Fail(inTheWay + " It was not replaced.");
-                    return;
-                }
+            std::string target = corvane::mail::ExportFileName(folder, position);
+            const bool mayBeInTheWay = present.count(stdfs::path(target).filename().string()) != 0;
+            if (const std::string inTheWay = mayBeInTheWay ? corvane::mail::FolderFileInTheWay(target, o_.Paths) : std::string();
+                !inTheWay.empty()) {
+                Fail(inTheWay + " It was not replaced.");
+                return;
             }
-            writers.Add(std::move(name), std::move(m.Text), m.Email.MessageStart, m.Email.MessageEnd);
+            writers.Add(std::move(target), std::move(m.Text), m.Email.MessageStart, m.Email.MessageEnd);
         });
         failures = writers.Finish();
     } catch (...) {

@@ -256,10 +256,8 @@ bool FolderIsWriteable(const std::string& folder) {
     return true;
 }
 
-std::string ExportFileName(std::size_t position) { return kExportPrefix + std::to_string(position) + kExportExtension; }
-
 std::string ExportFileName(const std::string& folder, std::size_t position) {
-    return folder + corvane::fs::kPathSeparator + ExportFileName(position);
+    return folder + corvane::fs::kPathSeparator + kExportPrefix + std::to_string(position) + kExportExtension;
 }
 
 std::string CopyMessage(const TEmail& email, const std::string& target, std::vector<char>& buffer) {
@@ -325,7 +323,7 @@ std::string WriteMessage(const corvane::read::TChainText& text, std::int64_t fro
 // than once per file; at most about kWaitingBytes of text wait.
 class TExportWriters::TState {
 public:
-    TState(const std::string& folder, std::size_t threads) : folder_(folder) {
+    explicit TState(std::size_t threads) {
         if (threads == 0) threads = std::max<std::size_t>(2, std::thread::hardware_concurrency());
         for (std::size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
     }
@@ -336,10 +334,10 @@ public:
         }
     }
 
-    void Add(std::string name, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
+    void Add(std::string target, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
              std::int64_t to) {
         const std::size_t bytes = static_cast<std::size_t>(std::max<std::int64_t>(to - from, 0)) + kFileCost;
-        group_.push_back({next_++, std::move(name), std::move(text), from, to});
+        group_.push_back({next_++, std::move(target), std::move(text), from, to});
         groupBytes_ += bytes;
         if (group_.size() >= kGroupFiles || groupBytes_ >= kGroupBytes) Hand();
     }
@@ -369,7 +367,7 @@ private:
 
     struct TJob {
         std::size_t sequence;
-        std::string name;
+        std::string target;
         std::shared_ptr<const corvane::read::TChainText> text;
         std::int64_t from, to;
     };
@@ -401,8 +399,7 @@ private:
             }
             std::vector<std::pair<std::size_t, std::string>> failed;
             for (TJob& job : group.jobs) {
-                std::string failure =
-                    WriteMessage(*job.text, job.from, job.to, folder_ + corvane::fs::kPathSeparator + job.name);
+                std::string failure = WriteMessage(*job.text, job.from, job.to, job.target);
                 job.text.reset();
                 if (!failure.empty()) failed.emplace_back(job.sequence, std::move(failure));
             }
@@ -413,7 +410,6 @@ private:
         }
     }
 
-    std::string folder_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable work_, room_;
@@ -427,13 +423,12 @@ private:
     std::size_t next_ = 0;
 };
 
-TExportWriters::TExportWriters(const std::string& folder, std::size_t threads)
-    : state_(std::make_unique<TState>(folder, threads)) {}
+TExportWriters::TExportWriters(std::size_t threads) : state_(std::make_unique<TState>(threads)) {}
 TExportWriters::~TExportWriters() = default;
 
-void TExportWriters::Add(std::string name, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
+void TExportWriters::Add(std::string target, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
                          std::int64_t to) {
-    state_->Add(std::move(name), std::move(text), from, to);
+    state_->Add(std::move(target), std::move(text), from, to);
 }
 
 std::vector<std::string> TExportWriters::Finish() { return state_->Finish(); }

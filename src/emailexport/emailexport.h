@@ -129,8 +129,6 @@ bool FolderIsWriteable(const std::string& folder);
 // "RecoveredEmail" + position in decimal + ".eml". The separator is appended
 // as it stands, so a drive root's doubles.
 std::string ExportFileName(const std::string& folder, std::size_t position);
-// The name alone: "RecoveredEmail" + position + ".eml".
-std::string ExportFileName(std::size_t position);
 
 // One message to export: the row's position (which names the file) and its
 // record; a null record stands for a row that names no message.
@@ -174,23 +172,20 @@ inline constexpr const char* kExportStage = "Exporting messages";
 std::string WriteMessage(const corvane::read::TChainText& text, std::int64_t from, std::int64_t to,
                          const std::string& target);
 
-// Writes export files into one folder on several threads. Add queues one
-// file (a stretch of a chain's text, kept alive until it is written) by its
-// name in the folder and returns at once unless too much text waits already;
-// Finish waits for every file and gives the failure texts in the order the
-// files were added. Which thread writes which file changes nothing in the
-// files.
-// Each file is written as WriteMessage writes it, so a stop of the adding
-// leaves every file queued whole and nothing half written under its name.
+// Writes export files on several threads. Add queues one file (a stretch of
+// a chain's text, kept alive until it is written) and returns at once unless
+// too much text waits already; Finish waits for every file and gives the
+// failure texts in the order the files were added. Which thread writes which
+// file changes nothing in the files.
 class TExportWriters {
 public:
     // threads: 0 for as many as the machine has cores, at least 2.
-    explicit TExportWriters(const std::string& folder, std::size_t threads = 0);
+    explicit TExportWriters(std::size_t threads = 0);
     ~TExportWriters();  // waits for the files queued
     TExportWriters(const TExportWriters&) = delete;
     TExportWriters& operator=(const TExportWriters&) = delete;
 
-    void Add(std::string name, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
+    void Add(std::string target, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
              std::int64_t to);
     std::vector<std::string> Finish();
 

@@ -146,10 +146,10 @@ TDelMessagePartArray Toutlookfile::ScanDelMessageParts() {
     return parts;
 }
 
-void Toutlookfile::ScanAllParts(TMessagePartArray& Parts, TDelMessagePartArray& DelParts) {
+void Toutlookfile::ScanAllParts(TMessagePartArray& Parts, TDelMessagePartArray* DelParts) {
     Parts.clear();
-    DelParts.clear();
-    ScanBlocks(stream_.get(), progress_, "Scanning blocks", &Parts, &DelParts);
+    if (DelParts != nullptr) DelParts->clear();
+    ScanBlocks(stream_.get(), progress_, DelParts != nullptr ? "Scanning blocks" : "Scanning live blocks", &Parts, DelParts);
 }
 
 std::string Toutlookfile::BufferToText(const TBuffer& Buffer) {

@@ -702,8 +702,7 @@ TMessageFiles Toutlookfile::BuildDeleted(TDelMessagePartArray& Parts, TMessagePa
 TEmailArray Toutlookfile::ReadChains(bool IncludeDeleted, bool WholeMessages) {
     TMessagePartArray liveParts;
     TDelMessagePartArray deletedParts;
-    if (IncludeDeleted) ScanAllParts(liveParts, deletedParts);
-    else liveParts = ScanMessageParts();
+    ScanAllParts(liveParts, IncludeDeleted ? &deletedParts : nullptr);
 
     TMessageFileWriter writer;
     TEmailArray result;

@@ -114,8 +114,8 @@ public:
     TMessagePartArray ScanMessageParts();
     TDelMessagePartArray ScanDelMessageParts();
     // Both at once, in one pass over the file: the same blocks as the two
-    // scans above.
-    void ScanAllParts(TMessagePartArray& Parts, TDelMessagePartArray& DelParts);
+    // scans above. A null DelParts: the live blocks alone.
+    void ScanAllParts(TMessagePartArray& Parts, TDelMessagePartArray* DelParts);
 
     // A block's text: DataLength characters from the first body byte on, bytes
     // past the end of the file as spaces, NUL bytes as spaces.

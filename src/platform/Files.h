@@ -107,7 +107,8 @@ public:
     // Creates the file name (no separator in it) in the folder, only where
     // the name is free (Create::Exclusive): null when something holds the
     // name, a link included. Path() of the file is the folder's path (less
-    // a separator at its end), the separator and name. Raises EFCreateError for any other failure.
+    // a separator at its end), the separator and name. Raises EFCreateError
+    // for any other failure.
     std::unique_ptr<TWriteFile> CreateNew(const std::string& name, Readers readers) const;
 
 private:

@@ -4,10 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -15,6 +12,7 @@
 
 #include "chainread/ChainRead.h"
 #include "emailexport/emailexport.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -54,11 +52,11 @@ TEST(ExportWriters, EachNameGetsItsStretchWhateverHeldIt) {
     const auto text = std::make_shared<TText>("0123456789");
     std::vector<std::string> failures;
     {
-        corvane::mail::TExportWriters writers(out, 3);
-        writers.Add("a.eml", text, 0, 4);
-        writers.Add("b.eml", text, 4, 8);
-        writers.Add("c.eml", text, 8, 10);
-        writers.Add("d.eml", text, 5, 5);
+        corvane::mail::TExportWriters writers(3);
+        writers.Add(out + "/a.eml", text, 0, 4);
+        writers.Add(out + "/b.eml", text, 4, 8);
+        writers.Add(out + "/c.eml", text, 8, 10);
+        writers.Add(out + "/d.eml", text, 5, 5);
         failures = writers.Finish();
     }
     EXPECT_TRUE(failures.empty());
@@ -78,22 +76,16 @@ TEST(ExportWriters, AFileThatDoesNotFitIsReportedAndRemoved) {
     support::TScratchFolder dir("corvane-writers");
     const auto small = std::make_shared<TText>("small");
     const auto big = std::make_shared<TText>(std::string(1 << 20, 'b'));
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = old;
-    limit.rlim_cur = 64 << 10;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
     std::vector<std::string> failures;
     {
-        corvane::mail::TExportWriters writers(dir.Path(), 2);
-        writers.Add("1.eml", small, 0, small->Size());
-        writers.Add("2.eml", big, 0, big->Size());
-        writers.Add("3.eml", small, 0, small->Size());
+        const support::TFileSizeLimit limit(64 << 10);
+        ASSERT_TRUE(limit.Set());
+        corvane::mail::TExportWriters writers(2);
+        writers.Add(dir / "1.eml", small, 0, small->Size());
+        writers.Add(dir / "2.eml", big, 0, big->Size());
+        writers.Add(dir / "3.eml", small, 0, small->Size());
         failures = writers.Finish();
     }
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].rfind("Cannot write file \"" + (dir / "2.eml") + "\".", 0), 0u) << failures[0];
     EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"1.eml", "3.eml"}));

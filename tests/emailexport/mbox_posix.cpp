@@ -2,15 +2,14 @@
 // that keep a process out of a folder, a file size limit (RLIMIT_FSIZE) as a
 // full disk, and the file's mode bits.
 
-#include <csignal>
 #include <string>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "MboxTestSupport.h"
 #include "platform/Errors.h"
+#include "support/FileSizeLimit.h"
 
 using namespace mboxtest;
 
@@ -35,21 +34,17 @@ TEST_F(MboxPosix, AWriteThatRunsOutOfSpaceKeepsTheExistingFileWhole) {
     const std::string kept = "the mbox of last week\n";
     WriteAll(Path("out.mbox"), kept);
     const TEmailArray records = MessageFile("big.tmp", {std::string(3 << 20, 'b') + "\r\n"});
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 64 << 10;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     bool raised = false;
-    try {
-        WriteMbox(All(records), Path("out.mbox"), kExportTime);
-    } catch (const EFCreateError& e) {
-        raised = true;
-        EXPECT_EQ(e.Path(), Path("out.mbox"));
+    {
+        const corvane::testsupport::TFileSizeLimit limit(64 << 10);
+        ASSERT_TRUE(limit.Set());
+        try {
+            WriteMbox(All(records), Path("out.mbox"), kExportTime);
+        } catch (const EFCreateError& e) {
+            raised = true;
+            EXPECT_EQ(e.Path(), Path("out.mbox"));
+        }
     }
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
     EXPECT_TRUE(raised);
     EXPECT_EQ(ReadAll(Path("out.mbox")), kept);
     EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"big.tmp", "out.mbox"}));

@@ -309,7 +309,7 @@ TEST_F(Scanner, OnePassFindsWhatEachKindsScanFinds) {
         Open(file);
         TMessagePartArray live;
         TDelMessagePartArray deleted;
-        reader_.ScanAllParts(live, deleted);
+        reader_.ScanAllParts(live, &deleted);
         std::vector<std::uint32_t> liveAt, deletedAt;
         for (const TMessagePart& p : live) liveAt.push_back(p.Offset);
         for (const TDelMessagePart& p : deleted) deletedAt.push_back(p.Offset);
