@@ -81,11 +81,8 @@ TEmailArray WriteMessages() {
 }
 
 void ShowInWindow(const TEmailArray& records) {
-    g_window->FoundEmails->Clear();
-    g_window->Emails = records;
-    std::vector<int> all(records.size());
-    for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
-    g_window->listEmails(std::move(all));
+    g_window->Session.ShowRecords(records);
+    g_window->ShowSession();
     QCoreApplication::processEvents();
 }
 

@@ -50,13 +50,12 @@ void BM_FillList(benchmark::State& state) {
     TfrmMain w;
     w.show();
     QCoreApplication::processEvents();
-    w.Emails = corvane::testsupport::SyntheticRecords(count, g_folder + "/msg1.tmp");
+    const TEmailArray records = corvane::testsupport::SyntheticRecords(count, g_folder + "/msg1.tmp");
     for (auto _ : state) {
         // What a load does once the records are there: replace the rows by
         // one per record and show the last one.
-        std::vector<int> shown(static_cast<std::size_t>(count));
-        std::iota(shown.begin(), shown.end(), 0);
-        w.listEmails(std::move(shown));
+        w.Session.ShowRecords(records);
+        w.ShowSession();
         QCoreApplication::processEvents();
         benchmark::DoNotOptimize(w.FoundEmails->Count());
     }
@@ -90,7 +89,7 @@ void BM_LoadLargeFolder(benchmark::State& state) {
     const std::string path = LargeFolder(megabytes);
     TfrmMain w;
     w.show();
-    w.cbdeletedemails->setChecked(true);
+    w.cbdeletedemails->click();
     QCoreApplication::processEvents();
 
     double longestGapMs = 0;
@@ -164,16 +163,17 @@ TResident ChildResident(const char* mode, const std::string& path) {
 int RunResidentProbe(const char* mode, const char* path) {
     TfrmMain w;
     w.show();
-    w.cbdeletedemails->setChecked(true);
+    w.cbdeletedemails->click();
     QCoreApplication::processEvents();
+    TEmailArray read;
     if (std::strcmp(mode, "list") == 0) {
         w.loadDbxFile(path);
     } else {
         Toutlookfile reader;
-        w.Emails = reader.GetEmails(path, true);
+        read = reader.GetEmails(path, true);
     }
     QCoreApplication::processEvents();
-    if (w.Emails.empty()) return 1;
+    if (w.Session.Emails().empty() && read.empty()) return 1;
     const TResident r = ResidentKilobytes();
     std::printf("%ld %ld\n", r.peak, r.now);
     return 0;
@@ -185,7 +185,7 @@ void BM_FolderOperations(benchmark::State& state) {
     const std::string path = FolderForOperations();
     TfrmMain w;
     w.show();
-    w.cbdeletedemails->setChecked(true);
+    w.cbdeletedemails->click();
     w.ChooseExportFolder = [](const std::string&, const std::string&, bool) { return g_folder; };
     w.InformationBoxHook = [](const QString&) {};
     QCoreApplication::processEvents();
@@ -212,9 +212,9 @@ void BM_FolderOperations(benchmark::State& state) {
         state.counters["select_all_s"] = Timed([&] { w.sbSelectAllClick(); });
         state.counters["deselect_all_s"] = Timed([&] { w.sbDeselectAllClick(); });
         // At start the first click on Subject sorts descending, the next ascending.
-        state.counters["sort_subject_s"] = Timed([&] { w.lvFoundEmailsColumnClick(TfrmMain::ColSubject); });
-        state.counters["sort_subject_again_s"] = Timed([&] { w.lvFoundEmailsColumnClick(TfrmMain::ColSubject); });
-        state.counters["sort_itemnum_s"] = Timed([&] { w.lvFoundEmailsColumnClick(TfrmMain::ColItemNum); });
+        state.counters["sort_subject_s"] = Timed([&] { w.lvFoundEmailsColumnClick(corvane::session::ColSubject); });
+        state.counters["sort_subject_again_s"] = Timed([&] { w.lvFoundEmailsColumnClick(corvane::session::ColSubject); });
+        state.counters["sort_itemnum_s"] = Timed([&] { w.lvFoundEmailsColumnClick(corvane::session::ColItemNum); });
         w.lvFoundEmails->setCurrentIndex(rows->index(count / 2, 0));
         state.counters["preview_s"] = Timed([&] { w.lvFoundEmailsClick(); });
         // One tick at the end of the list: the export walks every row for it.

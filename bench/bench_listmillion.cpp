@@ -45,6 +45,7 @@ namespace {
 namespace stdfs = std::filesystem;
 std::string g_folder;
 std::unique_ptr<TfrmMain> g_window;
+TEmailArray g_records;  // the rows' records, kept for the whole run
 
 int Rows() {
     const char* env = std::getenv("CORVANE_BENCH_ROWS");
@@ -59,16 +60,15 @@ TfrmMain& Window() {
         w->ChooseExportFolder = [](const std::string&, const std::string&, bool) { return g_folder; };
         w->InformationBoxHook = [](const QString&) {};
         w->show();
-        w->Emails = corvane::testsupport::SyntheticRecordsOverOneMessage(Rows(), g_folder + "/msg1.tmp");
+        g_records = corvane::testsupport::SyntheticRecordsOverOneMessage(Rows(), g_folder + "/msg1.tmp");
         QCoreApplication::processEvents();
     }
     return *w;
 }
 
 void ListAll(TfrmMain& w) {
-    std::vector<int> shown(w.Emails.size());
-    std::iota(shown.begin(), shown.end(), 0);
-    w.listEmails(std::move(shown));
+    w.Session.ShowRecords(g_records);
+    w.ShowSession();
 }
 
 // Times an operation and the event processing after it, in seconds.
@@ -81,7 +81,7 @@ double Timed(F&& operation) {
 }
 
 void EnsureListed(TfrmMain& w) {
-    if (w.FoundEmails->Count() != static_cast<int>(w.Emails.size())) {
+    if (w.FoundEmails->Count() != static_cast<int>(g_records.size())) {
         ListAll(w);
         QCoreApplication::processEvents();
     }
@@ -103,7 +103,7 @@ void BM_SelectAll(benchmark::State& state) {
         w.sbDeselectAllClick();
         state.SetIterationTime(Timed([&] { w.sbSelectAllClick(); }));
     }
-    if (static_cast<int>(w.FoundEmails->TickedRows().size()) != w.FoundEmails->Count())
+    if (static_cast<int>(w.Session.TickedCount()) != w.FoundEmails->Count())
         state.SkipWithError("not every row is ticked");
     state.counters["rows"] = w.FoundEmails->Count();
 }

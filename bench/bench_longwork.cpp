@@ -89,9 +89,9 @@ void BM_LongWork(benchmark::State& state) {
     w.ChooseExportFolder = [&out](const std::string&, const std::string&, bool) { return out; };
     w.ChooseMboxFile = [&out] { return QString::fromStdString(out + "/all.mbox"); };
     w.InformationBoxHook = [](const QString&) {};
-    w.SettingsFile = QString::fromStdString(g_folder + "/settings.ini");
+    w.Settings.File = QString::fromStdString(g_folder + "/settings.ini");
     w.show();
-    w.cbdeletedemails->setChecked(true);
+    w.cbdeletedemails->click();
     QCoreApplication::processEvents();
     w.loadDbxFile(path);
     w.sbSelectAllClick();

@@ -40,3 +40,4 @@ endif()
 
 add_executable(corvane-recovery WIN32 ${CMAKE_CURRENT_SOURCE_DIR}/corvane-recovery/main.cpp)
 target_link_libraries(corvane-recovery PRIVATE corvane_gui)
+target_compile_definitions(corvane-recovery PRIVATE CORVANE_VERSION="${PROJECT_VERSION}")

@@ -2,9 +2,6 @@
 
 #include "platform/qt/BrowseForFolder.h"
 
-std::string InitialFolder;
-
 std::string BrowseForFolder(const std::string& title, const std::string& initialFolder, bool allowNewFolder) {
-    InitialFolder = initialFolder;
-    return corvane::gui::RunFolderBrowser(title, allowNewFolder);
+    return corvane::gui::RunFolderBrowser(title, initialFolder, allowNewFolder);
 }

@@ -4,10 +4,6 @@
 
 #include <string>
 
-// The initial folder of the last call; the Windows browser's callback selects it
-// when the browser opens.
-extern std::string InitialFolder;
-
 // Shows the folder chooser modally with the given title, opened on
 // initialFolder when it is not empty. Returns the chosen folder's full path,
 // or an empty string when the user cancelled or chose something that is not a

@@ -25,7 +25,6 @@
 #include "platform/Console.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
-#include "platform/MessagePump.h"
 #include "progress/Progress.h"
 #include "sysdbxfiles/sysdbxfiles.h"
 
@@ -126,30 +125,12 @@ corvane::mail::TDecodedHeaders DecodeRecordHeaders(const corvane::read::TFoundMe
     return corvane::mail::DecodeHeaders(Stretch(*m.Text, m.Email.MessageStart, end, holder));
 }
 
-// The decoded body as the window's preview shows it with decoded texts: the
-// text, a line break, then the attachments, one a line.
-std::string PreviewText(const corvane::mail::TDecodedMessage& decoded) {
-    std::string text = decoded.Body;
-    if (text.empty() || text.back() != '\n') text += '\n';
-    if (!decoded.Attachments.empty()) {
-        text += "\nAttachments:\n";
-        for (const corvane::mail::TAttachment& a : decoded.Attachments)
-            text += "  " + (a.Name.empty() ? std::string("(no name)") : a.Name) + "  (" + a.Type + ", " +
-                    std::to_string(a.Size) + " bytes)\n";
-    }
-    return text;
-}
-
 class TRun {
 public:
     TRun(const TOptions& options, TConsole& console) : o_(options), c_(console) {
-        if (o_.FilterOn) {
-            keyword_ = corvane::console::ArgumentToAnsi(o_.Keyword);
-            keywordUtf8_ = corvane::console::ArgumentToUtf8(o_.Keyword);
-            // A keyword the code page cannot hold (its letters became '?')
-            // is no text that the raw bytes could hold.
-            searchRaw_ = corvane::ansi::ToUtf8(keyword_) == keywordUtf8_;
-        }
+        // The window's rule: a keyword the code page cannot hold is searched
+        // in the decoded texts only.
+        if (o_.FilterOn) keyword_ = corvane::mail::MakeKeyword(corvane::console::ArgumentToUtf8(o_.Keyword));
     }
 
     int List();
@@ -211,11 +192,12 @@ private:
     // Whether the filter keeps a record: its raw body stretch holds the
     // keyword, or (without --raw) its decoded body does.
     bool Keeps(const corvane::read::TFoundMessage& m) {
-        if (searchRaw_ && HoldsKeyword(*m.Text, corvane::read::BodyStart(m.Email), m.Email.MessageEnd, keyword_))
+        if (!keyword_.Ansi.empty() &&
+            HoldsKeyword(*m.Text, corvane::read::BodyStart(m.Email), m.Email.MessageEnd, keyword_.Ansi))
             return true;
         if (o_.Raw) return false;
         decoded_ = DecodeRecord(m);
-        return corvane::mail::TextHoldsKeyword(decoded_->Body, keywordUtf8_);
+        return corvane::mail::TextHoldsKeyword(decoded_->Body, keyword_.Utf8);
     }
     void Fail(const std::string& text) {
         c_.Err << "corvane-dbx: " << text << '\n';
@@ -233,9 +215,7 @@ private:
 
     const TOptions& o_;
     TConsole& c_;
-    std::string keyword_;      // as the raw texts hold it (ANSI)
-    std::string keywordUtf8_;  // as the decoded texts hold it
-    bool searchRaw_ = true;
+    corvane::mail::TKeyword keyword_;  // the filter's, in the raw texts' and the decoded texts' forms
     // The record at hand decoded, when the filter had to decode it.
     std::optional<corvane::mail::TDecodedMessage> decoded_;
     bool failed_ = false;
@@ -414,7 +394,7 @@ int TRun::Show() {
             [&](corvane::read::TFoundMessage& m) {
                 if (m.Item != o_.ShowItem) return;
                 body = o_.Raw ? m.Text->Copy(corvane::read::BodyStart(m.Email), m.Email.MessageEnd)
-                              : PreviewText(DecodeRecord(m));
+                              : corvane::mail::PreviewLayout(DecodeRecord(m));
                 found = true;
                 throw TFoundIt{};
             },
@@ -436,20 +416,17 @@ int TRun::Show() {
     return Status();
 }
 
-// The folder search keeps no progress of its own; a stop signal ends it
-// through the engine's message pump.
-void StopOnSignal() {
-    if (corvane::console::StopSignal() != 0) throw corvane::ECancelled();
-}
+// A stop signal ends the folder search at its next step.
+class TSignalStop : public corvane::TProgress {
+public:
+    void Report(const char*, std::int64_t, std::int64_t) override {}
+    bool StopRequested() override { return corvane::console::StopSignal() != 0; }
+};
 
 int TRun::Find() {
-    const corvane::pump::Handler previous = corvane::pump::SetHandler(&StopOnSignal);
-    struct TRestore {
-        corvane::pump::Handler previous;
-        ~TRestore() { corvane::pump::SetHandler(previous); }
-    } restore{previous};
+    TSignalStop stop;
     try {
-        TDbxFiles search;
+        TDbxFiles search(&stop);
         if (o_.Paths.empty()) {
             search.FindDbxFiles();
         } else {

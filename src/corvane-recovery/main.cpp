@@ -8,21 +8,37 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "FastStrings/FastStrings.h"
 #include "frmMainWindow/CorvaneApplication.h"
-#include "frmMainWindow/StartArguments.h"
 #include "frmMainWindow/frmMainWindow.h"
+#include "mailsession/StartArguments.h"
+
+#ifndef CORVANE_VERSION
+#define CORVANE_VERSION "0"
+#endif
+
+namespace {
+
+std::vector<std::string> Arguments(const QStringList& given) {
+    std::vector<std::string> arguments;
+    for (const QString& argument : given) arguments.push_back(argument.toLocal8Bit().toStdString());
+    return arguments;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    using corvane::gui::ParseStartArguments;
+    using corvane::session::ParseStartArguments;
     {
-        QStringList given;
-        for (int i = 1; i < argc; ++i) given << QString::fromLocal8Bit(argv[i]);
-        const corvane::gui::TStartArguments early = ParseStartArguments(given);
+        std::vector<std::string> given(argv + (argc > 0 ? 1 : 0), argv + argc);
+        const corvane::session::TStartArguments early = ParseStartArguments(given);
         if (early.Help || early.Version) {
-            const QString text = early.Help ? corvane::gui::StartHelpText() : corvane::gui::StartVersionText();
-            std::fputs(text.toLocal8Bit().constData(), stdout);
+            const std::string text =
+                early.Help ? corvane::session::StartHelpText() : corvane::session::StartVersionText(CORVANE_VERSION);
+            std::fputs(text.c_str(), stdout);
             return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
         }
     }
@@ -31,17 +47,18 @@ int main(int argc, char** argv) {
 
     TCorvaneApplication application(argc, argv);
     // The toolkit has taken its own options out of the arguments by now.
-    const corvane::gui::TStartArguments arguments = ParseStartArguments(QCoreApplication::arguments().mid(1));
-    if (!arguments.Error.isEmpty()) {
-        std::fprintf(stderr, "corvane-recovery: %s\nTry 'corvane-recovery --help'.\n",
-                     arguments.Error.toLocal8Bit().constData());
+    const corvane::session::TStartArguments arguments = ParseStartArguments(Arguments(QCoreApplication::arguments().mid(1)));
+    if (!arguments.Error.empty()) {
+        std::fprintf(stderr, "corvane-recovery: %s\nTry 'corvane-recovery --help'.\n", arguments.Error.c_str());
         return 2;
     }
     TfrmMain frmMain;
     frmMain.show();
-    if (!arguments.Files.isEmpty()) {
+    if (!arguments.Files.empty()) {
+        QStringList files;
+        for (const std::string& file : arguments.Files) files << QString::fromLocal8Bit(file);
         // Once the loop runs, so that the window is up under the wait window.
-        QTimer::singleShot(0, &frmMain, [&frmMain, files = arguments.Files] {
+        QTimer::singleShot(0, &frmMain, [&frmMain, files] {
             TfrmMain::Guarded([&frmMain, &files] { frmMain.OpenDbxFiles(files); });
         });
     }

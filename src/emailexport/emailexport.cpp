@@ -83,6 +83,12 @@ std::vector<TDecodedHeaders> DecodeRecordHeaders(const TEmailArray& emails, corv
     return decoded;
 }
 
+TKeyword MakeKeyword(const std::string& utf8) {
+    TKeyword keyword{corvane::ansi::FromUtf8(utf8), utf8};
+    if (corvane::ansi::ToUtf8(keyword.Ansi) != utf8) keyword.Ansi.clear();
+    return keyword;
+}
+
 bool RecordHoldsKeyword(const TEmail& email, const TKeyword& keyword) {
     if (!keyword.Ansi.empty() && BodyHoldsKeyword(email, keyword.Ansi)) return true;
     return TextHoldsKeyword(DecodeMessage(ReadMessageText(email)).Body, keyword.Utf8);
@@ -112,6 +118,13 @@ std::vector<std::size_t> ShownBy(const TEmailArray& emails, bool filterOn, corva
 std::vector<std::size_t> ShownDecodedRecords(const TEmailArray& emails, bool filterOn, const TKeyword& keyword,
                                              corvane::TProgress* progress) {
     return ShownBy(emails, filterOn, progress, [&keyword](const TEmail& e) { return RecordHoldsKeyword(e, keyword); });
+}
+
+std::vector<std::size_t> FilteredRecords(const TEmailArray& emails, bool filterOn, const TKeyword& keyword, bool decoded,
+                                         corvane::TProgress* progress) {
+    if (decoded) return ShownDecodedRecords(emails, filterOn, keyword, progress);
+    return ShownBy(emails, filterOn, progress,
+                   [&keyword](const TEmail& e) { return !keyword.Ansi.empty() && BodyHoldsKeyword(e, keyword.Ansi); });
 }
 
 std::vector<std::size_t> ShownRecords(const TEmailArray& emails, bool filterOn, const std::string& keyword,

@@ -68,6 +68,11 @@ struct TKeyword {
     std::string Utf8;
 };
 
+// The keyword the user typed (UTF-8) in both forms. When the code page cannot
+// hold it (its letters would become '?'), the raw bytes cannot hold it
+// either: Ansi is then empty and only decoded texts are searched.
+TKeyword MakeKeyword(const std::string& utf8);
+
 // Whether the record's raw body stretch holds keyword.Ansi, or its decoded
 // body holds keyword.Utf8, in any letter case: the filter over decoded texts.
 bool RecordHoldsKeyword(const TEmail& email, const TKeyword& keyword);
@@ -76,6 +81,13 @@ bool RecordHoldsKeyword(const TEmail& email, const TKeyword& keyword);
 // RecordHoldsKeyword holds.
 std::vector<std::size_t> ShownDecodedRecords(const TEmailArray& emails, bool filterOn, const TKeyword& keyword,
                                              corvane::TProgress* progress = nullptr);
+
+// The rows of the filter by one rule for both front ends: every record
+// without the filter; with it, the records whose raw body holds keyword.Ansi
+// (when it is not empty) or, with decoded texts, whose decoded body holds
+// keyword.Utf8. Progress and errors as ShownRecords.
+std::vector<std::size_t> FilteredRecords(const TEmailArray& emails, bool filterOn, const TKeyword& keyword, bool decoded,
+                                         corvane::TProgress* progress = nullptr);
 
 // The indexes of the records the list shows, in index order: every record, or
 // with a keyword (filterOn) those whose body holds it. Raises EFOpenError when

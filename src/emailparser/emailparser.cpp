@@ -10,7 +10,7 @@
 #include "FastStringFuncs/FastStringFuncs.h"
 #include "FastStrings/FastStrings.h"
 #include "platform/Files.h"
-#include "platform/MessagePump.h"
+#include "progress/Progress.h"
 
 namespace {
 
@@ -276,7 +276,6 @@ public:
             i = j + 1;
         }
         while (i < n && !finished_) {
-            corvane::pump::ProcessMessages();
             const std::size_t j = FindCrLf(p + i, n - i, false);
             if (j == kNone) {  // the line goes on in the next piece, if any
                 line_.emplace(marker_);
@@ -382,21 +381,24 @@ void TMessageParser::EndFile() { state_->EndFile(); }
 TEmailArray TMessageParser::Take() { return state_->Take(); }
 void TMessageParser::Reserve(std::size_t Records) { state_->Reserve(Records); }
 
-TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted, bool WholeMessages) {
+TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted, bool WholeMessages, corvane::TProgress* Progress) {
     TMessageParser parse(Deleted, WholeMessages);
     auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    const auto total = static_cast<std::int64_t>(Files.size());
+    std::int64_t done = 0;
     for (const std::string& name : Files) {
         TReadFile file(name, Share::All);
         parse.BeginFile(name);
         std::int64_t at = 0;
         for (;;) {
             const std::size_t got = file.ReadAt(at, buffer.get(), kBufferSize);
-            corvane::pump::ProcessMessages();
+            corvane::CheckPoint(Progress, kParseStage, done, total);
             parse.Feed(buffer.get(), got);
             if (got < kBufferSize) break;  // ReadAt gives fewer bytes only at the end
             at += static_cast<std::int64_t>(got);
         }
         parse.EndFile();
+        ++done;
     }
     return parse.Take();
 }
@@ -408,7 +410,6 @@ std::int64_t FindLineEnd(const std::string& FileName, std::int64_t StartOffset) 
     bool prevCr = false;
     for (;;) {
         const std::size_t got = file.ReadAt(pos, buf.get(), kBufferSize);
-        corvane::pump::ProcessMessages();
         if (got == 0) return -1;
         const std::size_t j = FindCrLf(buf.get(), got, prevCr);
         if (j != kNone) return pos + static_cast<std::int64_t>(j) - 1;

@@ -10,6 +10,10 @@
 
 #include "Globals/Globals.h"
 
+namespace corvane {
+class TProgress;
+}
+
 // One split header line.
 struct TRPCField {
     std::uint8_t Valid = 0;  // 1: a well-formed header line
@@ -24,7 +28,11 @@ struct TRPCField {
 // be opened; then nothing is returned. Reads each file once through one
 // buffer: memory is bounded by the records, one header value and that buffer.
 // WholeMessages: each file holds one message (see TMessageParser).
-TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted, bool WholeMessages = false);
+// Progress (may be null) hears of each piece read (kParseStage, files done of
+// all) and can stop the parse there: ECancelled, nothing returned.
+TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted, bool WholeMessages = false,
+                              corvane::TProgress* Progress = nullptr);
+inline constexpr const char* kParseStage = "Reading message files";
 
 // The parse of ParseMessageFiles for message text that is in memory, as the
 // folder reader has it while it writes the message files: each file's bytes

@@ -8,9 +8,10 @@
 #include <exception>
 
 #include "frmMainWindow/frmMainWindow.h"
+#include "mailsession/SessionTexts.h"
 #include "progress/Progress.h"
 
-const char* const TCorvaneApplication::kTitle = "Corvane Recovery";
+const char* const TCorvaneApplication::kTitle = corvane::session::texts::kApplicationTitle;
 const char* const TCorvaneApplication::kSettingsOrganisation = "corvane";
 const char* const TCorvaneApplication::kSettingsApplication = "corvane-recovery";
 std::function<void(const QString&)> TCorvaneApplication::ErrorBoxHook;
@@ -24,17 +25,6 @@ TCorvaneApplication::TCorvaneApplication(int& argc, char** argv) : QApplication(
     setApplicationName(kSettingsApplication);
     setApplicationVersion(CORVANE_VERSION);
     setApplicationDisplayName(kTitle);
-}
-
-QString TCorvaneApplication::RememberedFolder(const QString& key, const QString& fallback) {
-    const QString folder = QSettings().value(key).toString();
-    if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
-    return fallback;
-}
-
-void TCorvaneApplication::RememberFolder(const QString& key, const QString& folder) {
-    if (folder.isEmpty()) return;
-    QSettings().setValue(key, QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
 }
 
 bool TCorvaneApplication::notify(QObject* receiver, QEvent* event) {

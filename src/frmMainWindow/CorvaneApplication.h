@@ -26,12 +26,6 @@ public:
     static const char* const kSettingsOrganisation;
     static const char* const kSettingsApplication;
 
-    // The folder kept in the settings under `key` when it still exists, else
-    // `fallback`.
-    static QString RememberedFolder(const QString& key, const QString& fallback);
-    // Keeps `folder` (made absolute) in the settings under `key`.
-    static void RememberFolder(const QString& key, const QString& folder);
-
     // Shows the text of the exception being handled (call inside a catch);
     // work that the user stopped (ECancelled) shows nothing.
     static void ShowCurrentException();

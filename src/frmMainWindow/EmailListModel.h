@@ -1,69 +1,42 @@
 #pragma once
-// The rows of the message list. A row stands for one record of the main
-// window's Emails and holds nothing but that record's index; the rows are kept
-// in display order, each with its tick. The texts are converted for display
-// only when the view asks for them, so a row costs a few bytes however long
-// its texts are, and ticking, sorting and walking the rows touch no widget.
+// The message list's rows as the view reads them: the session's rows, each
+// standing for one record by its index, with its tick. The texts come from
+// the session when the view asks for them, so a row costs the view nothing
+// however long its texts are.
 
 #include <QAbstractTableModel>
 #include <QIcon>
 
-#include <string>
+#include <cstddef>
+#include <functional>
 #include <vector>
 
-#include "Globals/Globals.h"
-#include "maildecode/maildecode.h"
+#include "mailsession/MailSession.h"
 
 class TEmailListModel : public QAbstractTableModel {
 public:
-    enum Column : int { ColItemNum = 0, ColDate, ColFrom, ColTo, ColSubject, ColumnCount };
+    // The session must outlive the model; deletedIcon and liveIcon are shared
+    // by all rows.
+    TEmailListModel(const corvane::session::TMailSession& session, QIcon deletedIcon, QIcon liveIcon,
+                    QObject* parent = nullptr);
 
-    // `emails` is read whenever a row's texts are needed and must outlive the
-    // model; deletedIcon and liveIcon are shared by all rows.
-    TEmailListModel(const TEmailArray& emails, QIcon deletedIcon, QIcon liveIcon, QObject* parent = nullptr);
+    // The session's rows were replaced: the view reads them anew.
+    void Reset();
+    // The texts of the cells changed (decoded or raw).
+    void TextsChanged();
+    // Every tick changed, as one change of the whole tick column.
+    void TicksChanged();
+    // Runs sortRows, which sorts the session's rows and gives for each row's
+    // old position its new one; the view's current row and selection go with
+    // their rows.
+    void Sort(const std::function<std::vector<std::size_t>()>& sortRows);
 
-    // Replaces every row by the rows of `records` (indexes into the records),
-    // in that order, all unticked.
-    void SetRows(std::vector<int> records);
-    // Appends one unticked row for record `record`.
-    void AppendRow(int record);
-    void Clear() { SetRows({}); }
-
-    int Count() const { return static_cast<int>(rows_.size()); }
-    // The record the row at `position` stands for.
-    int RecordAt(int position) const { return rows_[static_cast<std::size_t>(position)]; }
-    // The record a cell of this model stands for, -1 for none.
+    int Count() const { return static_cast<int>(session_.RowCount()); }
+    // The record a cell stands for, -1 for none.
     int RecordOf(const QModelIndex& index) const;
 
-    bool Ticked(int position) const { return ticks_[static_cast<std::size_t>(position)]; }
-    // Ticks or clears every row, as one change of the whole tick column.
-    void SetAllTicks(bool ticked);
-    // The ticked rows in their present order: where each is in the list, and
-    // the record it stands for.
-    struct TTickedRow {
-        int Position;
-        int Record;
-    };
-    std::vector<TTickedRow> TickedRows() const;
-
-    // Sorts the rows by a column, stably: "Item Num" by number, the text columns
-    // by the user's locale ignoring case, as CompareLocaleTextIgnoreCase orders
-    // the texts shown; rows that compare equal keep their order. Ticks, the
-    // current row and the selection go with their rows.
-    void Sort(int column, bool ascending);
-
-    // The record's text in a text column, as held by the record.
-    static const std::string& Field(const TEmail& email, int column);
-
-    // The decoded header texts of the records, by record index, shown in
-    // place of the raw ones while set (null: the raw texts). The vector must
-    // outlive its use here; records beyond its end show their raw texts.
-    void SetDecoded(const std::vector<corvane::mail::TDecodedHeaders>* decoded);
-    bool ShowsDecoded() const { return decoded_ != nullptr; }
-    // The text a row of record `record` shows in a text column: the raw text,
-    // or with decoded texts set the decoded one (the date in ISO 8601 where
-    // it can be read, else the decoded Date text).
-    QString DisplayText(int record, int column) const;
+    // Set by the window: a tick the view changes goes to the session.
+    std::function<void(std::size_t row, bool ticked)> SetTick;
 
     // QAbstractItemModel
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -74,10 +47,9 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    const TEmailArray& emails_;
-    const std::vector<corvane::mail::TDecodedHeaders>* decoded_ = nullptr;
+    bool Valid(const QModelIndex& index) const;
+
+    const corvane::session::TMailSession& session_;
     QIcon deletedIcon_;
     QIcon liveIcon_;
-    std::vector<int> rows_;     // record index of each row, in display order
-    std::vector<bool> ticks_;   // tick of each row, in display order
 };

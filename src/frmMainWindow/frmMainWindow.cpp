@@ -6,11 +6,12 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFontInfo>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QMimeData>
@@ -23,30 +24,21 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <utility>
 
 #include "emailexport/emailexport.h"
 #include "frmMainWindow/CorvaneApplication.h"
-#include "maildecode/maildecode.h"
-#include "outlookfile/outlookfile.h"
-#include "platform/AnsiText.h"
-#include "platform/Files.h"
-#include "platform/MessagePump.h"
+#include "mailsession/SessionTexts.h"
 #include "platform/qt/Shell.h"
 #include "waitfrm/waitfrm.h"
 
 // Resources of a static library must be registered by hand.
 static void InitMainWindowResources() { Q_INIT_RESOURCE(frmMainWindow); }
 
-const char* const TfrmMain::kHelpUrl = "https://www.corvane.example/recovery/help.php";
-const char* const TfrmMain::kOpenFolderSetting = "Folders/Open";
-const char* const TfrmMain::kExportFolderSetting = "Folders/Export";
-
-// The settings keys of "Decode Texts" and "Whole Messages".
-static const char* const kDecodeTextsKey = "Settings/DecodeTexts";
-static const char* const kWholeMessagesKey = "Settings/WholeMessages";
+namespace texts = corvane::session::texts;
+using corvane::session::TLongWork;
+using corvane::session::TMailSession;
 
 namespace {
 
@@ -70,9 +62,11 @@ public:
 // texts of many rows (decoded or raw) no height while every row has the first
 // row's: repainting what is shown is all it takes, where the tree view would
 // look at every changed row (a tenth of a second for a hundred thousand).
+// A move of the current row by the keyboard is told (it previews the row).
 class TEmailListView : public QTreeView {
 public:
     using QTreeView::QTreeView;
+    std::function<void()> KeyboardMovedCurrent;
 
 protected:
     void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) override {
@@ -96,10 +90,12 @@ protected:
         }
 #endif
     }
+    void keyPressEvent(QKeyEvent* event) override {
+        const int before = currentIndex().row();
+        QTreeView::keyPressEvent(event);
+        if (currentIndex().row() != before && KeyboardMovedCurrent) KeyboardMovedCurrent();
+    }
 };
-
-// The engine's long loops run this while the wait window is shown.
-void ProcessToolkitEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& text, const QString& picture,
                             int left) {
@@ -114,39 +110,32 @@ QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& te
     return button;
 }
 
-// The read's batch of chain text: a few megabytes, so that the wait window's
-// events are processed often while a batch is gathered.
-constexpr std::size_t kReadBatch = std::size_t{8} << 20;
-
-// Frees a list a slice at a time from its end, each slice in an event of
-// context's own: freeing a large list at once would hold the event loop for
-// a noticeable time. Steps not yet run when context goes free it all then.
-template <typename T>
-void ReleaseStep(QObject* context, const std::shared_ptr<std::vector<T>>& held) {
-    constexpr std::size_t kStep = 8192;
-    held->erase(held->end() - static_cast<std::ptrdiff_t>(std::min(kStep, held->size())), held->end());
-    if (!held->empty())
-        QMetaObject::invokeMethod(context, [context, held] { ReleaseStep(context, held); }, Qt::QueuedConnection);
-}
-
-template <typename T>
-void ReleaseInSteps(QObject* context, std::vector<T> items) {
-    if (items.empty()) return;
-    auto held = std::make_shared<std::vector<T>>(std::move(items));
-    QMetaObject::invokeMethod(context, [context, held] { ReleaseStep(context, held); }, Qt::QueuedConnection);
+std::unique_ptr<QSettings> OpenSettings(const QString& file) {
+    return file.isEmpty() ? std::make_unique<QSettings>() : std::make_unique<QSettings>(file, QSettings::IniFormat);
 }
 
 }  // namespace
+
+std::optional<std::string> TQtSettingsStore::Get(const std::string& key) const {
+    const QVariant value = OpenSettings(File)->value(QString::fromStdString(key));
+    if (!value.isValid()) return std::nullopt;
+    return value.toString().toStdString();
+}
+
+void TQtSettingsStore::Set(const std::string& key, const std::string& value) {
+    OpenSettings(File)->setValue(QString::fromStdString(key), QString::fromStdString(value));
+}
 
 // ---------------------------------------------------------------------------
 // Construction
 
 TfrmMain::TfrmMain(QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowCloseButtonHint) {
+                              Qt::WindowCloseButtonHint),
+      Session(collation_, &Settings) {
     InitMainWindowResources();
     setObjectName("frmMain");
-    setWindowTitle("Corvane DBX Recovery v3.0");
+    setWindowTitle(texts::kMainCaption);
     setWindowIcon(QIcon(":/icons/program.svg"));
     QFont font("MS Sans Serif");
     font.setPixelSize(11);
@@ -155,10 +144,15 @@ TfrmMain::TfrmMain(QWidget* parent)
     if (QFontInfo(font).family() != font.family()) font.setStretch(88);
     setFont(font);
 
-    ilIcons[IconDeletedMessage] = QIcon(":/icons/message_deleted.svg");
-    ilIcons[IconLiveMessage] = QIcon(":/icons/message_live.svg");
-    ilIcons[IconFolderFile] = QIcon(":/icons/folder_file.svg");
-    ilIcons[IconTopNode] = QIcon(":/icons/top_folder.svg");
+    ilIcons[corvane::session::IconDeletedMessage] = QIcon(":/icons/message_deleted.svg");
+    ilIcons[corvane::session::IconLiveMessage] = QIcon(":/icons/message_live.svg");
+    ilIcons[corvane::session::IconFolderFile] = QIcon(":/icons/folder_file.svg");
+    ilIcons[corvane::session::IconTopNode] = QIcon(":/icons/top_folder.svg");
+
+    // Old lists are freed in pieces, each in an event of its own.
+    Session.SetPost([this](std::function<void()> work) {
+        QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+    });
 
     createMenu();
     createControls();
@@ -167,9 +161,10 @@ TfrmMain::TfrmMain(QWidget* parent)
     ChooseDbxFile = [this]() -> QString {
         if (dlgOpenDbx == nullptr) {
             dlgOpenDbx = new QFileDialog(
-                this, "Open Dbx File",
-                TCorvaneApplication::RememberedFolder(kOpenFolderSetting, corvane::gui::OpenDialogStartFolder()),
-                "DBX Mail File (*.dbx)");
+                this, texts::kOpenDialogTitle,
+                FromEnginePath(Session.RememberedFolder(corvane::session::kOpenFolderSetting,
+                                                        ToEnginePath(corvane::gui::OpenDialogStartFolder()))),
+                QString("%1 (%2)").arg(texts::kDbxFileType, texts::kDbxPattern));
             dlgOpenDbx->setObjectName("dlgOpenDbx");
             dlgOpenDbx->setAcceptMode(QFileDialog::AcceptOpen);
             // A typed name need not exist, nor its folder: the load reports it.
@@ -199,22 +194,23 @@ TfrmMain::TfrmMain(QWidget* parent)
 
 TfrmMain::~TfrmMain() {
     FormDestroy();
-    // The rows read Emails, which goes before the controls do.
-    FoundEmails->Clear();
+    // The rows read the session, which goes before the controls do.
+    lvFoundEmails->setModel(nullptr);
+    delete FoundEmails;
 }
 
 void TfrmMain::createMenu() {
     MainMenu1 = menuBar();
     MainMenu1->setObjectName("MainMenu1");
-    File1 = MainMenu1->addMenu("File");
+    File1 = MainMenu1->addMenu(texts::kFileMenu);
     File1->setObjectName("File1");
-    mnuExportMbox = File1->addAction("Export Selected To Mbox File...");
+    mnuExportMbox = File1->addAction(texts::kExportMboxMenu);
     mnuExportMbox->setObjectName("mnuExportMbox");
-    Exit1 = File1->addAction("Exit");
+    Exit1 = File1->addAction(texts::kExitMenu);
     Exit1->setObjectName("Exit1");
-    Help1 = MainMenu1->addMenu("Help");
+    Help1 = MainMenu1->addMenu(texts::kHelpMenu);
     Help1->setObjectName("Help1");
-    mnuHelp = Help1->addAction("Corvane DBX Recovery Help");
+    mnuHelp = Help1->addAction(texts::kHelpEntry);
     mnuHelp->setObjectName("mnuHelp");
     mnuHelp->setShortcut(QKeySequence(Qt::Key_F1));
 }
@@ -225,40 +221,40 @@ void TfrmMain::createControls() {
     client->setFixedSize(906, 553);
     setCentralWidget(client);
 
-    sbAutoScan = MakeToolButton(client, "sbAutoScan", "Auto Scan For Files", ":/icons/autoscan.svg", 8);
-    sbOpenDbx = MakeToolButton(client, "sbOpenDbx", "Open Dbx File", ":/icons/open.svg", 112);
-    sbSelectAll = MakeToolButton(client, "sbSelectAll", "Quick Select All", ":/icons/select_all.svg", 216);
-    sbDeselectAll = MakeToolButton(client, "sbDeselectAll", "Quick Deselect All", ":/icons/deselect_all.svg", 320);
-    sbSaveEmail = MakeToolButton(client, "sbSaveEmail", "Export Selected", ":/icons/export.svg", 424);
+    sbAutoScan = MakeToolButton(client, "sbAutoScan", texts::kAutoScan, ":/icons/autoscan.svg", 8);
+    sbOpenDbx = MakeToolButton(client, "sbOpenDbx", texts::kOpenDbx, ":/icons/open.svg", 112);
+    sbSelectAll = MakeToolButton(client, "sbSelectAll", texts::kSelectAll, ":/icons/select_all.svg", 216);
+    sbDeselectAll = MakeToolButton(client, "sbDeselectAll", texts::kDeselectAll, ":/icons/deselect_all.svg", 320);
+    sbSaveEmail = MakeToolButton(client, "sbSaveEmail", texts::kSaveEmail, ":/icons/export.svg", 424);
 
-    Filter = new QGroupBox("Filter Emails", client);
+    Filter = new QGroupBox(texts::kFilterGroup, client);
     Filter->setObjectName("Filter");
     Filter->setGeometry(528, 8, 177, 89);
-    lblKeyword = new QLabel("Keyword", Filter);
+    lblKeyword = new QLabel(texts::kKeyword, Filter);
     lblKeyword->setObjectName("lblKeyword");
     lblKeyword->setGeometry(8, 17, 161, 13);
     txtFilter = new QLineEdit(Filter);
     txtFilter->setObjectName("txtFilter");
     txtFilter->setGeometry(8, 32, 161, 21);
     lblKeyword->setBuddy(txtFilter);
-    btnApplyFilter = new QPushButton("Apply", Filter);
+    btnApplyFilter = new QPushButton(texts::kApply, Filter);
     btnApplyFilter->setObjectName("btnApplyFilter");
     btnApplyFilter->setGeometry(64, 64, 50, 17);
-    btnClearFilter = new QPushButton("Clear", Filter);
+    btnClearFilter = new QPushButton(texts::kClear, Filter);
     btnClearFilter->setObjectName("btnClearFilter");
     btnClearFilter->setGeometry(120, 64, 50, 17);
     btnClearFilter->setEnabled(false);
 
-    GroupBox1 = new QGroupBox("Settings", client);
+    GroupBox1 = new QGroupBox(texts::kSettingsGroup, client);
     GroupBox1->setObjectName("GroupBox1");
     GroupBox1->setGeometry(712, 8, 177, 89);
-    cbdeletedemails = new QCheckBox("Include Deleted Emails", GroupBox1);
+    cbdeletedemails = new QCheckBox(texts::kIncludeDeleted, GroupBox1);
     cbdeletedemails->setObjectName("cbdeletedemails");
     cbdeletedemails->setGeometry(16, 20, 137, 17);
-    cbwholemessages = new QCheckBox("Whole Messages", GroupBox1);
+    cbwholemessages = new QCheckBox(texts::kWholeMessages, GroupBox1);
     cbwholemessages->setObjectName("cbwholemessages");
     cbwholemessages->setGeometry(16, 40, 137, 17);
-    cbdecodetexts = new QCheckBox("Decode Texts", GroupBox1);
+    cbdecodetexts = new QCheckBox(texts::kDecodeTexts, GroupBox1);
     cbdecodetexts->setObjectName("cbdecodetexts");
     cbdecodetexts->setGeometry(16, 60, 137, 17);
 
@@ -280,14 +276,18 @@ void TfrmMain::createControls() {
         tvFiles->setPalette(palette);
     }
 
-    FoundEmails = new TEmailListModel(Emails, ilIcons[IconDeletedMessage], ilIcons[IconLiveMessage], this);
+    FoundEmails = new TEmailListModel(Session, ilIcons[corvane::session::IconDeletedMessage],
+                                      ilIcons[corvane::session::IconLiveMessage], this);
     FoundEmails->setObjectName("FoundEmails");
-    lvFoundEmails = new TEmailListView(client);
+    FoundEmails->SetTick = [this](std::size_t row, bool ticked) { Session.SetTicked(row, ticked); };
+    auto* view = new TEmailListView(client);
+    view->KeyboardMovedCurrent = [this] { Guarded([this] { lvFoundEmailsClick(); }); };
+    lvFoundEmails = view;
     lvFoundEmails->setObjectName("lvFoundEmails");
     lvFoundEmails->setGeometry(192, 104, 705, 273);
     lvFoundEmails->setModel(FoundEmails);
-    const int widths[ColumnCount] = {65, 150, 200, 200, 500};
-    for (int c = 0; c < ColumnCount; ++c) lvFoundEmails->setColumnWidth(c, widths[c]);
+    for (int c = 0; c < corvane::session::ColumnCount; ++c)
+        lvFoundEmails->setColumnWidth(c, corvane::session::kColumnWidths[c]);
     lvFoundEmails->header()->setStretchLastSection(false);
     // The list sorts through lvFoundEmailsColumnClick, not by itself; switching
     // the view's own sorting off also makes the headings unclickable, so first.
@@ -303,6 +303,7 @@ void TfrmMain::createControls() {
     lvFoundEmails->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvFoundEmails->setIconSize(QSize(16, 16));
     lvFoundEmails->setItemDelegate(new TGridDelegate(lvFoundEmails));
+    lvFoundEmails->installEventFilter(this);
 
     txtmsgbody = new QTextEdit(client);
     txtmsgbody->setObjectName("txtmsgbody");
@@ -331,6 +332,8 @@ void TfrmMain::connectHandlers() {
     connect(sbSaveEmail, &QToolButton::clicked, this, [this] { Guarded([this] { sbSaveEmailClick(); }); });
     connect(btnApplyFilter, &QPushButton::clicked, this, [this] { Guarded([this] { btnApplyFilterClick(); }); });
     connect(btnClearFilter, &QPushButton::clicked, this, [this] { Guarded([this] { btnClearFilterClick(); }); });
+    // Enter in "Keyword" applies the filter, as Apply does.
+    connect(txtFilter, &QLineEdit::returnPressed, this, [this] { Guarded([this] { btnApplyFilterClick(); }); });
     connect(cbdeletedemails, &QCheckBox::clicked, this, [this] { Guarded([this] { cbdeletedemailsClick(); }); });
     connect(cbdecodetexts, &QCheckBox::clicked, this, [this] { Guarded([this] { cbdecodetextsClick(); }); });
     connect(cbwholemessages, &QCheckBox::clicked, this, [this] { Guarded([this] { cbwholemessagesClick(); }); });
@@ -356,6 +359,16 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
                                           Qt::QueuedConnection);
             }
         }
+    } else if (event->type() == QEvent::KeyPress && watched == lvFoundEmails) {
+        // Space ticks or clears the current row, whichever cell has the focus.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const QModelIndex current = lvFoundEmails->currentIndex();
+        if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier && current.isValid()) {
+            const QModelIndex box = current.siblingAtColumn(corvane::session::ColItemNum);
+            const bool ticked = box.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+            FoundEmails->setData(box, ticked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -367,13 +380,14 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     if (busy_) {
         event->ignore();
         if (operation_ == nullptr || !operation_->IsCancellable() || closeAfterWork_) return;
-        const QString question = "The work is still running. Stop it and close the window?";
+        const QString question = texts::kStopAndClose;
         const bool stop = ConfirmCancelHook ? ConfirmCancelHook(question)
-                                            : QMessageBox::question(this, TCorvaneApplication::kTitle, question) ==
+                                            : QMessageBox::question(this, texts::kApplicationTitle, question) ==
                                                   QMessageBox::Yes;
         if (stop && operation_ != nullptr) {
             operation_->Cancel();
             closeAfterWork_ = true;
+            Session.SetClosing(true);
         }
         return;
     }
@@ -382,14 +396,90 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 // ---------------------------------------------------------------------------
+// Showing the session
+
+void TfrmMain::ShowTree() {
+    const corvane::session::TFileTree& tree = Session.Tree();
+    QTreeWidgetItem* last = nullptr;
+    for (auto node = static_cast<int>(TreeNodes.size()); node < static_cast<int>(tree.Count()); ++node) {
+        const corvane::session::TTreeNode& n = tree.Node(node);
+        auto* item = n.Parent < 0 ? new QTreeWidgetItem(tvFiles, QStringList{FromEnginePath(n.Text)})
+                                  : new QTreeWidgetItem(TreeNodes.at(static_cast<std::size_t>(n.Parent)),
+                                                        QStringList{FromEnginePath(n.Text)});
+        item->setIcon(0, ilIcons[n.Icon]);
+        item->setData(0, Qt::UserRole, node);
+        TreeNodes.push_back(item);
+        last = item;
+    }
+    if (last != nullptr && last->parent() != nullptr) last->parent()->setExpanded(true);
+}
+
+void TfrmMain::ShowOptions() {
+    const corvane::session::TViewOptions& o = Session.Options();
+    const QSignalBlocker deleted(cbdeletedemails), decode(cbdecodetexts), whole(cbwholemessages);
+    cbdeletedemails->setChecked(o.IncludeDeleted);
+    cbdecodetexts->setChecked(o.DecodeTexts);
+    cbwholemessages->setChecked(o.WholeMessages);
+    btnApplyFilter->setEnabled(!o.FilterOn);
+    btnClearFilter->setEnabled(o.FilterOn);
+    txtFilter->setEnabled(!o.FilterOn);
+}
+
+void TfrmMain::ShowSession() {
+    ShowOptions();
+    ShowTree();
+    if (Session.RowsVersion() != shownRows_) {
+        FoundEmails->Reset();
+        ScrollToLastRow();
+    } else if (Session.TextsVersion() != shownTexts_) {
+        FoundEmails->TextsChanged();
+    }
+    shownRows_ = Session.RowsVersion();
+    shownTexts_ = Session.TextsVersion();
+}
+
+void TfrmMain::ScrollToLastRow() {
+    // When the list has been filled it shows its last rows.
+    const int rows = FoundEmails->Count();
+    if (rows > 0) lvFoundEmails->scrollTo(FoundEmails->index(rows - 1, corvane::session::ColItemNum));
+}
+
+void TfrmMain::RunSessionWork(unsigned options, const std::function<void(corvane::TProgress&)>& work) {
+    try {
+        TLongOperation operation(*this, options);
+        work(operation);
+    } catch (...) {
+        ShowSession();
+        throw;
+    }
+    ShowSession();
+}
+
+void TfrmMain::ShowOutcome(const corvane::session::TOutcome& outcome) {
+    if (outcome.Box == corvane::session::TOutcome::None || ClosingAfterWork()) return;
+    const QString text = FromEngineText(outcome.Text);
+    if (outcome.Box == corvane::session::TOutcome::Error) {
+        TCorvaneApplication::ShowError(text);
+        return;
+    }
+    if (InformationBoxHook) {
+        InformationBoxHook(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Information, texts::kApplicationTitle, text, QMessageBox::Ok, this);
+    box.setObjectName("InformationBox");
+    box.exec();
+}
+
+// ---------------------------------------------------------------------------
 // Handlers
 
 void TfrmMain::FormCreate() {
-    SystemFilesNode = new QTreeWidgetItem(tvFiles, QStringList{"System Files"});
-    SystemFilesNode->setIcon(0, ilIcons[IconTopNode]);
-    DbxFilesNode = new QTreeWidgetItem(tvFiles, QStringList{"Dbx Files"});
-    DbxFilesNode->setIcon(0, ilIcons[IconTopNode]);
-    // Qt paints every widget double-buffered already.
+    // The two top-level nodes come from the session's tree. Qt paints every
+    // widget double-buffered already.
+    ShowTree();
+    SystemFilesNode = TreeNodes.at(corvane::session::TFileTree::kSystemFiles);
+    DbxFilesNode = TreeNodes.at(corvane::session::TFileTree::kDbxFiles);
 }
 
 void TfrmMain::FormDestroy() {
@@ -401,33 +491,21 @@ void TfrmMain::sbOpenDbxClick() {
     if (busy_) return;
     const QString chosen = ChooseDbxFile ? ChooseDbxFile() : QString();
     if (chosen.isEmpty()) return;
-    TCorvaneApplication::RememberFolder(kOpenFolderSetting, QFileInfo(chosen).absolutePath());
-    const std::string path = ToEnginePath(chosen);
-    if (!corvane::mail::IsDbxPath(path)) return;
-    addDbxFileNode(path);
-    loadDbxFile(path);
-}
-
-void TfrmMain::addDbxFileNode(const std::string& path) {
-    auto* node = new QTreeWidgetItem(DbxFilesNode, QStringList{FromEnginePath(path)});
-    node->setIcon(0, ilIcons[IconFolderFile]);
-    DbxFilesNode->setExpanded(true);
-    tvFiles->setFocus();
-    tvFiles->setCurrentItem(node);
+    Session.RememberFolder(corvane::session::kOpenFolderSetting, ToEnginePath(QFileInfo(chosen).absolutePath()));
+    OpenDbxFiles({chosen});
 }
 
 int TfrmMain::OpenDbxFiles(const QStringList& paths) {
     if (busy_) return 0;
-    std::vector<std::string> added;
-    for (const QString& given : paths) {
-        const std::string path = ToEnginePath(QFileInfo(given).absoluteFilePath());
-        if (!corvane::mail::IsDbxPath(path)) continue;
-        addDbxFileNode(path);
-        added.push_back(path);
-    }
+    std::vector<std::string> given;
+    for (const QString& path : paths) given.push_back(ToEnginePath(QFileInfo(path).absoluteFilePath()));
+    const std::vector<int> added = Session.AddDbxFiles(given);
     if (added.empty()) return 0;
-    tvFiles->setCurrentItem(DbxFilesNode->child(DbxFilesNode->childCount() - static_cast<int>(added.size())));
-    loadDbxFile(added.front());
+    ShowTree();
+    DbxFilesNode->setExpanded(true);
+    tvFiles->setFocus();
+    tvFiles->setCurrentItem(TreeNodes.at(static_cast<std::size_t>(added.front())));
+    loadDbxFile(Session.Tree().FileOf(added.front()));
     return static_cast<int>(added.size());
 }
 
@@ -472,137 +550,50 @@ void TfrmMain::dropEvent(QDropEvent* event) {
 void TfrmMain::tvFilesClick() {
     const QList<QTreeWidgetItem*> selected = tvFiles->selectedItems();
     if (selected.isEmpty()) return;
-    const QTreeWidgetItem* node = selected.first();
-    if (node->parent() == nullptr) return;  // a top-level node
-    loadDbxFile(ToEnginePath(node->text(0)));
+    loadDbxFile(Session.Tree().FileOf(selected.first()->data(0, Qt::UserRole).toInt()));
+}
+
+void TfrmMain::loadDbxFile(const std::string& path) {
+    if (path.empty() || busy_) return;  // a load or search may be running further up this stack
+    RunSessionWork(TLongWork::Cancellable, [this, &path](corvane::TProgress& p) { Session.Load(path, &p); });
 }
 
 void TfrmMain::cbdeletedemailsClick() {
-    if (CurrentFile.empty()) return;
-    try {
-        loadDbxFile(CurrentFile);
-    } catch (...) {
-        // The rows still show the previous state of the box: put it back.
-        const QSignalBlocker blocker(cbdeletedemails);
-        cbdeletedemails->setChecked(!cbdeletedemails->isChecked());
-        throw;
-    }
+    if (busy_) return;
+    const bool on = cbdeletedemails->isChecked();
+    RunSessionWork(TLongWork::Cancellable, [this, on](corvane::TProgress& p) { Session.SetIncludeDeleted(on, &p); });
 }
 
 void TfrmMain::cbdecodetextsClick() {
-    SaveSettings();
-    if (CurrentFile.empty()) return;
-    try {
-        // The filter searches decoded bodies only while the box is ticked:
-        // with the filter on, the file is read again.
-        if (FilterOn)
-            loadDbxFile(CurrentFile);
-        else
-            ShowDecodedTexts();
-    } catch (...) {
-        // Failed or stopped, the rows still show the texts of the previous
-        // state of the box: put it back.
-        const QSignalBlocker blocker(cbdecodetexts);
-        cbdecodetexts->setChecked(!cbdecodetexts->isChecked());
-        SaveSettings();
-        throw;
-    }
+    if (busy_) return;
+    const bool on = cbdecodetexts->isChecked();
+    // Decoding the texts of a large list is long work: the wait window comes
+    // if it lasts.
+    const unsigned options = Session.Options().FilterOn ? TLongWork::Cancellable
+                                                        : TLongWork::Cancellable | TLongWork::Delayed | TLongWork::ShowsShare;
+    RunSessionWork(options, [this, on](corvane::TProgress& p) { Session.SetDecodeTexts(on, &p); });
 }
 
 void TfrmMain::cbwholemessagesClick() {
-    SaveSettings();
-    if (CurrentFile.empty()) return;
-    try {
-        loadDbxFile(CurrentFile);
-    } catch (...) {
-        // The rows still show the previous state of the box: put it back.
-        const QSignalBlocker blocker(cbwholemessages);
-        cbwholemessages->setChecked(!cbwholemessages->isChecked());
-        SaveSettings();
-        throw;
-    }
-}
-
-void TfrmMain::ShowDecodedTexts() {
-    std::vector<corvane::mail::TDecodedHeaders> decoded;
-    if (cbdecodetexts->isChecked() && !Emails.empty()) {
-        // A read of every message file: long work for a large list.
-        TLongOperation operation(*this, TLongOperation::Cancellable | TLongOperation::Delayed | TLongOperation::ShowsShare);
-        decoded = corvane::mail::DecodeRecordHeaders(Emails, &operation);
-    }
-    ShowDecoded(std::move(decoded));
-}
-
-void TfrmMain::ShowDecoded(std::vector<corvane::mail::TDecodedHeaders> decoded) {
-    FoundEmails->SetDecoded(nullptr);
-    ReleaseInSteps(this, std::exchange(DecodedHeaders, std::move(decoded)));
-    if (cbdecodetexts->isChecked()) FoundEmails->SetDecoded(&DecodedHeaders);
-}
-
-QString TfrmMain::PreviewText(const TEmail& email) const {
-    if (!cbdecodetexts->isChecked()) {
-        // The text and its closing line break in one piece: for a body of
-        // many megabytes every extra copy counts.
-        std::string text = corvane::mail::ReadMessageBody(email);
-        text += '\n';
-        return AnsiToDisplay(text);
-    }
-    const corvane::mail::TDecodedMessage decoded = corvane::mail::DecodeMessage(corvane::mail::ReadMessageText(email));
-    QString text = QString::fromStdString(decoded.Body);
-    if (!text.endsWith('\n')) text += '\n';
-    if (!decoded.Attachments.empty()) {
-        text += "\nAttachments:\n";
-        for (const corvane::mail::TAttachment& a : decoded.Attachments)
-            text += QString("  %1  (%2, %3 bytes)\n")
-                        .arg(a.Name.empty() ? QString("(no name)") : QString::fromStdString(a.Name),
-                             QString::fromStdString(a.Type), QString::number(a.Size));
-    }
-    return text;
+    if (busy_) return;
+    const bool on = cbwholemessages->isChecked();
+    RunSessionWork(TLongWork::Cancellable, [this, on](corvane::TProgress& p) { Session.SetWholeMessages(on, &p); });
 }
 
 void TfrmMain::LoadSettings() {
-    const std::unique_ptr<QSettings> settings =
-        SettingsFile.isEmpty() ? std::make_unique<QSettings>() : std::make_unique<QSettings>(SettingsFile, QSettings::IniFormat);
-    const QSignalBlocker blocker(cbdecodetexts);
-    cbdecodetexts->setChecked(settings->value(kDecodeTextsKey, false).toBool());
-    const QSignalBlocker wholeBlocker(cbwholemessages);
-    cbwholemessages->setChecked(settings->value(kWholeMessagesKey, false).toBool());
-    ShowDecodedTexts();
-}
-
-void TfrmMain::SaveSettings() const {
-    const std::unique_ptr<QSettings> settings =
-        SettingsFile.isEmpty() ? std::make_unique<QSettings>() : std::make_unique<QSettings>(SettingsFile, QSettings::IniFormat);
-    settings->setValue(kDecodeTextsKey, cbdecodetexts->isChecked());
-    settings->setValue(kWholeMessagesKey, cbwholemessages->isChecked());
+    RunSessionWork(TLongWork::Cancellable | TLongWork::Delayed | TLongWork::ShowsShare,
+                   [this](corvane::TProgress& p) { Session.LoadSettings(&p); });
 }
 
 void TfrmMain::btnApplyFilterClick() {
-    if (busy_ || txtFilter->text().isEmpty()) return;
-    SwitchFilter(true);
+    if (busy_) return;
+    const std::string keyword = txtFilter->text().toStdString();
+    RunSessionWork(TLongWork::Cancellable, [this, &keyword](corvane::TProgress& p) { Session.ApplyFilter(keyword, &p); });
 }
 
 void TfrmMain::btnClearFilterClick() {
     if (busy_) return;
-    SwitchFilter(false);
-}
-
-void TfrmMain::ShowFilterState(bool on) {
-    FilterOn = on;
-    btnApplyFilter->setEnabled(!on);
-    btnClearFilter->setEnabled(on);
-}
-
-void TfrmMain::SwitchFilter(bool on) {
-    ShowFilterState(on);
-    try {
-        loadDbxFile(CurrentFile);
-    } catch (...) {
-        // The rows still show the previous filter state: put it back.
-        ShowFilterState(!on);
-        throw;
-    }
-    txtFilter->setEnabled(!on);
+    RunSessionWork(TLongWork::Cancellable, [this](corvane::TProgress& p) { Session.ClearFilter(&p); });
 }
 
 void TfrmMain::mnuHelpClick() {
@@ -613,19 +604,19 @@ void TfrmMain::mnuHelpClick() {
             return;
         }
     }
-    corvane::gui::OpenWebPage(kHelpUrl);
+    corvane::gui::OpenWebPage(texts::kHelpUrl);
 }
 
 void TfrmMain::Exit1Click() { close(); }
 
 // ---------------------------------------------------------------------------
-// Loading and listing
+// Long operations
 
 TfrmMain::TLongOperation::TLongOperation(TfrmMain& owner, unsigned options)
-    : owner_(owner), options_(options), started_(std::chrono::steady_clock::now()) {
+    : TLongWork(options, owner.Timing, owner.ReportHook), owner_(owner) {
     owner_.busy_ = true;
     owner_.operation_ = this;
-    if ((options_ & Delayed) == 0) ShowWaitWindow();
+    Begin();
 }
 
 void TfrmMain::TLongOperation::ShowWaitWindow() {
@@ -633,34 +624,21 @@ void TfrmMain::TLongOperation::ShowWaitWindow() {
     wait_->SetCancellable(IsCancellable());
     wait_->show();
     owner_.setEnabled(false);
-    previousPump_ = corvane::pump::SetHandler(&ProcessToolkitEvents);
-    pumping_ = true;
     // Paint both windows before the work goes on.
-    corvane::pump::ProcessNow();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void TfrmMain::TLongOperation::Report(const char* Stage, std::int64_t Done, std::int64_t Total) {
-    if (!pastScanning_ && std::strncmp(Stage, "Scanning", 8) != 0) pastScanning_ = true;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastEvents_ < std::chrono::milliseconds(15)) return;
-    lastEvents_ = now;
-    if (wait_ == nullptr) {
-        if (now - started_ < kWaitWindowDelay) {
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            return;
-        }
-        ShowWaitWindow();
-    }
-    if ((options_ & ShowsShare) != 0) wait_->ShowShare(Done, Total);
-    ProcessToolkitEvents();
+void TfrmMain::TLongOperation::ProcessEvents(bool userInput) {
+    QCoreApplication::processEvents(userInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
 }
 
-bool TfrmMain::TLongOperation::StopRequested() {
-    return cancelled_ || (wait_ != nullptr && wait_->CancelRequested());
+void TfrmMain::TLongOperation::ShowShare(std::int64_t done, std::int64_t total) {
+    if (wait_ != nullptr) wait_->ShowShare(done, total);
 }
+
+bool TfrmMain::TLongOperation::CancelPressed() const { return wait_ != nullptr && wait_->CancelRequested(); }
 
 TfrmMain::TLongOperation::~TLongOperation() {
-    if (pumping_) corvane::pump::SetHandler(previousPump_);
     if (wait_ != nullptr) {
         wait_->close();
         delete wait_;
@@ -674,103 +652,8 @@ TfrmMain::TLongOperation::~TLongOperation() {
     }
 }
 
-void TfrmMain::loadDbxFile(const std::string& path) {
-    if (path.empty()) return;
-    if (busy_) return;  // a load or search is running further up this stack
-
-    TEmailArray found;
-    std::vector<std::size_t> shown;
-    std::vector<corvane::mail::TDecodedHeaders> decoded;
-    const bool deleted = cbdeletedemails->isChecked();
-    const bool decode = cbdecodetexts->isChecked();
-    bool rewrite = false;
-    try {
-        TLongOperation operation(*this, TLongOperation::Cancellable);
-        try {
-            Toutlookfile reader;
-            reader.SetWriteBatch(kReadBatch);
-            found = reader.GetEmails(path, deleted, &operation, cbwholemessages->isChecked());
-
-            // Decide the rows before anything changes, so that a message file
-            // that cannot be read, or a stop, leaves the previous file's state
-            // whole.
-            operation.ShowShareOnBar();
-            shown = decode ? corvane::mail::ShownDecodedRecords(
-                                 found, FilterOn,
-                                 {FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string(), txtFilter->text().toStdString()},
-                                 &operation)
-                           : corvane::mail::ShownRecords(found, FilterOn,
-                                                         FilterOn ? DisplayToAnsi(txtFilter->text()) : std::string(), &operation);
-            if (decode) decoded = corvane::mail::DecodeRecordHeaders(found, &operation);
-        } catch (...) {
-            // The message files share their names between reads: once this
-            // read has written some, those of the list shown may be gone.
-            rewrite = operation.PastScanning() && path != CurrentFile && !Emails.empty();
-            throw;
-        }
-    } catch (...) {
-        if (rewrite && !closeAfterWork_) {
-            try {
-                RewriteMessageFiles();
-            } catch (...) {
-                // Rows whose texts are gone must not stay: an empty list
-                // rather than other messages' texts under their names.
-                FoundEmails->Clear();
-                CurrentFile.clear();
-                ReleaseInSteps(this, std::exchange(Emails, {}));
-                ShowDecoded({});
-            }
-        }
-        throw;
-    }
-
-    // The old rows go before the records they stand for; the old records and
-    // texts are freed in steps after the new rows are shown.
-    FoundEmails->Clear();
-    CurrentFile = path;
-    currentDeleted_ = deleted;
-    ReleaseInSteps(this, std::exchange(Emails, std::move(found)));
-    ShowDecoded(std::move(decoded));
-    listEmails(std::vector<int>(shown.begin(), shown.end()));
-}
-
-void TfrmMain::RewriteMessageFiles() {
-    // Not to be stopped: the list would point into other messages' texts.
-    if (CurrentFile.empty()) return;
-    TLongOperation operation(*this);
-    Toutlookfile reader;
-    static_cast<void>(reader.GetEmails(CurrentFile, currentDeleted_, &operation));
-}
-
-void TfrmMain::listEmails(std::vector<int> shown) {
-    FoundEmails->SetRows(std::move(shown));
-    scrollPending_ = true;
-    scrollToPendingRow();
-}
-
-void TfrmMain::addEmailRow(int index) {
-    FoundEmails->AppendRow(index);
-    // Bringing a row into view lays out the whole list; done once for the
-    // last added row, when the filling is over or control returns to the loop.
-    scrollPending_ = true;
-    if (!scrollQueued_) {
-        scrollQueued_ = true;
-        QMetaObject::invokeMethod(this, [this] { scrollToPendingRow(); }, Qt::QueuedConnection);
-    }
-}
-
-void TfrmMain::scrollToPendingRow() {
-    scrollQueued_ = false;
-    if (!scrollPending_) return;
-    scrollPending_ = false;
-    const int rows = FoundEmails->Count();
-    if (rows > 0) lvFoundEmails->scrollTo(FoundEmails->index(rows - 1, ColItemNum));
-}
-
 // ---------------------------------------------------------------------------
 // Helpers
-
-int TfrmMain::RowIndex(const QModelIndex& row) const { return FoundEmails->RecordOf(row); }
 
 std::string TfrmMain::ToEnginePath(const QString& path) {
     return QFile::encodeName(QDir::toNativeSeparators(path)).toStdString();
@@ -778,12 +661,4 @@ std::string TfrmMain::ToEnginePath(const QString& path) {
 
 QString TfrmMain::FromEnginePath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
-QString TfrmMain::AnsiToDisplay(const std::string& bytes) {
-    // Plain ASCII reads the same in every ANSI code page: skip the detour
-    // through UTF-8 for it (most header lines are).
-    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return QString::fromStdString(corvane::ansi::ToUtf8(bytes));
-}
-
-std::string TfrmMain::DisplayToAnsi(const QString& text) { return corvane::ansi::FromUtf8(text.toStdString()); }
+QString TfrmMain::FromEngineText(const std::string& text) { return QString::fromLocal8Bit(text); }

@@ -1,120 +1,71 @@
-// The message list's ticks, sorting and preview, and the export of the ticked
-// messages.
+// The message list's ticks, sorting and preview, and the exports of the
+// ticked messages (.eml files, one mbox file).
 
+#include <QDir>
+#include <QFileInfo>
 #include <QItemSelectionModel>
-#include <QMessageBox>
 #include <QString>
 
-#include <algorithm>
+#include <ctime>
 #include <string>
-#include <vector>
 
 #include "BrowseForFolderU/BrowseForFolderU.h"
-#include "frmMainWindow/CorvaneApplication.h"
-#include "emailexport/emailexport.h"
 #include "frmMainWindow/frmMainWindow.h"
-#include "platform/qt/LocaleCompare.h"
+#include "mailsession/SessionTexts.h"
 
-int SortColumn = 0;
-bool SortAscending = false;
+namespace texts = corvane::session::texts;
+using corvane::session::TLongWork;
 
-namespace {
-
-const char* const kExportFolderTitle = "Select Where To Save Recovered Emails";
-const char* const kNotWriteableText = "Cannot Write To Output Folder ,Please Select A Writeable Folder";
-const char* const kExportedText = "Emails Succesfully Exported To Folder";
-const char* const kExportStoppedText = "Export cancelled: %1 of %2 ticked emails were written to the folder.";
-
-// Record k of emails, or nullptr when there is none.
-const TEmail* RecordOfRow(const TEmailArray& emails, int k) {
-    if (k < 0 || static_cast<std::size_t>(k) >= emails.size()) return nullptr;
-    return &emails[static_cast<std::size_t>(k)];
+void TfrmMain::sbSelectAllClick() {
+    Session.SetAllTicks(true);
+    FoundEmails->TicksChanged();
 }
 
-// The export's closing information box (one OK button).
-void ShowInformation(TfrmMain& owner, const QString& text) {
-    if (owner.ClosingAfterWork()) return;
-    if (owner.InformationBoxHook) {
-        owner.InformationBoxHook(text);
-        return;
-    }
-    QMessageBox box(QMessageBox::Information, TCorvaneApplication::kTitle, text, QMessageBox::Ok, &owner);
-    box.setObjectName("InformationBox");
-    box.exec();
+void TfrmMain::sbDeselectAllClick() {
+    Session.SetAllTicks(false);
+    FoundEmails->TicksChanged();
 }
-
-}  // namespace
-
-int compareEmailItems(const TEmailArray& emails, int record1, int record2, int column) {
-    int result;
-    if (column == TfrmMain::ColItemNum) {
-        result = (record1 > record2) - (record1 < record2);
-    } else {
-        const TEmail& email1 = emails[static_cast<std::size_t>(record1)];
-        const TEmail& email2 = emails[static_cast<std::size_t>(record2)];
-        result = corvane::gui::CompareLocaleTextIgnoreCase(TfrmMain::AnsiToDisplay(TEmailListModel::Field(email1, column)),
-                                                           TfrmMain::AnsiToDisplay(TEmailListModel::Field(email2, column)));
-    }
-    return SortAscending ? result : -result;
-}
-
-void TfrmMain::sbSelectAllClick() { FoundEmails->SetAllTicks(true); }
-
-void TfrmMain::sbDeselectAllClick() { FoundEmails->SetAllTicks(false); }
 
 void TfrmMain::lvFoundEmailsColumnClick(int column) {
-    if (column == SortColumn)
-        SortAscending = !SortAscending;
-    else
-        SortColumn = column;
-
-    // In the order of compareEmailItems, with the texts prepared once per
-    // sort; the ticks, the current row and the selection move with their rows.
-    FoundEmails->Sort(column, SortAscending);
+    FoundEmails->Sort([this, column] { return Session.SortByColumn(column); });
 }
 
 void TfrmMain::lvFoundEmailsClick() {
-    const QModelIndexList selected = lvFoundEmails->selectionModel()->selectedRows(ColItemNum);
-    if (selected.isEmpty()) return;
+    const QModelIndexList selected = lvFoundEmails->selectionModel()->selectedRows(corvane::session::ColItemNum);
+    if (selected.isEmpty() || FoundEmails->RecordOf(selected.first()) < 0) return;
     txtmsgbody->clear();
-    const TEmail* email = RecordOfRow(Emails, RowIndex(selected.first()));
-    if (email == nullptr) return;
-    txtmsgbody->setPlainText(PreviewText(*email));
+    txtmsgbody->setPlainText(QString::fromStdString(Session.PreviewText(static_cast<std::size_t>(selected.first().row()))));
 }
 
 void TfrmMain::sbSaveEmailClick() {
     if (busy_) return;
-    const std::string initial = ToEnginePath(TCorvaneApplication::RememberedFolder(kExportFolderSetting, QString()));
-    const std::string folder = ChooseExportFolder ? ChooseExportFolder(kExportFolderTitle, initial, true)
-                                                  : BrowseForFolder(kExportFolderTitle, initial, true);
+    const std::string initial = Session.RememberedFolder(corvane::session::kExportFolderSetting, {});
+    const std::string folder = ChooseExportFolder ? ChooseExportFolder(texts::kExportFolderTitle, initial, true)
+                                                  : BrowseForFolder(texts::kExportFolderTitle, initial, true);
     if (folder.empty()) return;
+    corvane::session::TOutcome outcome;
+    RunSessionWork(TLongWork::Cancellable | TLongWork::Delayed | TLongWork::ShowsShare,
+                   [this, &folder, &outcome](corvane::TProgress& p) { outcome = Session.ExportEml(folder, &p); });
+    ShowOutcome(outcome);
+}
 
-    if (!corvane::mail::FolderIsWriteable(folder)) {
-        TCorvaneApplication::ShowError(kNotWriteableText);
-        return;
-    }
-    TCorvaneApplication::RememberFolder(kExportFolderSetting, FromEnginePath(folder));
-
-    std::vector<corvane::mail::TExportItem> items;
-    for (const auto& [i, k] : FoundEmails->TickedRows()) {
-        items.push_back({static_cast<std::size_t>(i), RecordOfRow(Emails, k)});
-    }
-    corvane::mail::TExportReport report;
-    {
-        TLongOperation operation(*this, TLongOperation::Cancellable | TLongOperation::Delayed | TLongOperation::ShowsShare);
-        report = corvane::mail::ExportEmails(items, folder, &operation);
-    }
-    if (report.Cancelled) {
-        ShowInformation(*this, QString(kExportStoppedText).arg(report.Written()).arg(items.size()));
-        return;
-    }
-    const std::size_t failed = report.Failed();
-    if (failed > 0) {
-        TCorvaneApplication::ShowError(QString("%1 of %2 ticked emails could not be exported. The first: %3")
-                                           .arg(failed)
-                                           .arg(report.Chosen)
-                                           .arg(QString::fromLocal8Bit(report.Failures.front())));
-        return;
-    }
-    ShowInformation(*this, kExportedText);
+void TfrmMain::mnuExportMboxClick() {
+    if (busy_) return;
+    const std::string folder = Session.RememberedFolder(corvane::session::kExportFolderSetting, {});
+    const QString proposed =
+        folder.empty() ? QString(texts::kMboxDefaultName) : QDir(FromEnginePath(folder)).filePath(texts::kMboxDefaultName);
+    const QString file = ChooseMboxFile ? ChooseMboxFile()
+                                        : QFileDialog::getSaveFileName(this, texts::kMboxDialogTitle, proposed,
+                                                                       QString("%1 (%2)").arg(texts::kMboxFileType,
+                                                                                              texts::kMboxPattern));
+    if (file.isEmpty()) return;
+    // Failures leave here for the top-level error handler; a file of the
+    // chosen name stays as it was, also when the user stops the export.
+    corvane::session::TOutcome outcome;
+    const std::string target = ToEnginePath(file);
+    RunSessionWork(TLongWork::Cancellable | TLongWork::Delayed | TLongWork::ShowsShare,
+                   [this, &target, &outcome](corvane::TProgress& p) {
+                       outcome = Session.ExportMbox(target, std::time(nullptr), &p);
+                   });
+    ShowOutcome(outcome);
 }

@@ -858,4 +858,16 @@ bool TextHoldsKeyword(std::string_view utf8Text, std::string_view utf8Keyword) {
            text.end();
 }
 
+std::string PreviewLayout(const TDecodedMessage& decoded) {
+    std::string text = decoded.Body;
+    if (text.empty() || text.back() != '\n') text += '\n';
+    if (!decoded.Attachments.empty()) {
+        text += "\nAttachments:\n";
+        for (const TAttachment& a : decoded.Attachments)
+            text += "  " + (a.Name.empty() ? std::string("(no name)") : a.Name) + "  (" + a.Type + ", " +
+                    std::to_string(a.Size) + " bytes)\n";
+    }
+    return text;
+}
+
 }  // namespace corvane::mail

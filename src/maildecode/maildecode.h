@@ -74,6 +74,12 @@ std::string CharsetToUtf8(std::string_view bytes, std::string_view charset);
 // paragraphs and headings set apart by an empty line.
 std::string HtmlToText(std::string_view html);
 
+// What a preview shows of a decoded message: its body, a line break at its
+// end when it has none, then, when it has attachments, an empty line,
+// "Attachments:" and one line per attachment: two spaces, its name ("(no
+// name)" when it has none), two spaces and "(type, N bytes)".
+std::string PreviewLayout(const TDecodedMessage& decoded);
+
 // The text with letters folded for a search that ignores letter case (Latin,
 // Greek and Cyrillic letters).
 std::string FoldCase(std::string_view utf8);

@@ -36,7 +36,6 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Memory.h"
-#include "platform/MessagePump.h"
 #include "platform/TempNames.h"
 #include "progress/Progress.h"
 
@@ -416,7 +415,8 @@ private:
 // are still being written.
 class TMessageFileWriter {
 public:
-    TMessageFileWriter() {
+    // progress (may be null) hears of the wait while the writer is behind.
+    explicit TMessageFileWriter(corvane::TProgress* progress) : progress_(progress) {
         const std::string folder = Toutlookfile::GetTempFolder();
         prefix_ = corvane::fs::JoinTempName(folder, "");
         try {
@@ -473,7 +473,8 @@ public:
 
 private:
     static constexpr std::size_t kWaitingBytes = std::size_t{32} << 20;
-    static constexpr std::chrono::milliseconds kEventInterval{15};
+    static constexpr std::chrono::milliseconds kReportInterval{15};
+    static constexpr const char* kWaitStage = "Writing message files";
 
     struct TJob {
         std::string name;  // for a piece that creates its file
@@ -534,17 +535,20 @@ private:
         return std::make_unique<corvane::fs::TWriteFile>(path, corvane::fs::Create::Fresh);
     }
     // Waits until the writer has made room (or is done); the walking thread
-    // keeps processing its toolkit's events meanwhile, as at every step of
-    // its walk, so a window waiting for the files stays alive.
+    // reports to its progress meanwhile, as at every step of its walk, so a
+    // window waiting for the files stays alive.
     template <class Ready>
     void WaitForRoom(std::unique_lock<std::mutex>& lock, Ready ready) {
-        while (!room_.wait_for(lock, kEventInterval, ready)) {
+        while (!room_.wait_for(lock, kReportInterval, ready)) {
+            if (progress_ == nullptr) continue;
+            const auto waiting = static_cast<std::int64_t>(waiting_);
             lock.unlock();
-            corvane::pump::ProcessNow();
+            progress_->Report(kWaitStage, 0, waiting);
             lock.lock();
         }
     }
 
+    corvane::TProgress* progress_;  // may be null
     std::mutex mutex_;
     std::condition_variable work_, room_;
     std::deque<TJob> jobs_;
@@ -680,7 +684,7 @@ void Toutlookfile::WalkChains(TDelMessagePartArray& Parts, TChainSink& Sink) {
 }
 
 TMessageFiles Toutlookfile::BuildLive(TMessagePartArray& Parts, TMessageParser* Parser) {
-    TMessageFileWriter writer;
+    TMessageFileWriter writer(progress_);
     TMessageFileSink files("msg", Parser, writer);
     WalkChains(Parts, files);
     writer.Drain();
@@ -688,7 +692,7 @@ TMessageFiles Toutlookfile::BuildLive(TMessagePartArray& Parts, TMessageParser* 
 }
 
 TMessageFiles Toutlookfile::BuildDeleted(TDelMessagePartArray& Parts, TMessageParser* Parser) {
-    TMessageFileWriter writer;
+    TMessageFileWriter writer(progress_);
     TMessageFileSink files("delmsg", Parser, writer);
     WalkChains(Parts, files);
     writer.Drain();
@@ -704,7 +708,7 @@ TEmailArray Toutlookfile::ReadChains(bool IncludeDeleted, bool WholeMessages) {
     TDelMessagePartArray deletedParts;
     ScanAllParts(liveParts, IncludeDeleted ? &deletedParts : nullptr);
 
-    TMessageFileWriter writer;
+    TMessageFileWriter writer(progress_);
     TEmailArray result;
     if (!liveParts.empty()) {
         TMessageParser parser(false, WholeMessages);

@@ -12,6 +12,10 @@
 #include <string_view>
 #include <vector>
 
+namespace corvane {
+class TProgress;
+}
+
 namespace corvane::drives {
 
 // The root paths of the local fixed drives, in the order in which the system
@@ -43,8 +47,13 @@ enum class TListKind {
 // listed (missing, no access) gives no entries.
 class TFolderListing {
 public:
-    // folder ends with a separator; mask as for MatchesMask.
-    TFolderListing(const std::string& folder, const std::string& mask, TListKind kind);
+    // folder ends with a separator; mask as for MatchesMask. Where the folder
+    // is read whole at once (everywhere but Windows), progress (may be null)
+    // hears of every thousand entries read (kListStage) and can stop the
+    // read there: ECancelled, with the folder closed again.
+    TFolderListing(const std::string& folder, const std::string& mask, TListKind kind,
+                   corvane::TProgress* progress = nullptr);
+    static constexpr const char* kListStage = "Reading folders";
     ~TFolderListing();
     TFolderListing(const TFolderListing&) = delete;
     TFolderListing& operator=(const TFolderListing&) = delete;

@@ -2,7 +2,6 @@
 
 #include "platform/Drives.h"
 #include "platform/Files.h"
-#include "platform/MessagePump.h"
 #include "progress/Progress.h"
 
 using corvane::drives::TFolderListing;
@@ -19,14 +18,20 @@ void TDbxFiles::SearchFolder(const std::string& folder, const std::string& mask,
     std::string path = folder;
     if (path.back() != corvane::fs::kPathSeparator) path += corvane::fs::kPathSeparator;
 
-    for (TFolderListing files(path, mask, TListKind::Files); files.Next();) {
-        corvane::pump::ProcessMessages();
+    // A folder of very many entries takes a while: its entries are steps too.
+    std::size_t entries = 0;
+    const auto step = [&] {
+        if (++entries % kEntriesPerReport == 0)
+            corvane::CheckPoint(progress_, kSearchStage, static_cast<std::int64_t>(fileList_.size()), 0);
+    };
+    for (TFolderListing files(path, mask, TListKind::Files, progress_); files.Next();) {
+        step();
         fileList_.push_back(path + files.Name());
     }
     if (!recurse) return;
 
-    for (TFolderListing folders(path, "*.*", TListKind::Folders); folders.Next();) {
-        corvane::pump::ProcessMessages();
+    for (TFolderListing folders(path, "*.*", TListKind::Folders, progress_); folders.Next();) {
+        step();
         const std::string& name = folders.Name();
         if (folders.IsFolder() && name != "." && name != "..") SearchFolder(path + name, mask, true);
     }

@@ -1,6 +1,7 @@
 #pragma once
 // The search of the local fixed drives for Outlook Express folder files.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,14 @@ class TDbxFiles {
 public:
     using TStringList = std::vector<std::string>;
 
-    // progress (may be null) hears of every folder the search enters (stage
-    // kSearchStage, Done: the files found so far, Total 0) and can stop the
-    // search there: it ends with ECancelled, FileList keeping what was found.
+    // progress (may be null) hears of every folder the search enters and of
+    // every kEntriesPerReport-th entry of a folder (stage kSearchStage, Done:
+    // the files found so far, Total 0; and TFolderListing's reports while a
+    // large folder is read) and can stop the search there: it ends with ECancelled, every
+    // folder it opened closed again, FileList keeping what was found.
     explicit TDbxFiles(corvane::TProgress* progress = nullptr) : progress_(progress) {}
     static constexpr const char* kSearchStage = "Searching folders";
+    static constexpr std::size_t kEntriesPerReport = 1024;
     ~TDbxFiles() = default;
     TDbxFiles(const TDbxFiles&) = delete;
     TDbxFiles& operator=(const TDbxFiles&) = delete;

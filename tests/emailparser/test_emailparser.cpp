@@ -8,13 +8,15 @@
 #include <fstream>
 #include <ostream>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "emailparser/emailparser.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
-#include "platform/MessagePump.h"
+#include "progress/Progress.h"
+#include "support/ProgressSpy.h"
 #include "support/TestFiles.h"
 
 void PrintTo(const TEmail& e, std::ostream* os) {
@@ -436,24 +438,18 @@ TEST(Parse, LinesAcrossEveryBufferBorderPosition) {
     }
 }
 
-TEST(Parse, KeepsTheWindowAliveWhileItReads) {
+TEST(Parse, ReportsEachPieceReadAndCanBeStopped) {
     ScratchDir dir;
-    std::string bytes;
-    for (int i = 0; i < 5000; ++i) bytes += "line\r\n";
-    const std::string many = dir.Write("many.tmp", bytes);
-    const std::string one = dir.Write("one.tmp", std::string(68 << 20, 'x') + "\r\n");  // over 1024 blocks
-    static int calls;
-    calls = 0;
-    corvane::pump::SetInterval(std::chrono::milliseconds(0));
-    const auto previous = corvane::pump::SetHandler([] { ++calls; });
-    Parse(many);
-    const int perLine = calls;
-    calls = 0;
-    FindLineEnd(one, 0);
-    corvane::pump::SetHandler(previous);
-    corvane::pump::SetInterval(std::chrono::milliseconds(15));
-    EXPECT_GE(perLine, 4);  // the pump looks at the clock every thousand calls or so
-    EXPECT_GE(calls, 1);    // the line finder's block reads of one long line
+    const std::vector<std::string> files = {dir.Write("a.tmp", Lines({"From: A", "", "body"})),
+                                            dir.Write("b.tmp", Lines({"From: B", "", "body"})),
+                                            dir.Write("c.tmp", Lines({"From: C", "", "body"}))};
+    corvane::testsupport::TProgressSpy all;
+    EXPECT_EQ(ParseMessageFiles(files, false, false, &all).size(), 3u);
+    EXPECT_EQ(all.Reports(), 3);  // one piece a file
+    EXPECT_EQ(all.Stages(), std::set<std::string>{kParseStage});
+    corvane::testsupport::TProgressSpy stop;
+    stop.StopAt = 2;
+    EXPECT_THROW(ParseMessageFiles(files, false, false, &stop), corvane::ECancelled);
 }
 
 // The parse fed from memory in pieces against the parse of the files on disk.

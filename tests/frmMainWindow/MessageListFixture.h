@@ -9,12 +9,14 @@
 #include <QStringList>
 #include <QIcon>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <initializer_list>
 #include <string>
@@ -27,6 +29,7 @@
 #include "frmMainWindow/frmMainWindow.h"
 #include "platform/AnsiText.h"
 #include "platform/Files.h"
+#include "support/MessageFiles.h"
 
 namespace fixture {
 
@@ -79,79 +82,25 @@ inline std::vector<std::string> FilesIn(const std::string& folder) {
     return names;
 }
 
-// One message of a message file. Empty header values leave their line out.
-struct TMessage {
-    std::string Date, From, To, Subject;
-    std::string Body;              // CR LF lines, without the blank line before it
-    bool Deleted = false;
-    bool HeaderClosed = true;      // false: no blank line ends the header block
-};
+using corvane::testsupport::TMessage;
+using corvane::testsupport::SomeMessages;
+using corvane::testsupport::Stretch;
 
-// Writes the messages end to end into the message file `name` of the temporary
-// folder and returns their records, offsets as the header parser gives them:
-// MessageStart at the first header line, HeaderEnd at the blank line (0 when
-// there is none), MessageEnd at the next message's start.
+// Writes the messages end to end into the message file `name` of the
+// temporary folder and returns their records (support/MessageFiles.h).
 inline TEmailArray WriteMessageFile(const std::string& name, const std::vector<TMessage>& messages) {
-    const std::string path = corvane::fs::TempPath() + name;
-    std::string file;
-    TEmailArray records;
-    for (const TMessage& m : messages) {
-        TEmail r;
-        r.FileName = path;
-        r.Deleted = m.Deleted ? 1 : 0;
-        r.MessageStart = static_cast<std::int64_t>(file.size());
-        auto header = [&file](const char* field, const std::string& value, std::string& into) {
-            if (value.empty()) return;
-            file += std::string(field) + ": " + value + "\r\n";
-            into = " " + value;
-        };
-        header("From", m.From, r.From);
-        header("To", m.To, r.To);
-        header("Subject", m.Subject, r.Subject);
-        header("Date", m.Date, r.Date);
-        if (m.HeaderClosed) {
-            r.HeaderEnd = static_cast<std::int64_t>(file.size());
-            file += "\r\n";
-        }
-        file += m.Body;
-        r.MessageEnd = static_cast<std::int64_t>(file.size());
-        records.push_back(r);
-    }
-    WriteAll(path, file);
-    return records;
-}
-
-// n messages of eight senders in mixed letter case, dated May 1st, 2nd, ...
-// 2005 at 10:00 +0200, with the subject "<tag> <i>" and the body
-// "Text of <tag> <i>." followed by `bodyRest`.
-inline std::vector<TMessage> SomeMessages(int n, const std::string& tag, const std::string& bodyRest) {
-    std::vector<TMessage> m(static_cast<std::size_t>(n));
-    const char* senders[] = {"oscar", "Alice", "mike", "Bob", "zoe", "carl", "Nina", "dora"};
-    for (int i = 0; i < n; ++i) {
-        auto& x = m[static_cast<std::size_t>(i)];
-        x.Date = "Mon, " + std::to_string(i + 1) + " May 2005 10:00:00 +0200";
-        x.From = std::string(senders[i % 8]) + "@example.org";
-        x.To = "all@example.org";
-        x.Subject = tag + " " + std::to_string(i);
-        x.Body = "Text of " + tag + " " + std::to_string(i) + "." + bodyRest;
-    }
-    return m;
-}
-
-// The bytes [from, to) of a file.
-inline std::string Stretch(const std::string& path, std::int64_t from, std::int64_t to) {
-    return ReadAll(path).substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
+    return corvane::testsupport::WriteMessageFile(corvane::fs::TempPath() + name, messages);
 }
 
 // Makes `emails` the window's records and lists the rows of `order` (every
 // record in index order when empty), as a load or a filter leaves them.
 inline void ShowRecords(TfrmMain& w, const TEmailArray& emails, std::vector<int> order = {}) {
-    if (order.empty())
-        for (int i = 0; i < static_cast<int>(emails.size()); ++i) order.push_back(i);
-    w.FoundEmails->Clear();
-    w.Emails = emails;
-    for (int i : order) w.addEmailRow(i);
+    w.Session.ShowRecords(emails, std::move(order));
+    w.ShowSession();
 }
+
+// The record a row of the list stands for.
+inline const TEmail& RecordOfRow(const TfrmMain& w, int row) { return w.Session.RecordOfRow(static_cast<std::size_t>(row)); }
 
 // The rows of the message list as the view reads them, by position from the top.
 inline int RowCount(const TfrmMain& w) { return w.lvFoundEmails->model()->rowCount(); }
@@ -221,6 +170,23 @@ inline QString AsPreview(const std::string& bytes) {
     QString text = QString::fromStdString(corvane::ansi::ToUtf8(bytes));
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     return text + QLatin1Char('\n');
+}
+
+// Answers the next modal dialog of type T once it is up: a timer of no
+// interval looks at each pass of the event loop (no time is involved) until
+// it finds one, hands it to answer and stops.
+template <typename T>
+void AnswerNextModal(QObject* context, std::function<void(T*)> answer) {
+    auto* look = new QTimer(context);
+    look->setInterval(0);
+    QObject::connect(look, &QTimer::timeout, context, [look, answer = std::move(answer)] {
+        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        look->stop();
+        look->deleteLater();
+        answer(dialog);
+    });
+    look->start();
 }
 
 }  // namespace fixture

@@ -13,7 +13,7 @@
 
 #include "frmMainWindow/CorvaneApplication.h"
 #include "frmMainWindow/frmMainWindow.h"
-#include "frmMainWindow/frmMainWindowAutoScan.h"
+#include "sysdbxfiles/sysdbxfiles.h"
 #include "platform/Errors.h"
 #include "waitfrm/waitfrm.h"
 
@@ -81,10 +81,7 @@ private:
 private slots:
     void initTestCase() {
         TCorvaneApplication::ErrorBoxHook = [this](const QString& text) { errors << text; };
-        autoscan::SetSearch(&SearchTestTree);
     }
-
-    void cleanupTestCase() { autoscan::SetSearch(nullptr); }
 
     void init() {
         errors.clear();
@@ -93,6 +90,7 @@ private slots:
         g_probe = TScanProbe{};
         g_probe.folder = dir->path().toStdString();
         w = new TfrmMain;
+        w->Session.Search = &SearchTestTree;
         g_probe.window = w;
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
@@ -121,7 +119,7 @@ private slots:
         const QString r = dir->path() + "/";
         QCOMPARE(SystemFiles(), (QStringList{r + "a.DBX", r + ".hidden/Sent Items.dbx", r + "b/Inbox.dbx"}));
         for (int i = 0; i < w->SystemFilesNode->childCount(); ++i)
-            QCOMPARE(w->SystemFilesNode->child(i)->icon(0).cacheKey(), w->ilIcons[TfrmMain::IconFolderFile].cacheKey());
+            QCOMPARE(w->SystemFilesNode->child(i)->icon(0).cacheKey(), w->ilIcons[corvane::session::IconFolderFile].cacheKey());
         QVERIFY(w->SystemFilesNode->isExpanded());
         QCOMPARE(w->DbxFilesNode->childCount(), 0);
         QCOMPARE(w->tvFiles->topLevelItemCount(), 2);
@@ -150,15 +148,14 @@ private slots:
 
     void cancelStopsTheScanAndListsWhatItFound() {
         MakeFile(Path("sub/x.dbx"));
-        g_probe.repeats = 200000;  // far longer than the test waits
-        QTimer cancel;
-        QObject::connect(&cancel, &QTimer::timeout, [] {
+        g_probe.repeats = 50;
+        // Cancel is pressed at the fifth report, as the second walk begins.
+        w->ReportHook = [](corvane::session::TLongWork&, std::uint64_t n, const char*, std::int64_t, std::int64_t) {
+            if (n != 5) return;
             for (TfrmWait* wait : WaitWindows())
                 if (wait->btnCancel->isVisible()) QTest::mouseClick(wait->btnCancel, Qt::LeftButton);
-        });
-        cancel.start(100);
+        };
         w->sbAutoScan->click();
-        cancel.stop();
         QVERIFY(errors.isEmpty());
         const QStringList found = SystemFiles();
         QVERIFY(!found.isEmpty() && found.size() < g_probe.repeats);

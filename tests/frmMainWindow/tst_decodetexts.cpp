@@ -73,7 +73,7 @@ class TestDecodeTexts : public QObject {
 
     std::unique_ptr<TfrmMain> NewWindow() {
         auto window = std::make_unique<TfrmMain>();
-        window->SettingsFile = settings;
+        window->Settings.File = settings;
         window->LoadSettings();
         return window;
     }
@@ -117,21 +117,21 @@ private slots:
 
     void theListShowsDecodedTextsWhileTicked() {
         const QStringList raw = {" =?iso-8859-1?Q?Gr=FC=DFe?= and the", " Agenda", " =?koi8-r?B?8NLJ18XU?="};
-        QCOMPARE(Column(*w, TfrmMain::ColSubject), raw);
+        QCOMPARE(Column(*w, corvane::session::ColSubject), raw);
         ClickBox();
         QVERIFY(w->cbdecodetexts->isChecked());
-        QCOMPARE(Column(*w, TfrmMain::ColSubject), QStringList({"Grüße and the best wishes", "Agenda", "Привет"}));
-        QCOMPARE(Text(*w, 0, TfrmMain::ColFrom), QString("Jürgen Müller <j@fenwick.example>"));
-        QCOMPARE(Text(*w, 0, TfrmMain::ColTo), QString("Ольга <olga@fenwick.example>"));
-        QCOMPARE(Text(*w, 0, TfrmMain::ColDate), QString("2003-05-06T11:30:00+02:00"));
+        QCOMPARE(Column(*w, corvane::session::ColSubject), QStringList({"Grüße and the best wishes", "Agenda", "Привет"}));
+        QCOMPARE(Text(*w, 0, corvane::session::ColFrom), QString("Jürgen Müller <j@fenwick.example>"));
+        QCOMPARE(Text(*w, 0, corvane::session::ColTo), QString("Ольга <olga@fenwick.example>"));
+        QCOMPARE(Text(*w, 0, corvane::session::ColDate), QString("2003-05-06T11:30:00+02:00"));
         ClickBox();
-        QCOMPARE(Column(*w, TfrmMain::ColSubject), raw);
-        QCOMPARE(Text(*w, 0, TfrmMain::ColDate), QString(" Tue, 6 May 2003 11:30:00 +0200"));
+        QCOMPARE(Column(*w, corvane::session::ColSubject), raw);
+        QCOMPARE(Text(*w, 0, corvane::session::ColDate), QString(" Tue, 6 May 2003 11:30:00 +0200"));
     }
 
     void thePreviewShowsTheDecodedBodyAndTheAttachments() {
         const QString raw = Preview(0);
-        QCOMPARE(raw, AsPreview(corvane::mail::ReadMessageBody(w->Emails[0])));
+        QCOMPARE(raw, AsPreview(corvane::mail::ReadMessageBody(w->Session.Emails()[0])));
         QVERIFY(raw.contains("Bis m=6Frgen"));
         ClickBox();
         QCOMPARE(Preview(0),
@@ -145,26 +145,26 @@ private slots:
         ApplyFilter("morgen");
         QCOMPARE(RowCount(*w), 0);  // the raw body holds "m=6Frgen"
         ClickBox();
-        QCOMPARE(Column(*w, TfrmMain::ColItemNum), QStringList({"0"}));
+        QCOMPARE(Column(*w, corvane::session::ColItemNum), QStringList({"0"}));
         w->btnClearFilterClick();
         ApplyFilter("МИР");  // upper case, UTF-8, in a base64 body
-        QCOMPARE(Column(*w, TfrmMain::ColItemNum), QStringList({"2"}));
+        QCOMPARE(Column(*w, corvane::session::ColItemNum), QStringList({"2"}));
         w->btnClearFilterClick();
         ApplyFilter("nine");  // the raw stretch still counts
-        QCOMPARE(Column(*w, TfrmMain::ColItemNum), QStringList({"1"}));
+        QCOMPARE(Column(*w, corvane::session::ColItemNum), QStringList({"1"}));
         ClickBox();
-        QCOMPARE(Column(*w, TfrmMain::ColItemNum), QStringList({"1"}));
+        QCOMPARE(Column(*w, corvane::session::ColItemNum), QStringList({"1"}));
     }
 
     void sortingSortsTheShownTexts() {
         ClickBox();
-        SortAscending = false;
-        SortColumn = TfrmMain::ColSubject;
-        ClickHeading(*w, TfrmMain::ColSubject);  // the same column again: ascending
-        QCOMPARE(Column(*w, TfrmMain::ColSubject), QStringList({"Agenda", "Grüße and the best wishes", "Привет"}));
+        ClickHeading(*w, corvane::session::ColSubject);  // another column: descending as at start
+        QCOMPARE(Column(*w, corvane::session::ColItemNum), QStringList({"2", "0", "1"}));
+        ClickHeading(*w, corvane::session::ColSubject);  // the same column again: ascending
+        QCOMPARE(Column(*w, corvane::session::ColSubject), QStringList({"Agenda", "Grüße and the best wishes", "Привет"}));
         ClickBox();
-        ClickHeading(*w, TfrmMain::ColSubject);  // descending, by the raw texts
-        QCOMPARE(Column(*w, TfrmMain::ColItemNum), QStringList({"1", "2", "0"}));
+        ClickHeading(*w, corvane::session::ColSubject);  // descending, by the raw texts
+        QCOMPARE(Column(*w, corvane::session::ColItemNum), QStringList({"1", "2", "0"}));
     }
 
     void theBoxIsRememberedAcrossRuns() {
@@ -173,7 +173,7 @@ private slots:
         w = NewWindow();
         QVERIFY(w->cbdecodetexts->isChecked());
         w->loadDbxFile(dbx);
-        QCOMPARE(Text(*w, 2, TfrmMain::ColSubject), QString("Привет"));
+        QCOMPARE(Text(*w, 2, corvane::session::ColSubject), QString("Привет"));
         ClickBox();
         w.reset();
         w = NewWindow();
@@ -187,7 +187,7 @@ private slots:
         w->ChooseExportFolder = [&out](const std::string&, const std::string&, bool) { return out; };
         w->InformationBoxHook = [](const QString&) {};
         w->sbSaveEmailClick();
-        QCOMPARE(ReadAll(corvane::mail::ExportFileName(out, 0)), corvane::mail::ReadMessageText(w->Emails[0]));
+        QCOMPARE(ReadAll(corvane::mail::ExportFileName(out, 0)), corvane::mail::ReadMessageText(w->Session.Emails()[0]));
         QVERIFY(ReadAll(corvane::mail::ExportFileName(out, 0)).find("Gr=FC=DFe aus") != std::string::npos);
     }
 };

@@ -27,53 +27,24 @@
 #include "frmMainWindow/frmMainWindow.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
-#include "platform/MessagePump.h"
+#include "mailsession/SessionTexts.h"
 #include "support/DbxFixture.h"
 #include "waitfrm/waitfrm.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
-using corvane::testsupport::TDbxWriter;
 
 std::string g_folder;  // this program's private temporary folder
 
-struct TMail {
-    std::string From, To, Subject, Date, Body;
-    bool Deleted = false;
-    bool HeaderClosed = true;  // false: no blank line ends the header block
-};
-
-std::string MailText(const TMail& m) {
-    std::string text;
-    // A deleted block's first four bytes are overwritten by the free list, so
-    // every message starts with a line that may be lost.
-    text += "X-Spare: 0000000\r\n";
-    if (!m.From.empty()) text += "From: " + m.From + "\r\n";
-    if (!m.To.empty()) text += "To: " + m.To + "\r\n";
-    if (!m.Subject.empty()) text += "Subject: " + m.Subject + "\r\n";
-    if (!m.Date.empty()) text += "Date: " + m.Date + "\r\n";
-    if (m.HeaderClosed) text += "\r\n";
-    text += m.Body;
-    return text;
-}
+using corvane::testsupport::Mail;
+using corvane::testsupport::TMail;
 
 // Writes a folder file of the messages, in order, and deletes the marked ones.
 std::string WriteFolder(const std::string& name, const std::vector<TMail>& mails) {
-    TDbxWriter dbx;
-    std::vector<int> numbers;
-    for (const TMail& m : mails) numbers.push_back(dbx.AddMessage(MailText(m)));
-    for (std::size_t i = 0; i < mails.size(); ++i)
-        if (mails[i].Deleted) dbx.DeleteMessage(numbers[i]);
     const std::string path = g_folder + "/" + name;
-    dbx.Save(path);
+    corvane::testsupport::WriteFolderFile(path, mails);
     return path;
-}
-
-TMail Mail(int n, bool deleted = false) {
-    const std::string k = std::to_string(n);
-    return {"sender" + k + "@example.org", "rcpt" + k + "@example.org", "Subject " + k,
-            "Mon, " + k + " Jan 2007 10:00:00 +0100", "Body of message " + k + ".\r\n", deleted, true};
 }
 
 // Three live messages (0, 1, 3 as written) and two deleted ones (2, 4).
@@ -170,13 +141,13 @@ private slots:
         QCOMPARE(w->tvFiles->topLevelItem(1), w->DbxFilesNode);
         QCOMPARE(w->SystemFilesNode->text(0), QString("System Files"));
         QCOMPARE(w->DbxFilesNode->text(0), QString("Dbx Files"));
-        QVERIFY(SameIcon(w->SystemFilesNode->icon(0), w->ilIcons[TfrmMain::IconTopNode]));
-        QVERIFY(SameIcon(w->DbxFilesNode->icon(0), w->ilIcons[TfrmMain::IconTopNode]));
+        QVERIFY(SameIcon(w->SystemFilesNode->icon(0), w->ilIcons[corvane::session::IconTopNode]));
+        QVERIFY(SameIcon(w->DbxFilesNode->icon(0), w->ilIcons[corvane::session::IconTopNode]));
 
         QCOMPARE(RowCount(*w), 0);
-        QVERIFY(w->Emails.empty());
-        QVERIFY(w->CurrentFile.empty());
-        QVERIFY(!w->FilterOn);
+        QVERIFY(w->Session.Emails().empty());
+        QVERIFY(w->Session.CurrentFile().empty());
+        QVERIFY(!w->Session.Options().FilterOn);
         QVERIFY(w->txtFilter->isEnabled() && w->btnApplyFilter->isEnabled() && !w->btnClearFilter->isEnabled());
         QVERIFY(!w->cbdeletedemails->isChecked());
 
@@ -198,13 +169,13 @@ private slots:
     }
 
     void theIconsShowWhatTheyStandFor() {
-        const TColours deleted = CountColours(w->ilIcons[TfrmMain::IconDeletedMessage]);
-        const TColours live = CountColours(w->ilIcons[TfrmMain::IconLiveMessage]);
-        const TColours folderFile = CountColours(w->ilIcons[TfrmMain::IconFolderFile]);
-        const TColours topNode = CountColours(w->ilIcons[TfrmMain::IconTopNode]);
+        const TColours deleted = CountColours(w->ilIcons[corvane::session::IconDeletedMessage]);
+        const TColours live = CountColours(w->ilIcons[corvane::session::IconLiveMessage]);
+        const TColours folderFile = CountColours(w->ilIcons[corvane::session::IconFolderFile]);
+        const TColours topNode = CountColours(w->ilIcons[corvane::session::IconTopNode]);
         QVERIFY(deleted.red > 5 && deleted.green == 0);
         QVERIFY(live.green > 5 && live.red == 0);
-        QVERIFY(folderFile.red == 0 && folderFile.green == 0 && !w->ilIcons[TfrmMain::IconFolderFile].isNull());
+        QVERIFY(folderFile.red == 0 && folderFile.green == 0 && !w->ilIcons[corvane::session::IconFolderFile].isNull());
         QVERIFY(topNode.yellow > 20);
         QVERIFY(w->ilIcons[2].isNull());
         for (QToolButton* b : {w->sbAutoScan, w->sbOpenDbx, w->sbSelectAll, w->sbDeselectAll, w->sbSaveEmail}) {
@@ -223,16 +194,16 @@ private slots:
         QCOMPARE(w->DbxFilesNode->childCount(), 1);
         QTreeWidgetItem* node = w->DbxFilesNode->child(0);
         QCOMPARE(node->text(0), QDir::toNativeSeparators(chosen));
-        QVERIFY(SameIcon(node->icon(0), w->ilIcons[TfrmMain::IconFolderFile]));
+        QVERIFY(SameIcon(node->icon(0), w->ilIcons[corvane::session::IconFolderFile]));
         QVERIFY(w->DbxFilesNode->isExpanded());
         QCOMPARE(w->tvFiles->currentItem(), node);
         QVERIFY(node->isSelected());
-        QCOMPARE(w->CurrentFile, path);
-        QCOMPARE(w->Emails.size(), std::size_t(3));
+        QCOMPARE(w->Session.CurrentFile(), path);
+        QCOMPARE(w->Session.Emails().size(), std::size_t(3));
         QCOMPARE(Column(*w, 0), QStringList({"0", "1", "2"}));
         QCOMPARE(Column(*w, 4), QStringList({" Subject 0", " Subject 1", " Subject 3"}));
         for (int i = 0; i < 3; ++i) {
-            QVERIFY(SameIcon(fixture::RowIcon(*w, i), w->ilIcons[TfrmMain::IconLiveMessage]));
+            QVERIFY(SameIcon(fixture::RowIcon(*w, i), w->ilIcons[corvane::session::IconLiveMessage]));
             QCOMPARE(fixture::CheckState(*w, i), Qt::Unchecked);
         }
 
@@ -248,30 +219,24 @@ private slots:
         chosen = QString::fromStdString(mixed);
         w->sbOpenDbxClick();
         QCOMPARE(w->DbxFilesNode->childCount(), 3);
-        QCOMPARE(w->CurrentFile, mixed);
+        QCOMPARE(w->Session.CurrentFile(), mixed);
     }
 
     void theOpenDialogAsksForFolderFilesFromTheRoot() {
-        QSettings().remove(TfrmMain::kOpenFolderSetting);  // no folder remembered from an earlier choice
+        QSettings().remove(corvane::session::kOpenFolderSetting);  // no folder remembered from an earlier choice
         TfrmMain plain;  // with its own dialog
         plain.show();
         QString title, folder;
         QStringList filters;
         QFileDialog::FileMode mode = QFileDialog::Directory;
-        QTimer poll;
-        poll.setInterval(10);
-        connect(&poll, &QTimer::timeout, [&] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (dialog == nullptr) return;
+        fixture::AnswerNextModal<QFileDialog>(this, [&](QFileDialog* dialog) {
             title = dialog->windowTitle();
             filters = dialog->nameFilters();
             folder = dialog->directory().absolutePath();
             mode = dialog->fileMode();
             dialog->reject();
         });
-        poll.start();
         QTest::mouseClick(plain.sbOpenDbx, Qt::LeftButton);  // returns once the dialog is closed
-        poll.stop();
         QCOMPARE(title, QString("Open Dbx File"));
         QCOMPARE(filters, QStringList({"DBX Mail File (*.dbx)"}));
         QCOMPARE(folder, QDir::rootPath());
@@ -291,7 +256,7 @@ private slots:
             w->sbOpenDbxClick();
             QVERIFY2(w->DbxFilesNode->childCount() == 0, qPrintable(name));
         }
-        QVERIFY(w->CurrentFile.empty());
+        QVERIFY(w->Session.CurrentFile().empty());
         QVERIFY(errors.isEmpty());
     }
 
@@ -306,26 +271,16 @@ private slots:
         QCOMPARE(Column(*w, 0), QStringList({"0", "1", "2", "3", "4"}));
         QCOMPARE(Column(*w, 1).mid(3), QStringList({" Mon, 2 Jan 2007 10:00:00 +0100", " Mon, 4 Jan 2007 10:00:00 +0100"}));
         for (int i = 0; i < 5; ++i) {
-            const auto icon = i < 3 ? TfrmMain::IconLiveMessage : TfrmMain::IconDeletedMessage;
+            const auto icon = i < 3 ? corvane::session::IconLiveMessage : corvane::session::IconDeletedMessage;
             QVERIFY(SameIcon(fixture::RowIcon(*w, i), w->ilIcons[icon]));
             QCOMPARE(fixture::CheckState(*w, i), Qt::Unchecked);  // ticks go with a reload
         }
-        QVERIFY(w->Emails[3].Deleted != 0 && w->Emails[4].Deleted != 0);
+        QVERIFY(w->Session.Emails()[3].Deleted != 0 && w->Session.Emails()[4].Deleted != 0);
 
         QTest::keyClick(w->cbdeletedemails, Qt::Key_Space);  // by keyboard too
         QVERIFY(!w->cbdeletedemails->isChecked());
         QCOMPARE(Column(*w, 0), QStringList({"0", "1", "2"}));
         QVERIFY(errors.isEmpty());
-    }
-
-    void theSwitchBeforeAnyFileOnlyChangesTheNextLoad() {
-        QTest::mouseClick(w->cbdeletedemails, Qt::LeftButton);
-        QVERIFY(w->cbdeletedemails->isChecked());
-        QVERIFY(w->CurrentFile.empty());
-        QCOMPARE(RowCount(*w), 0);
-        QVERIFY(errors.isEmpty());
-        w->loadDbxFile(ThreeLiveTwoDeleted());
-        QCOMPARE(RowCount(*w), 5);
     }
 
     void headerTextsAreShownAsTheRecordHoldsThem() {
@@ -335,94 +290,69 @@ private slots:
         const std::string path = WriteFolder("Odd.dbx", {odd});
         w->loadDbxFile(path);
         QCOMPARE(RowCount(*w), 1);
-        QCOMPARE(fixture::Text(*w, 0, TfrmMain::ColSubject), QString::fromUtf8(" Caf\u00e9 \u20ac 5"));
-        QCOMPARE(fixture::Text(*w, 0, TfrmMain::ColTo), QString());
-        QCOMPARE(fixture::Text(*w, 0, TfrmMain::ColFrom), QString(" sender7@example.org"));
+        QCOMPARE(fixture::Text(*w, 0, corvane::session::ColSubject), QString::fromUtf8(" Caf\u00e9 \u20ac 5"));
+        QCOMPARE(fixture::Text(*w, 0, corvane::session::ColTo), QString());
+        QCOMPARE(fixture::Text(*w, 0, corvane::session::ColFrom), QString(" sender7@example.org"));
     }
 
-    void theKeywordFilterSearchesBodiesOnly() {
-        std::vector<TMail> mails = {Mail(0), Mail(1), Mail(2), Mail(3), Mail(4)};
-        mails[0].Body = "Apples only.\r\n";
+    // The filter's rule is the session's; here: the controls reach it and
+    // show its state.
+    void theKeywordFilterThroughItsControls() {
+        std::vector<TMail> mails = {Mail(0), Mail(1), Mail(2), Mail(3)};
         mails[1].Body = "Report on BANANAS and more.\r\n";
-        mails[2].Subject = "bananas";  // in a header line only
-        mails[2].Body = "Cherries.\r\n";
         mails[3].Body = "Green Bananas\r\n";
-        mails[4].Subject = "bananas again";  // header block never closed: its own text is searched
-        mails[4].HeaderClosed = false;
-        mails[4].Body = "X-Note: bananas\r\n";
-        const std::string path = WriteFolder("Fruit.dbx", mails);
-        w->loadDbxFile(path);
-        QCOMPARE(RowCount(*w), 5);
+        w->loadDbxFile(WriteFolder("Fruit.dbx", mails));
+        QCOMPARE(RowCount(*w), 4);
 
         // An empty keyword does nothing.
         QTest::mouseClick(w->btnApplyFilter, Qt::LeftButton);
-        QVERIFY(!w->FilterOn && w->btnApplyFilter->isEnabled() && !w->btnClearFilter->isEnabled());
-        QCOMPARE(RowCount(*w), 5);
+        QVERIFY(!w->Session.Options().FilterOn && w->btnApplyFilter->isEnabled() && !w->btnClearFilter->isEnabled());
 
         QTest::keyClicks(w->txtFilter, "bAnAnAs");
         QTest::mouseClick(w->btnApplyFilter, Qt::LeftButton);
-        QVERIFY(w->FilterOn);
+        QVERIFY(w->Session.Options().FilterOn);
+        QCOMPARE(w->Session.Options().Keyword, std::string("bAnAnAs"));
         QVERIFY(!w->txtFilter->isEnabled() && !w->btnApplyFilter->isEnabled() && w->btnClearFilter->isEnabled());
-        QCOMPARE(Column(*w, 0), QStringList({"1", "3", "4"}));
-        QCOMPARE(w->Emails.size(), std::size_t(5));
-
-        // The filter stays on for the next file.
-        const std::string other = WriteFolder("Other.dbx", {Mail(0), Mail(1), Mail(2)});
-        w->loadDbxFile(other);
-        QCOMPARE(RowCount(*w), 0);
-        w->loadDbxFile(path);
-        QCOMPARE(Column(*w, 0), QStringList({"1", "3", "4"}));
+        QCOMPARE(Column(*w, 0), QStringList({"1", "3"}));
 
         QTest::mouseClick(w->btnClearFilter, Qt::LeftButton);
-        QVERIFY(!w->FilterOn);
+        QVERIFY(!w->Session.Options().FilterOn);
         QVERIFY(w->txtFilter->isEnabled() && w->btnApplyFilter->isEnabled() && !w->btnClearFilter->isEnabled());
-        QCOMPARE(Column(*w, 0), QStringList({"0", "1", "2", "3", "4"}));
+        QCOMPARE(Column(*w, 0), QStringList({"0", "1", "2", "3"}));
+
+        // Enter in "Keyword" applies the filter as Apply does.
+        w->txtFilter->setFocus();
+        QTest::keyClick(w->txtFilter, Qt::Key_Return);
+        QVERIFY(w->Session.Options().FilterOn);
+        QCOMPARE(Column(*w, 0), QStringList({"1", "3"}));
         QVERIFY(errors.isEmpty());
-    }
-
-    void theKeywordIsSearchedInTheCodePage() {
-        std::vector<TMail> mails = {Mail(0), Mail(1)};
-        mails[1].Body = "Un caf\xC9 cr\xE8me.\r\n";  // Windows-1252
-        w->loadDbxFile(WriteFolder("Cafe.dbx", mails));
-        w->txtFilter->setText(QString::fromUtf8("CAF\u00c9 CR\u00c8ME"));
-        w->btnApplyFilterClick();
-        QCOMPARE(Column(*w, 0), QStringList({"1"}));
-
-        // A keyword of blanks is not empty and is applied.
-        w->btnClearFilterClick();
-        w->txtFilter->setText("  ");
-        w->btnApplyFilterClick();
-        QVERIFY(w->FilterOn);
-        QCOMPARE(Column(*w, 0), QStringList());
     }
 
     void applyAndClearBeforeAnyFileOnlySwitchStates() {
         w->txtFilter->setText("message 3");
         w->btnApplyFilterClick();
-        QVERIFY(w->FilterOn && !w->txtFilter->isEnabled() && w->btnClearFilter->isEnabled());
+        QVERIFY(w->Session.Options().FilterOn && !w->txtFilter->isEnabled() && w->btnClearFilter->isEnabled());
         QCOMPARE(RowCount(*w), 0);
         w->loadDbxFile(ThreeLiveTwoDeleted());
         QCOMPARE(Column(*w, 0), QStringList({"2"}));  // the third live message
-        QCOMPARE(fixture::Text(*w, 0, TfrmMain::ColSubject), QString(" Subject 3"));
+        QCOMPARE(fixture::Text(*w, 0, corvane::session::ColSubject), QString(" Subject 3"));
         QVERIFY(errors.isEmpty());
     }
 
     void aFailedLoadKeepsThePreviousFile() {
         const std::string good = ThreeLiveTwoDeleted();
         w->loadDbxFile(good);
-        const TEmailArray before = w->Emails;
+        const TEmailArray before = w->Session.Emails();
         const QStringList rows = Column(*w, 4);
         const std::string missing = g_folder + "/Missing.dbx";
 
         QVERIFY_THROWS_EXCEPTION(EFOpenError, w->loadDbxFile(missing));
-        QCOMPARE(w->CurrentFile, good);
-        QVERIFY(w->Emails == before);
+        QCOMPARE(w->Session.CurrentFile(), good);
+        QVERIFY(w->Session.Emails() == before);
         QCOMPARE(Column(*w, 4), rows);
         QVERIFY(w->isEnabled());
         QVERIFY(!w->Busy());
         QVERIFY(WaitWindows().isEmpty());
-        // The engine's loops no longer run the toolkit's events.
-        QVERIFY(corvane::pump::SetHandler(nullptr) == nullptr);
 
         // Through the dialog the error reaches the error box.
         chosen = QString::fromStdString(missing);
@@ -430,7 +360,7 @@ private slots:
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors[0].startsWith("Cannot open file \"" + QString::fromStdString(missing) + "\". "),
                  qPrintable(errors[0]));
-        QCOMPARE(w->CurrentFile, good);
+        QCOMPARE(w->Session.CurrentFile(), good);
         QCOMPARE(Column(*w, 4), rows);
         QVERIFY(w->isEnabled());
     }
@@ -448,10 +378,10 @@ private slots:
         w->txtFilter->setText("message");
         QTest::mouseClick(w->btnApplyFilter, Qt::LeftButton);
         QCOMPARE(errors.size(), 2);
-        QVERIFY(!w->FilterOn && w->txtFilter->isEnabled() && w->btnApplyFilter->isEnabled());
+        QVERIFY(!w->Session.Options().FilterOn && w->txtFilter->isEnabled() && w->btnApplyFilter->isEnabled());
         QVERIFY(!w->btnClearFilter->isEnabled());
         QCOMPARE(RowCount(*w), 3);
-        QCOMPARE(w->CurrentFile, path);
+        QCOMPARE(w->Session.CurrentFile(), path);
     }
 
     void theErrorBoxShowsTheTextWithTheProgramsTitle() {
@@ -460,22 +390,16 @@ private slots:
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QList<QAbstractButton*> buttons;
         int buttonCount = -1;
-        QTimer poll;
-        poll.setInterval(10);
-        connect(&poll, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr) return;
+        fixture::AnswerNextModal<QMessageBox>(this, [&](QMessageBox* box) {
             title = box->windowTitle();
             text = box->text();
             icon = box->icon();
             buttonCount = static_cast<int>(box->buttons().size());
             if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
         });
-        poll.start();
         const std::string missing = g_folder + "/Nowhere.dbx";
         chosen = QString::fromStdString(missing);
         QTest::mouseClick(w->sbOpenDbx, Qt::LeftButton);  // returns once the box is closed
-        poll.stop();
         QCOMPARE(title, QString("Corvane Recovery"));
         QCOMPARE(icon, QMessageBox::Critical);
         QCOMPARE(buttonCount, 1);
@@ -484,12 +408,12 @@ private slots:
     }
 
     void treeClicksLoadOnlyFileNodes() {
-        const std::string path = ThreeLiveTwoDeleted();
+        const std::string path = WriteFolder("Tree.dbx", {Mail(0), Mail(1), Mail(2)});
         chosen = QString::fromStdString(path);
         w->sbOpenDbxClick();
         QCOMPARE(RowCount(*w), 3);
-        // Changed without a click: only a new load shows the deleted messages.
-        w->cbdeletedemails->setChecked(true);
+        // The file changes on the disk: only a new load shows it.
+        WriteFolder("Tree.dbx", {Mail(0), Mail(1), Mail(2), Mail(3)});
 
         for (QTreeWidgetItem* top : {w->SystemFilesNode, w->DbxFilesNode}) {
             ClickNode(w->tvFiles, top);
@@ -500,32 +424,33 @@ private slots:
         }
 
         ClickNode(w->tvFiles, w->DbxFilesNode->child(0));
-        QCOMPARE(RowCount(*w), 5);
+        QCOMPARE(RowCount(*w), 4);
         // A click on the current file's node reads it again.
-        w->cbdeletedemails->setChecked(false);
+        WriteFolder("Tree.dbx", {Mail(0), Mail(1)});
         ClickNode(w->tvFiles, w->DbxFilesNode->child(0));
-        QCOMPARE(RowCount(*w), 3);
+        QCOMPARE(RowCount(*w), 2);
         // A click beside the nodes leaves none selected and loads nothing.
-        w->cbdeletedemails->setChecked(true);
+        WriteFolder("Tree.dbx", {Mail(0)});
         ClickTreeBelowNodes(w->tvFiles);
         QVERIFY(w->tvFiles->selectedItems().isEmpty());
-        QCOMPARE(RowCount(*w), 3);
+        QCOMPARE(RowCount(*w), 2);
         QVERIFY(errors.isEmpty());
     }
 
     void aLoadRunsUnderTheWaitWindow() {
         const std::string first = ThreeLiveTwoDeleted("First.dbx");
         const std::string second = ThreeLiveTwoDeleted("Second.dbx");
-        bool ran = false, enabled = true, busy = false, closed = true, pumping = false;
+        bool ran = false, enabled = true, busy = false, closed = true;
         int waits = 0;
-        bool waitVisible = false, barRunning = false;
+        bool waitVisible = false, barRunning = false, cancellable = false;
         QStringList asked;  // closing asks whether to stop the read; here: no
         w->ConfirmCancelHook = [&asked](const QString& question) {
             asked << question;
             return false;
         };
-        QTimer::singleShot(0, w.get(), [&] {
-            // Runs inside the load, from the engine's event processing.
+        // At the read's first report, from inside the load.
+        w->ReportHook = [&](corvane::session::TLongWork&, std::uint64_t n, const char*, std::int64_t, std::int64_t) {
+            if (n != 1) return;
             ran = true;
             enabled = w->isEnabled();
             busy = w->Busy();
@@ -534,25 +459,23 @@ private slots:
             if (waits == 1) {
                 waitVisible = shown[0]->isVisible();
                 barRunning = shown[0]->FProcessbar != nullptr && shown[0]->FProcessbar->isRunning();
+                cancellable = shown[0]->btnCancel->isVisibleTo(shown[0]);
             }
             closed = w->close();
             w->loadDbxFile(second);  // refused: a load is running
             w->sbOpenDbxClick();     // so is a second open
-            const auto handler = corvane::pump::SetHandler(nullptr);
-            pumping = handler != nullptr;
-            corvane::pump::SetHandler(handler);
-        });
+        };
         chosen = QString::fromStdString(second);
         w->loadDbxFile(first);
+        w->ReportHook = nullptr;
         QVERIFY(ran);
         QVERIFY(!enabled);
         QVERIFY(busy);
         QCOMPARE(waits, 1);
-        QVERIFY(waitVisible && barRunning);
+        QVERIFY(waitVisible && barRunning && cancellable);
         QVERIFY(!closed);
-        QCOMPARE(asked.size(), 1);
-        QVERIFY(pumping);
-        QCOMPARE(w->CurrentFile, first);
+        QCOMPARE(asked, QStringList{"The work is still running. Stop it and close the window?"});
+        QCOMPARE(w->Session.CurrentFile(), first);
         QCOMPARE(w->DbxFilesNode->childCount(), 0);
         QVERIFY(w->isVisible() && w->isEnabled() && !w->Busy());
         QVERIFY(WaitWindows().isEmpty());
@@ -602,7 +525,7 @@ private slots:
         QDesktopServices::unsetUrlHandler("file");
         QCOMPARE(catcher.urls.size(), 3);
         QCOMPARE(catcher.urls[1], QUrl::fromLocalFile(installed));
-        QCOMPARE(catcher.urls[2], QUrl(TfrmMain::kHelpUrl));
+        QCOMPARE(catcher.urls[2], QUrl(corvane::session::texts::kHelpUrl));
         QVERIFY(errors.isEmpty());
 
         w->Exit1->trigger();

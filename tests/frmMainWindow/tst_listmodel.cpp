@@ -19,6 +19,8 @@
 #include "MessageListFixture.h"
 #include "frmMainWindow/EmailListModel.h"
 #include "frmMainWindow/frmMainWindow.h"
+#include "platform/AnsiText.h"
+#include "platform/qt/LocaleCompare.h"
 
 namespace {
 
@@ -55,10 +57,17 @@ TEmailArray TrickyRecords() {
     return records;
 }
 
-std::vector<int> RowsOf(const TEmailListModel& model) {
+std::vector<int> RowsOf(const corvane::session::TMailSession& session) {
     std::vector<int> rows;
-    for (int i = 0; i < model.Count(); ++i) rows.push_back(model.RecordAt(i));
+    for (std::size_t i = 0; i < session.RowCount(); ++i) rows.push_back(session.RecordAt(i));
     return rows;
+}
+
+// Clicks the column once first when the next click on it would not sort in
+// the wanted direction.
+void PrepareClick(corvane::session::TMailSession& session, int column, bool ascending) {
+    const bool next = session.SortColumn() == column ? !session.SortAscending() : session.SortAscending();
+    if (next != ascending) session.SortByColumn(column);
 }
 
 }  // namespace
@@ -81,44 +90,40 @@ private slots:
     }
 
     // Every column in both directions, each sort starting from the order the
-    // one before left: the rows come out as a stable sort by
-    // compareEmailItems puts them, ties in their previous order.
+    // one before left: the window's collation puts the rows as a stable sort
+    // by CompareLocaleTextIgnoreCase of the texts shown, ties in their
+    // previous order.
     void sortedAsCompareEmailItemsOrders() {
         const TEmailArray records = TrickyRecords();
         std::vector<int> start(records.size());
         for (std::size_t i = 0; i < start.size(); ++i) start[i] = static_cast<int>(i);
         std::shuffle(start.begin(), start.end(), std::mt19937(2006));
 
-        TEmailListModel model(records, QIcon(), QIcon());
-        model.SetRows(start);
-        const bool savedDirection = SortAscending;
+        const corvane::gui::TLocaleCollation collation;
+        corvane::session::TMailSession session(collation);
+        session.ShowRecords(records, start);
+        const auto shown = [&records](int k, int column) {
+            return QString::fromStdString(corvane::ansi::ToUtf8(column == corvane::session::ColDate   ? records[k].Date
+                                                                : column == corvane::session::ColFrom ? records[k].From
+                                                                : column == corvane::session::ColTo   ? records[k].To
+                                                                                                      : records[k].Subject));
+        };
         for (const bool ascending : {true, false}) {
-            for (int column = TfrmMain::ColItemNum; column < TfrmMain::ColumnCount; ++column) {
-                std::vector<int> expected = RowsOf(model);
-                SortAscending = ascending;
-                std::stable_sort(expected.begin(), expected.end(), [&records, column](int a, int b) {
-                    return compareEmailItems(records, a, b, column) < 0;
+            for (int column = corvane::session::ColDate; column < corvane::session::ColumnCount; ++column) {
+                PrepareClick(session, column, ascending);
+                std::vector<int> expected = RowsOf(session);
+                std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
+                    const int c = corvane::gui::CompareLocaleTextIgnoreCase(shown(a, column), shown(b, column));
+                    return ascending ? c < 0 : c > 0;
                 });
-                model.Sort(column, ascending);
-                QVERIFY2(RowsOf(model) == expected,
+                session.SortByColumn(column);
+                QVERIFY2(RowsOf(session) == expected,
                          qPrintable(QString("column %1 %2").arg(column).arg(ascending ? "ascending" : "descending")));
             }
         }
-        SortAscending = savedDirection;
-
-        // The comparison itself: letter case plays no part, and "Item Num" is a number.
-        SortAscending = true;
-        TEmailArray pair(11);
-        pair[0].Subject = " Budget";
-        pair[1].Subject = " bUDGET";
-        pair[2].Subject = " agenda";
-        QCOMPARE(compareEmailItems(pair, 0, 1, TfrmMain::ColSubject), 0);
-        QVERIFY(compareEmailItems(pair, 2, 0, TfrmMain::ColSubject) < 0);
-        QVERIFY(compareEmailItems(pair, 9, 10, TfrmMain::ColItemNum) < 0);
-        SortAscending = false;
-        QVERIFY(compareEmailItems(pair, 2, 0, TfrmMain::ColSubject) > 0);
-        QVERIFY(compareEmailItems(pair, 9, 10, TfrmMain::ColItemNum) > 0);
-        SortAscending = savedDirection;
+        // Letter case plays no part.
+        QCOMPARE(corvane::gui::CompareLocaleTextIgnoreCase(" Budget", " bUDGET"), 0);
+        QVERIFY(corvane::gui::CompareLocaleTextIgnoreCase(" agenda", " Budget") < 0);
     }
 
     // The same under other locales, in child processes of this program (the
@@ -154,7 +159,7 @@ private slots:
         QTreeView* view = w->lvFoundEmails;
         QCOMPARE(view->model(), static_cast<QAbstractItemModel*>(w->FoundEmails));
         const int widths[] = {65, 150, 200, 200, 500};
-        for (int c = 0; c < TfrmMain::ColumnCount; ++c) QCOMPARE(view->columnWidth(c), widths[c]);
+        for (int c = 0; c < corvane::session::ColumnCount; ++c) QCOMPARE(view->columnWidth(c), widths[c]);
         QVERIFY(view->header()->sectionsClickable());
         QVERIFY(!view->isSortingEnabled());
         QCOMPARE(view->editTriggers(), QAbstractItemView::NoEditTriggers);
@@ -162,24 +167,17 @@ private slots:
 
         // Number, icon of its kind, texts as held; only the first column ticks.
         QCOMPARE(fixture::Column(*w, 0), (QStringList{"4", "0", "9"}));
-        QCOMPARE(fixture::Text(*w, 2, TfrmMain::ColTo), TfrmMain::AnsiToDisplay(records[9].To));
-        QVERIFY(fixture::RowIcon(*w, 0).cacheKey() == w->ilIcons[TfrmMain::IconLiveMessage].cacheKey());
-        QVERIFY(fixture::RowIcon(*w, 1).cacheKey() == w->ilIcons[TfrmMain::IconDeletedMessage].cacheKey());
+        QCOMPARE(fixture::Text(*w, 2, corvane::session::ColTo), QString::fromStdString(corvane::ansi::ToUtf8(records[9].To)));
+        QVERIFY(fixture::RowIcon(*w, 0).cacheKey() == w->ilIcons[corvane::session::IconLiveMessage].cacheKey());
+        QVERIFY(fixture::RowIcon(*w, 1).cacheKey() == w->ilIcons[corvane::session::IconDeletedMessage].cacheKey());
         QVERIFY(w->FoundEmails->flags(fixture::Cell(*w, 0, 0)) & Qt::ItemIsUserCheckable);
         QVERIFY(!(w->FoundEmails->flags(fixture::Cell(*w, 0, 1)) & Qt::ItemIsUserCheckable));
         QVERIFY(!(w->FoundEmails->flags(fixture::Cell(*w, 0, 1)) & Qt::ItemIsEditable));
         QVERIFY(!fixture::Cell(*w, 0, 1).data(Qt::CheckStateRole).isValid());
 
-        // Rows whose records are gone (Emails replaced behind the list) show nothing.
-        w->Emails.resize(5);
-        QCOMPARE(fixture::Text(*w, 2, 0), QString());
-        QCOMPARE(w->RowIndex(fixture::Cell(*w, 2, 0)), 9);
-        QCOMPARE(w->RowIndex(QModelIndex()), -1);
-        // ... and sort as empty texts: record 0's Subject is empty as well and
-        // stays before it, record 4's (" b") goes after both.
-        w->FoundEmails->Sort(TfrmMain::ColSubject, true);
-        QCOMPARE(fixture::Column(*w, 0), (QStringList{"0", "", "4"}));
-        QCOMPARE(w->FoundEmails->RecordAt(1), 9);
+        QCOMPARE(w->FoundEmails->RecordOf(fixture::Cell(*w, 2, 0)), 9);
+        QCOMPARE(w->FoundEmails->RecordOf(QModelIndex()), -1);
+        QVERIFY(!w->FoundEmails->index(3, 0).data().isValid());  // no such row
     }
 
     void aClickOnTheTickBoxTicksTheRow() {
@@ -212,35 +210,27 @@ private slots:
         QCOMPARE(changes[0][0].value<QModelIndex>(), fixture::Cell(*w, 0, 0));
         QCOMPARE(changes[0][1].value<QModelIndex>(), fixture::Cell(*w, rows - 1, 0));
         QCOMPARE(changes[0][2].value<QList<int>>(), QList<int>{Qt::CheckStateRole});
-        QCOMPARE(static_cast<int>(w->FoundEmails->TickedRows().size()), rows);
+        QCOMPARE(static_cast<int>(w->Session.TickedCount()), rows);
         w->sbDeselectAllClick();
         QCOMPARE(changes.size(), 2);
-        QVERIFY(w->FoundEmails->TickedRows().empty());
+        QCOMPARE(w->Session.TickedCount(), std::size_t{0});
     }
 
-    // What the export walks: the ticked rows in their present order, each with
-    // its position and its record; a sort moves the ticks with their rows.
-    void theTickedRowsInDisplayOrder() {
-        const TEmailArray records = TrickyRecords();
-        fixture::ShowRecords(*w, records, {5, 2, 9, 0});
+    // A sort through the heading: the ticks the view shows go with their rows,
+    // and a refill clears them.
+    void theTicksShownFollowTheSort() {
+        fixture::ShowRecords(*w, TrickyRecords(), {5, 2, 9, 0});
         fixture::SetCheckState(*w, 0, Qt::Checked);
         fixture::SetCheckState(*w, 2, Qt::Checked);
-        auto pairs = [this] {
-            std::vector<std::pair<int, int>> out;
-            for (const auto& row : w->FoundEmails->TickedRows()) out.emplace_back(row.Position, row.Record);
-            return out;
-        };
-        QCOMPARE(pairs(), (std::vector<std::pair<int, int>>{{0, 5}, {2, 9}}));
-        w->FoundEmails->Sort(TfrmMain::ColItemNum, true);
+        w->lvFoundEmailsColumnClick(corvane::session::ColItemNum);  // ascending at start
         QCOMPARE(fixture::Column(*w, 0), (QStringList{"0", "2", "5", "9"}));
-        QCOMPARE(pairs(), (std::vector<std::pair<int, int>>{{2, 5}, {3, 9}}));
-        w->FoundEmails->Sort(TfrmMain::ColItemNum, false);
-        QCOMPARE(pairs(), (std::vector<std::pair<int, int>>{{0, 9}, {1, 5}}));
-
-        // A refill clears them.
-        std::vector<int> again = {5, 2, 9, 0};
-        w->listEmails(again);
-        QVERIFY(w->FoundEmails->TickedRows().empty());
+        QStringList ticked;
+        for (int row = 0; row < 4; ++row)
+            if (fixture::CheckState(*w, row) == Qt::Checked) ticked << fixture::Text(*w, row, 0);
+        QCOMPARE(ticked, (QStringList{"5", "9"}));
+        fixture::ShowRecords(*w, TrickyRecords(), {5, 2, 9, 0});
+        QCOMPARE(w->Session.TickedCount(), std::size_t{0});
+        QCOMPARE(fixture::CheckState(*w, 0), Qt::Unchecked);
     }
 };
 

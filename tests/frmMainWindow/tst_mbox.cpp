@@ -79,7 +79,7 @@ private:
         std::string mbox;
         for (int i : positions) {
             const int k = fixture::Text(*w, i, 0).toInt();
-            mbox += MboxEntry(w->Emails[static_cast<std::size_t>(k)]);
+            mbox += MboxEntry(w->Session.Emails()[static_cast<std::size_t>(k)]);
         }
         return mbox;
     }
@@ -120,7 +120,7 @@ private slots:
     void tickedRowsInTheirPresentOrder() {
         const TEmailArray records = fixture::WriteMessageFile("msg0.tmp", SomeMessages(8, "first"));
         fixture::ShowRecords(*w, records, {0, 1, 3, 4, 6, 7});
-        fixture::ClickHeading(*w, TfrmMain::ColFrom);
+        fixture::ClickHeading(*w, corvane::session::ColFrom);
         QVERIFY(fixture::Column(*w, 0) != (QStringList{"0", "1", "3", "4", "6", "7"}));
         Tick({0, 2, 5});
 
@@ -138,7 +138,7 @@ private slots:
 
         // Sorted the other way, the same messages come in the other order and
         // the file is replaced.
-        fixture::ClickHeading(*w, TfrmMain::ColFrom);
+        fixture::ClickHeading(*w, corvane::session::ColFrom);
         Export();
         QCOMPARE(informations, QStringList{Exported(3, answer)});
         QCOMPARE(fixture::ReadAll(folder + "/out.mbox"), ExpectedMbox({0, 3, 5}));
@@ -181,82 +181,6 @@ private slots:
 
     // The folder file the list came from, another folder file or a file
     // named *.dbx is never replaced; the error says so and nothing is written.
-    void aFolderFileIsNeverTheTarget() {
-        fixture::ShowRecords(*w, fixture::WriteMessageFile("msg7.tmp", SomeMessages(2, "folder")));
-        QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
-        const std::string folder = fixture::NewFolder("mbox-folder-files");
-        corvane::testsupport::TDbxWriter dbx;
-        dbx.AddMessage("Subject: kept\r\n\r\nkept\r\n");
-        dbx.Save(folder + "/Inbox.dbx");
-        dbx.Save(folder + "/other-folder");
-        fixture::WriteAll(folder + "/Named.DBX", "named as a folder file");
-        const std::string inbox = fixture::ReadAll(folder + "/Inbox.dbx");
-        w->CurrentFile = folder + "/Inbox.dbx";
-        for (const char* name : {"Inbox.dbx", "other-folder", "Named.DBX"}) {
-            const std::string target = folder + "/" + name;
-            const std::string before = fixture::ReadAll(target);
-            answer = QString::fromStdString(target);
-            Export();
-            QVERIFY(informations.isEmpty());
-            QCOMPARE(errors.size(), 1);
-            QVERIFY2(errors.first().contains("Nothing was written."), qPrintable(errors.first()));
-            QCOMPARE(fixture::ReadAll(target), before);
-        }
-        QCOMPARE(fixture::ReadAll(folder + "/Inbox.dbx"), inbox);
-        QCOMPARE(fixture::FilesIn(folder), (std::vector<std::string>{"Inbox.dbx", "Named.DBX", "other-folder"}));
-    }
-
-    void aFailedExportKeepsTheExistingFileWhole() {
-        TEmailArray records = fixture::WriteMessageFile("msg4.tmp", SomeMessages(2, "kept"));
-        const TEmailArray second = fixture::WriteMessageFile("msg5.tmp", SomeMessages(2, "removed"));
-        records.insert(records.end(), second.begin(), second.end());
-        fixture::ShowRecords(*w, records);
-        QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
-        QVERIFY(corvane::fs::RemoveFile(second[0].FileName));
-
-        const std::string folder = fixture::NewFolder("mbox-gone");
-        const std::string old = "From someone Thu Jan  1 00:00:00 1970\nlast week's export\n\n";
-        fixture::WriteAll(folder + "/out.mbox", old);
-        answer = QString::fromStdString(folder + "/out.mbox");
-        Export();
-        QVERIFY(informations.isEmpty());
-        QCOMPARE(errors.size(), 1);
-        QVERIFY2(errors.first().startsWith("Cannot open file \"" + QString::fromStdString(second[0].FileName) + "\". "),
-                 qPrintable(errors.first()));
-        QCOMPARE(fixture::ReadAll(folder + "/out.mbox"), old);
-        QCOMPARE(fixture::FilesIn(folder), std::vector<std::string>{"out.mbox"});
-    }
-
-    void theSampleFolderFileReadsBackMessageByMessage() {
-        const QString demo = QFINDTESTDATA("../../samples/demo.dbx");
-        QVERIFY(!demo.isEmpty());
-        w->cbdeletedemails->setChecked(true);
-        w->loadDbxFile(TfrmMain::ToEnginePath(demo));
-        const int rows = fixture::RowCount(*w);
-        QVERIFY(rows > 0);
-        QTest::mouseClick(w->sbSelectAll, Qt::LeftButton);
-        const std::string folder = fixture::NewFolder("mbox-demo");
-        answer = QString::fromStdString(folder + "/demo.mbox");
-        Export();
-        QVERIFY2(errors.isEmpty(), qPrintable(errors.join("; ")));
-        QCOMPARE(informations, QStringList{Exported(rows, answer)});
-        // One separator line per row: every other line beginning "From " is
-        // quoted.
-        const std::string mbox = fixture::ReadAll(folder + "/demo.mbox");
-        int separators = 0;
-        std::size_t at = 0;
-        while (at < mbox.size()) {
-            if (mbox.compare(at, 5, "From ") == 0) {
-                ++separators;
-                QVERIFY(at == 0 || mbox.compare(at - 2, 2, "\n\n") == 0);
-            }
-            const std::size_t end = mbox.find('\n', at);
-            if (end == std::string::npos) break;
-            at = end + 1;
-        }
-        QCOMPARE(separators, rows);
-    }
-
     // The toolkit's save dialog that runs when no test answers for it.
     void theSaveDialogOffersTheDefaultNameAndFilter() {
         fixture::ShowRecords(*w, fixture::WriteMessageFile("msg6.tmp", SomeMessages(2, "dialog")));
@@ -264,17 +188,12 @@ private slots:
         const std::string folder = fixture::NewFolder("mbox-dialog");
         // The dialog starts in the folder the file is chosen in: a dialog
         // still loading another folder could take back the name chosen.
-        QSettings().setValue(TfrmMain::kExportFolderSetting, QString::fromStdString(folder));
+        QSettings().setValue(corvane::session::kExportFolderSetting, QString::fromStdString(folder));
         w->ChooseMboxFile = nullptr;
         QString seenTitle, seenName;
         QStringList seenFilters;
         auto answerDialog = [&](bool accept) {
-            auto* poll = new QTimer(this);
-            connect(poll, &QTimer::timeout, this, [&, poll, accept] {
-                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                if (dialog == nullptr) return;
-                poll->stop();
-                poll->deleteLater();
+            fixture::AnswerNextModal<QFileDialog>(this, [&, accept](QFileDialog* dialog) {
                 seenTitle = dialog->windowTitle();
                 seenFilters = dialog->nameFilters();
                 auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
@@ -289,7 +208,6 @@ private slots:
                     dialog->reject();
                 }
             });
-            poll->start(10);
         };
 
         answerDialog(false);

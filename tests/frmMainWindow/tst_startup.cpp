@@ -21,7 +21,6 @@
 
 #include "MessageListFixture.h"
 #include "frmMainWindow/CorvaneApplication.h"
-#include "frmMainWindow/StartArguments.h"
 #include "frmMainWindow/frmMainWindow.h"
 #include "support/DbxFixture.h"
 
@@ -110,37 +109,6 @@ private slots:
 
     void cleanup() { w.reset(); }
 
-    void argumentsAreReadAsOptionsAndFiles_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("help");
-        QTest::addColumn<bool>("version");
-        QTest::addColumn<QString>("error");
-        QTest::addColumn<QStringList>("files");
-        QTest::newRow("nothing") << QStringList{} << false << false << QString() << QStringList{};
-        QTest::newRow("files in order") << QStringList{"b.dbx", "/m/a.dbx"} << false << false << QString()
-                                        << QStringList{"b.dbx", "/m/a.dbx"};
-        QTest::newRow("--help anywhere") << QStringList{"a.dbx", "--help"} << true << false << QString()
-                                         << QStringList{"a.dbx"};
-        QTest::newRow("-h") << QStringList{"-h"} << true << false << QString() << QStringList{};
-        QTest::newRow("--version") << QStringList{"--version"} << false << true << QString() << QStringList{};
-        QTest::newRow("-v") << QStringList{"-v"} << false << true << QString() << QStringList{};
-        QTest::newRow("-- ends the options") << QStringList{"--", "--help", "-v.dbx"} << false << false << QString()
-                                             << QStringList{"--help", "-v.dbx"};
-        QTest::newRow("a lone - is a name") << QStringList{"-"} << false << false << QString() << QStringList{"-"};
-        QTest::newRow("unknown option, the first one named")
-            << QStringList{"--bogus", "a.dbx", "-x"} << false << false << QString("unknown option: --bogus")
-            << QStringList{"a.dbx"};
-    }
-
-    void argumentsAreReadAsOptionsAndFiles() {
-        QFETCH(QStringList, arguments);
-        const corvane::gui::TStartArguments parsed = corvane::gui::ParseStartArguments(arguments);
-        QTEST(parsed.Help, "help");
-        QTEST(parsed.Version, "version");
-        QTEST(parsed.Error, "error");
-        QTEST(parsed.Files, "files");
-    }
-
     void helpAndVersionNeedNoDisplay() {
         const QString program = QStringLiteral(CORVANE_RECOVERY_PROGRAM);
         const TRun version = Run(program, {"--version"}, NoDisplay());
@@ -187,20 +155,20 @@ private slots:
         QCOMPARE(DbxFileNodes(*w), (QStringList{QDir::toNativeSeparators(inbox), QDir::toNativeSeparators(sent)}));
         QVERIFY(w->DbxFilesNode->isExpanded());
         QCOMPARE(w->tvFiles->currentItem(), w->DbxFilesNode->child(0));
-        QCOMPARE(w->CurrentFile, TfrmMain::ToEnginePath(inbox));
+        QCOMPARE(w->Session.CurrentFile(), TfrmMain::ToEnginePath(inbox));
         QCOMPARE(fixture::RowCount(*w), 3);
-        QCOMPARE(fixture::Column(*w, TfrmMain::ColSubject), (QStringList{" inbox 0", " inbox 1", " inbox 2"}));
+        QCOMPARE(fixture::Column(*w, corvane::session::ColSubject), (QStringList{" inbox 0", " inbox 1", " inbox 2"}));
 
         // Nothing to open: nothing changes.
         QCOMPARE(w->OpenDbxFiles({QDir(folder).filePath("notes.txt")}), 0);
         QCOMPARE(w->DbxFilesNode->childCount(), 2);
-        QCOMPARE(w->CurrentFile, TfrmMain::ToEnginePath(inbox));
+        QCOMPARE(w->Session.CurrentFile(), TfrmMain::ToEnginePath(inbox));
         QVERIFY(errors.isEmpty());
 
         // The other node lists its file when clicked, as any node of the tree.
         w->tvFiles->setCurrentItem(w->DbxFilesNode->child(1));
         w->tvFilesClick();
-        QCOMPARE(w->CurrentFile, TfrmMain::ToEnginePath(sent));
+        QCOMPARE(w->Session.CurrentFile(), TfrmMain::ToEnginePath(sent));
         QCOMPARE(fixture::RowCount(*w), 2);
     }
 
@@ -223,7 +191,7 @@ private slots:
         QDropEvent drop(QPointF(400, 300), Qt::CopyAction, withDbx.get(), Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(w.get(), &drop);
         QVERIFY(drop.isAccepted());
-        QTRY_COMPARE(w->CurrentFile, TfrmMain::ToEnginePath(inbox));
+        QTRY_COMPARE(w->Session.CurrentFile(), TfrmMain::ToEnginePath(inbox));
         QCOMPARE(DbxFileNodes(*w), QStringList{QDir::toNativeSeparators(inbox)});
         QCOMPARE(fixture::RowCount(*w), 4);
 
@@ -237,17 +205,15 @@ private slots:
         QApplication::sendEvent(w.get(), &dropGone);
         QTRY_COMPARE(errors.size(), 1);
         QVERIFY2(errors[0].contains("Gone.dbx"), qPrintable(errors[0]));
-        QCOMPARE(w->CurrentFile, TfrmMain::ToEnginePath(inbox));
+        QCOMPARE(w->Session.CurrentFile(), TfrmMain::ToEnginePath(inbox));
         QCOMPARE(fixture::RowCount(*w), 4);
     }
 
     void theOpenDialogStartsInTheFolderLastChosen() {
         // Nothing remembered: the file system's root.
         QString started;
-        const auto watchDialog = [&started] {
-            QTimer::singleShot(0, [&started] {
-                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                if (dialog == nullptr) return;
+        const auto watchDialog = [this, &started] {
+            fixture::AnswerNextModal<QFileDialog>(this, [&started](QFileDialog* dialog) {
                 started = dialog->directory().absolutePath();
                 dialog->reject();
             });
@@ -260,7 +226,7 @@ private slots:
         const QString inbox = WriteFolderFile(folder, "Inbox.dbx", 1, "chosen");
         w->ChooseDbxFile = [inbox] { return inbox; };
         w->sbOpenDbxClick();
-        QCOMPARE(w->CurrentFile, TfrmMain::ToEnginePath(inbox));
+        QCOMPARE(w->Session.CurrentFile(), TfrmMain::ToEnginePath(inbox));
 
         // The next run: the settings file holds it, and the dialog starts there.
         QSettings().sync();

@@ -48,7 +48,7 @@ class TestWholeMessages : public QObject {
 
     std::unique_ptr<TfrmMain> NewWindow() {
         auto window = std::make_unique<TfrmMain>();
-        window->SettingsFile = settings;
+        window->Settings.File = settings;
         window->LoadSettings();
         return window;
     }
@@ -59,7 +59,7 @@ class TestWholeMessages : public QObject {
     std::vector<std::string> LiveTexts() const {
         std::vector<std::string> texts;
         for (int row = 0; row < RowCount(*w); ++row) {
-            const TEmail& e = w->Emails[static_cast<std::size_t>(Text(*w, row, TfrmMain::ColItemNum).toInt())];
+            const TEmail& e = w->Session.Emails()[static_cast<std::size_t>(Text(*w, row, corvane::session::ColItemNum).toInt())];
             if (e.Deleted == 0) texts.push_back(corvane::mail::ReadMessageText(e));
         }
         std::sort(texts.begin(), texts.end());
@@ -68,7 +68,7 @@ class TestWholeMessages : public QObject {
 
     TEmailArray DeletedRecords() const {
         TEmailArray deleted;
-        std::copy_if(w->Emails.begin(), w->Emails.end(), std::back_inserter(deleted), [](const TEmail& e) { return e.Deleted != 0; });
+        std::copy_if(w->Session.Emails().begin(), w->Session.Emails().end(), std::back_inserter(deleted), [](const TEmail& e) { return e.Deleted != 0; });
         return deleted;
     }
 

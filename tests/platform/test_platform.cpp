@@ -1,5 +1,5 @@
 // The operating-system layer: code-page text, file primitives, the private
-// temporary folder and the message pump.
+// temporary folder.
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,6 @@
 #include "platform/AnsiText.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
-#include "platform/MessagePump.h"
 #include "support/TestFiles.h"
 
 namespace stdfs = std::filesystem;
@@ -138,31 +137,6 @@ TEST(Files, CreateModes) {
     EXPECT_TRUE(fs::RemoveFile(victim));
     EXPECT_FALSE(fs::Exists(victim));
     EXPECT_FALSE(fs::RemoveFile(victim));
-}
-
-namespace {
-int g_runs = 0;
-void CountRun() { ++g_runs; }
-}  // namespace
-
-TEST(MessagePump, RunsTheHandlerAtMostOncePerInterval) {
-    g_runs = 0;
-    for (int i = 0; i < 100000; ++i) pump::ProcessMessages();  // nothing installed
-    EXPECT_EQ(g_runs, 0);
-
-    pump::Handler previous = pump::SetHandler(&CountRun);
-    pump::SetInterval(std::chrono::milliseconds(50));
-    pump::ProcessNow();
-    EXPECT_EQ(g_runs, 1);
-    for (int i = 0; i < 100000; ++i) pump::ProcessMessages();  // well within 50 ms
-    EXPECT_EQ(g_runs, 1);
-
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    for (int i = 0; i < 5000; ++i) pump::ProcessMessages();
-    EXPECT_EQ(g_runs, 2);
-
-    pump::SetInterval(std::chrono::milliseconds(15));
-    EXPECT_EQ(pump::SetHandler(previous), &CountRun);
 }
 
 // A file's identity: the same under each of its names and through a link,

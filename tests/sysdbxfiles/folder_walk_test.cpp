@@ -10,7 +10,8 @@
 
 #include "TempTree.h"
 #include "platform/Drives.h"
-#include "platform/MessagePump.h"
+#include "support/ProgressSpy.h"
+#include "sysdbxfiles/sysdbxfiles.h"
 #include "progress/Progress.h"
 #include "support/ProgressSpy.h"
 #include "sysdbxfiles/sysdbxfiles.h"
@@ -122,22 +123,11 @@ TEST(FolderWalk, FolderThatCannotBeListedAddsNothing) {
     EXPECT_TRUE(Search("").empty());
 }
 
-// Removes one folder of the tree the first time the pump runs its handler.
-std::string g_vanishing;
-int g_handlerRuns = 0;
-void RemoveVanishingFolder() {
-    if (g_handlerRuns++ == 0) std::filesystem::remove_all(g_vanishing);
-}
-
 TEST(FolderWalk, FolderRemovedDuringTheWalkIsSkippedAndTheWalkGoesOn) {
     TTempTree t;
-    // Enough entries in "a" for the pump to run its handler while the walk is
-    // there; "m" is listed in the root by then, but not yet entered.
-    for (unsigned i = 0; i < 3 * corvane::pump::detail::kCallsPerClockLook; ++i) t.File("a/n" + std::to_string(i));
     t.File("a/a.dbx");
     t.File("m/gone.dbx");
     t.File("z/stays.dbx");
-    g_vanishing = t.Path("m");
     if (corvane::testsupport::IsWindows()) {
         // The walk must meet "a" before "m": name order elsewhere, the file
         // system's order on Windows (the same listing std::filesystem reads).
@@ -146,14 +136,17 @@ TEST(FolderWalk, FolderRemovedDuringTheWalkIsSkippedAndTheWalkGoesOn) {
         if (std::find(order.begin(), order.end(), "m") < std::find(order.begin(), order.end(), "a"))
             GTEST_SKIP() << "this file system lists m before a";
     }
-    g_handlerRuns = 0;
-    corvane::pump::SetInterval(std::chrono::milliseconds(0));
-    const auto previous = corvane::pump::SetHandler(RemoveVanishingFolder);
-    const Paths found = Search(t.Root());
-    corvane::pump::SetHandler(previous);
-    corvane::pump::SetInterval(std::chrono::milliseconds(15));
-    EXPECT_GE(g_handlerRuns, 2);  // the window gets its turns all along the walk
-    EXPECT_EQ(found, (Paths{t.Path("a/a.dbx"), t.Path("z/stays.dbx")}));
+    // "m" goes once the walk has found a.dbx: it is listed in the root by
+    // then, but not yet entered.
+    corvane::testsupport::TProgressSpy progress;
+    TDbxFiles files(&progress);
+    bool removed = false;
+    progress.OnReport = [&] {
+        if (!removed && !files.FileList().empty()) removed = std::filesystem::remove_all(t.Path("m")) > 0;
+    };
+    files.SearchFolder(t.Root(), "*.dbx", true);
+    EXPECT_TRUE(removed);
+    EXPECT_EQ(files.FileList(), (Paths{t.Path("a/a.dbx"), t.Path("z/stays.dbx")}));
 }
 
 }  // namespace

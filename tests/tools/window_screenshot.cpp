@@ -21,12 +21,8 @@ int main(int argc, char** argv) {
     TfrmMain w;
     w.show();
     try {
-        w.cbdeletedemails->setChecked(true);
-        w.loadDbxFile(TfrmMain::ToEnginePath(QString::fromLocal8Bit(argv[1])));
-        auto* node = new QTreeWidgetItem(w.DbxFilesNode, QStringList{QString::fromLocal8Bit(argv[1])});
-        node->setIcon(0, w.ilIcons[TfrmMain::IconFolderFile]);
-        w.DbxFilesNode->setExpanded(true);
-        w.tvFiles->setCurrentItem(node);
+        w.cbdeletedemails->click();  // before any file: the next load takes it
+        w.OpenDbxFiles({QString::fromLocal8Bit(argv[1])});
         const int rows = w.FoundEmails->Count();
         for (int i = 0; i < rows; i += 2) w.FoundEmails->setData(w.FoundEmails->index(i, 0), Qt::Checked, Qt::CheckStateRole);
         if (rows > 0) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include <dirent.h>
@@ -14,8 +15,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "platform/MessagePump.h"
 #include "platform/MountTable.h"
+#include "progress/Progress.h"
 
 namespace corvane::drives {
 namespace {
@@ -135,19 +136,24 @@ struct TFolderListing::TState {
     std::size_t next = 0;
 };
 
-TFolderListing::TFolderListing(const std::string& folder, const std::string& mask, TListKind kind)
+TFolderListing::TFolderListing(const std::string& folder, const std::string& mask, TListKind kind,
+                               corvane::TProgress* progress)
     : state_(std::make_unique<TState>()) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
-    DIR* dir = ::fdopendir(fd);
-    if (dir == nullptr) {
+    DIR* opened = ::fdopendir(fd);
+    if (opened == nullptr) {
         ::close(fd);
         return;
     }
+    // Closed on every way out, a stop included.
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(opened, &::closedir);
     TIdentity self;
     const bool known = kind == TListKind::Files || Identify(fd, "", AT_EMPTY_PATH, self);
-    while (const dirent* d = ::readdir(dir)) {
-        corvane::pump::ProcessMessages();  // a folder of a million entries takes a while to read
+    std::int64_t read = 0;
+    while (const dirent* d = ::readdir(dir.get())) {
+        // A folder of a million entries takes a while to read.
+        if (++read % 1024 == 0) corvane::CheckPoint(progress, kListStage, read, 0);
         const std::string_view name = d->d_name;
         if (name == "." || name == "..") continue;
         if (!MatchesMask(name, mask)) continue;
@@ -157,7 +163,6 @@ TFolderListing::TFolderListing(const std::string& folder, const std::string& mas
             state_->entries.emplace_back(std::string(name), known && IsFolderOf(fd, *d, self));
         }
     }
-    ::closedir(dir);
     std::sort(state_->entries.begin(), state_->entries.end());
 }
 

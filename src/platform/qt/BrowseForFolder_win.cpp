@@ -8,12 +8,11 @@
 #include <QApplication>
 #include <QWidget>
 
-#include "BrowseForFolderU/BrowseForFolderU.h"
-
-// Selects InitialFolder once the browser has opened.
-int CALLBACK BrowseCallback(HWND wnd, UINT message, LPARAM /*messageData*/, LPARAM /*callbackData*/) {
-    if (message == BFFM_INITIALIZED)
-        ::SendMessageA(wnd, BFFM_SETSELECTIONA, 1, reinterpret_cast<LPARAM>(InitialFolder.c_str()));
+// Selects the initial folder, which the callback data points to, once the
+// browser has opened.
+int CALLBACK BrowseCallback(HWND wnd, UINT message, LPARAM /*messageData*/, LPARAM callbackData) {
+    if (message == BFFM_INITIALIZED && callbackData != 0)
+        ::SendMessageA(wnd, BFFM_SETSELECTIONA, 1, reinterpret_cast<LPARAM>(reinterpret_cast<const char*>(callbackData)));
     return 0;
 }
 
@@ -31,7 +30,7 @@ HWND TopLevelWindow() {
 }
 }  // namespace
 
-std::string RunFolderBrowser(const std::string& title, bool allowNewFolder) {
+std::string RunFolderBrowser(const std::string& title, const std::string& initialFolder, bool allowNewFolder) {
     char displayName[MAX_PATH + 1] = {};
     BROWSEINFOA info{};
     info.hwndOwner = TopLevelWindow();
@@ -40,8 +39,8 @@ std::string RunFolderBrowser(const std::string& title, bool allowNewFolder) {
     info.lpszTitle = title.c_str();
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;  // 65
     if (!allowNewFolder) info.ulFlags |= BIF_NONEWFOLDERBUTTON;  // 577
-    info.lpfn = InitialFolder.empty() ? nullptr : BrowseCallback;
-    info.lParam = 0;
+    info.lpfn = initialFolder.empty() ? nullptr : BrowseCallback;
+    info.lParam = initialFolder.empty() ? 0 : reinterpret_cast<LPARAM>(initialFolder.c_str());
 
     PIDLIST_ABSOLUTE chosen = ::SHBrowseForFolderA(&info);
     if (chosen == nullptr) return {};

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <memory>
 
+#include "mailsession/MailSession.h"
+
 namespace corvane::gui {
 
 // -1 when a sorts before b, 0 when the two compare equal, 1 when a sorts after b.
@@ -30,6 +32,13 @@ public:
 private:
     struct TKeys;
     std::unique_ptr<TKeys> keys_;
+};
+
+// The collation a window hands its session: TLocaleSortKeys over the texts
+// as shown.
+class TLocaleCollation : public corvane::session::TCollation {
+public:
+    std::unique_ptr<corvane::session::TSortKeys> NewKeys() const override;
 };
 
 }  // namespace corvane::gui

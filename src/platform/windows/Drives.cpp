@@ -77,7 +77,10 @@ struct TFolderListing::TState {
     std::string mask;
 };
 
-TFolderListing::TFolderListing(const std::string& folder, const std::string& mask, TListKind kind)
+// The system's search hands out one entry per Next: the caller's steps are
+// the stops, the progress is not needed here.
+TFolderListing::TFolderListing(const std::string& folder, const std::string& mask, TListKind kind,
+                               corvane::TProgress* /*progress*/)
     : state_(std::make_unique<TState>()) {
     const DWORD attributes = kind == TListKind::Files ? kFileAttributes : kFolderAttributes;
     state_->excluded = ~attributes & kFilteredAttributes;
