@@ -205,6 +205,12 @@ void BM_FolderOperations(benchmark::State& state) {
             state.SkipWithError("the list does not hold one row per record");
             return;
         }
+        const QRect shown = w.lvFoundEmails->viewport()->rect();
+        if (!shown.intersects(w.lvFoundEmails->visualRect(rows->index(count - 1, 0))) ||
+            shown.intersects(w.lvFoundEmails->visualRect(rows->index(count - 40, 0)))) {
+            state.SkipWithError("the list does not end scrolled to its last row");
+            return;
+        }
         state.counters["rows"] = count;
         state.counters["getemails_s"] = getEmails;
         state.counters["load_s"] = load;

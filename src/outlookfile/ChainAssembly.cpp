@@ -526,11 +526,22 @@ private:
     }
     // A fresh message file of that name. A free name in the temporary
     // folder is made through the folder held open (the system need not walk
-    // the folder's path for each file); a taken one is replaced as always.
+    // the folder's path for each file); a message file an earlier read left
+    // there is written anew in place; anything else of the name is replaced.
     std::unique_ptr<corvane::fs::TWriteFile> Create(const std::string& path) {
         if (folder_ && path.size() > prefix_.size() && path.compare(0, prefix_.size(), prefix_) == 0) {
-            auto file = folder_->CreateNew(path.substr(prefix_.size()), corvane::fs::Readers::Owner);
-            if (file) return file;
+            // The names of a read follow one another: after a name that was
+            // taken, the next most likely is too.
+            const std::string name = path.substr(prefix_.size());
+            if (lastTaken_) {
+                if (auto file = folder_->Rewrite(name)) return file;
+            }
+            if (auto file = folder_->CreateNew(name, corvane::fs::Readers::Owner)) {
+                lastTaken_ = false;
+                return file;
+            }
+            lastTaken_ = true;
+            if (auto file = folder_->Rewrite(name)) return file;
         }
         return std::make_unique<corvane::fs::TWriteFile>(path, corvane::fs::Create::Fresh);
     }
@@ -549,6 +560,7 @@ private:
     }
 
     corvane::TProgress* progress_;  // may be null
+    bool lastTaken_ = false;        // the writer's: the last name was taken by an earlier read's file
     std::mutex mutex_;
     std::condition_variable work_, room_;
     std::deque<TJob> jobs_;

@@ -67,7 +67,8 @@ public:
     const std::string& Path() const { return path_; }
     // Writes all n bytes; raises EInOutError when they cannot all be written.
     void Write(const void* data, std::size_t n);
-    // Closes the file; raises EInOutError when the system reports a failure.
+    // Closes the file (a file of TFolder::Rewrite cut to the bytes written);
+    // raises EInOutError when the system reports a failure.
     void Close();
     // Gives a file of CreateUnnamedFile the name path (in the same folder) in
     // one step, exclusively and before it is closed: false when something
@@ -82,6 +83,8 @@ private:
 
     std::string path_;
     std::intptr_t handle_;
+    std::int64_t oldSize_ = -1;  // written anew in place: the size it had; what lies past the new bytes goes
+    std::int64_t written_ = 0;   // bytes written so far
 };
 
 // Creates a file with no name in the folder of target, for an output that
@@ -110,6 +113,16 @@ public:
     // a separator at its end), the separator and name. Raises EFCreateError
     // for any other failure.
     std::unique_ptr<TWriteFile> CreateNew(const std::string& name, Readers readers) const;
+    // Opens the file name of the folder to be written anew in place, where
+    // that is safe: a regular file of this user's, not reached through a
+    // link, with no other name and no access for other users. What is
+    // written replaces its bytes from the start, and Close cuts it to them,
+    // so the file ends as a fresh one of that name would. Null when the name
+    // holds no such file (the caller then replaces the name); on Windows,
+    // always. Writing in place spares the system a removal and a creation
+    // and the file system the freeing and taking of the file's space: for
+    // the many message files that a read writes again, most of its cost.
+    std::unique_ptr<TWriteFile> Rewrite(const std::string& name) const;
 
 private:
     std::string path_;

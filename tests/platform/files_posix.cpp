@@ -76,6 +76,45 @@ TEST(Files, FreshGivesAnEmptyNewFileWhateverHeldTheName) {
     EXPECT_FALSE(stdfs::exists(dir / "nowhere"));
 }
 
+// A message file an earlier read left is written anew in place, cut to the
+// new bytes; anything else at the name is left to be replaced.
+TEST(Files, RewriteTakesOnlyAPrivateFileOfOnesOwn) {
+    support::TScratchFolder dir("corvane-platform");
+    const fs::TFolder folder(dir.Path());
+    const auto rewrite = [&folder](const std::string& name, const std::string& bytes) {
+        auto file = folder.Rewrite(name);
+        if (!file) return false;
+        file->Write(bytes.data(), bytes.size());
+        file->Close();
+        return true;
+    };
+    WriteAll(dir / "msg1.tmp", "an old text longer than the new one");
+    ::chmod((dir / "msg1.tmp").c_str(), 0600);
+    EXPECT_TRUE(rewrite("msg1.tmp", "new"));
+    EXPECT_EQ(ReadAll(dir / "msg1.tmp"), "new");
+    EXPECT_TRUE(rewrite("msg1.tmp", "a longer text than before"));
+    EXPECT_EQ(ReadAll(dir / "msg1.tmp"), "a longer text than before");
+    {  // a write that fails midway leaves none of the old bytes
+        auto file = folder.Rewrite("msg1.tmp");
+        ASSERT_TRUE(file);
+        file->Write("cut", 3);
+    }
+    EXPECT_EQ(ReadAll(dir / "msg1.tmp"), "cut");
+
+    const std::string victim = dir / "victim";
+    WriteAll(victim, "keep me");
+    ::chmod(victim.c_str(), 0600);
+    stdfs::create_symlink(victim, dir / "msg2.tmp");
+    stdfs::create_hard_link(victim, dir / "msg3.tmp");
+    WriteAll(dir / "msg4.tmp", "others may read it");
+    ::chmod((dir / "msg4.tmp").c_str(), 0644);
+    stdfs::create_directory(dir / "msg5.tmp");
+    for (const char* name : {"msg2.tmp", "msg3.tmp", "msg4.tmp", "msg5.tmp", "missing.tmp"})
+        EXPECT_FALSE(rewrite(name, "new")) << name;
+    EXPECT_EQ(ReadAll(victim), "keep me");
+    EXPECT_EQ(ReadAll(dir / "msg4.tmp"), "others may read it");
+}
+
 // An unnamed file is seen in its folder only once linked, takes only a free
 // name, and follows the umask like any output.
 TEST(Files, AnUnnamedFileTakesOnlyAFreeName) {

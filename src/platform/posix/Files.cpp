@@ -101,7 +101,13 @@ TWriteFile::TWriteFile(const std::string& path, Create mode, Readers readers) : 
 }
 
 TWriteFile::~TWriteFile() {
-    if (handle_ >= 0) ::close(Fd(handle_));
+    if (handle_ < 0) return;
+    // Not closed (a failed write): a file written in place keeps none of its old bytes.
+    if (oldSize_ > written_) {
+        const int cut = ::ftruncate(Fd(handle_), static_cast<off_t>(written_));
+        static_cast<void>(cut);  // nothing to tell anyone on the way out
+    }
+    ::close(Fd(handle_));
 }
 
 void TWriteFile::Write(const void* data, std::size_t n) {
@@ -115,6 +121,7 @@ void TWriteFile::Write(const void* data, std::size_t n) {
         if (put == 0) throw EInOutError(::SystemErrorText(ENOSPC));
         in += put;
         n -= static_cast<std::size_t>(put);
+        written_ += put;
     }
 }
 
@@ -122,6 +129,11 @@ void TWriteFile::Close() {
     if (handle_ < 0) return;
     int fd = Fd(handle_);
     handle_ = -1;
+    if (oldSize_ > written_ && ::ftruncate(fd, static_cast<off_t>(written_)) != 0) {
+        const int err = errno;
+        ::close(fd);
+        throw EInOutError(::SystemErrorText(err));
+    }
     if (::close(fd) != 0) throw EInOutError(::SystemErrorText(errno));
 }
 
@@ -214,6 +226,24 @@ std::unique_ptr<TWriteFile> TFolder::CreateNew(const std::string& name, Readers 
         if (errno == EEXIST) return nullptr;
         throw EFCreateError(path, ::SystemErrorText(errno));
     }
+}
+
+std::unique_ptr<TWriteFile> TFolder::Rewrite(const std::string& name) const {
+    int fd;
+    do {
+        fd = ::openat(Fd(handle_), name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return nullptr;
+    static const uid_t self = ::geteuid();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != self || st.st_nlink != 1 ||
+        (st.st_mode & 0077) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    auto file = std::unique_ptr<TWriteFile>(new TWriteFile(path_ + kPathSeparator + name, fd));
+    file->oldSize_ = static_cast<std::int64_t>(st.st_size);
+    return file;
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }

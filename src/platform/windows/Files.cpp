@@ -129,6 +129,9 @@ std::unique_ptr<TWriteFile> TFolder::CreateNew(const std::string& name, Readers 
     }
 }
 
+// Each file is made afresh by its whole path.
+std::unique_ptr<TWriteFile> TFolder::Rewrite(const std::string& /*name*/) const { return nullptr; }
+
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
