@@ -12,7 +12,8 @@
 // ---------------------------------------------------------------------------
 // TProcessbar
 
-TProcessbar::TProcessbar(QProgressBar* bar) : FProgressBar(bar), shared_(std::make_shared<TShared>()) {}
+TProcessbar::TProcessbar(QProgressBar* bar, TBarPace pace)
+    : FProgressBar(bar), pace_(pace), shared_(std::make_shared<TShared>()) {}
 
 TProcessbar::~TProcessbar() {
     Stop();
@@ -30,6 +31,27 @@ void TProcessbar::Stop() {
 bool TProcessbar::StopRequested() const {
     std::lock_guard lock(shared_->mutex);
     return shared_->stop;
+}
+
+bool TProcessbar::WaitUntilStepPosted() {
+    std::unique_lock lock(shared_->mutex);
+    shared_->wake.wait(lock, [&] { return shared_->ended || shared_->posted; });
+    return !shared_->ended;
+}
+
+bool TProcessbar::WaitUntilPausing() {
+    std::unique_lock lock(shared_->mutex);
+    shared_->wake.wait(lock, [&] { return shared_->ended || shared_->pausing; });
+    return !shared_->ended;
+}
+
+void TProcessbar::Advance() {
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (!shared_->pausing) return;  // only a pause can be ended
+        shared_->advance = true;
+    }
+    shared_->wake.notify_all();
 }
 
 void TProcessbar::StepBar() {
@@ -60,23 +82,37 @@ void TProcessbar::run() {
                 {
                     std::lock_guard done(shared->mutex);
                     shared->stepPending = false;
+                    shared->posted = false;
                 }
                 shared->wake.notify_all();
             },
             Qt::QueuedConnection);
         lock.lock();
+        if (shared->stepPending) {
+            shared->posted = true;  // in the queue now, for whoever waits to see it
+            shared->wake.notify_all();
+        }
         // Wait until the step is carried out, as a sent window message would.
         shared->wake.wait(lock, [&] { return shared->stop || !shared->stepPending; });
         if (shared->stop) break;
-        shared->wake.wait_for(lock, std::chrono::milliseconds(kStepMilliseconds), [&] { return shared->stop; });
+        shared->pausing = true;
+        shared->advance = false;
+        shared->wake.notify_all();
+        if (pace_.Manual)
+            shared->wake.wait(lock, [&] { return shared->stop || shared->advance; });
+        else
+            shared->wake.wait_for(lock, pace_.Step, [&] { return shared->stop; });
+        shared->pausing = false;
     }
+    shared->ended = true;
+    shared->wake.notify_all();
 }
 
 // ---------------------------------------------------------------------------
 // TfrmWait
 
-TfrmWait::TfrmWait(const QWidget* centreOver)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+TfrmWait::TfrmWait(const QWidget* centreOver, TBarPace pace)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), pace_(pace) {
     setObjectName("frmWait");
     setWindowTitle("Please Wait.....");
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -125,7 +161,7 @@ TfrmWait::~TfrmWait() {
 }
 
 void TfrmWait::FormCreate() {
-    thread_ = std::make_unique<TProcessbar>(pbwait);
+    thread_ = std::make_unique<TProcessbar>(pbwait, pace_);
     FProcessbar = thread_.get();
     FProcessbar->start();
 }

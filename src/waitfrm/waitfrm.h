@@ -19,16 +19,26 @@
 #include <QThread>
 #include <QWidget>
 
+#include <chrono>
+
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 
+// How the progress thread paces its steps: a pause of Step after each step
+// carried out, or, Manual, a pause that lasts until Advance() ends it (for
+// tests, which then need no clock).
+struct TBarPace {
+    std::chrono::milliseconds Step{150};
+    bool Manual = false;
+};
+
 class TProcessbar : public QThread {
     Q_OBJECT
 public:
     // Stores the bar; the thread is created but not running until start().
-    explicit TProcessbar(QProgressBar* bar);
+    explicit TProcessbar(QProgressBar* bar, TBarPace pace = {});
     ~TProcessbar() override;  // asks the thread to stop and waits for its end
 
     // Asks the thread to stop; it ends at once (it never sleeps through a stop).
@@ -36,6 +46,13 @@ public:
     bool StopRequested() const;
 
     static constexpr int kStepMilliseconds = 150;
+
+    // The pace's seam: block until the thread has posted a step that is not
+    // carried out yet, or until it pauses after one (false once it stopped);
+    // and end the pause it is in (a manual pace; otherwise nothing).
+    bool WaitUntilStepPosted();
+    bool WaitUntilPausing();
+    void Advance();
 
 protected:
     void run() override;
@@ -46,10 +63,15 @@ private:
         std::condition_variable wake;
         bool stop = false;
         bool stepPending = false;
+        bool posted = false;  // the pending step is in the user-interface thread's queue
+        bool pausing = false;
+        bool advance = false;
+        bool ended = false;
     };
     void StepBar();  // on the user-interface thread
 
     QProgressBar* FProgressBar;
+    TBarPace pace_;
     std::shared_ptr<TShared> shared_;
 };
 
@@ -57,8 +79,8 @@ class TfrmWait : public QWidget {
     Q_OBJECT
 public:
     // Without an owner; centred over `centreOver` (or the screen when null).
-    // Creation starts the progress thread (FormCreate).
-    explicit TfrmWait(const QWidget* centreOver = nullptr);
+    // Creation starts the progress thread (FormCreate), stepping at pace.
+    explicit TfrmWait(const QWidget* centreOver = nullptr, TBarPace pace = {});
     ~TfrmWait() override;
 
     QLabel* Label1 = nullptr;
@@ -86,5 +108,6 @@ protected:
 
 private:
     std::unique_ptr<TProcessbar> thread_;  // joined in the destructor
+    TBarPace pace_;
     bool cancelRequested_ = false;
 };

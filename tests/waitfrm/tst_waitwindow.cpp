@@ -1,29 +1,39 @@
 // The wait window and its progress thread: the bar moves only while the
 // user-interface thread processes events, one step at a time; it wraps at its
 // maximum; after the window is closed nothing reaches the bar, and the window
-// can be destroyed at once.
+// can be destroyed at once. The thread's pauses are paced by the test
+// (a manual pace: each pause lasts until the test ends it), so no clock is
+// involved.
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QtTest/qtestspontaneevent.h>
 
-#include <chrono>
 #include <memory>
-#include <thread>
 
 #include "waitfrm/waitfrm.h"
 
 namespace {
 
-// Processes events for the given time.
-void ProcessFor(int milliseconds) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < milliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+const TBarPace kManual{std::chrono::milliseconds(0), true};
+
+// Lets the thread make its next step and carries it out: ends its pause,
+// waits for the step to be posted and processes the events.
+void Step(TfrmWait& wait) {
+    QVERIFY(wait.FProcessbar->WaitUntilPausing());
+    wait.FProcessbar->Advance();
+    QVERIFY(wait.FProcessbar->WaitUntilStepPosted());
+    QCoreApplication::processEvents();
+}
+
+// The first step, which the thread posts as it starts.
+void FirstStep(TfrmWait& wait) {
+    QVERIFY(wait.FProcessbar->WaitUntilStepPosted());
+    QCoreApplication::processEvents();
+}
+
+void ProcessEvents(int times) {
+    for (int i = 0; i < times; ++i) QCoreApplication::processEvents();
 }
 
 }  // namespace
@@ -54,102 +64,127 @@ private slots:
     }
 
     void theBarStepsOnlyWhileEventsAreProcessed() {
-        TfrmWait wait;
+        TfrmWait wait(nullptr, kManual);
         wait.show();
-        // Steps come every 150 ms: a few of them in about a second.
-        QTRY_VERIFY_WITH_TIMEOUT(wait.pbwait->value() >= 3, 3000);
-        const int before = wait.pbwait->value();
-        QVERIFY(before <= 10);
-
-        // A long step without event processing: the thread waits for its
-        // step to be carried out, so afterwards the bar moves on by one step,
-        // not by the number of 150 ms periods that passed.
-        std::this_thread::sleep_for(std::chrono::milliseconds(900));
-        QCOMPARE(wait.pbwait->value(), before);
+        // The first step is posted at once, and carried out only by the
+        // user-interface thread's event processing.
+        QVERIFY(wait.FProcessbar->WaitUntilStepPosted());
+        QCOMPARE(wait.pbwait->value(), 0);
         QCoreApplication::processEvents();
-        const int after = wait.pbwait->value();
-        QVERIFY2(after == before || after == before + 1,
-                 qPrintable(QString("from %1 to %2").arg(before).arg(after)));
-        QTRY_VERIFY_WITH_TIMEOUT(wait.pbwait->value() > after, 3000);
+        QCOMPARE(wait.pbwait->value(), 1);
+        // In a pause nothing moves, however many events are processed.
+        QVERIFY(wait.FProcessbar->WaitUntilPausing());
+        ProcessEvents(5);
+        QCOMPARE(wait.pbwait->value(), 1);
+
+        // A long piece of work without event processing: the thread waits
+        // for its step to be carried out, so the pauses that would have
+        // passed meanwhile count for nothing; the bar moves on by one step.
+        wait.FProcessbar->Advance();
+        QVERIFY(wait.FProcessbar->WaitUntilStepPosted());
+        for (int i = 0; i < 5; ++i) wait.FProcessbar->Advance();
+        QCOMPARE(wait.pbwait->value(), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(wait.pbwait->value(), 2);
+        QVERIFY(wait.FProcessbar->WaitUntilPausing());
+        ProcessEvents(5);
+        QCOMPARE(wait.pbwait->value(), 2);
+        Step(wait);
+        QCOMPARE(wait.pbwait->value(), 3);
     }
 
     void theBarWrapsToItsMinimumAfterTheMaximum() {
-        TfrmWait wait;
+        TfrmWait wait(nullptr, kManual);
         wait.show();
+        FirstStep(wait);
         wait.pbwait->setValue(99);
-        QTRY_COMPARE_WITH_TIMEOUT(wait.pbwait->value(), 100, 3000);
-        QTRY_COMPARE_WITH_TIMEOUT(wait.pbwait->value(), 0, 3000);
-        QTRY_COMPARE_WITH_TIMEOUT(wait.pbwait->value(), 1, 3000);
-
+        for (const int expected : {100, 0, 1}) {
+            Step(wait);
+            QCOMPARE(wait.pbwait->value(), expected);
+        }
         // The minimum is the bar's, whatever its range.
         wait.pbwait->setRange(40, 60);
         wait.pbwait->setValue(60);
-        QTRY_COMPARE_WITH_TIMEOUT(wait.pbwait->value(), 40, 3000);
+        Step(wait);
+        QCOMPARE(wait.pbwait->value(), 40);
     }
 
     void afterClosingNoStepReachesTheBar() {
-        TfrmWait wait;
+        TfrmWait wait(nullptr, kManual);
         wait.show();
-        QTRY_VERIFY_WITH_TIMEOUT(wait.pbwait->value() >= 1, 3000);
+        FirstStep(wait);
         TProcessbar* thread = wait.FProcessbar;
-        // Close while a step may already be queued: it must find the stop.
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        // Closed while a step is queued: it must find the stop.
+        QVERIFY(thread->WaitUntilPausing());
+        thread->Advance();
+        QVERIFY(thread->WaitUntilStepPosted());
         QVERIFY(wait.close());
         QVERIFY(!wait.isVisible());
         QVERIFY(wait.FProcessbar == nullptr);
-        const int stood = wait.pbwait->value();
-        ProcessFor(500);
-        QCOMPARE(wait.pbwait->value(), stood);
-        // The thread ends at once, even in the middle of its pause.
-        QVERIFY(thread->wait(1000));
+        ProcessEvents(5);
+        QCOMPARE(wait.pbwait->value(), 1);
+        QVERIFY(thread->wait());
 
         // A second close finds no thread and changes nothing.
         wait.FormClose();
         QVERIFY(wait.close());
         QVERIFY(wait.FProcessbar == nullptr);
-        QCOMPARE(wait.pbwait->value(), stood);
+        QCOMPARE(wait.pbwait->value(), 1);
     }
 
-    void closingWithoutProcessingEventsEndsTheThreadAtOnce() {
-        // The thread is waiting for its first step to be carried out, which
-        // never happens: the stop must still end it.
-        TfrmWait wait;
+    void closingEndsTheThreadInAPauseAndWhileItsStepWaits() {
+        // Waiting for its first step to be carried out, which never happens:
+        // the stop must still end it.
+        {
+            TfrmWait wait(nullptr, kManual);
+            TProcessbar* thread = wait.FProcessbar;
+            QVERIFY(thread->WaitUntilStepPosted());
+            wait.close();
+            QVERIFY(thread->wait());
+            QCoreApplication::processEvents();
+            QCOMPARE(wait.pbwait->value(), 0);
+        }
+        // In the middle of a pause that nothing else would end.
+        TfrmWait wait(nullptr, kManual);
+        FirstStep(wait);
         TProcessbar* thread = wait.FProcessbar;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        QVERIFY(thread->WaitUntilPausing());
         wait.close();
-        QVERIFY(thread->wait(1000));
-        QCoreApplication::processEvents();
-        QCOMPARE(wait.pbwait->value(), 0);
+        QVERIFY(thread->wait());
     }
 
     void destroyingRightAfterClosingIsSafe() {
-        // Many windows, closed and destroyed at every moment of their
-        // thread's cycle; some destroyed without being closed first.
+        // Many windows whose threads step as fast as they can, closed and
+        // destroyed after differing amounts of event processing (so at every
+        // point of their cycle); some destroyed without being closed first.
         for (int i = 0; i < 40; ++i) {
-            auto wait = std::make_unique<TfrmWait>();
+            auto wait = std::make_unique<TfrmWait>(nullptr, TBarPace{std::chrono::milliseconds(0), false});
             wait->show();
-            ProcessFor(i % 7 * 25);
+            ProcessEvents(i % 7);
             if (i % 3 != 0) wait->close();
             wait.reset();
         }
-        ProcessFor(300);  // steps still queued for destroyed bars are dropped
+        ProcessEvents(5);  // steps still queued for destroyed bars are dropped
     }
 
     void eachOperationGetsItsOwnWindowAndThread() {
-        auto first = std::make_unique<TfrmWait>();
+        auto first = std::make_unique<TfrmWait>(nullptr, kManual);
         first->show();
-        QTRY_VERIFY_WITH_TIMEOUT(first->pbwait->value() >= 2, 3000);
+        FirstStep(*first);
+        Step(*first);
+        QCOMPARE(first->pbwait->value(), 2);
         TProcessbar* firstThread = first->FProcessbar;
         first->close();
-        QVERIFY(firstThread->wait(1000));
+        QVERIFY(firstThread->wait());
         first.reset();
 
-        TfrmWait second;
+        TfrmWait second(nullptr, kManual);
         second.show();
         QCOMPARE(second.pbwait->value(), 0);
         QVERIFY(second.FProcessbar != nullptr);
         QVERIFY(second.FProcessbar->isRunning());
-        QTRY_VERIFY_WITH_TIMEOUT(second.pbwait->value() >= 1, 3000);
+        FirstStep(second);
+        QCOMPARE(second.pbwait->value(), 1);
     }
 
     void onlyTheProgramClosesIt() {
@@ -186,9 +221,13 @@ private slots:
     }
 
     void theShareDoneReplacesTheMovingSteps() {
-        TfrmWait wait;
+        TfrmWait wait(nullptr, kManual);
         wait.show();
-        QTRY_VERIFY_WITH_TIMEOUT(wait.pbwait->value() >= 1, 3000);
+        FirstStep(wait);
+        TProcessbar* thread = wait.FProcessbar;
+        QVERIFY(thread->WaitUntilPausing());
+        thread->Advance();
+        QVERIFY(thread->WaitUntilStepPosted());  // a step waits in the queue
         struct {
             std::int64_t done, total;
             int bar;
@@ -198,11 +237,12 @@ private slots:
             wait.ShowShare(c.done, c.total);
             QCOMPARE(wait.pbwait->value(), c.bar);
         }
-        // The thread no longer steps the bar.
+        // The thread no longer steps the bar: the queued step finds it stopped.
         QVERIFY(wait.FProcessbar == nullptr);
         wait.ShowShare(40, 100);
-        ProcessFor(400);
+        ProcessEvents(5);
         QCOMPARE(wait.pbwait->value(), 40);
+        QVERIFY(thread->wait());
         // Nothing to share of: the bar stays.
         wait.ShowShare(0, 0);
         QCOMPARE(wait.pbwait->value(), 40);
