@@ -29,30 +29,6 @@ std::vector<TMessage> SomeMessages(int n, const std::string& tag) {
     return fixture::SomeMessages(n, tag, "\r\nFrom the garden\r\n>From a reply\r\nend\r\n");
 }
 
-// The mbox text of one record of the fixture: the separator from its From
-// and Date, its lines with LF, "From " lines quoted, the empty line.
-std::string MboxEntry(const TEmail& r) {
-    std::string text = fixture::Stretch(r.FileName, r.MessageStart, r.MessageEnd);
-    std::string lf;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
-    std::string quoted;
-    for (std::size_t at = 0; at < lf.size();) {
-        const std::size_t end = std::min(lf.find('\n', at), lf.size() - 1);
-        const std::string line = lf.substr(at, end - at + 1);
-        const std::size_t first = line.find_first_not_of('>');
-        if (line.compare(first == std::string::npos ? line.size() : first, 5, "From ") == 0) quoted += '>';
-        quoted += line;
-        at = end + 1;
-    }
-    // Day d of May 2005, 10:00 at +0200, is 08:00 UTC; May 1st was a Sunday.
-    const int day = std::stoi(r.Date.substr(6));
-    const char* weekdays[] = {"Sat", "Sun", "Mon", "Tue", "Wed", "Thu", "Fri"};
-    char date[64];
-    std::snprintf(date, sizeof date, "%s May %2d 08:00:00 2005", weekdays[day % 7], day);
-    return "From " + r.From.substr(1) + " " + date + "\n" + quoted + "\n";
-}
-
 }  // namespace
 
 class TestMbox : public QObject {
@@ -79,7 +55,7 @@ private:
         std::string mbox;
         for (int i : positions) {
             const int k = fixture::Text(*w, i, 0).toInt();
-            mbox += MboxEntry(w->Session.Emails()[static_cast<std::size_t>(k)]);
+            mbox += corvane::testsupport::MboxEntry(w->Session.Emails()[static_cast<std::size_t>(k)]);
         }
         return mbox;
     }

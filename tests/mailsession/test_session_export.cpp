@@ -34,12 +34,7 @@ std::vector<TMessage> SomeMessages(int n, const std::string& tag) {
     return corvane::testsupport::SomeMessages(n, tag, "\r\nbare\nLF and a lone \r CR \xE9\xFC\x80.\r\n-- \r\nend");
 }
 
-std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : stdfs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using corvane::testsupport::NamesIn;
 
 class ExportTest : public SessionTest {
 protected:
@@ -66,7 +61,7 @@ TEST_F(ExportTest, TickedRowsGoToFilesNamedByTheirPositions) {
     for (std::size_t p : {0, 2, 5}) session.SetTicked(p, true);
     const std::string out = NewFolder("out");
     EXPECT_EQ(session.ExportEml(out, nullptr), kExported);
-    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail2.eml", "RecoveredEmail5.eml"}));
+    EXPECT_EQ(NamesIn(out), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail2.eml", "RecoveredEmail5.eml"}));
     ExpectExported(out, {0, 2, 5});
     EXPECT_TRUE(session.Ticked(2));  // the export changes nothing in the list
     EXPECT_EQ(settings.values["Folders/Export"], out);
@@ -75,7 +70,7 @@ TEST_F(ExportTest, TickedRowsGoToFilesNamedByTheirPositions) {
     // the same name are replaced, the others stay.
     session.SortByColumn(ColFrom);
     EXPECT_EQ(session.ExportEml(out, nullptr), kExported);
-    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail2.eml", "RecoveredEmail3.eml",
+    EXPECT_EQ(NamesIn(out), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail2.eml", "RecoveredEmail3.eml",
                                                       "RecoveredEmail5.eml"}));
     ExpectExported(out, {0, 3, 5});
 }
@@ -87,7 +82,7 @@ TEST_F(ExportTest, WhatEachExportEndsWith) {
     // Nothing ticked: the folder is tested and the export reported.
     const std::string empty = NewFolder("nothing");
     EXPECT_EQ(session.ExportEml(empty, nullptr), kExported);
-    EXPECT_TRUE(FilesIn(empty).empty());
+    EXPECT_TRUE(NamesIn(empty).empty());
 
     session.SetAllTicks(true);
     // A "folder" below a regular file: nothing can be made in it, not even by root.
@@ -101,7 +96,7 @@ TEST_F(ExportTest, WhatEachExportEndsWith) {
         stdfs::permissions(readOnly, stdfs::perms::owner_read | stdfs::perms::owner_exec);
         EXPECT_EQ(session.ExportEml(readOnly, nullptr), kNotWriteable);
         stdfs::permissions(readOnly, stdfs::perms::owner_all);
-        EXPECT_TRUE(FilesIn(readOnly).empty());
+        EXPECT_TRUE(NamesIn(readOnly).empty());
     }
 
     // A file that cannot be written is named and the others are written.
@@ -119,7 +114,7 @@ TEST_F(ExportTest, WhatEachExportEndsWith) {
     stop.StopAt = 3;
     EXPECT_EQ(session.ExportEml(stopped, &stop),
               (TOutcome{TOutcome::Information, "Export cancelled: 2 of 4 ticked emails were written to the folder."}));
-    EXPECT_EQ(FilesIn(stopped), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml"}));
+    EXPECT_EQ(NamesIn(stopped), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml"}));
     ExpectExported(stopped, {0, 1});
 }
 
@@ -132,7 +127,7 @@ TEST_F(ExportTest, AMessageFileThatIsGoneEndsTheExportWithItsError) {
     ASSERT_TRUE(corvane::fs::RemoveFile(second[0].FileName));
     const std::string out = NewFolder("gone");
     EXPECT_THROW(session.ExportEml(out, nullptr), EFOpenError);
-    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml"}));
+    EXPECT_EQ(NamesIn(out), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml"}));
 }
 
 TEST_F(ExportTest, TheUsersFilesInTheFolderAreReplacedWholeOrLeftAlone) {
@@ -143,7 +138,7 @@ TEST_F(ExportTest, TheUsersFilesInTheFolderAreReplacedWholeOrLeftAlone) {
     corvane::testsupport::WriteWholeFile(ExportFile(out, 1), std::string(100000, 'x'));  // longer than the message
     EXPECT_EQ(session.ExportEml(out, nullptr), kExported);
     EXPECT_EQ(corvane::testsupport::ReadWholeFile(out + corvane::fs::kPathSeparator + "check.DAT"), "the user's own data");
-    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml", "check.DAT"}));
+    EXPECT_EQ(NamesIn(out), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml", "check.DAT"}));
     ExpectExported(out, {0, 1});
 }
 
@@ -161,30 +156,6 @@ TEST_F(ExportTest, LinksInTheWayAreReplacedNotWrittenThrough) {
     EXPECT_EQ(corvane::testsupport::ReadWholeFile(Path("soft")), "soft victim");
 }
 
-// The mbox text of one record of SomeMessages: the separator from its From
-// and Date, its lines with LF, "From " lines quoted, the empty line.
-std::string MboxEntry(const TEmail& r) {
-    const std::string text = corvane::testsupport::MessageOf(r);
-    std::string lf;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
-    std::string quoted;
-    for (std::size_t at = 0; at < lf.size();) {
-        const std::size_t end = std::min(lf.find('\n', at), lf.size() - 1);
-        const std::string line = lf.substr(at, end - at + 1);
-        const std::size_t first = line.find_first_not_of('>');
-        if (line.compare(first == std::string::npos ? line.size() : first, 5, "From ") == 0) quoted += '>';
-        quoted += line;
-        at = end + 1;
-    }
-    // Day d of May 2005, 10:00 at +0200, is 08:00 UTC; May 1st was a Sunday.
-    const int day = std::stoi(r.Date.substr(6));
-    const char* weekdays[] = {"Sat", "Sun", "Mon", "Tue", "Wed", "Thu", "Fri"};
-    char date[64];
-    std::snprintf(date, sizeof date, "%s May %2d 08:00:00 2005", weekdays[day % 7], day);
-    return "From " + r.From.substr(1) + " " + date + "\n" + quoted + "\n";
-}
-
 TEST_F(ExportTest, TheMboxHoldsTheTickedRowsInTheirPresentOrder) {
     session.ShowRecords(corvane::testsupport::WriteMessageFile(
                             Path("msg6.tmp"), corvane::testsupport::SomeMessages(8, "first", "\r\nFrom the garden\r\n>From a reply\r\nend\r\n")),
@@ -193,7 +164,7 @@ TEST_F(ExportTest, TheMboxHoldsTheTickedRowsInTheirPresentOrder) {
     for (std::size_t p : {0, 2, 5}) session.SetTicked(p, true);
     const auto expected = [this](std::initializer_list<std::size_t> positions) {
         std::string mbox;
-        for (std::size_t p : positions) mbox += MboxEntry(session.RecordOfRow(p));
+        for (std::size_t p : positions) mbox += corvane::testsupport::MboxEntry(session.RecordOfRow(p));
         return mbox;
     };
     const std::string mbox = Path("out.mbox");
@@ -258,7 +229,7 @@ TEST_F(ExportTest, EveryMessageOfTheSampleFolderFileByteForByte) {
     EXPECT_EQ(session.ExportEml(out, nullptr), kExported);
     std::vector<std::size_t> all(session.RowCount());
     for (std::size_t p = 0; p < all.size(); ++p) all[p] = p;
-    EXPECT_EQ(FilesIn(out).size(), all.size());
+    EXPECT_EQ(NamesIn(out).size(), all.size());
     ExpectExported(out, all);
 }
 

@@ -28,34 +28,6 @@ using corvane::testsupport::SessionTest;
 using corvane::testsupport::TMessage;
 using Texts = std::vector<std::string>;
 
-// Twelve messages whose texts order differently in every column. The senders
-// differ in letter case only where noted; one has no Subject header.
-std::vector<TMessage> TwelveMessages() {
-    std::vector<TMessage> m(12);
-    const char* dates[12] = {"Tue, 3 Jan 2006 10:00:00 +0100", "Mon, 9 Jan 2006 08:00:00 +0100",
-                             "Wed, 4 Jan 2006 09:00:00 +0100", "Fri, 6 Jan 2006 11:00:00 +0100",
-                             "Thu, 5 Jan 2006 12:00:00 +0100", "Sat, 7 Jan 2006 13:00:00 +0100",
-                             "Sun, 8 Jan 2006 14:00:00 +0100", "Mon, 2 Jan 2006 15:00:00 +0100",
-                             "Tue, 10 Jan 2006 16:00:00 +0100", "Wed, 11 Jan 2006 17:00:00 +0100",
-                             "Thu, 12 Jan 2006 18:00:00 +0100", "Fri, 13 Jan 2006 19:00:00 +0100"};
-    const char* from[12] = {"mallory@example.org", "Bob <bob@example.org>", "alice@example.org", "Zed <zed@example.org>",
-                            "carol@example.org", "Dave <dave@example.org>", "erin@example.org", "Frank <frank@example.org>",
-                            "grace@example.org", "Heidi <heidi@example.org>", "ivan@example.org", "Judy <judy@example.org>"};
-    const char* to[12] = {"Xavier@example.org", "wendy@example.org", "Victor@example.org", "ursula@example.org",
-                          "Tom@example.org", "sybil@example.org", "Rupert@example.org", "quentin@example.org",
-                          "Peggy@example.org", "oscar@example.org", "Nina@example.org", "mike@example.org"};
-    const char* subjects[12] = {"Quarterly figures", "", "agenda", "Budget", "minutes", "Lunch",
-                                "ZOO trip", "invoice 42", "Holiday", "yearly review", "Keys", "offsite"};
-    for (int i = 0; i < 12; ++i) {
-        m[i].Date = dates[i];
-        m[i].From = from[i];
-        m[i].To = to[i];
-        m[i].Subject = subjects[i];
-        m[i].Body = "Body of message number " + std::to_string(i) + ".\r\nSecond line.\r\n";
-    }
-    return m;
-}
-
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
@@ -72,7 +44,7 @@ bool SortedIgnoringCase(const Texts& texts, bool ascending) {
 
 class RowsTest : public SessionTest {
 protected:
-    RowsTest() { records = corvane::testsupport::WriteMessageFile(Path("msg0.tmp"), TwelveMessages()); }
+    RowsTest() { records = corvane::testsupport::WriteMessageFile(Path("msg0.tmp"), corvane::testsupport::TwelveMessages()); }
     TEmailArray records;
 };
 

@@ -1,5 +1,8 @@
 #include "support/MessageFiles.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "support/DbxFixture.h"
 #include "support/TestFiles.h"
 
@@ -46,6 +49,54 @@ std::vector<TMessage> SomeMessages(int n, const std::string& tag, const std::str
         x.Body = "Text of " + tag + " " + std::to_string(i) + "." + bodyRest;
     }
     return m;
+}
+
+std::vector<TMessage> TwelveMessages() {
+    std::vector<TMessage> m(12);
+    const char* dates[12] = {"Tue, 3 Jan 2006 10:00:00 +0100", "Mon, 9 Jan 2006 08:00:00 +0100",
+                             "Wed, 4 Jan 2006 09:00:00 +0100", "Fri, 6 Jan 2006 11:00:00 +0100",
+                             "Thu, 5 Jan 2006 12:00:00 +0100", "Sat, 7 Jan 2006 13:00:00 +0100",
+                             "Sun, 8 Jan 2006 14:00:00 +0100", "Mon, 2 Jan 2006 15:00:00 +0100",
+                             "Tue, 10 Jan 2006 16:00:00 +0100", "Wed, 11 Jan 2006 17:00:00 +0100",
+                             "Thu, 12 Jan 2006 18:00:00 +0100", "Fri, 13 Jan 2006 19:00:00 +0100"};
+    const char* from[12] = {"mallory@example.org", "Bob <bob@example.org>", "alice@example.org", "Zed <zed@example.org>",
+                            "carol@example.org", "Dave <dave@example.org>", "erin@example.org", "Frank <frank@example.org>",
+                            "grace@example.org", "Heidi <heidi@example.org>", "ivan@example.org", "Judy <judy@example.org>"};
+    const char* to[12] = {"Xavier@example.org", "wendy@example.org", "Victor@example.org", "ursula@example.org",
+                          "Tom@example.org", "sybil@example.org", "Rupert@example.org", "quentin@example.org",
+                          "Peggy@example.org", "oscar@example.org", "Nina@example.org", "mike@example.org"};
+    const char* subjects[12] = {"Quarterly figures", "", "agenda", "Budget", "minutes", "Lunch",
+                                "ZOO trip", "invoice 42", "Holiday", "yearly review", "Keys", "offsite"};
+    for (int i = 0; i < 12; ++i) {
+        m[i].Date = dates[i];
+        m[i].From = from[i];
+        m[i].To = to[i];
+        m[i].Subject = subjects[i];
+        m[i].Body = "Body of message number " + std::to_string(i) + ".\r\nSecond line.\r\n";
+    }
+    return m;
+}
+
+std::string MboxEntry(const TEmail& r) {
+    const std::string text = MessageOf(r);
+    std::string lf;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
+    std::string quoted;
+    for (std::size_t at = 0; at < lf.size();) {
+        const std::size_t end = std::min(lf.find('\n', at), lf.size() - 1);
+        const std::string line = lf.substr(at, end - at + 1);
+        const std::size_t first = line.find_first_not_of('>');
+        if (line.compare(first == std::string::npos ? line.size() : first, 5, "From ") == 0) quoted += '>';
+        quoted += line;
+        at = end + 1;
+    }
+    // Day d of May 2005, 10:00 at +0200, is 08:00 UTC; May 1st was a Sunday.
+    const int day = std::stoi(r.Date.substr(6));
+    const char* weekdays[] = {"Sat", "Sun", "Mon", "Tue", "Wed", "Thu", "Fri"};
+    char date[64];
+    std::snprintf(date, sizeof date, "%s May %2d 08:00:00 2005", weekdays[day % 7], day);
+    return "From " + r.From.substr(1) + " " + date + "\n" + quoted + "\n";
 }
 
 std::string Stretch(const std::string& path, std::int64_t from, std::int64_t to) {

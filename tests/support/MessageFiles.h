@@ -31,6 +31,15 @@ TEmailArray WriteMessageFile(const std::string& path, const std::vector<TMessage
 // "Text of <tag> <i>." followed by bodyRest.
 std::vector<TMessage> SomeMessages(int n, const std::string& tag, const std::string& bodyRest = "\r\n");
 
+// Twelve messages whose texts order differently in every column. The senders
+// differ in letter case only; one has no Subject header.
+std::vector<TMessage> TwelveMessages();
+
+// The mbox text the export gives for a record of SomeMessages: the separator
+// line from its From and Date, its lines with LF ends, "From " lines quoted
+// with '>', and the empty line after it.
+std::string MboxEntry(const TEmail& email);
+
 // The bytes [from, to) of a file.
 std::string Stretch(const std::string& path, std::int64_t from, std::int64_t to);
 // A record's message text and body stretch as its message file holds them.

@@ -1,5 +1,6 @@
 #include "support/TestFiles.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -14,6 +15,13 @@ namespace corvane::testsupport {
 namespace stdfs = std::filesystem;
 
 char Separator() { return corvane::fs::kPathSeparator; }
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : stdfs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 std::string NativePath(const std::string& relative) {
     std::string out = relative;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace corvane::testsupport {
 
@@ -41,6 +42,8 @@ private:
 std::string NativePath(const std::string& relative);
 
 std::string ReadWholeFile(const std::string& path);
+// The names of the entries of a folder, sorted byte by byte.
+std::vector<std::string> NamesIn(const std::string& folder);
 // Creates or empties the file and writes the bytes.
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 // Writes the bytes at the offset of an existing or new file, leaving the rest
