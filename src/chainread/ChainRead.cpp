@@ -272,6 +272,8 @@ std::string TChainText::Copy(std::int64_t from, std::int64_t to) const {
 
 std::int64_t BodyStart(const TEmail& email) { return email.HeaderEnd != 0 ? email.HeaderEnd : email.MessageStart; }
 
+std::int64_t HeaderBlockEnd(const TEmail& email) { return email.HeaderEnd != 0 ? email.HeaderEnd : email.MessageEnd; }
+
 class TChainRead::TState {
 public:
     TState(const std::string& folderFile, const TChainReadOptions& options) : options_(options), queue_(options.QueueBytes) {

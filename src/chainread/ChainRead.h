@@ -99,5 +99,9 @@ private:
 // MessageEnd), or the whole message [MessageStart, MessageEnd) when no blank
 // line closed its header block (HeaderEnd 0).
 std::int64_t BodyStart(const TEmail& email);
+// Where a record's header block ends: HeaderEnd, or the message's end when
+// no blank line closed the block (HeaderEnd 0). [MessageStart, this) is what
+// the header texts are decoded from.
+std::int64_t HeaderBlockEnd(const TEmail& email);
 
 }  // namespace corvane::read

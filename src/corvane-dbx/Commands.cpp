@@ -121,8 +121,8 @@ corvane::mail::TDecodedMessage DecodeRecord(const corvane::read::TFoundMessage& 
 // The header texts of a record, decoded from its header block alone.
 corvane::mail::TDecodedHeaders DecodeRecordHeaders(const corvane::read::TFoundMessage& m) {
     std::string holder;
-    const std::int64_t end = m.Email.HeaderEnd != 0 ? m.Email.HeaderEnd : m.Email.MessageEnd;
-    return corvane::mail::DecodeHeaders(Stretch(*m.Text, m.Email.MessageStart, end, holder));
+    return corvane::mail::DecodeHeaders(
+        Stretch(*m.Text, m.Email.MessageStart, corvane::read::HeaderBlockEnd(m.Email), holder));
 }
 
 class TRun {

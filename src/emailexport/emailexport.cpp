@@ -43,7 +43,7 @@ bool IsDbxPath(const std::string& path) {
 }
 
 std::string ReadMessageBody(const TEmail& email) {
-    const std::int64_t from = email.HeaderEnd != 0 ? email.HeaderEnd : email.MessageStart;
+    const std::int64_t from = corvane::read::BodyStart(email);
     const corvane::fs::TReadFile file(email.FileName, corvane::fs::Share::All);
     if (email.MessageEnd <= from) return {};
     std::string body(static_cast<std::size_t>(email.MessageEnd - from), '\0');
@@ -68,7 +68,7 @@ std::string ReadStretch(const TEmail& email, std::int64_t from, std::int64_t to)
 std::string ReadMessageText(const TEmail& email) { return ReadStretch(email, email.MessageStart, email.MessageEnd); }
 
 std::string ReadHeaderText(const TEmail& email) {
-    return ReadStretch(email, email.MessageStart, email.HeaderEnd != 0 ? email.HeaderEnd : email.MessageEnd);
+    return ReadStretch(email, email.MessageStart, corvane::read::HeaderBlockEnd(email));
 }
 
 std::vector<TDecodedHeaders> DecodeRecordHeaders(const TEmailArray& emails, corvane::TProgress* progress) {
