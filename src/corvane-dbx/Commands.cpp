@@ -431,6 +431,10 @@ int TRun::Show() {
              std::to_string(count) + ").");
         return Status();
     }
+    // A message may hold escape sequences (a clipboard write, a changed
+    // title): a terminal is given none of them. A file or a pipe gets the
+    // text byte for byte.
+    if (c_.OutWidth > 0) body = TerminalText(body, true);
     c_.Out.write(body.data(), static_cast<std::streamsize>(body.size()));
     c_.Out.flush();
     return Status();

@@ -65,6 +65,12 @@ private:
     bool tableKept_ = false;  // some folder file's rows were kept
 };
 
+// Text as a terminal may be given it, so that no escape sequence can start
+// in it: ill-formed UTF-8 and C1 controls (U+0080..U+009F) become U+FFFD, C0
+// controls and DEL spaces; keepLayout keeps tab, LF and CR.
+std::string TerminalText(std::string_view text, bool keepLayout);
+// The bytes in lower-case hexadecimal, two digits each.
+std::string HexBytes(std::string_view bytes);
 // One CSV field: quoted when it holds a comma, a quote, CR or LF (quotes
 // doubled inside), as it stands otherwise.
 std::string CsvField(const std::string& text);
