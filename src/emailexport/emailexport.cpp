@@ -237,21 +237,27 @@ std::string FolderFileInTheWay(const std::string& target, const std::vector<std:
     return {};
 }
 
+// The probe is made in the folder held open, which tells a name that is taken
+// (passed over) from a folder that refuses the file (not writeable) by the
+// system's own answer: asking afterwards whether the name exists would take
+// a probe that another process has just removed for a refusal.
 bool FolderIsWriteable(const std::string& folder) {
-    const auto probeName = [&folder](int attempt) {
-        return folder + corvane::fs::kPathSeparator + kProbeName +
-               (attempt == 0 ? std::string() : std::to_string(attempt)) + kProbeExtension;
-    };
     std::string path;
     try {
-        const std::unique_ptr<corvane::fs::TWriteFile> probe = CreateUnusedFile(probeName, kProbeAttempts);
-        if (!probe) return false;
-        path = probe->Path();
-        probe->Close();
+        const corvane::fs::TFolder at(folder);
+        for (int attempt = 0; attempt < kProbeAttempts && path.empty(); ++attempt) {
+            const std::string name =
+                kProbeName + (attempt == 0 ? std::string() : std::to_string(attempt)) + kProbeExtension;
+            const std::unique_ptr<corvane::fs::TWriteFile> probe = at.CreateNew(name, corvane::fs::Readers::Owner);
+            if (!probe) continue;
+            path = probe->Path();
+            probe->Close();
+        }
     } catch (const ECorvaneError&) {
         if (!path.empty()) corvane::fs::RemoveFile(path);  // created, but the close failed
         return false;
     }
+    if (path.empty()) return false;  // every name taken
     corvane::fs::RemoveFile(path);
     return true;
 }

@@ -121,11 +121,15 @@ TFolder::~TFolder() = default;
 
 std::unique_ptr<TWriteFile> TFolder::CreateNew(const std::string& name, Readers readers) const {
     const std::string path = path_ + kPathSeparator + name;
-    try {
-        return std::make_unique<TWriteFile>(path, Create::Exclusive, readers);
-    } catch (const EFCreateError&) {
-        if (Exists(path)) return nullptr;
-        throw;
+    // A name that was taken when the creation failed and is free again when
+    // asked (another program removed its file meanwhile) is tried again.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return std::make_unique<TWriteFile>(path, Create::Exclusive, readers);
+        } catch (const EFCreateError&) {
+            if (Exists(path)) return nullptr;
+            if (attempt == 8) throw;  // refused, not taken
+        }
     }
 }
 
