@@ -140,10 +140,18 @@ bool IdentifyFile(const std::string& path, bool followLinks, TFileIdentity& iden
 
 // The user's temporary folder for message files, ending with a separator.
 // Windows: GetTempPathA. Elsewhere a private folder of the user,
-// $TMPDIR (or /tmp) + "/corvane-recovery-<uid>", created with mode 0700;
-// raises EFCreateError naming it when it is a symbolic link, not a folder, or
-// belongs to another user.
+// $TMPDIR (or /tmp) + "/corvane-recovery-<uid>", created with mode 0700.
+// When something else holds that name (another user's folder, a symbolic
+// link, a file), a private folder of the user's own takes its place:
+// "corvane-recovery-<uid>-XXXXXX" beside it, made with mkdtemp (mode 0700),
+// or one made so before that the user still owns with that mode; then
+// TakeTempFolderNotice has a text for the user. Raises EFCreateError when no
+// folder can be made.
 std::string UserTempPath();
+// What the user should hear once about the temporary folder: that the
+// usual one was taken and which folder serves instead. Empty when there is
+// nothing to say, or it was taken already; safe from any thread.
+std::string TakeTempFolderNotice();
 // The name UserTempPath gives, without making or checking the folder.
 std::string UserTempPathName();
 // The folder of this process's message files, ending with a separator. The

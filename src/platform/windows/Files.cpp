@@ -161,6 +161,9 @@ std::string ScratchFolder() { return UserTempPath(); }
 
 std::string UserTempPathName() { return UserTempPath(); }
 
+// The system's temporary folder is the user's own: nothing to tell.
+std::string TakeTempFolderNotice() { return {}; }
+
 std::string UserTempPath() {
     // Asked with room for MAX_PATH characters; a longer path is asked for
     // again with the room the system says it needs.
