@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ostream>
 #include <string_view>
+#include <vector>
 
 #include "platform/AnsiText.h"
 #include "platform/Console.h"
@@ -205,14 +206,32 @@ void TListWriter::Begin(const std::string& folderFile) {
             if (!exact) folderCell_ += ", \"folderFileBytes\": \"" + HexBytes(folderFile) + '"';
             break;
     }
-    pending_.clear();
+    DropPending();
     jsonRowsBefore_ = jsonRows_;
     tableCellsBefore_ = tableCellEnds_.size();
     tableTextBefore_ = tableText_.size();
 }
 
+void TListWriter::DropPending() {
+    pending_.clear();
+    pendingBytes_ = 0;
+    overflow_ = {};
+    overflowBytes_ = 0;
+}
+
 void TListWriter::Pend(std::string_view text) {
     constexpr std::size_t kPiece = std::size_t{1} << 20;
+    constexpr std::size_t kPendingBytes = std::size_t{16} << 20;
+    if (pendingBytes_ + text.size() > kPendingBytes) {  // the pieces so far out to the scratch file
+        if (!overflow_.Writer) overflow_ = corvane::fs::CreateScratchFile();
+        for (std::string& piece : pending_) {
+            overflow_.Writer->Write(piece.data(), piece.size());
+            overflowBytes_ += static_cast<std::int64_t>(piece.size());
+        }
+        pending_.clear();
+        pendingBytes_ = 0;
+    }
+    pendingBytes_ += text.size();
     if (pending_.empty() || pending_.back().size() + text.size() > kPiece) {
         pending_.emplace_back();
         pending_.back().reserve(std::max(kPiece, text.size()));
@@ -233,7 +252,7 @@ void TListWriter::End(bool keep) {
         jsonRows_ = jsonRowsBefore_;
         tableCellEnds_.resize(tableCellsBefore_);
         tableText_.resize(tableTextBefore_);
-        pending_.clear();
+        DropPending();
         return;
     }
     tableKept_ = true;
@@ -245,11 +264,20 @@ void TListWriter::End(bool keep) {
         out_ << line << '\n';
         headingWritten_ = true;
     }
+    if (overflow_.Reader) {
+        std::vector<char> buffer(std::size_t{1} << 20);
+        for (std::int64_t at = 0; at < overflowBytes_;) {
+            const std::size_t got = overflow_.Reader->ReadAt(at, buffer.data(), buffer.size());
+            if (got == 0) break;
+            out_.write(buffer.data(), static_cast<std::streamsize>(got));
+            at += static_cast<std::int64_t>(got);
+        }
+    }
     for (std::string& piece : pending_) {
         out_ << piece;
         std::string().swap(piece);
     }
-    pending_.clear();
+    DropPending();
     out_.flush();
 }
 

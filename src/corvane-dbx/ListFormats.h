@@ -15,6 +15,7 @@
 #include "Globals/Globals.h"
 #include "corvane-dbx/CommandLine.h"
 #include "maildecode/maildecode.h"
+#include "platform/Files.h"
 
 namespace corvane::cli {
 
@@ -27,7 +28,10 @@ public:
     // The rows of one folder file, in order: Begin, a Row per record shown,
     // then End. Each row is put into its output form at once (the records
     // need not be kept); End(true) passes them on, End(false) drops them
-    // (the read failed, so nothing of that folder file is listed).
+    // (the read failed, so nothing of that folder file is listed). CSV and
+    // JSON rows wait in memory up to a bound and then in a scratch file, so
+    // memory stays bounded however many rows there are; the table keeps its
+    // rows' cells (it needs them all for its widths).
     // decoded: the record's decoded texts (its body is not read); null lists
     // the raw texts.
     void Begin(const std::string& folderFile);
@@ -53,9 +57,15 @@ private:
     std::string folderCell_;  // as its cells and fields show it
     std::size_t jsonRowsBefore_ = 0;
     // CSV or JSON text of its rows, in pieces of about a mebibyte: one
-    // growing string would need twice its size whenever it moves.
+    // growing string would need twice its size whenever it moves. Beyond
+    // kPendingBytes the text goes on in a scratch file (overflow_), so a
+    // listing of millions of rows holds no more than that in memory.
     std::vector<std::string> pending_;
+    std::size_t pendingBytes_ = 0;
+    corvane::fs::TScratchFile overflow_;
+    std::int64_t overflowBytes_ = 0;
     void Pend(std::string_view text);
+    void DropPending();
     std::size_t tableCellsBefore_ = 0, tableTextBefore_ = 0;
     // The table's cells (UTF-8), all rows' cells one after another in one
     // text: cell n is [tableCellEnds_[n - 1], tableCellEnds_[n]). A row of

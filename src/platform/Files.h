@@ -37,6 +37,9 @@ public:
     std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t n) const;
 
 private:
+    friend struct TScratchFile CreateScratchFile();
+    TReadFile(std::string path, std::intptr_t handle) : path_(std::move(path)), handle_(handle) {}
+
     std::string path_;
     std::intptr_t handle_;
 };
@@ -74,9 +77,15 @@ public:
     // holds the name already (a link included), and then nothing changes.
     // Raises EFCreateError on any other failure.
     bool LinkAs(const std::string& path);
+    // Marks the file as held by this process for as long as it stays open
+    // (an advisory lock; Windows: its handle shares nothing already), so that
+    // RemoveAbandonedFile of a later process can tell it from one whose
+    // writer has ended.
+    void Hold();
 
 private:
     friend std::unique_ptr<TWriteFile> CreateUnnamedFile(const std::string& target, Readers readers);
+    friend struct TScratchFile CreateScratchFile();
     friend class TFolder;
     TWriteFile(std::string path, std::intptr_t handle) : path_(std::move(path)), handle_(handle) {}
 
@@ -92,6 +101,26 @@ private:
 // temporary name instead. Raises EFCreateError when the folder refuses it
 // (missing, not writeable, full).
 std::unique_ptr<TWriteFile> CreateUnnamedFile(const std::string& target, Readers readers);
+
+// A private file for a run's own data (a chain too long to hold in memory):
+// written through Writer, read through Reader (while it is written too, any
+// part written so far; the two may be used on different threads), and gone
+// once both are closed. It never has a name that outlives its process:
+// POSIX: made without one (O_TMPFILE) in ScratchFolder, else its name is
+// removed as soon as it is open; Windows: a file the system deletes when its
+// last handle closes, as it does for a process that is killed. Raises
+// EFCreateError when the scratch folder takes no file.
+struct TScratchFile {
+    std::unique_ptr<TWriteFile> Writer;
+    std::shared_ptr<TReadFile> Reader;
+};
+TScratchFile CreateScratchFile();
+
+// Removes a file that a writer held (TWriteFile::Hold) when that writer is
+// gone: true when it was removed; false when a process still holds it, it
+// is no regular file of this user's (never through a link), or it cannot be
+// removed.
+bool RemoveAbandonedFile(const std::string& path);
 
 // A folder held open, so that the files made in it are found by their names
 // alone: the system need not walk the folder's path for each of many files.

@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "corvane-dbx/CommandLine.h"
+#include "emailexport/emailexport.h"
 #include "outlookfile/ReaderTestSupport.h"
 #include "support/CliRun.h"
 #include "support/DbxFixture.h"
@@ -156,6 +159,123 @@ TEST_F(CliHostile, JsonNamesAFolderFileExactly) {
     EXPECT_TRUE(stdfs::exists(bytes));
     EXPECT_EQ(rows[1]["folderFile"], utf8);
     EXPECT_FALSE(rows[1].contains("folderFileBytes"));
+}
+
+// Every file below a folder, by name, with its bytes.
+std::map<std::string, std::string> Files(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (const auto& e : stdfs::directory_iterator(folder, ec)) files[e.path().filename().string()] = ReadAll(e.path().string());
+    return files;
+}
+
+// A run with the console's seams.
+TResult DbxWith(const std::vector<std::string>& arguments, const std::function<int(const char*, std::int64_t)>& stopAt,
+            const std::function<void(const std::string&)>& afterScan = {}) {
+    std::ostringstream out, err;
+    cli::TConsole console{out, err, 0, false, 2};
+    console.StopAt = stopAt;
+    console.AfterScan = afterScan;
+    const int status = cli::RunCorvaneDbx(arguments, console);
+    return {status, out.str(), err.str()};
+}
+
+class CliChanging : public CliHostile {
+protected:
+    void SetUp() override {
+        CliHostile::SetUp();
+        TDbxWriter w(11);
+        for (int i = 0; i < 300; ++i)
+            w.AddMessage("From: m" + std::to_string(i) + " <m@example.org>\r\nSubject: " + std::to_string(i) + "\r\n\r\n" +
+                         std::string(static_cast<std::size_t>(300 + i * 7), 'a' + static_cast<char>(i % 26)) + "\r\n");
+        for (int i = 0; i < 300; i += 3) w.DeleteMessage(i);
+        bytes_ = w.Bytes();
+        file_ = Scratch("f.dbx");
+        w.Save(file_);
+        const TResult solo = Dbx({"export", "--deleted", "--out", Scratch("solo"), file_});
+        ASSERT_EQ(solo.Status, cli::kExitOk) << solo.Err;
+        solo_ = Files(Scratch("solo"));
+        ASSERT_EQ(solo_.size(), 300u);  // 200 live, 100 deleted
+    }
+    // Every file in the folder is one of a whole run's, byte for byte.
+    void ExpectWholeFiles(const std::string& folder, std::size_t& count) {
+        const auto files = Files(folder);
+        count = files.size();
+        for (const auto& [name, bytes] : files) {
+            ASSERT_EQ(solo_.count(name), 1u) << name;
+            EXPECT_EQ(bytes, solo_.at(name)) << name;
+        }
+    }
+    std::string bytes_, file_;
+    std::map<std::string, std::string> solo_;
+};
+
+// Cut to a third between the scan and the walk: the export stops, says the
+// file changed, fails, and every file it leaves is whole and right; the
+// listings list nothing of the file.
+TEST_F(CliChanging, AFolderFileCutWhileReadFailsTheRun) {
+    const auto cut = [&](const std::string& path) { stdfs::resize_file(path, bytes_.size() / 3); };
+    const TResult r = DbxWith({"export", "--deleted", "--out", Scratch("cut"), file_}, {}, cut);
+    EXPECT_EQ(r.Status, cli::kExitFailed);
+    EXPECT_NE(r.Err.find("\"" + file_ + "\" changed while it was read."), std::string::npos) << r.Err;
+    std::size_t count = 0;
+    ExpectWholeFiles(Scratch("cut"), count);
+    EXPECT_LT(count, solo_.size());
+    for (const char* format : {"csv", "json"}) {
+        corvane::testsupport::WriteWholeFile(file_, bytes_);
+        const TResult list = DbxWith({"list", "--deleted", "--format", format, file_}, {}, cut);
+        EXPECT_EQ(list.Status, cli::kExitFailed);
+        EXPECT_EQ(list.Out.find("m1 <"), std::string::npos) << list.Out;
+    }
+    corvane::testsupport::WriteWholeFile(file_, bytes_);
+    const TResult mbox = DbxWith({"export", "--deleted", "--mbox", Scratch("cut.mbox"), file_}, {}, cut);
+    EXPECT_EQ(mbox.Status, cli::kExitFailed);
+    EXPECT_FALSE(stdfs::exists(Scratch("cut.mbox")));
+}
+
+// A stop in every phase (the scan, the walk, the writing of the files, once
+// the read is done), delivered at a chosen progress report: the run ends
+// with 128 + the signal, leaves only whole files and no temporary one.
+TEST_F(CliChanging, AStopEndsEveryPhase) {
+    struct TCase {
+        const char* Stage;
+        std::int64_t Done;
+        int Signal;
+    };
+    const TCase cases[] = {
+        {"Scanning blocks", 0, 2},
+        {"Writing messages", 1, 15},
+        {"Writing deleted messages", 1, 15},
+        {corvane::mail::kExportStage, 20, 15},
+        {corvane::mail::kExportStage, 250, 2},
+    };
+    int round = 0;
+    for (const TCase& c : cases) {
+        const std::string out = Scratch("stop" + std::to_string(round++));
+        bool asked = false;
+        const auto stopAt = [&](const char* stage, std::int64_t done) {
+            if (std::string(stage) != c.Stage || done < c.Done) return 0;
+            asked = true;
+            return c.Signal;
+        };
+        const TResult r = DbxWith({"export", "--deleted", "--out", out, file_}, stopAt);
+        EXPECT_TRUE(asked) << c.Stage;
+        EXPECT_EQ(r.Status, 128 + c.Signal) << c.Stage << ": " << r.Err;
+        std::size_t count = 0;
+        ExpectWholeFiles(out, count);
+        EXPECT_LT(count, solo_.size()) << c.Stage;
+        for (const auto& [name, bytes] : Files(out)) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+
+        const std::string mbox = Scratch("stop.mbox");
+        const TResult m = DbxWith({"export", "--deleted", "--mbox", mbox, file_}, stopAt);
+        if (std::string(c.Stage) != corvane::mail::kExportStage) {
+            EXPECT_EQ(m.Status, 128 + c.Signal) << c.Stage;
+        }
+        EXPECT_EQ(stdfs::exists(mbox), m.Status == 0);
+        for (const auto& e : stdfs::directory_iterator(scratch_))
+            EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+        stdfs::remove(mbox);
+    }
 }
 
 }  // namespace

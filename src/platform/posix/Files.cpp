@@ -12,6 +12,7 @@
 #include <dirent.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -197,6 +198,55 @@ bool TWriteFile::LinkAs(const std::string& path) {
         if (errno == EEXIST) return false;
         throw EFCreateError(path, ::SystemErrorText(errno));
     }
+}
+
+void TWriteFile::Hold() {
+    if (handle_ >= 0) ::flock(Fd(handle_), LOCK_EX | LOCK_NB);
+}
+
+bool RemoveAbandonedFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    // The lock of a writer that is gone went with it; one that still runs
+    // holds it. (Taking the lock here holds off a writer that would start
+    // under this name meanwhile; it makes its files exclusively anyway.)
+    const bool abandoned = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid() &&
+                           ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    const bool removed = abandoned && ::unlink(path.c_str()) == 0;
+    ::close(fd);
+    return removed;
+}
+
+TScratchFile CreateScratchFile() {
+    const std::string folder = ScratchFolder();
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        const int err = errno;
+        if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL && err != ENOSYS) throw EFCreateError(folder, ::SystemErrorText(err));
+        // No unnamed files here: a name of its own, removed at once.
+        static std::atomic<unsigned> counter{0};
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            const std::string name = folder + "corvane-scratch-" + std::to_string(::getpid()) + "-" +
+                                     std::to_string(counter.fetch_add(1)) + ".tmp";
+            fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd >= 0) ::unlink(name.c_str());
+            else if (errno != EEXIST) throw EFCreateError(name, ::SystemErrorText(errno));
+        }
+        if (fd < 0) throw EFCreateError(folder, "No free name for a scratch file.");
+    }
+    const int reader = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (reader < 0) {
+        const int err = errno;
+        ::close(fd);
+        throw EFCreateError(folder, ::SystemErrorText(err));
+    }
+    // Both handles share one file; reads give their offset (pread) and
+    // writes go to the end, so neither moves the other.
+    TScratchFile file;
+    file.Writer.reset(new TWriteFile(folder, fd));
+    file.Reader.reset(new TReadFile(folder, reader));
+    return file;
 }
 
 TFolder::TFolder(const std::string& path) : path_(path), handle_(-1) {
