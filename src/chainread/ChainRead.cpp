@@ -165,7 +165,7 @@ public:
     // Parsed and kept in slices: between two slices the whole records are
     // handed on once there are many.
     void ChainText(const char* data, std::size_t size) override {
-        constexpr std::size_t kSlice = std::size_t{64} << 10;
+        constexpr std::size_t kSlice = std::size_t{16} << 10;
         for (std::size_t at = 0; at < size; at += kSlice) {
             const std::size_t n = std::min(kSlice, size - at);
             parser_.Feed(data + at, n);

@@ -254,7 +254,8 @@ private:
     bool Ticked(std::size_t item) const {
         return !o_.ItemsGiven || std::binary_search(o_.Items.begin(), o_.Items.end(), item);
     }
-    // Reports the ticked items that the list of a folder file did not show.
+    // Reports the ticked items that the list of a folder file did not show;
+    // shownItems: the ticked items it showed, ascending.
     void ReportMissingItems(const std::string& folderFile, const std::vector<std::size_t>& shownItems);
     void ExportOne(const std::string& folderFile, const std::string& folder);
     int ExportMbox();
@@ -356,8 +357,8 @@ void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
     std::vector<std::string> failures;
     try {
         Rows(*read, folderFile, [&](std::size_t position, corvane::read::TFoundMessage& m) {
-            shownItems.push_back(m.Item);
             if (!Ticked(m.Item)) return;
+            if (o_.ItemsGiven) shownItems.push_back(m.Item);  // only ticked ones can be missing
             std::string target = corvane::mail::ExportFileName(folder, position);
             const bool mayBeInTheWay = present.count(stdfs::path(target).filename().string()) != 0;
             if (const std::string inTheWay = mayBeInTheWay ? corvane::mail::FolderFileInTheWay(target, o_.Paths) : std::string();
@@ -412,8 +413,8 @@ int TRun::ExportMbox() {
             }
             std::vector<std::size_t> shownItems;
             const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {
-                shownItems.push_back(m.Item);
                 if (!Ticked(m.Item)) return;
+                if (o_.ItemsGiven) shownItems.push_back(m.Item);  // only ticked ones can be missing
                 mbox.Add(m.Email, *m.Text);
                 ++added;
             });
