@@ -5,6 +5,8 @@
 //   list_raw_csv     list --raw --format csv          (no text kept)
 //   list_csv         list --format csv                (headers decoded)
 //   list_json        list --format json               (whole messages decoded)
+//   list_table       list                             (the table: every row
+//                    kept until the end, for the column widths)
 //   export_out       export --items 0-99999 --out DIR (every record read with
 //                    its text; the first 100 000 written: 13.8 million files
 //                    would need more inodes than a tmpfs has)
@@ -104,6 +106,7 @@ int main(int argc, char** argv) {
         {"list_raw_csv", {program, "list", "--raw", "--format", "csv", folderFile}},
         {"list_csv", {program, "list", "--format", "csv", folderFile}},
         {"list_json", {program, "list", "--format", "json", folderFile}},
+        {"list_table", {program, "list", folderFile}},
         {"export_out", {program, "export", "--items", "0-99999", "--out", work + "/out", folderFile}},
         {"export_mbox", {program, "export", "--mbox", work + "/all.mbox", folderFile}},
     };

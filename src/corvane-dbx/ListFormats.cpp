@@ -206,37 +206,49 @@ void TListWriter::Begin(const std::string& folderFile) {
             if (!exact) folderCell_ += ", \"folderFileBytes\": \"" + HexBytes(folderFile) + '"';
             break;
     }
-    DropPending();
+    pending_.Clear();
     jsonRowsBefore_ = jsonRows_;
-    tableCellsBefore_ = tableCellEnds_.size();
-    tableTextBefore_ = tableText_.size();
+    naturalHere_.clear();
 }
 
-void TListWriter::DropPending() {
-    pending_.clear();
-    pendingBytes_ = 0;
-    overflow_ = {};
-    overflowBytes_ = 0;
-}
-
-void TListWriter::Pend(std::string_view text) {
+void TListWriter::TSpool::Append(std::string_view text) {
     constexpr std::size_t kPiece = std::size_t{1} << 20;
-    constexpr std::size_t kPendingBytes = std::size_t{16} << 20;
-    if (pendingBytes_ + text.size() > kPendingBytes) {  // the pieces so far out to the scratch file
-        if (!overflow_.Writer) overflow_ = corvane::fs::CreateScratchFile();
-        for (std::string& piece : pending_) {
-            overflow_.Writer->Write(piece.data(), piece.size());
-            overflowBytes_ += static_cast<std::int64_t>(piece.size());
+    constexpr std::size_t kMemoryBytes = std::size_t{16} << 20;
+    if (memoryBytes_ + text.size() > kMemoryBytes) {  // the pieces so far out to the scratch file
+        if (!file_.Writer) file_ = corvane::fs::CreateScratchFile();
+        for (const std::string& piece : pieces_) {
+            file_.Writer->Write(piece.data(), piece.size());
+            fileBytes_ += static_cast<std::int64_t>(piece.size());
         }
-        pending_.clear();
-        pendingBytes_ = 0;
+        pieces_.clear();
+        memoryBytes_ = 0;
     }
-    pendingBytes_ += text.size();
-    if (pending_.empty() || pending_.back().size() + text.size() > kPiece) {
-        pending_.emplace_back();
-        pending_.back().reserve(std::max(kPiece, text.size()));
+    memoryBytes_ += text.size();
+    if (pieces_.empty() || pieces_.back().size() + text.size() > kPiece) {
+        pieces_.emplace_back();
+        pieces_.back().reserve(std::max(kPiece, text.size()));
     }
-    pending_.back() += text;
+    pieces_.back() += text;
+}
+
+void TListWriter::TSpool::Clear() {
+    pieces_.clear();
+    memoryBytes_ = 0;
+    file_ = {};
+    fileBytes_ = 0;
+}
+
+void TListWriter::TSpool::Each(const std::function<void(std::string_view)>& put) const {
+    if (file_.Reader) {
+        std::vector<char> buffer(std::size_t{1} << 20);
+        for (std::int64_t at = 0; at < fileBytes_;) {
+            const std::size_t got = file_.Reader->ReadAt(at, buffer.data(), buffer.size());
+            if (got == 0) break;
+            put(std::string_view(buffer.data(), got));
+            at += static_cast<std::int64_t>(got);
+        }
+    }
+    for (const std::string& piece : pieces_) put(piece);
 }
 
 void TListWriter::Row(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded) {
@@ -250,12 +262,18 @@ void TListWriter::Row(std::size_t item, const TEmail& email, const corvane::mail
 void TListWriter::End(bool keep) {
     if (!keep) {
         jsonRows_ = jsonRowsBefore_;
-        tableCellEnds_.resize(tableCellsBefore_);
-        tableText_.resize(tableTextBefore_);
-        DropPending();
+        pending_.Clear();
+        naturalHere_.clear();
         return;
     }
     tableKept_ = true;
+    if (format_ == TFormat::Table) {
+        pending_.Each([this](std::string_view text) { tableRows_.Append(text); });
+        pending_.Clear();
+        if (natural_.size() < naturalHere_.size()) natural_.resize(naturalHere_.size(), 0);
+        for (std::size_t c = 0; c < naturalHere_.size(); ++c) natural_[c] = std::max(natural_[c], naturalHere_[c]);
+        return;
+    }
     if (format_ == TFormat::Csv && !headingWritten_) {
         std::string line;
         if (withFolder_) line += std::string(kFolderHeading) + ',';
@@ -264,20 +282,8 @@ void TListWriter::End(bool keep) {
         out_ << line << '\n';
         headingWritten_ = true;
     }
-    if (overflow_.Reader) {
-        std::vector<char> buffer(std::size_t{1} << 20);
-        for (std::int64_t at = 0; at < overflowBytes_;) {
-            const std::size_t got = overflow_.Reader->ReadAt(at, buffer.data(), buffer.size());
-            if (got == 0) break;
-            out_.write(buffer.data(), static_cast<std::streamsize>(got));
-            at += static_cast<std::int64_t>(got);
-        }
-    }
-    for (std::string& piece : pending_) {
-        out_ << piece;
-        std::string().swap(piece);
-    }
-    DropPending();
+    pending_.Each([this](std::string_view text) { out_.write(text.data(), static_cast<std::streamsize>(text.size())); });
+    pending_.Clear();
     out_.flush();
 }
 
@@ -288,11 +294,17 @@ void TListWriter::Finish() {
 }
 
 // The rows are kept until the last folder file is read, so that one set of
-// column widths serves the whole table.
+// column widths serves the whole table: their cells one after another, each
+// ended by a NUL, and each column's widest cell.
 void TListWriter::RowTable(std::size_t item, const TEmail& e, const corvane::mail::TDecodedMessage* decoded) {
-    auto cell = [this](std::string_view text) {
-        tableText_ += text;
-        tableCellEnds_.push_back(tableText_.size());
+    std::string row;
+    std::size_t column = 0;
+    auto cell = [&](std::string_view text) {
+        if (naturalHere_.size() <= column) naturalHere_.resize(column + 1, 0);
+        naturalHere_[column] = std::max(naturalHere_[column], TextColumns(std::string(text)));
+        ++column;
+        row += text;
+        row += '\0';
     };
     if (withFolder_) cell(folderCell_);
     cell(std::to_string(item));
@@ -303,6 +315,7 @@ void TListWriter::RowTable(std::size_t item, const TEmail& e, const corvane::mai
     } else {
         for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject}) cell(CellText(corvane::ansi::ToUtf8(*text)));
     }
+    Pend(row);
 }
 
 void TListWriter::WriteTable() {
@@ -311,30 +324,39 @@ void TListWriter::WriteTable() {
     if (withFolder_) heading.emplace_back(kFolderHeading);
     for (const char* h : kHeadings) heading.emplace_back(h);
     const std::size_t columns = heading.size();
-    const std::size_t rows = tableCellEnds_.size() / columns;
-    auto cellOf = [&](std::size_t row, std::size_t c) {
-        const std::size_t n = row * columns + c;
-        const std::size_t from = n == 0 ? 0 : tableCellEnds_[n - 1];
-        return std::string(tableText_, from, tableCellEnds_[n] - from);
-    };
     std::vector<std::size_t> natural(columns, 0);
-    for (std::size_t c = 0; c < columns; ++c) natural[c] = TextColumns(heading[c]);
-    for (std::size_t r = 0; r < rows; ++r)
-        for (std::size_t c = 0; c < columns; ++c) natural[c] = std::max(natural[c], TextColumns(cellOf(r, c)));
+    for (std::size_t c = 0; c < columns; ++c)
+        natural[c] = std::max(TextColumns(heading[c]), c < natural_.size() ? natural_[c] : 0);
     // The item number and the deleted flag are never cut.
     std::vector<bool> fixed(columns, false);
     fixed[withFolder_ ? 1 : 0] = fixed[withFolder_ ? 2 : 1] = true;
     const std::vector<std::size_t> widths =
         FitColumns(natural, fixed, kGap * (columns - 1), static_cast<std::size_t>(width_));
-    auto writeLine = [&](auto&& cellAt) {
-        std::string line;
-        for (std::size_t c = 0; c < columns; ++c) line += Cell(cellAt(c), widths[c], c + 1 == columns);
-        out_ << line << '\n';
-    };
-    writeLine([&](std::size_t c) { return heading[c]; });
-    for (std::size_t r = 0; r < rows; ++r) writeLine([&](std::size_t c) { return cellOf(r, c); });
-    std::string().swap(tableText_);
-    std::vector<std::size_t>().swap(tableCellEnds_);
+    std::string line;
+    for (std::size_t c = 0; c < columns; ++c) line += Cell(heading[c], widths[c], c + 1 == columns);
+    out_ << line << '\n';
+    // The rows, cell by cell as they come back from the spool.
+    std::string cellText;
+    std::size_t column = 0;
+    line.clear();
+    tableRows_.Each([&](std::string_view text) {
+        for (const char ch : text) {
+            if (ch != '\0') {
+                cellText += ch;
+                continue;
+            }
+            line += Cell(cellText, widths[column], column + 1 == columns);
+            cellText.clear();
+            if (++column == columns) {
+                line += '\n';
+                out_ << line;
+                line.clear();
+                column = 0;
+            }
+        }
+    });
+    tableRows_.Clear();
+    natural_.clear();
     tableKept_ = false;
 }
 

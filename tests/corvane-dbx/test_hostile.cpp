@@ -161,6 +161,37 @@ TEST_F(CliHostile, JsonNamesAFolderFileExactly) {
     EXPECT_FALSE(rows[1].contains("folderFileBytes"));
 }
 
+// More rows than wait in memory (about 20 MB of JSON): they wait in a
+// scratch file, and come out whole and in order; the table of the same
+// file is as wide as its widest cells.
+TEST_F(CliHostile, AListingOfManyRowsIsWholeAndInOrder) {
+    std::string text;
+    for (int i = 0; i < 100000; ++i) text += "From: a\r\n\r\n";
+    const std::string file = Folder("many.dbx", {text, "From: someone much longer <x@example.org>\r\n\r\nz\r\n"});
+    const TResult json = Dbx({"list", "--raw", "--format", "json", file});
+    ASSERT_EQ(json.Status, cli::kExitOk) << json.Err;
+    ASSERT_GT(json.Out.size(), std::size_t{16} << 20);
+    const nlohmann::json rows = nlohmann::json::parse(json.Out);
+    ASSERT_EQ(rows.size(), 100001u);
+    for (std::size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(rows[i]["item"], i);
+    EXPECT_EQ(rows[100000]["from"], " someone much longer <x@example.org>");
+    const TResult table = Dbx({"list", file});
+    ASSERT_EQ(table.Status, cli::kExitOk) << table.Err;
+    std::istringstream lines(table.Out);
+    std::string line, last;
+    std::size_t count = 0;
+    std::getline(lines, line);
+    const std::size_t width = line.size();
+    while (std::getline(lines, line)) {
+        ++count;
+        last = line;
+    }
+    EXPECT_EQ(count, 100001u);
+    EXPECT_EQ(last.substr(0, 6), "100000");
+    EXPECT_NE(last.find("someone much longer <x@example.org>"), std::string::npos) << last;
+    EXPECT_GE(width, last.size());
+}
+
 // Every file below a folder, by name, with its bytes.
 std::map<std::string, std::string> Files(const std::string& folder) {
     std::map<std::string, std::string> files;
