@@ -122,6 +122,37 @@ TEST_F(GetEmails, WithoutDeletedNoDeletedFileIsWritten) {
     EXPECT_EQ(MessageFilesOnDisk(), (std::vector<std::string>{"delmsg1.tmp", "msg1.tmp"}));
 }
 
+// A caller that keeps every record sets a limit: more records than that
+// end the read with a text that names the file and the limit, live and
+// deleted records counted together.
+TEST_F(GetEmails, ARecordLimitRefusesLargerFolderFiles) {
+    std::string many;
+    for (int i = 0; i < 3000; ++i) many += "From: a\r\n\r\n";
+    TDbxWriter dbx;
+    dbx.AddMessage(many);
+    const int gone = dbx.AddMessage("padding\r\n" + Mail("D <d@x>", "Deleted", Body(80, "d")));
+    dbx.DeleteMessage(gone);
+    const std::string path = Save(dbx);
+    const std::size_t all = Toutlookfile().GetEmails(path, true).size();
+    ASSERT_GT(all, 3000u);  // the deleted message's records too
+    for (const auto& [limit, deleted, refused] : {std::tuple{std::size_t{1000}, false, true},
+                                                  std::tuple{std::size_t{3000}, false, false},
+                                                  std::tuple{all - 1, true, true}, std::tuple{all, true, false}}) {
+        Toutlookfile reader;
+        reader.SetRecordLimit(limit);
+        try {
+            const TEmailArray emails = reader.GetEmails(path, deleted);
+            EXPECT_FALSE(refused) << limit;
+            EXPECT_EQ(emails.size(), deleted ? all : 3000u);
+        } catch (const ETooManyRecords& e) {
+            EXPECT_TRUE(refused) << limit;
+            EXPECT_EQ(e.Limit(), limit);
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+        }
+        EXPECT_FALSE(HeldOpen(path));
+    }
+}
+
 TEST_F(GetEmails, TheDemoSampleReads) {
     Toutlookfile reader;
     TEmailArray emails = reader.GetEmails(DemoSample(), true);
