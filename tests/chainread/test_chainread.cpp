@@ -207,7 +207,8 @@ TEST_F(ChainRead, AChainOfManyMessagesIsHandedOnWhileItIsWalked) {
         options.MemoryLimit = limit;
         options.QueueBytes = 1;
         TEmailArray got;
-        std::set<const corvane::read::TChainText*> texts;
+        // Held, so that no text's address is taken again by a later one.
+        std::set<std::shared_ptr<const corvane::read::TChainText>> texts;
         std::int64_t firstTextSize = 0;
         TChainRead read(path, options);
         read.Run(
@@ -216,7 +217,7 @@ TEST_F(ChainRead, AChainOfManyMessagesIsHandedOnWhileItIsWalked) {
                 ASSERT_EQ(m.Text->Copy(m.Email.MessageStart, m.Email.MessageEnd), "From: a\r\n\r\n");
                 ASSERT_EQ(m.Text->InMemory(), limit > text.size());
                 if (got.empty()) firstTextSize = m.Text->Size();
-                texts.insert(m.Text.get());
+                texts.insert(m.Text);
                 got.push_back(m.Email);
             },
             nullptr);
