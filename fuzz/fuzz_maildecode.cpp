@@ -13,21 +13,11 @@
 
 #include "FuzzSupport.h"
 #include "maildecode/maildecode.h"
+#include "utf8/Utf8.h"
 
 namespace {
 
-bool IsUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const int len = b < 0x80 ? 1 : (b >= 0xC2 && b <= 0xDF) ? 2 : (b >> 4) == 0xE ? 3 : (b >= 0xF0 && b <= 0xF4) ? 4 : 0;
-        if (len == 0 || i + static_cast<std::size_t>(len) > s.size()) return false;
-        for (int k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]) & 0xC0) != 0x80) return false;
-        i += static_cast<std::size_t>(len);
-    }
-    return true;
-}
+bool IsUtf8(std::string_view s) { return corvane::utf8::IsWellFormed(s); }
 
 void Check(std::string_view message) {
     const corvane::mail::TDecodedMessage d = corvane::mail::DecodeMessage(message);

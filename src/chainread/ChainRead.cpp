@@ -6,7 +6,6 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -38,34 +37,26 @@ private:
 };
 
 
-// A chain too long to hold: written into a private file of the read, which
-// goes away with the text.
+// A chain too long to hold: in a scratch file of the read, which has no name
+// and goes away with the last text that reads it. A text handed over while
+// the chain is still written covers what was written then.
 class TFileText : public TChainText {
 public:
-    TFileText(std::string path, std::int64_t size)
-        : path_(std::move(path)), size_(size), file_(std::make_unique<fs::TReadFile>(path_, fs::Share::All)) {}
-    ~TFileText() override {
-        file_.reset();
-        fs::RemoveFile(path_);
-    }
-    TFileText(const TFileText&) = delete;
-    TFileText& operator=(const TFileText&) = delete;
+    TFileText(std::shared_ptr<const fs::TReadFile> file, std::int64_t size) : file_(std::move(file)), size_(size) {}
     std::int64_t Size() const override { return size_; }
     bool InMemory() const override { return false; }
     std::string_view View() const override { return {}; }
     const fs::TReadFile* File() const override { return file_.get(); }
 
 private:
-    std::string path_;
+    std::shared_ptr<const fs::TReadFile> file_;
     std::int64_t size_;
-    std::unique_ptr<fs::TReadFile> file_;
 };
 
-// A name for a private file of this read that nothing else uses: the
-// scratch folder, the program's prefix and a random part.
-std::string SpillName() {
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    return fs::JoinTempName(fs::ScratchFolder(), "corvane-chain-" + std::to_string(random()) + ".tmp");
+// What a record waiting in the queue costs, besides its text: the record and
+// its header values.
+std::size_t RecordBytes(const TEmail& e) {
+    return sizeof(TEmail) + e.FileName.size() + e.From.size() + e.To.size() + e.Subject.size() + e.Date.size();
 }
 
 // The chains of one read with their records, in groups, handed from the
@@ -132,32 +123,31 @@ struct EConsumerStopped {};
 
 // The sink of one kind of chain: parses each chain's text as GetEmails'
 // message-file writer does, under the same file names, and keeps the text.
+// A chain of very many messages hands its records over while it is walked,
+// as soon as they are whole, with the text written so far: the records in
+// flight stay bounded by the queue, never by the chain.
 class TKeepingSink : public TChainSink {
 public:
-    TKeepingSink(bool deleted, std::string folder, const TChainReadOptions& options, TQueue& queue)
+    TKeepingSink(bool deleted, std::string folder, const TChainReadOptions& options, TQueue& queue, std::size_t& records)
         : parser_(deleted, options.WholeMessages && !deleted), prefix_(deleted ? "delmsg" : "msg"), folder_(std::move(folder)), options_(options),
-          queue_(queue), pool_(std::make_shared<TPagePool>()) {}
-    ~TKeepingSink() override {
-        if (!spill_) return;  // a chain left unfinished by a failure
-        const std::string path = spill_->Path();
-        spill_.reset();
-        fs::RemoveFile(path);
-    }
+          queue_(queue), records_(records), pool_(std::make_shared<TPagePool>()) {}
     TKeepingSink(const TKeepingSink&) = delete;
     TKeepingSink& operator=(const TKeepingSink&) = delete;
 
     // The chain's length decides where its text goes: onto a shared page
     // (most chains), a buffer of its own of exactly that size, or, beyond
-    // the memory limit, a private file.
+    // the memory limit, a scratch file.
     void BeginChain(std::size_t bytes) override {
         ++number_;
         parser_.BeginFile(fs::JoinTempName(folder_, prefix_ + std::to_string(number_) + ".tmp"));
-        text_ = {};
+        own_.reset();
+        spill_ = {};
         size_ = 0;
         onPage_ = false;
+        handed_ = false;
         if (!options_.KeepText) return;
         if (bytes > options_.MemoryLimit) {
-            spill_ = std::make_unique<fs::TWriteFile>(SpillName(), fs::Create::Exclusive);
+            spill_ = fs::CreateScratchFile();
         } else if (bytes <= TPagePool::kPageBytes) {
             if (!page_ || pageUsed_ + bytes > TPagePool::kPageBytes) {
                 page_ = pool_->Take();
@@ -168,47 +158,33 @@ public:
             pageRoom_ = bytes;
             onPage_ = true;
         } else {
-            text_.reserve(bytes);
+            own_ = std::make_shared<std::string>();
+            own_->reserve(bytes);
         }
     }
+    // Parsed and kept in slices: between two slices the whole records are
+    // handed on once there are many.
     void ChainText(const char* data, std::size_t size) override {
-        parser_.Feed(data, size);
-        const std::size_t before = static_cast<std::size_t>(size_);
-        size_ += static_cast<std::int64_t>(size);
-        if (!options_.KeepText || size == 0) return;
-        if (spill_) {
-            spill_->Write(data, size);
-        } else if (onPage_ && before + size <= pageRoom_) {
-            std::memcpy(page_.get() + chainOffset_ + before, data, size);
-        } else {
-            if (onPage_) {  // more text than the chain was said to have: a buffer of its own
-                text_.assign(page_.get() + chainOffset_, before);
-                onPage_ = false;
-            }
-            text_.append(data, size);
+        constexpr std::size_t kSlice = std::size_t{16} << 10;
+        for (std::size_t at = 0; at < size; at += kSlice) {
+            const std::size_t n = std::min(kSlice, size - at);
+            parser_.Feed(data + at, n);
+            Keep(data + at, n);
+            if (parser_.Held() >= kGroupRecords) HandClosed();
         }
     }
     void EndChain() override {
         parser_.EndFile();
         TChainDone done{parser_.Take(), nullptr};
         std::size_t bytes = 64;  // a chain without text still takes a little room
+        for (const TEmail& e : done.Records) bytes += RecordBytes(e);
+        Count(done.Records.size());
         if (options_.KeepText) {
-            if (spill_) {
-                const std::string path = spill_->Path();
-                spill_->Close();
-                spill_.reset();
-                done.Text = std::make_shared<TFileText>(path, size_);
-            } else if (onPage_) {
-                bytes += static_cast<std::size_t>(size_);
-                done.Text = std::make_shared<TMemoryText>(page_, chainOffset_, static_cast<std::size_t>(size_));
-            } else {
-                bytes += text_.size();
-                auto own = std::make_shared<std::string>(std::move(text_));
-                const char* data = own->data();
-                const std::size_t n = own->size();
-                done.Text = std::make_shared<TMemoryText>(std::shared_ptr<const char>(std::move(own), data), 0, n);
-                text_ = {};
-            }
+            done.Text = TextSoFar();
+            if (spill_.Writer) spill_.Writer->Close();
+            spill_ = {};
+            if (done.Text->InMemory()) bytes += static_cast<std::size_t>(size_);
+            own_.reset();
         }
         group_.push_back(std::move(done));
         groupBytes_ += bytes;
@@ -224,16 +200,73 @@ public:
 private:
     static constexpr std::size_t kGroupChains = 256;
     static constexpr std::size_t kGroupBytes = std::size_t{1} << 20;
+    static constexpr std::size_t kGroupRecords = 4096;  // records of one chain handed on together
+
+    void Keep(const char* data, std::size_t size) {
+        const std::size_t before = static_cast<std::size_t>(size_);
+        size_ += static_cast<std::int64_t>(size);
+        if (!options_.KeepText || size == 0) return;
+        if (spill_.Writer) {
+            spill_.Writer->Write(data, size);
+            return;
+        }
+        if (onPage_ && before + size <= pageRoom_) {
+            std::memcpy(page_.get() + chainOffset_ + before, data, size);
+            return;
+        }
+        if (onPage_) {  // more text than the chain was said to have: a buffer of its own
+            own_ = std::make_shared<std::string>(page_.get() + chainOffset_, before);
+            onPage_ = false;
+        }
+        // Text handed on lies in this buffer: it must not move, so a buffer
+        // that has to grow is copied into a new one, and the old one stays
+        // with the texts handed on.
+        if (handed_ && own_->size() + size > own_->capacity()) {
+            auto grown = std::make_shared<std::string>();
+            grown->reserve(std::max(own_->capacity() * 2, own_->size() + size));
+            grown->append(*own_);
+            own_ = std::move(grown);
+        }
+        own_->append(data, size);
+    }
+    // The text of the chain in progress as far as it is written.
+    std::shared_ptr<const TChainText> TextSoFar() const {
+        if (spill_.Reader) return std::make_shared<TFileText>(spill_.Reader, size_);
+        if (onPage_) return std::make_shared<TMemoryText>(page_, chainOffset_, static_cast<std::size_t>(size_));
+        const char* data = own_->data();
+        return std::make_shared<TMemoryText>(std::shared_ptr<const char>(own_, data), 0, own_->size());
+    }
+    void HandClosed() {
+        TChainDone done{parser_.TakeClosed(), nullptr};
+        if (done.Records.empty()) return;
+        std::size_t bytes = 64;
+        for (const TEmail& e : done.Records) bytes += RecordBytes(e);
+        Count(done.Records.size());
+        if (options_.KeepText) {
+            done.Text = TextSoFar();
+            handed_ = true;
+        }
+        group_.push_back(std::move(done));
+        groupBytes_ += bytes;
+        Flush();
+    }
+    void Count(std::size_t records) {
+        records_ += records;
+        if (options_.RecordLimit != 0 && records_ > options_.RecordLimit)
+            throw ETooManyRecords(options_.FolderFile, options_.RecordLimit);
+    }
 
     TMessageParser parser_;
     std::string prefix_;
     std::string folder_;
     const TChainReadOptions& options_;
     TQueue& queue_;
+    std::size_t& records_;  // of the whole read, both kinds
     std::size_t number_ = 0;
-    std::string text_;
     std::int64_t size_ = 0;
-    std::unique_ptr<fs::TWriteFile> spill_;  // the chain in progress, when too long to hold
+    fs::TScratchFile spill_;               // the chain in progress, when too long to hold
+    std::shared_ptr<std::string> own_;     // the chain in progress, in a buffer of its own
+    bool handed_ = false;                  // records of the chain in progress were handed on
     std::shared_ptr<TPagePool> pool_;
     std::shared_ptr<char> page_;  // the page being filled
     std::size_t pageUsed_ = 0;
@@ -277,7 +310,9 @@ std::int64_t HeaderBlockEnd(const TEmail& email) { return email.HeaderEnd != 0 ?
 class TChainRead::TState {
 public:
     TState(const std::string& folderFile, const TChainReadOptions& options) : options_(options), queue_(options.QueueBytes) {
+        options_.FolderFile = folderFile;
         reader_.SetWriteBatch(options.WalkBatch);
+        reader_.SetAfterScan(options.AfterScan);
         reader_.OpenFolder(folderFile);
     }
 
@@ -315,13 +350,14 @@ private:
             TMessagePartArray liveParts;
             TDelMessagePartArray deletedParts;
             reader_.ScanAllParts(liveParts, options_.IncludeDeleted ? &deletedParts : nullptr);
+            std::size_t records = 0;
             {
-                TKeepingSink sink(false, folder, options_, queue_);
+                TKeepingSink sink(false, folder, options_, queue_, records);
                 if (!liveParts.empty()) reader_.WalkChains(liveParts, sink);
                 sink.Flush();
             }
             if (options_.IncludeDeleted) {
-                TKeepingSink sink(true, folder, options_, queue_);
+                TKeepingSink sink(true, folder, options_, queue_, records);
                 if (!deletedParts.empty()) reader_.WalkChains(deletedParts, sink);
                 sink.Flush();
             }

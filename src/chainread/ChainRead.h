@@ -5,18 +5,23 @@
 // GetEmails writes every chain into a message file of the user's temporary
 // folder and its records name those files. The command line needs no such
 // files: here each chain's text stays in memory (a chain longer than the
-// memory limit goes into a private file of the read, removed as soon as the
-// last record of the chain is done with), and the records come out in item
-// order with a handle on that text. The records are exactly GetEmails' for
-// the same folder file and options, offsets included: each counts from the
-// start of its chain, as in the message file GetEmails would write.
+// memory limit goes into a scratch file of the read, which has no name and
+// goes with the last record of the chain; a kill leaves nothing of it), and
+// the records come out in item order with a handle on that text. The records
+// are exactly GetEmails' for the same folder file and options, offsets
+// included: each counts from the start of its chain, as in the message file
+// GetEmails would write.
 //
 //   TChainRead read(path, options);      // opens the folder file
 //   read.Run([](TFoundMessage& m) { ... }, progress);
 //
 // The scan and the chain walk run on a thread of the read's own, ahead of
 // the consumer, which runs on the calling thread; at most about QueueBytes of
-// chain text wait between them.
+// chain text and records wait between them. A chain of very many messages
+// hands its records on while it is walked (each with the text written so
+// far, which holds its message), so the memory of a read is bounded by the
+// queue and the memory limit, never by the number of records. A folder file
+// cut while it is read ends the read with EFolderChanged.
 
 #include <cstddef>
 #include <cstdint>
@@ -71,6 +76,13 @@ struct TChainReadOptions {
     // How much text the chain walk gathers before handing it on: more saves
     // a little time, less saves memory.
     std::size_t WalkBatch = std::size_t{32} << 20;
+    // More records than this end the read with ETooManyRecords (0: any
+    // number), for a caller that keeps them all.
+    std::size_t RecordLimit = 0;
+    // A test's seam: called once the blocks are found, before the chains
+    // are walked (see Toutlookfile::SetAfterScan).
+    std::function<void()> AfterScan;
+    std::string FolderFile;  // set by the read: the file's name, for its errors
 };
 
 class TChainRead {
@@ -86,7 +98,8 @@ public:
     // and returns how many there were. Progress (may be null) is called from
     // the read's own thread, so it must be safe to call from another thread;
     // when it asks to stop, Run raises ECancelled. A failure of the read
-    // (EInOutError, EFCreateError for a private file) or of the consumer
+    // (EInOutError, EFCreateError for a scratch file, EFolderChanged,
+    // ETooManyRecords) or of the consumer
     // stops the read and is raised here. A reader runs once.
     std::size_t Run(const std::function<void(TFoundMessage&)>& consumer, TProgress* progress);
 

@@ -10,6 +10,8 @@
 //   corvane-dbx --help | --version | COMMAND --help
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -62,6 +64,14 @@ struct TConsole {
     int OutWidth = 0;         // columns of the terminal behind Out; 0: none
     bool ShowProgress = false;  // a progress line on Err while a folder file is read
     std::size_t WriteThreads = 0;  // threads writing .eml files; 0: one per core, at least 2
+    // Seams for tests, unset in the program. StopAt hears every progress
+    // report of a command's long work (the read's stages, each .eml file
+    // written: kExportStage), on any thread; an answer other than 0 asks the
+    // command to stop as that signal would. AfterScan is called with a
+    // folder file's name once its blocks are found, before its chains are
+    // read.
+    std::function<int(const char* stage, std::int64_t done)> StopAt{};
+    std::function<void(const std::string& folderFile)> AfterScan{};
 };
 
 // Runs the program with the arguments that follow its name; returns the

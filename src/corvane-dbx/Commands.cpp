@@ -2,6 +2,7 @@
 // window does, then list, export or show its records.
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -37,14 +38,36 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
+// What asks a run to stop: SIGINT, SIGTERM or SIGHUP, or a test's seam.
+// Asked from any thread of the run; the seam's answer is kept.
+class TStopper {
+public:
+    explicit TStopper(const TConsole& console) : seam_(console.StopAt) {}
+    // Tells the seam of a progress report.
+    void Heard(const char* stage, std::int64_t done) {
+        if (!seam_ || seamed_.load() != 0) return;
+        if (const int signal = seam_(stage, done); signal != 0) seamed_.store(signal);
+    }
+    // The number of the signal that asked to stop, or 0.
+    int Signal() const {
+        const int signal = corvane::console::StopSignal();
+        return signal != 0 ? signal : seamed_.load();
+    }
+
+private:
+    std::function<int(const char*, std::int64_t)> seam_;
+    std::atomic<int> seamed_{0};
+};
+
 // The progress line on the error stream while a folder file is read, and
 // the stop that SIGINT or SIGTERM asks for. The read calls it from its own
 // thread: the figures are kept in atomics and the line is written under a
-// lock, at most every 100 ms.
+// lock, at most every 100 ms. quiet: no line (the export's writers, whose
+// reports would fight the read's line).
 class TProgressLine : public corvane::TProgress {
 public:
-    TProgressLine(TConsole& console, const std::string& folderFile)
-        : on_(console.ShowProgress), err_(console.Err), name_(folderFile) {}
+    TProgressLine(TConsole& console, const std::string& folderFile, TStopper& stopper, bool quiet = false)
+        : on_(console.ShowProgress && !quiet), err_(console.Err), name_(folderFile), stopper_(stopper) {}
     ~TProgressLine() override {
         if (on_ && !shown_.empty()) err_ << "\r\033[K" << std::flush;
     }
@@ -52,6 +75,7 @@ public:
     TProgressLine& operator=(const TProgressLine&) = delete;
 
     void Report(const char* Stage, std::int64_t Done, std::int64_t Total) override {
+        stopper_.Heard(Stage, Done);
         if (!on_) return;
         const auto now = std::chrono::steady_clock::now();
         std::lock_guard lock(mutex_);
@@ -63,12 +87,13 @@ public:
         err_ << "\r\033[K" << line << std::flush;
         shown_ = std::move(line);
     }
-    bool StopRequested() override { return corvane::console::StopSignal() != 0; }
+    bool StopRequested() override { return stopper_.Signal() != 0; }
 
 private:
     bool on_;
     std::ostream& err_;
     std::string name_;
+    TStopper& stopper_;
     std::mutex mutex_;
     std::chrono::steady_clock::time_point last_{};
     std::string shown_;
@@ -127,7 +152,7 @@ corvane::mail::TDecodedHeaders DecodeRecordHeaders(const corvane::read::TFoundMe
 
 class TRun {
 public:
-    TRun(const TOptions& options, TConsole& console) : o_(options), c_(console) {
+    TRun(const TOptions& options, TConsole& console) : o_(options), c_(console), stopper_(console) {
         // The window's rule: a keyword the code page cannot hold is searched
         // in the decoded texts only.
         if (o_.FilterOn) keyword_ = corvane::mail::MakeKeyword(corvane::console::ArgumentToUtf8(o_.Keyword));
@@ -137,6 +162,8 @@ public:
     int Export();
     int Show();
     int Find();
+    // The signal that stopped the run, 0 if none did.
+    int StopSignal() const { return stopper_.Signal(); }
 
 private:
     // Opens a folder file for a read that keeps the chains' texts or not;
@@ -148,6 +175,7 @@ private:
         options.IncludeDeleted = o_.Deleted;
         options.WholeMessages = o_.WholeMessages;
         options.KeepText = keepText || o_.FilterOn;
+        if (c_.AfterScan) options.AfterScan = [this, folderFile] { c_.AfterScan(folderFile); };
         std::unique_ptr<corvane::read::TChainRead> read;
         try {
             read = std::make_unique<corvane::read::TChainRead>(folderFile, options);
@@ -168,13 +196,13 @@ private:
     bool Rows(corvane::read::TChainRead& read, const std::string& folderFile,
               const std::function<void(std::size_t, corvane::read::TFoundMessage&)>& row) {
         try {
-            TProgressLine progress(c_, folderFile);
+            TProgressLine progress(c_, folderFile, stopper_);
             std::size_t position = 0;
             const std::size_t found = read.Run(
                 [&](corvane::read::TFoundMessage& m) {
                     decoded_.reset();
                     // A stop also ends the writing of what the read handed over already.
-                    if (corvane::console::StopSignal() != 0) throw corvane::ECancelled();
+                    if (stopper_.Signal() != 0) throw corvane::ECancelled();
                     if (o_.FilterOn && !Keeps(m)) return;
                     row(position++, m);
                 },
@@ -208,13 +236,15 @@ private:
     bool Ticked(std::size_t item) const {
         return !o_.ItemsGiven || std::binary_search(o_.Items.begin(), o_.Items.end(), item);
     }
-    // Reports the ticked items that the list of a folder file did not show.
+    // Reports the ticked items that the list of a folder file did not show;
+    // shownItems: the ticked items it showed, ascending.
     void ReportMissingItems(const std::string& folderFile, const std::vector<std::size_t>& shownItems);
     void ExportOne(const std::string& folderFile, const std::string& folder);
     int ExportMbox();
 
     const TOptions& o_;
     TConsole& c_;
+    TStopper stopper_;
     corvane::mail::TKeyword keyword_;  // the filter's, in the raw texts' and the decoded texts' forms
     // The record at hand decoded, when the filter had to decode it.
     std::optional<corvane::mail::TDecodedMessage> decoded_;
@@ -300,13 +330,15 @@ void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
     // that appears meanwhile is renamed over, never written through.)
     std::set<std::string> present;
     for (const auto& entry : stdfs::directory_iterator(folder, ec)) present.insert(entry.path().filename().string());
-    corvane::mail::TExportWriters writers(c_.WriteThreads);
+    // The writers stop too when a stop is asked, within the file each is at.
+    TProgressLine writing(c_, folderFile, stopper_, true);
+    corvane::mail::TExportWriters writers(c_.WriteThreads, &writing);
     std::vector<std::size_t> shownItems;
     std::vector<std::string> failures;
     try {
         Rows(*read, folderFile, [&](std::size_t position, corvane::read::TFoundMessage& m) {
-            shownItems.push_back(m.Item);
             if (!Ticked(m.Item)) return;
+            if (o_.ItemsGiven) shownItems.push_back(m.Item);  // only ticked ones can be missing
             std::string target = corvane::mail::ExportFileName(folder, position);
             const bool mayBeInTheWay = present.count(stdfs::path(target).filename().string()) != 0;
             if (const std::string inTheWay = mayBeInTheWay ? corvane::mail::FolderFileInTheWay(target, o_.Paths) : std::string();
@@ -318,9 +350,11 @@ void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
         });
         failures = writers.Finish();
     } catch (...) {
+        writers.Cancel();  // a stop or a failure: what is queued is not written
         writers.Finish();
         throw;
     }
+    if (writers.Cancelled() || stopper_.Signal() != 0) throw corvane::ECancelled();
     ReportMissingItems(folderFile, shownItems);
     for (const std::string& failure : failures) Fail(failure);
 }
@@ -347,6 +381,8 @@ int TRun::ExportMbox() {
     };
     try {
         corvane::mail::TMboxWriter mbox(o_.MboxFile);
+        TProgressLine writing(c_, o_.MboxFile, stopper_, true);
+        mbox.SetProgress(&writing);
         bool everyFileRead = true;
         std::size_t added = 0;
         for (const std::string& folderFile : o_.Paths) {
@@ -357,14 +393,15 @@ int TRun::ExportMbox() {
             }
             std::vector<std::size_t> shownItems;
             const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {
-                shownItems.push_back(m.Item);
                 if (!Ticked(m.Item)) return;
+                if (o_.ItemsGiven) shownItems.push_back(m.Item);  // only ticked ones can be missing
                 mbox.Add(m.Email, *m.Text);
                 ++added;
             });
             if (whole) ReportMissingItems(folderFile, shownItems);
             else everyFileRead = false;
         }
+        if (stopper_.Signal() != 0) throw corvane::ECancelled();
         if (!everyFileRead) {
             notWritten(": not every folder file could be read");
         } else if (added == 0) {
@@ -389,7 +426,7 @@ int TRun::Show() {
     std::size_t count = 0;
     bool found = false;
     try {
-        TProgressLine progress(c_, folderFile);
+        TProgressLine progress(c_, folderFile, stopper_);
         count = read->Run(
             [&](corvane::read::TFoundMessage& m) {
                 if (m.Item != o_.ShowItem) return;
@@ -411,20 +448,18 @@ int TRun::Show() {
              std::to_string(count) + ").");
         return Status();
     }
+    // A message may hold escape sequences (a clipboard write, a changed
+    // title): a terminal is given none of them. A file or a pipe gets the
+    // text byte for byte.
+    if (c_.OutWidth > 0) body = TerminalText(body, true);
     c_.Out.write(body.data(), static_cast<std::streamsize>(body.size()));
     c_.Out.flush();
     return Status();
 }
 
-// A stop signal ends the folder search at its next step.
-class TSignalStop : public corvane::TProgress {
-public:
-    void Report(const char*, std::int64_t, std::int64_t) override {}
-    bool StopRequested() override { return corvane::console::StopSignal() != 0; }
-};
-
+// A stop ends the folder search at its next step, as it ends every other phase.
 int TRun::Find() {
-    TSignalStop stop;
+    TProgressLine stop(c_, std::string(), stopper_, true);
     try {
         TDbxFiles search(&stop);
         if (o_.Paths.empty()) {
@@ -495,7 +530,7 @@ int RunCommand(const std::vector<std::string>& arguments, TConsole& console) {
         // Stopped by SIGINT or SIGTERM: every file written is whole, and the
         // run's temporary files are gone.
         console.Err << "\ncorvane-dbx: stopped.\n";
-        const int signal = corvane::console::StopSignal();
+        const int signal = run.StopSignal();
         return 128 + (signal != 0 ? signal : 2);
     }
     return kExitUsage;

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <ostream>
 #include <string_view>
+#include <vector>
 
 #include "platform/AnsiText.h"
 #include "platform/Console.h"
+#include "utf8/Utf8.h"
 
 namespace corvane::cli {
 namespace {
@@ -18,58 +20,64 @@ constexpr std::size_t kLeastColumn = 4;  // a cut column keeps at least this man
 const char* YesNo(const TEmail& e) { return e.Deleted != 0 ? "yes" : "no"; }
 
 // UTF-8 text for one table cell: no control character reaches the
-// terminal, since one could start an escape sequence there. C0 controls
-// and DEL become spaces (tabs and line ends among them); C1 controls
-// (U+0080 to U+009F) become U+FFFD. Leading and trailing spaces are dropped.
+// terminal (TerminalText), tabs and line ends among them, and leading and
+// trailing spaces are dropped.
 std::string CellText(const std::string& utf8) {
-    std::string text;
-    text.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        if (b < 0x20 || b == 0x7F) {
-            text += ' ';
-        } else if (b == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
-                   static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
-            text += "\xEF\xBF\xBD";
-            ++i;
-        } else {
-            text += utf8[i];
-        }
-    }
+    std::string text = TerminalText(utf8, false);
     const auto first = text.find_first_not_of(' ');
     const auto last = text.find_last_not_of(' ');
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
-// The character of UTF-8 text at i and its length in bytes; a byte that
-// begins no well-formed sequence stands for itself.
+// The character of UTF-8 text at i and its length in bytes; an ill-formed
+// stretch stands for U+FFFD.
 char32_t CharacterAt(const std::string& text, std::size_t i, std::size_t& length) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    length = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > text.size()) {
-        length = 1;
-        return b;
-    }
-    char32_t c = length == 1 ? b : b & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80) {
-            length = 1;
-            return b;
-        }
-        c = (c << 6) | (next & 0x3F);
-    }
-    return c;
+    const corvane::utf8::TStep step = corvane::utf8::Decode(text, i);
+    length = step.Length;
+    return step.CodePoint;
 }
 
-// The terminal columns a character takes: none for combining marks and
-// zero-width spaces, two for the wide East Asian characters, else one.
+// The characters a terminal shows two columns wide: East Asian Wide and
+// Fullwidth (Unicode's EastAsianWidth W and F), emoji presentation included.
+struct TRange {
+    char32_t First, Last;
+};
+constexpr TRange kWide[] = {
+    {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},   {0x23F0, 0x23F0},
+    {0x23F3, 0x23F3},   {0x25FD, 0x25FE},   {0x2614, 0x2615},   {0x2648, 0x2653},   {0x267F, 0x267F},
+    {0x2693, 0x2693},   {0x26A1, 0x26A1},   {0x26AA, 0x26AB},   {0x26BD, 0x26BE},   {0x26C4, 0x26C5},
+    {0x26CE, 0x26CE},   {0x26D4, 0x26D4},   {0x26EA, 0x26EA},   {0x26F2, 0x26F3},   {0x26F5, 0x26F5},
+    {0x26FA, 0x26FA},   {0x26FD, 0x26FD},   {0x2705, 0x2705},   {0x270A, 0x270B},   {0x2728, 0x2728},
+    {0x274C, 0x274C},   {0x274E, 0x274E},   {0x2753, 0x2755},   {0x2757, 0x2757},   {0x2795, 0x2797},
+    {0x27B0, 0x27B0},   {0x27BF, 0x27BF},   {0x2B1B, 0x2B1C},   {0x2B50, 0x2B50},   {0x2B55, 0x2B55},
+    {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},
+    {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},   {0xFE30, 0xFE6F},
+    {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x16FE0, 0x16FE4}, {0x17000, 0x18CFF}, {0x1AFF0, 0x1B2FF},
+    {0x1F004, 0x1F004}, {0x1F0CF, 0x1F0CF}, {0x1F18E, 0x1F18E}, {0x1F191, 0x1F19A}, {0x1F200, 0x1F202},
+    {0x1F210, 0x1F23B}, {0x1F240, 0x1F248}, {0x1F250, 0x1F251}, {0x1F260, 0x1F265}, {0x1F300, 0x1F320},
+    {0x1F32D, 0x1F335}, {0x1F337, 0x1F37C}, {0x1F37E, 0x1F393}, {0x1F3A0, 0x1F3CA}, {0x1F3CF, 0x1F3D3},
+    {0x1F3E0, 0x1F3F0}, {0x1F3F4, 0x1F3F4}, {0x1F3F8, 0x1F43E}, {0x1F440, 0x1F440}, {0x1F442, 0x1F4FC},
+    {0x1F4FF, 0x1F53D}, {0x1F54B, 0x1F54E}, {0x1F550, 0x1F567}, {0x1F57A, 0x1F57A}, {0x1F595, 0x1F596},
+    {0x1F5A4, 0x1F5A4}, {0x1F5FB, 0x1F64F}, {0x1F680, 0x1F6C5}, {0x1F6CC, 0x1F6CC}, {0x1F6D0, 0x1F6D2},
+    {0x1F6D5, 0x1F6D7}, {0x1F6DC, 0x1F6DF}, {0x1F6EB, 0x1F6EC}, {0x1F6F4, 0x1F6FC}, {0x1F7E0, 0x1F7EB},
+    {0x1F7F0, 0x1F7F0}, {0x1F90C, 0x1F93A}, {0x1F93C, 0x1F945}, {0x1F947, 0x1F9FF}, {0x1FA70, 0x1FAFF},
+    {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
+};
+
+bool IsWide(char32_t c) {
+    const auto* at = std::lower_bound(std::begin(kWide), std::end(kWide), c,
+                                      [](const TRange& r, char32_t v) { return r.Last < v; });
+    return at != std::end(kWide) && at->First <= c;
+}
+
+// The terminal columns a character takes: none for combining marks,
+// zero-width spaces and joiners and variation selectors, two for the wide
+// ones, else one.
 std::size_t Columns(char32_t c) {
-    if ((c >= 0x300 && c <= 0x36F) || (c >= 0x200B && c <= 0x200F)) return 0;
-    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
-                      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
-                      (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
-    return wide ? 2 : 1;
+    if ((c >= 0x300 && c <= 0x36F) || (c >= 0x200B && c <= 0x200F) || (c >= 0xFE00 && c <= 0xFE0F) ||
+        (c >= 0xE0100 && c <= 0xE01EF))
+        return 0;
+    return IsWide(c) ? 2 : 1;
 }
 
 std::size_t TextColumns(const std::string& utf8) {
@@ -95,6 +103,24 @@ std::string Cell(const std::string& utf8, std::size_t width, bool last) {
 
 }  // namespace
 
+std::string TerminalText(std::string_view text, bool keepLayout) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const corvane::utf8::TStep step = corvane::utf8::Decode(text, i);
+        const char32_t c = step.CodePoint;
+        if (!step.WellFormed || (c >= 0x80 && c <= 0x9F)) {
+            out += corvane::utf8::kReplacementText;
+        } else if (c < 0x20 || c == 0x7F) {
+            out += keepLayout && (c == '\t' || c == '\n' || c == '\r') ? static_cast<char>(c) : ' ';
+        } else {
+            out.append(text, i, step.Length);
+        }
+        i += step.Length;
+    }
+    return out;
+}
+
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string out = "\"";
@@ -103,6 +129,18 @@ std::string CsvField(const std::string& text) {
         out += c;
     }
     return out + '"';
+}
+
+std::string HexBytes(std::string_view bytes) {
+    static const char* const kHex = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
+    return out;
 }
 
 std::string JsonString(const std::string& utf8) {
@@ -156,25 +194,61 @@ TListWriter::TListWriter(std::ostream& out, TFormat format, bool withFolder, int
 }
 
 void TListWriter::Begin(const std::string& folderFile) {
-    const std::string utf8 = corvane::console::PathToUtf8(folderFile);
+    bool exact = true;
+    const std::string utf8 = corvane::console::PathToUtf8(folderFile, &exact);
     switch (format_) {
         case TFormat::Table: folderCell_ = CellText(utf8); break;
         case TFormat::Csv: folderCell_ = withFolder_ ? CsvField(utf8) + ',' : std::string(); break;
-        case TFormat::Json: folderCell_ = JsonString(utf8); break;
+        case TFormat::Json:
+            // A name that is no UTF-8 is also given byte for byte, so that a
+            // program can still open the file.
+            folderCell_ = JsonString(utf8);
+            if (!exact) folderCell_ += ", \"folderFileBytes\": \"" + HexBytes(folderFile) + '"';
+            break;
     }
-    pending_.clear();
+    pending_.Clear();
     jsonRowsBefore_ = jsonRows_;
-    tableCellsBefore_ = tableCellEnds_.size();
-    tableTextBefore_ = tableText_.size();
+    naturalHere_.clear();
 }
 
-void TListWriter::Pend(std::string_view text) {
+void TListWriter::TSpool::Append(std::string_view text) {
     constexpr std::size_t kPiece = std::size_t{1} << 20;
-    if (pending_.empty() || pending_.back().size() + text.size() > kPiece) {
-        pending_.emplace_back();
-        pending_.back().reserve(std::max(kPiece, text.size()));
+    constexpr std::size_t kMemoryBytes = std::size_t{16} << 20;
+    if (memoryBytes_ + text.size() > kMemoryBytes) {  // the pieces so far out to the scratch file
+        if (!file_.Writer) file_ = corvane::fs::CreateScratchFile();
+        for (const std::string& piece : pieces_) {
+            file_.Writer->Write(piece.data(), piece.size());
+            fileBytes_ += static_cast<std::int64_t>(piece.size());
+        }
+        pieces_.clear();
+        memoryBytes_ = 0;
     }
-    pending_.back() += text;
+    memoryBytes_ += text.size();
+    if (pieces_.empty() || pieces_.back().size() + text.size() > kPiece) {
+        pieces_.emplace_back();
+        pieces_.back().reserve(std::max(kPiece, text.size()));
+    }
+    pieces_.back() += text;
+}
+
+void TListWriter::TSpool::Clear() {
+    pieces_.clear();
+    memoryBytes_ = 0;
+    file_ = {};
+    fileBytes_ = 0;
+}
+
+void TListWriter::TSpool::Each(const std::function<void(std::string_view)>& put) const {
+    if (file_.Reader) {
+        std::vector<char> buffer(std::size_t{1} << 20);
+        for (std::int64_t at = 0; at < fileBytes_;) {
+            const std::size_t got = file_.Reader->ReadAt(at, buffer.data(), buffer.size());
+            if (got == 0) break;
+            put(std::string_view(buffer.data(), got));
+            at += static_cast<std::int64_t>(got);
+        }
+    }
+    for (const std::string& piece : pieces_) put(piece);
 }
 
 void TListWriter::Row(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded) {
@@ -188,12 +262,18 @@ void TListWriter::Row(std::size_t item, const TEmail& email, const corvane::mail
 void TListWriter::End(bool keep) {
     if (!keep) {
         jsonRows_ = jsonRowsBefore_;
-        tableCellEnds_.resize(tableCellsBefore_);
-        tableText_.resize(tableTextBefore_);
-        pending_.clear();
+        pending_.Clear();
+        naturalHere_.clear();
         return;
     }
     tableKept_ = true;
+    if (format_ == TFormat::Table) {
+        pending_.Each([this](std::string_view text) { tableRows_.Append(text); });
+        pending_.Clear();
+        if (natural_.size() < naturalHere_.size()) natural_.resize(naturalHere_.size(), 0);
+        for (std::size_t c = 0; c < naturalHere_.size(); ++c) natural_[c] = std::max(natural_[c], naturalHere_[c]);
+        return;
+    }
     if (format_ == TFormat::Csv && !headingWritten_) {
         std::string line;
         if (withFolder_) line += std::string(kFolderHeading) + ',';
@@ -202,11 +282,8 @@ void TListWriter::End(bool keep) {
         out_ << line << '\n';
         headingWritten_ = true;
     }
-    for (std::string& piece : pending_) {
-        out_ << piece;
-        std::string().swap(piece);
-    }
-    pending_.clear();
+    pending_.Each([this](std::string_view text) { out_.write(text.data(), static_cast<std::streamsize>(text.size())); });
+    pending_.Clear();
     out_.flush();
 }
 
@@ -217,11 +294,17 @@ void TListWriter::Finish() {
 }
 
 // The rows are kept until the last folder file is read, so that one set of
-// column widths serves the whole table.
+// column widths serves the whole table: their cells one after another, each
+// ended by a NUL, and each column's widest cell.
 void TListWriter::RowTable(std::size_t item, const TEmail& e, const corvane::mail::TDecodedMessage* decoded) {
-    auto cell = [this](std::string_view text) {
-        tableText_ += text;
-        tableCellEnds_.push_back(tableText_.size());
+    std::string row;
+    std::size_t column = 0;
+    auto cell = [&](std::string_view text) {
+        if (naturalHere_.size() <= column) naturalHere_.resize(column + 1, 0);
+        naturalHere_[column] = std::max(naturalHere_[column], TextColumns(std::string(text)));
+        ++column;
+        row += text;
+        row += '\0';
     };
     if (withFolder_) cell(folderCell_);
     cell(std::to_string(item));
@@ -232,6 +315,7 @@ void TListWriter::RowTable(std::size_t item, const TEmail& e, const corvane::mai
     } else {
         for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject}) cell(CellText(corvane::ansi::ToUtf8(*text)));
     }
+    Pend(row);
 }
 
 void TListWriter::WriteTable() {
@@ -240,30 +324,39 @@ void TListWriter::WriteTable() {
     if (withFolder_) heading.emplace_back(kFolderHeading);
     for (const char* h : kHeadings) heading.emplace_back(h);
     const std::size_t columns = heading.size();
-    const std::size_t rows = tableCellEnds_.size() / columns;
-    auto cellOf = [&](std::size_t row, std::size_t c) {
-        const std::size_t n = row * columns + c;
-        const std::size_t from = n == 0 ? 0 : tableCellEnds_[n - 1];
-        return std::string(tableText_, from, tableCellEnds_[n] - from);
-    };
     std::vector<std::size_t> natural(columns, 0);
-    for (std::size_t c = 0; c < columns; ++c) natural[c] = TextColumns(heading[c]);
-    for (std::size_t r = 0; r < rows; ++r)
-        for (std::size_t c = 0; c < columns; ++c) natural[c] = std::max(natural[c], TextColumns(cellOf(r, c)));
+    for (std::size_t c = 0; c < columns; ++c)
+        natural[c] = std::max(TextColumns(heading[c]), c < natural_.size() ? natural_[c] : 0);
     // The item number and the deleted flag are never cut.
     std::vector<bool> fixed(columns, false);
     fixed[withFolder_ ? 1 : 0] = fixed[withFolder_ ? 2 : 1] = true;
     const std::vector<std::size_t> widths =
         FitColumns(natural, fixed, kGap * (columns - 1), static_cast<std::size_t>(width_));
-    auto writeLine = [&](auto&& cellAt) {
-        std::string line;
-        for (std::size_t c = 0; c < columns; ++c) line += Cell(cellAt(c), widths[c], c + 1 == columns);
-        out_ << line << '\n';
-    };
-    writeLine([&](std::size_t c) { return heading[c]; });
-    for (std::size_t r = 0; r < rows; ++r) writeLine([&](std::size_t c) { return cellOf(r, c); });
-    std::string().swap(tableText_);
-    std::vector<std::size_t>().swap(tableCellEnds_);
+    std::string line;
+    for (std::size_t c = 0; c < columns; ++c) line += Cell(heading[c], widths[c], c + 1 == columns);
+    out_ << line << '\n';
+    // The rows, cell by cell as they come back from the spool.
+    std::string cellText;
+    std::size_t column = 0;
+    line.clear();
+    tableRows_.Each([&](std::string_view text) {
+        for (const char ch : text) {
+            if (ch != '\0') {
+                cellText += ch;
+                continue;
+            }
+            line += Cell(cellText, widths[column], column + 1 == columns);
+            cellText.clear();
+            if (++column == columns) {
+                line += '\n';
+                out_ << line;
+                line.clear();
+                column = 0;
+            }
+        }
+    });
+    tableRows_.Clear();
+    natural_.clear();
     tableKept_ = false;
 }
 

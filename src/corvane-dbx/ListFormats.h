@@ -7,6 +7,7 @@
 // window shows them.
 
 #include <cstddef>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "Globals/Globals.h"
 #include "corvane-dbx/CommandLine.h"
 #include "maildecode/maildecode.h"
+#include "platform/Files.h"
 
 namespace corvane::cli {
 
@@ -27,7 +29,10 @@ public:
     // The rows of one folder file, in order: Begin, a Row per record shown,
     // then End. Each row is put into its output form at once (the records
     // need not be kept); End(true) passes them on, End(false) drops them
-    // (the read failed, so nothing of that folder file is listed).
+    // (the read failed, so nothing of that folder file is listed). Rows wait
+    // in memory up to a bound and then in a scratch file (the table's until
+    // Finish, which needs them all for its widths), so memory stays bounded
+    // however many rows there are.
     // decoded: the record's decoded texts (its body is not read); null lists
     // the raw texts.
     void Begin(const std::string& folderFile);
@@ -52,19 +57,41 @@ private:
     // The folder file at hand and what its rows added so far.
     std::string folderCell_;  // as its cells and fields show it
     std::size_t jsonRowsBefore_ = 0;
-    // CSV or JSON text of its rows, in pieces of about a mebibyte: one
-    // growing string would need twice its size whenever it moves.
-    std::vector<std::string> pending_;
-    void Pend(std::string_view text);
-    std::size_t tableCellsBefore_ = 0, tableTextBefore_ = 0;
-    // The table's cells (UTF-8), all rows' cells one after another in one
-    // text: cell n is [tableCellEnds_[n - 1], tableCellEnds_[n]). A row of
-    // separate strings would cost several times its text.
-    std::string tableText_;
-    std::vector<std::size_t> tableCellEnds_;
+    // Text that waits: in memory, in pieces of about a mebibyte (one
+    // growing string would need twice its size whenever it moves), and
+    // beyond kMemoryBytes in a scratch file, so that millions of rows hold
+    // no more than that in memory.
+    class TSpool {
+    public:
+        void Append(std::string_view text);
+        void Clear();
+        bool Empty() const { return pieces_.empty() && fileBytes_ == 0; }
+        // Hands the text to put in order, in pieces.
+        void Each(const std::function<void(std::string_view)>& put) const;
+
+    private:
+        std::vector<std::string> pieces_;
+        std::size_t memoryBytes_ = 0;
+        corvane::fs::TScratchFile file_;
+        std::int64_t fileBytes_ = 0;
+    };
+    void Pend(std::string_view text) { pending_.Append(text); }
+    // The CSV or JSON text of the folder file's rows; for the table their
+    // cells, each ended by a NUL (which no cell holds).
+    TSpool pending_;
+    // The table's kept rows' cells, and the widths of its columns: over the
+    // kept rows (natural_) and over the rows of the folder file at hand.
+    TSpool tableRows_;
+    std::vector<std::size_t> natural_, naturalHere_;
     bool tableKept_ = false;  // some folder file's rows were kept
 };
 
+// Text as a terminal may be given it, so that no escape sequence can start
+// in it: ill-formed UTF-8 and C1 controls (U+0080..U+009F) become U+FFFD, C0
+// controls and DEL spaces; keepLayout keeps tab, LF and CR.
+std::string TerminalText(std::string_view text, bool keepLayout);
+// The bytes in lower-case hexadecimal, two digits each.
+std::string HexBytes(std::string_view bytes);
 // One CSV field: quoted when it holds a comma, a quote, CR or LF (quotes
 // doubled inside), as it stands otherwise.
 std::string CsvField(const std::string& text);

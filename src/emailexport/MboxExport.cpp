@@ -6,6 +6,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -269,12 +270,49 @@ std::string SeparatorLine(const TEmail& email, std::time_t exportTime) {
 
 // --- the writer ---------------------------------------------------------------
 
+namespace {
+
+// Removes the temporary files of target that earlier writers left and no
+// process holds: target + ".part" and target + ".part-..." that begin as an
+// mbox does, or are empty.
+void RemoveAbandonedParts(const std::string& target) {
+    const std::filesystem::path path(target);
+    const std::string prefix = path.filename().string() + ".part";
+    std::error_code ec;
+    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name != prefix && name.rfind(prefix + "-", 0) != 0) continue;
+        const std::string part = entry.path().string();
+        try {
+            const fs::TReadFile file(part, fs::Share::All);
+            char start[5] = {};
+            const std::size_t got = file.ReadAt(0, start, sizeof start);
+            if (got != 0 && std::string_view(start, got) != std::string_view(kFromLine, kFromLineLength)) continue;
+        } catch (const ECorvaneError&) {
+            continue;
+        }
+        fs::RemoveAbandonedFile(part);
+    }
+}
+
+}  // namespace
+
 TMboxWriter::TMboxWriter(const std::string& mboxPath, std::time_t exportTime, std::size_t readChunk)
     : mboxPath_(mboxPath),
       exportTime_(exportTime),
       readChunk_(static_cast<std::int64_t>(std::clamp<std::size_t>(readChunk, 1, kMboxReadChunk))) {
-    out_ = CreateTemporaryFor(mboxPath);
-    tempPath_ = out_->Path();
+    RemoveAbandonedParts(mboxPath);
+    try {
+        out_ = fs::CreateUnnamedFile(mboxPath, fs::Readers::Everyone);
+    } catch (const EFCreateError& e) {
+        throw EFCreateError(mboxPath, e.Reason());
+    }
+    if (!out_) {
+        out_ = CreateTemporaryFor(mboxPath);
+        out_->Hold();
+        tempPath_ = out_->Path();
+    }
     buffer_.resize(kWriteChunk);
 }
 
@@ -350,6 +388,7 @@ void TMboxWriter::Add(const TEmail& email, const read::TChainText& text) {
     BeginText();
     std::int64_t done = 0;
     text.Pieces(email.MessageStart, email.MessageEnd, [&](const char* p, std::size_t n) {
+        if (progress_ != nullptr && progress_->StopRequested()) throw corvane::ECancelled();
         PutText(p, n);
         done += static_cast<std::int64_t>(n);
     }, static_cast<std::size_t>(readChunk_));
@@ -465,12 +504,19 @@ TMboxReport TMboxWriter::Commit() {
     if (committed_) return report_;
     source_.reset();
     Flush();
+    // An unnamed file takes the target's name itself when it is free; else
+    // a temporary one, renamed over the file of that name.
+    bool named = false;
+    if (tempPath_.empty()) {
+        named = out_->LinkAs(mboxPath_);
+        if (!named) tempPath_ = LinkUnderTemporaryName(*out_, mboxPath_);
+    }
     try {
         out_->Close();
     } catch (const EInOutError& e) {
         throw EFCreateError(mboxPath_, e.what());
     }
-    fs::RenameFile(tempPath_, mboxPath_);
+    if (!named) fs::RenameFile(tempPath_, mboxPath_);
     committed_ = true;
     return report_;
 }

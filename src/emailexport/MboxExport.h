@@ -18,10 +18,15 @@
 // that ends the record, so that every reader counts it as one message. Nothing
 // else of the message is changed.
 //
-// The mbox is written under a temporary name in the target's folder
-// (CreateTemporaryFor) and renamed over the target only when it is complete: a failure never leaves
-// half an mbox under the chosen name, and an existing file of that name stays
-// as it was until the new one is whole.
+// The mbox is written without a name where the system allows
+// (fs::CreateUnnamedFile), else under a temporary name in the target's folder
+// (CreateTemporaryFor) that the writer holds (TWriteFile::Hold), and it takes
+// the target's name only when it is complete: a failure never leaves half an
+// mbox under the chosen name, and an existing file of that name stays as it
+// was until the new one is whole. A process that is killed leaves nothing of
+// an unnamed file; a temporary file it leaves is removed by the next writer
+// of the same target, once no process holds it (and it holds an mbox begun,
+// or nothing: a file of the user's under such a name is never removed).
 
 #include <cstddef>
 #include <cstdint>
@@ -98,6 +103,12 @@ public:
     void AddAll(const std::vector<const TEmail*>& emails, corvane::TProgress* progress = nullptr);
     TMboxReport Commit();
 
+    // Where a long message text is also asked whether to stop (between its
+    // pieces: ECancelled); null for nowhere. The records themselves are the
+    // caller's to stop between.
+    void SetProgress(corvane::TProgress* progress) { progress_ = progress; }
+
+    // The name the file has while it is written; empty when it has none.
     const std::string& TemporaryPath() const { return tempPath_; }
 
 private:
@@ -120,6 +131,7 @@ private:
     std::time_t exportTime_;
     std::int64_t readChunk_;
     std::unique_ptr<fs::TWriteFile> out_;
+    corvane::TProgress* progress_ = nullptr;
     std::unique_ptr<fs::TReadFile> source_;  // the last message file read, kept for the next record
     std::vector<char> in_;
     std::vector<char> buffer_;

@@ -1,6 +1,7 @@
 #include "emailexport/emailexport.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -161,8 +162,8 @@ std::string PartName(const std::string& target, int attempt) {
     return name;
 }
 
-// Names an unnamed file with a free temporary name beside target, for a
-// target whose name something holds already; gives that name.
+}  // namespace
+
 std::string LinkUnderTemporaryName(corvane::fs::TWriteFile& file, const std::string& target) {
     for (int attempt = 0; attempt < kPartAttempts; ++attempt) {
         std::string name = PartName(target, attempt);
@@ -174,8 +175,6 @@ std::string LinkUnderTemporaryName(corvane::fs::TWriteFile& file, const std::str
     }
     throw EFCreateError(target, "No free temporary name next to it.");
 }
-
-}  // namespace
 
 std::unique_ptr<corvane::fs::TWriteFile> CreateTemporaryFor(const std::string& target) {
     std::unique_ptr<corvane::fs::TWriteFile> file;
@@ -250,21 +249,27 @@ std::string FolderFileInTheWay(const std::string& target, const std::vector<std:
     return {};
 }
 
+// The probe is made in the folder held open, which tells a name that is taken
+// (passed over) from a folder that refuses the file (not writeable) by the
+// system's own answer: asking afterwards whether the name exists would take
+// a probe that another process has just removed for a refusal.
 bool FolderIsWriteable(const std::string& folder) {
-    const auto probeName = [&folder](int attempt) {
-        return folder + corvane::fs::kPathSeparator + kProbeName +
-               (attempt == 0 ? std::string() : std::to_string(attempt)) + kProbeExtension;
-    };
     std::string path;
     try {
-        const std::unique_ptr<corvane::fs::TWriteFile> probe = CreateUnusedFile(probeName, kProbeAttempts);
-        if (!probe) return false;
-        path = probe->Path();
-        probe->Close();
+        const corvane::fs::TFolder at(folder);
+        for (int attempt = 0; attempt < kProbeAttempts && path.empty(); ++attempt) {
+            const std::string name =
+                kProbeName + (attempt == 0 ? std::string() : std::to_string(attempt)) + kProbeExtension;
+            const std::unique_ptr<corvane::fs::TWriteFile> probe = at.CreateNew(name, corvane::fs::Readers::Owner);
+            if (!probe) continue;
+            path = probe->Path();
+            probe->Close();
+        }
     } catch (const ECorvaneError&) {
         if (!path.empty()) corvane::fs::RemoveFile(path);  // created, but the close failed
         return false;
     }
+    if (path.empty()) return false;  // every name taken
     corvane::fs::RemoveFile(path);
     return true;
 }
@@ -326,9 +331,13 @@ TExportReport ExportEmails(const std::vector<TExportItem>& items, const std::str
 namespace corvane::mail {
 
 std::string WriteMessage(const corvane::read::TChainText& text, std::int64_t from, std::int64_t to,
-                         const std::string& target) {
+                         const std::string& target, corvane::TProgress* progress) {
     return WriteWholeFile(target, [&](corvane::fs::TWriteFile& out) {
-        text.Pieces(from, to, [&out](const char* p, std::size_t n) { out.Write(p, n); });
+        text.Pieces(from, to, [&](const char* p, std::size_t n) {
+            // A long text is stopped between its pieces; the file is left out.
+            if (progress != nullptr && progress->StopRequested()) throw corvane::ECancelled();
+            out.Write(p, n);
+        });
     });
 }
 
@@ -336,7 +345,7 @@ std::string WriteMessage(const corvane::read::TChainText& text, std::int64_t fro
 // than once per file; at most about kWaitingBytes of text wait.
 class TExportWriters::TState {
 public:
-    explicit TState(std::size_t threads) {
+    TState(std::size_t threads, corvane::TProgress* progress) : progress_(progress) {
         if (threads == 0) threads = std::max<std::size_t>(2, std::thread::hardware_concurrency());
         for (std::size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
     }
@@ -349,6 +358,7 @@ public:
 
     void Add(std::string target, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
              std::int64_t to) {
+        if (cancelled_) return;
         const std::size_t bytes = static_cast<std::size_t>(std::max<std::int64_t>(to - from, 0)) + kFileCost;
         group_.push_back({next_++, std::move(target), std::move(text), from, to});
         groupBytes_ += bytes;
@@ -372,6 +382,16 @@ public:
         return texts;
     }
 
+    void Cancel() {
+        std::lock_guard lock(mutex_);
+        cancelled_ = true;
+        groups_.clear();
+        waiting_ = 0;
+        work_.notify_all();
+        room_.notify_all();
+    }
+    bool Cancelled() const { return cancelled_; }
+
 private:
     static constexpr std::size_t kGroupFiles = 64;
     static constexpr std::size_t kGroupBytes = std::size_t{1} << 20;
@@ -392,12 +412,22 @@ private:
     void Hand() {
         if (group_.empty()) return;
         std::unique_lock lock(mutex_);
-        room_.wait(lock, [&] { return waiting_ == 0 || waiting_ + groupBytes_ <= kWaitingBytes; });
-        groups_.push_back({std::move(group_), groupBytes_});
-        waiting_ += groupBytes_;
-        work_.notify_one();
+        room_.wait(lock, [&] { return cancelled_ || waiting_ == 0 || waiting_ + groupBytes_ <= kWaitingBytes; });
+        if (!cancelled_) {
+            groups_.push_back({std::move(group_), groupBytes_});
+            waiting_ += groupBytes_;
+            added_ += groups_.back().jobs.size();
+            work_.notify_one();
+        }
         group_.clear();
         groupBytes_ = 0;
+    }
+
+    // A stop asked by progress, or by Cancel.
+    bool Stopping() {
+        if (cancelled_) return true;
+        if (progress_ != nullptr && progress_->StopRequested()) Cancel();
+        return cancelled_;
     }
 
     void Work() {
@@ -405,30 +435,42 @@ private:
             TGroup group;
             {
                 std::unique_lock lock(mutex_);
-                work_.wait(lock, [&] { return !groups_.empty() || finished_; });
-                if (groups_.empty()) return;
+                work_.wait(lock, [&] { return !groups_.empty() || finished_ || cancelled_; });
+                if (groups_.empty() || cancelled_) return;
                 group = std::move(groups_.front());
                 groups_.pop_front();
             }
             std::vector<std::pair<std::size_t, std::string>> failed;
             for (TJob& job : group.jobs) {
-                std::string failure = WriteMessage(*job.text, job.from, job.to, job.target);
+                if (Stopping()) break;
+                try {
+                    std::string failure = WriteMessage(*job.text, job.from, job.to, job.target, progress_);
+                    if (!failure.empty()) failed.emplace_back(job.sequence, std::move(failure));
+                } catch (const corvane::ECancelled&) {
+                    Cancel();
+                    break;
+                }
                 job.text.reset();
-                if (!failure.empty()) failed.emplace_back(job.sequence, std::move(failure));
+                const std::size_t written = ++written_;
+                if (progress_ != nullptr)
+                    progress_->Report(kExportStage, static_cast<std::int64_t>(written), static_cast<std::int64_t>(added_));
             }
             std::lock_guard lock(mutex_);
-            waiting_ -= group.bytes;
+            if (!cancelled_) waiting_ -= group.bytes;
             room_.notify_one();
             for (auto& f : failed) failures_.push_back(std::move(f));
         }
     }
 
+    corvane::TProgress* progress_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable work_, room_;
     std::deque<TGroup> groups_;
     std::size_t waiting_ = 0;
     bool finished_ = false;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<std::size_t> written_{0}, added_{0};
     std::vector<std::pair<std::size_t, std::string>> failures_;
     // The group being filled, on the adding thread only.
     std::vector<TJob> group_;
@@ -436,7 +478,8 @@ private:
     std::size_t next_ = 0;
 };
 
-TExportWriters::TExportWriters(std::size_t threads) : state_(std::make_unique<TState>(threads)) {}
+TExportWriters::TExportWriters(std::size_t threads, corvane::TProgress* progress)
+    : state_(std::make_unique<TState>(threads, progress)) {}
 TExportWriters::~TExportWriters() = default;
 
 void TExportWriters::Add(std::string target, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
@@ -445,5 +488,7 @@ void TExportWriters::Add(std::string target, std::shared_ptr<const corvane::read
 }
 
 std::vector<std::string> TExportWriters::Finish() { return state_->Finish(); }
+void TExportWriters::Cancel() { state_->Cancel(); }
+bool TExportWriters::Cancelled() const { return state_->Cancelled(); }
 
 }  // namespace corvane::mail

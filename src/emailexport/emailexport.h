@@ -114,6 +114,12 @@ std::unique_ptr<corvane::fs::TWriteFile> CreateUnusedFile(const std::function<st
 // it or no free name was found.
 std::unique_ptr<corvane::fs::TWriteFile> CreateTemporaryFor(const std::string& target);
 
+// Names an unnamed file (fs::CreateUnnamedFile) with a free temporary name
+// beside target (as CreateTemporaryFor names them), for a target whose name
+// something holds already; gives that name. Raises EFCreateError naming the
+// target.
+std::string LinkUnderTemporaryName(corvane::fs::TWriteFile& file, const std::string& target);
+
 // Writes a file that takes target's name only once it is whole: written with
 // no name where the system allows (fs::CreateUnnamedFile) and linked under
 // the free name, else under a temporary name beside target
@@ -180,26 +186,39 @@ TExportReport ExportEmails(const std::vector<TExportItem>& items, const std::str
 inline constexpr const char* kExportStage = "Exporting messages";
 
 // Writes [from, to) of a text held by a read (a chain's text) into target as
-// CopyMessage does, with the same failure texts; empty on success.
+// CopyMessage does, with the same failure texts; empty on success. A stop
+// asked by progress (may be null; asked between pieces of a long text)
+// raises ECancelled and leaves no file.
 std::string WriteMessage(const corvane::read::TChainText& text, std::int64_t from, std::int64_t to,
-                         const std::string& target);
+                         const std::string& target, corvane::TProgress* progress = nullptr);
 
 // Writes export files on several threads. Add queues one file (a stretch of
 // a chain's text, kept alive until it is written) and returns at once unless
 // too much text waits already; Finish waits for every file and gives the
 // failure texts in the order the files were added. Which thread writes which
 // file changes nothing in the files.
+//
+// Progress (may be null) hears from the writing threads of each file written
+// (kExportStage, files written of files added) and is asked after each one,
+// and between the pieces of a long one, whether to stop. Once it says so, or
+// Cancel is called, the writing stops within the file each thread is at:
+// files not yet begun are dropped, a file begun is left out whole (nothing
+// under its name), Add queues nothing more, and Finish returns with
+// Cancelled() true. Every file written is whole.
 class TExportWriters {
 public:
     // threads: 0 for as many as the machine has cores, at least 2.
-    explicit TExportWriters(std::size_t threads = 0);
-    ~TExportWriters();  // waits for the files queued
+    explicit TExportWriters(std::size_t threads = 0, corvane::TProgress* progress = nullptr);
+    ~TExportWriters();  // waits for the files queued (or, once cancelled, being written)
     TExportWriters(const TExportWriters&) = delete;
     TExportWriters& operator=(const TExportWriters&) = delete;
 
     void Add(std::string target, std::shared_ptr<const corvane::read::TChainText> text, std::int64_t from,
              std::int64_t to);
     std::vector<std::string> Finish();
+    // Stops the writing as a stop of progress does.
+    void Cancel();
+    bool Cancelled() const;
 
 private:
     class TState;

@@ -242,6 +242,7 @@ public:
     TState(bool deleted, bool whole) : deleted_(deleted ? 1 : 0), whole_(whole) {}
 
     void BeginFile(const std::string& name) {
+        inFile_ = true;
         fileName_ = name;
         inHeader_ = false;
         quoted_ = false;
@@ -291,6 +292,7 @@ public:
 
     // Bytes after the file's last CR LF are no line.
     void EndFile() {
+        inFile_ = false;
         line_.reset();
         if (whole_) {
             if (fileRecord_) emails_.back().MessageEnd = fileBytes_;
@@ -300,6 +302,23 @@ public:
     }
 
     TEmailArray Take() { return std::move(emails_); }
+    TEmailArray TakeClosed() {
+        // Only the last record can still change (Apply and EndFile touch no
+        // other); in a whole-messages file it is open until the file ends.
+        const bool lastOpen = inFile_ && !emails_.empty();
+        if (emails_.size() <= (lastOpen ? 1u : 0u)) return {};
+        TEmailArray closed;
+        if (!lastOpen) {
+            closed.swap(emails_);
+            return closed;
+        }
+        TEmail last = std::move(emails_.back());
+        emails_.pop_back();
+        closed.swap(emails_);
+        emails_.push_back(std::move(last));
+        return closed;
+    }
+    std::size_t Held() const { return emails_.size(); }
     void Reserve(std::size_t records) { emails_.reserve(records); }
 
 private:
@@ -359,6 +378,7 @@ private:
     TMarkerTest marker_;
     TEmailArray emails_;
     std::string fileName_;
+    bool inFile_ = false;  // between BeginFile and EndFile
     bool inHeader_ = false;
     bool quoted_ = false;
     std::int64_t lineStart_ = 0;       // file offset of the next line
@@ -379,6 +399,8 @@ void TMessageParser::BeginFile(const std::string& FileName) { state_->BeginFile(
 void TMessageParser::Feed(const char* Data, std::size_t Size) { state_->Feed(Data, Size); }
 void TMessageParser::EndFile() { state_->EndFile(); }
 TEmailArray TMessageParser::Take() { return state_->Take(); }
+TEmailArray TMessageParser::TakeClosed() { return state_->TakeClosed(); }
+std::size_t TMessageParser::Held() const { return state_->Held(); }
 void TMessageParser::Reserve(std::size_t Records) { state_->Reserve(Records); }
 
 TEmailArray ParseMessageFiles(const TMessageFiles& Files, bool Deleted, bool WholeMessages, corvane::TProgress* Progress) {

@@ -66,6 +66,13 @@ public:
     void EndFile();
     // The records of every file so far, in order; the parser is left empty.
     TEmailArray Take();
+    // The records so far whose message has ended (a later record began, or
+    // its file ended), in order; the record still open stays. Taken in turns
+    // with Take, the records come out as Take alone gives them: a long file
+    // need not keep all its records until its end.
+    TEmailArray TakeClosed();
+    // How many records the parser holds.
+    std::size_t Held() const;
     // Room for this many records, so that a long read never moves the records
     // it has while it runs: moving a hundred thousand of them at once holds
     // the caller (and a window waiting on it) for tens of milliseconds.

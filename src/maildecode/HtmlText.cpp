@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "maildecode/maildecode.h"
+#include "utf8/Utf8.h"
 
 namespace corvane::mail {
 namespace {
@@ -17,24 +18,8 @@ char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' +
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 bool IsAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
+// A character reference to NUL, a surrogate or beyond U+10FFFF reads as U+FFFD.
+void AppendUtf8(std::string& out, char32_t c) { utf8::Append(out, c == 0 ? utf8::kReplacement : c); }
 
 // The Latin-1 entities, U+00A0 to U+00FF in order.
 constexpr std::array<std::string_view, 96> kLatin1 = {

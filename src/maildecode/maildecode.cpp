@@ -8,6 +8,7 @@
 
 #include "maildecode/MessageDate.h"
 #include "platform/Charsets.h"
+#include "utf8/Utf8.h"
 
 namespace corvane::mail {
 namespace {
@@ -244,40 +245,13 @@ bool IsAscii(std::string_view s) {
 }
 
 // Whether the bytes are well-formed UTF-8.
-bool IsUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        int len = b < 0x80 ? 1 : (b >= 0xC2 && b <= 0xDF) ? 2 : (b >> 4) == 0xE ? 3 : (b >= 0xF0 && b <= 0xF4) ? 4 : 0;
-        if (len == 0 || i + static_cast<std::size_t>(len) > s.size()) return false;
-        for (int k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]) & 0xC0) != 0x80) return false;
-        i += static_cast<std::size_t>(len);
-    }
-    return true;
-}
+bool IsUtf8(std::string_view s) { return utf8::IsWellFormed(s); }
 
-// The text with every byte of an ill-formed sequence replaced by U+FFFD. Some
-// of the system's converters pass through what their charset cannot hold
-// (UCS-4 values beyond U+10FFFF come out as five- and six-byte forms).
-std::string WellFormed(std::string text) {
-    if (IsUtf8(text)) return text;
-    std::string out;
-    out.reserve(text.size() + 16);
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t len = 1;
-        while (len <= 4 && i + len <= text.size() && !IsUtf8(std::string_view(text).substr(i, len))) ++len;
-        if (len <= 4 && i + len <= text.size()) {
-            out.append(text, i, len);
-            i += len;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
-    return out;
-}
+// The text with every ill-formed stretch replaced by U+FFFD. Some of the
+// system's converters pass through what their charset cannot hold (UCS-4
+// values beyond U+10FFFF come out as five- and six-byte forms), and a text
+// said to be UTF-8 may hold anything.
+std::string WellFormed(std::string text) { return utf8::WellFormed(std::move(text)); }
 
 // Charsets in which a byte below 0x80 need not be that ASCII character.
 bool AsciiMayDiffer(const std::string& canonical) {
@@ -380,23 +354,7 @@ char32_t FoldCodePoint(char32_t c) {
     return c;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
+void AppendUtf8(std::string& out, char32_t c) { utf8::Append(out, c); }
 
 // --- content types and their parameters ------------------------------------------
 
@@ -740,6 +698,8 @@ std::string CharsetToUtf8(std::string_view bytes, std::string_view charset) {
     std::string name = charsets::CanonicalName(charset);
     if (name.empty() || name == "us-ascii" || name == "ansi_x3.4-1968") name = "windows-1252";
     if (IsAscii(bytes) && !AsciiMayDiffer(name)) return std::string(bytes);
+    // UTF-8 is read by this program's own strict decoder, not the system's.
+    if (name == "utf-8") return utf8::WellFormed(bytes);
     if (auto text = charsets::ToUtf8(bytes, name)) return WellFormed(std::move(*text));
     if (auto text = charsets::ToUtf8(bytes, "windows-1252")) return WellFormed(std::move(*text));
     return Latin1ToUtf8(bytes);
@@ -830,22 +790,14 @@ std::string FoldCase(std::string_view utf8) {
     out.reserve(utf8.size());
     std::size_t i = 0;
     while (i < utf8.size()) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        const int len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-        bool ok = len > 0 && i + static_cast<std::size_t>(len) <= utf8.size();
-        char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-        for (int k = 1; ok && k < len; ++k) {
-            const auto cb = static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]);
-            if ((cb & 0xC0) != 0x80) ok = false;
-            c = (c << 6) | (cb & 0x3F);
-        }
-        if (!ok) {  // not UTF-8: the byte as it is
-            out += utf8[i];
-            ++i;
+        const utf8::TStep step = utf8::Decode(utf8, i);
+        if (!step.WellFormed) {  // not UTF-8: the bytes as they are
+            out.append(utf8, i, step.Length);
+            i += step.Length;
             continue;
         }
-        AppendUtf8(out, FoldCodePoint(c));
-        i += static_cast<std::size_t>(len);
+        AppendUtf8(out, FoldCodePoint(step.CodePoint));
+        i += step.Length;
     }
     return out;
 }

@@ -61,9 +61,10 @@ std::uint64_t NextSelfOffset(const std::uint8_t* data, std::uint64_t base, std::
 
 // One scan of the file for live blocks, deleted blocks or both (a null list
 // is not scanned for). Reports to progress (may be null) at every read.
-void ScanBlocks(const corvane::fs::TReadFile* file, corvane::TProgress* progress, const char* stage,
-                TMessagePartArray* live, TDelMessagePartArray* deleted) {
-    if (file == nullptr) return;
+// Gives the bytes of the file the scan saw (-1 without a file).
+std::int64_t ScanBlocks(const corvane::fs::TReadFile* file, corvane::TProgress* progress, const char* stage,
+                        TMessagePartArray* live, TDelMessagePartArray* deleted) {
+    if (file == nullptr) return -1;
     std::uint64_t end = static_cast<std::uint64_t>(std::max<std::int64_t>(file->Size(), 0));
     const std::size_t windowBytes = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, end));
     const corvane::mem::TBigBuffer buffer(windowBytes + 8);
@@ -130,26 +131,33 @@ void ScanBlocks(const corvane::fs::TReadFile* file, corvane::TProgress* progress
         p += 4;
     }
     corvane::CheckPoint(progress, stage, static_cast<std::int64_t>(end), static_cast<std::int64_t>(end));
+    return static_cast<std::int64_t>(end);
 }
 
 }  // namespace
 
 TMessagePartArray Toutlookfile::ScanMessageParts() {
     TMessagePartArray parts;
-    ScanBlocks(stream_.get(), progress_, "Scanning live blocks", &parts, nullptr);
+    Scanned(ScanBlocks(stream_.get(), progress_, "Scanning live blocks", &parts, nullptr));
     return parts;
 }
 
 TDelMessagePartArray Toutlookfile::ScanDelMessageParts() {
     TDelMessagePartArray parts;
-    ScanBlocks(stream_.get(), progress_, "Scanning deleted blocks", nullptr, &parts);
+    Scanned(ScanBlocks(stream_.get(), progress_, "Scanning deleted blocks", nullptr, &parts));
     return parts;
 }
 
 void Toutlookfile::ScanAllParts(TMessagePartArray& Parts, TDelMessagePartArray* DelParts) {
     Parts.clear();
     if (DelParts != nullptr) DelParts->clear();
-    ScanBlocks(stream_.get(), progress_, DelParts != nullptr ? "Scanning blocks" : "Scanning live blocks", &Parts, DelParts);
+    Scanned(ScanBlocks(stream_.get(), progress_, DelParts != nullptr ? "Scanning blocks" : "Scanning live blocks", &Parts,
+                       DelParts));
+}
+
+void Toutlookfile::Scanned(std::int64_t bytes) {
+    scannedBytes_ = bytes;
+    if (afterScan_) afterScan_();
 }
 
 std::string Toutlookfile::BufferToText(const TBuffer& Buffer) {

@@ -258,10 +258,10 @@ class TChainWriter {
 public:
     // text and span are the reader's buffers, kept across batches and walks
     // (a fresh large buffer costs a page fault for every page it touches).
-    TChainWriter(const corvane::fs::TReadFile* folder, std::vector<Part>& parts, std::uint32_t bodyStart, bool marked,
-                 std::size_t batchBytes, TChainSink& sink, corvane::TProgress* progress, corvane::mem::TBigBuffer& text,
-                 corvane::mem::TBigBuffer& span)
-        : folder_(folder), parts_(parts), bodyStart_(bodyStart), marked_(marked),
+    TChainWriter(const corvane::fs::TReadFile* folder, std::int64_t scannedBytes, std::vector<Part>& parts,
+                 std::uint32_t bodyStart, bool marked, std::size_t batchBytes, TChainSink& sink,
+                 corvane::TProgress* progress, corvane::mem::TBigBuffer& text, corvane::mem::TBigBuffer& span)
+        : folder_(folder), scannedBytes_(scannedBytes), parts_(parts), bodyStart_(bodyStart), marked_(marked),
           batchBytes_(std::max<std::size_t>(batchBytes, 1)), sink_(sink), progress_(progress), text_(text), span_(span) {
         // A batch ends within a block's text after batchBytes: room for it
         // all at once, so that the buffer never moves.
@@ -374,6 +374,9 @@ private:
             span_.Reserve(static_cast<std::size_t>(end - start));
             const std::uint64_t got =
                 folder_->ReadAt(static_cast<std::int64_t>(start), span_.data(), static_cast<std::size_t>(end - start));
+            // Short of what the scan saw: the file was cut meanwhile.
+            if (scannedBytes_ >= 0 && start + got < std::min<std::uint64_t>(end, static_cast<std::uint64_t>(scannedBytes_)))
+                throw EFolderChanged(folder_->Path());
             for (std::size_t k = i; k < j; ++k) {
                 const std::uint64_t skip = pieces[k].from - start;
                 const std::size_t n =
@@ -388,6 +391,7 @@ private:
     }
 
     const corvane::fs::TReadFile* folder_;
+    std::int64_t scannedBytes_;  // the file's length as the scan saw it; -1: not known
     std::vector<Part>& parts_;
     std::uint32_t bodyStart_;
     bool marked_;
@@ -593,8 +597,23 @@ public:
         created_ = false;
         held_ = {};
     }
+    // The parser may hold at most this many records (0: any number); past
+    // them the read ends with ETooManyRecords naming limit.
+    void SetRecordLimit(std::size_t held, std::size_t limit, std::string path) {
+        held_limit_ = held;
+        limit_ = limit;
+        path_ = std::move(path);
+    }
     void ChainText(const char* data, std::size_t size) override {
-        if (parser_ != nullptr) parser_->Feed(data, size);
+        if (parser_ != nullptr) {
+            // Fed in slices, so that the count is checked before a batch of
+            // tiny messages has made millions of records.
+            constexpr std::size_t kSlice = std::size_t{1} << 20;
+            for (std::size_t at = 0; at < size; at += kSlice) {
+                parser_->Feed(data + at, std::min(kSlice, size - at));
+                if (limit_ != 0 && parser_->Held() > held_limit_) throw ETooManyRecords(path_, limit_);
+            }
+        }
         constexpr std::size_t kPage = corvane::read::TPagePool::kPageBytes;
         while (size > 0) {
             const std::size_t n = std::min(size, kPage);
@@ -626,6 +645,8 @@ private:
 
     std::string prefix_;
     TMessageParser* parser_;  // may be null
+    std::size_t held_limit_ = 0, limit_ = 0;
+    std::string path_;
     std::string folder_;
     TMessageFileWriter& writer_;
     TMessageFiles files_;
@@ -684,13 +705,13 @@ TMessageFiles Toutlookfile::BuildDelMessageFiles(TDelMessagePartArray& Parts, TM
 void Toutlookfile::SetWriteBatch(std::size_t Bytes) { writeBatch_ = Bytes; }
 
 void Toutlookfile::WalkChains(TMessagePartArray& Parts, TChainSink& Sink) {
-    Walk(Parts, LinksOf(Parts), TChainWriter<TMessagePart>(stream_.get(), Parts, 16, false, writeBatch_, Sink, progress_, batchText_, batchSpan_),
+    Walk(Parts, LinksOf(Parts), TChainWriter<TMessagePart>(stream_.get(), scannedBytes_, Parts, 16, false, writeBatch_, Sink, progress_, batchText_, batchSpan_),
          progress_);
 }
 
 void Toutlookfile::WalkChains(TDelMessagePartArray& Parts, TChainSink& Sink) {
     Walk(Parts, LinksOf(Parts),
-         TChainWriter<TDelMessagePart>(stream_.get(), Parts, 20, true, writeBatch_, Sink, progress_, batchText_,
+         TChainWriter<TDelMessagePart>(stream_.get(), scannedBytes_, Parts, 20, true, writeBatch_, Sink, progress_, batchText_,
                                        batchSpan_),
          progress_);
 }
@@ -728,14 +749,20 @@ TEmailArray Toutlookfile::ReadChains(bool IncludeDeleted, bool WholeMessages) {
         // record, the deleted ones included, which are appended later.
         parser.Reserve(liveParts.size() + deletedParts.size());
         TMessageFileSink files("msg", &parser, writer);
+        if (recordLimit_ != 0) files.SetRecordLimit(recordLimit_, recordLimit_, stream_->Path());
         WalkChains(liveParts, files);
         result = parser.Take();
+        if (recordLimit_ != 0 && result.size() > recordLimit_) throw ETooManyRecords(stream_->Path(), recordLimit_);
         TMessagePartArray().swap(liveParts);
     }
     if (!deletedParts.empty()) {
         TMessageParser parser(true);
         parser.Reserve(deletedParts.size());
         TMessageFileSink files("delmsg", &parser, writer);
+        if (recordLimit_ != 0) {
+            if (result.size() > recordLimit_) throw ETooManyRecords(stream_->Path(), recordLimit_);
+            files.SetRecordLimit(recordLimit_ - result.size(), recordLimit_, stream_->Path());
+        }
         WalkChains(deletedParts, files);
         TEmailArray deleted = parser.Take();
         result.reserve(result.size() + deleted.size());

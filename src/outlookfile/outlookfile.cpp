@@ -23,6 +23,7 @@ Toutlookfile::~Toutlookfile() = default;
 
 void Toutlookfile::OpenFolder(const std::string& FileName) {
     stream_.reset();
+    scannedBytes_ = -1;
     stream_ = std::make_unique<corvane::fs::TReadFile>(FileName, corvane::fs::Share::None);
 }
 

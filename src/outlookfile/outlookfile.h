@@ -11,11 +11,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Globals/Globals.h"
+#include "platform/Errors.h"
 #include "platform/Memory.h"
 
 namespace corvane {
@@ -31,6 +33,34 @@ class TMessageParser;
 // finds the blocks wherever they lie, but they tell a folder file from other
 // files.
 inline constexpr unsigned char kFolderFileSignature[4] = {0xCF, 0xAD, 0x12, 0xFE};
+
+// A folder file that changed while it was read: "<path>" changed while it
+// was read.
+class EFolderChanged : public ECorvaneError {
+public:
+    explicit EFolderChanged(const std::string& path) : ECorvaneError("\"" + path + "\" changed while it was read.") {}
+};
+
+// A folder file that gives more records than the reader was told to take
+// (Toutlookfile::SetRecordLimit, TChainReadOptions::RecordLimit).
+class ETooManyRecords : public ECorvaneError {
+public:
+    ETooManyRecords(const std::string& path, std::size_t limit)
+        : ECorvaneError("\"" + path + "\" holds more than " + std::to_string(limit) +
+                        " messages, more than a list here can hold. The command line (corvane-dbx) lists and "
+                        "exports any number of them."),
+          limit_(limit) {}
+    std::size_t Limit() const { return limit_; }
+
+private:
+    std::size_t limit_;
+};
+
+// The most records a reader whose caller keeps them all (the window's list)
+// should take: about a kibibyte each, record and list row, so at most about
+// 2 GiB. Larger folder files are for the command line, whose memory does not
+// grow with the records.
+inline constexpr std::size_t kListRecordLimit = 2'000'000;
 
 // Whether the file of that name begins with kFolderFileSignature; false
 // when it is shorter or cannot be read.
@@ -117,6 +147,15 @@ public:
     // scans above. A null DelParts: the live blocks alone.
     void ScanAllParts(TMessagePartArray& Parts, TDelMessagePartArray* DelParts);
 
+    // GetEmails raises ETooManyRecords once the folder file gives more than
+    // this many records (0, the default: no limit), having held no more
+    // than about that many.
+    void SetRecordLimit(std::size_t Records) { recordLimit_ = Records; }
+
+    // A test's seam: called after every scan, before the chains are walked
+    // (a test changes the folder file there).
+    void SetAfterScan(std::function<void()> Hook) { afterScan_ = std::move(Hook); }
+
     // A block's text: DataLength characters from the first body byte on, bytes
     // past the end of the file as spaces, NUL bytes as spaces.
     std::string ReadMessagePart(const TMessagePart& Part);
@@ -138,6 +177,12 @@ public:
     // Chains the blocks as BuildMessageFiles does, handing each chain's text
     // to Sink instead of a message file; sets each block's Visited. The
     // deleted kind puts "[??]" before each block's text.
+    //
+    // A read that comes back shorter than the last scan saw the file (it was
+    // cut meanwhile) raises EFolderChanged (here and in the message-file
+    // walks and GetEmails): the texts would hold spaces where the file had
+    // text. A block past the end of a file that stayed as it was still reads
+    // as spaces.
     void WalkChains(TMessagePartArray& Parts, TChainSink& Sink);
     void WalkChains(TDelMessagePartArray& Parts, TChainSink& Sink);
 
@@ -154,6 +199,11 @@ private:
     TMessageFiles BuildLive(TMessagePartArray& Parts, TMessageParser* Parser);
     TMessageFiles BuildDeleted(TDelMessagePartArray& Parts, TMessageParser* Parser);
     TEmailArray ReadChains(bool IncludeDeleted, bool WholeMessages);  // GetEmails' scans and walks
+    void Scanned(std::int64_t Bytes);
+
+    std::size_t recordLimit_ = 0;
+    std::int64_t scannedBytes_ = -1;  // the folder file's length as the last scan saw it; -1: not scanned
+    std::function<void()> afterScan_;
 
     std::unique_ptr<corvane::fs::TReadFile> stream_;
     std::size_t writeBatch_ = DefaultWriteBatch;

@@ -27,7 +27,11 @@ std::string ArgumentToAnsi(const std::string& argument);
 std::string ArgumentToUtf8(const std::string& argument);
 
 // A path, as the system names it, as UTF-8 text for output in UTF-8 formats.
-std::string PathToUtf8(const std::string& path);
+// Windows names are in the ANSI code page and converted from it. Elsewhere
+// names are bytes: one that is UTF-8 is given as it is; in one that is not,
+// each ill-formed stretch becomes U+FFFD, and exact (when given) is set to
+// false, since the text then no longer names the file.
+std::string PathToUtf8(const std::string& path, bool* exact = nullptr);
 
 // From now on SIGINT, SIGTERM and SIGHUP (Windows: Ctrl+C, Ctrl+Break and
 // the console's closing) no longer end the program at once: they are noted, for

@@ -37,6 +37,9 @@ public:
     std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t n) const;
 
 private:
+    friend struct TScratchFile CreateScratchFile();
+    TReadFile(std::string path, std::intptr_t handle) : path_(std::move(path)), handle_(handle) {}
+
     std::string path_;
     std::intptr_t handle_;
 };
@@ -75,9 +78,15 @@ public:
     // holds the name already (a link included), and then nothing changes.
     // Raises EFCreateError on any other failure.
     bool LinkAs(const std::string& path);
+    // Marks the file as held by this process for as long as it stays open
+    // (an advisory lock; Windows: its handle shares nothing already), so that
+    // RemoveAbandonedFile of a later process can tell it from one whose
+    // writer has ended.
+    void Hold();
 
 private:
     friend std::unique_ptr<TWriteFile> CreateUnnamedFile(const std::string& target, Readers readers);
+    friend struct TScratchFile CreateScratchFile();
     friend class TFolder;
     TWriteFile(std::string path, std::intptr_t handle) : path_(std::move(path)), handle_(handle) {}
 
@@ -95,6 +104,26 @@ private:
 // temporary name instead. Raises EFCreateError when the folder refuses it
 // (missing, not writeable, full).
 std::unique_ptr<TWriteFile> CreateUnnamedFile(const std::string& target, Readers readers);
+
+// A private file for a run's own data (a chain too long to hold in memory):
+// written through Writer, read through Reader (while it is written too, any
+// part written so far; the two may be used on different threads), and gone
+// once both are closed. It never has a name that outlives its process:
+// POSIX: made without one (O_TMPFILE) in ScratchFolder, else its name is
+// removed as soon as it is open; Windows: a file the system deletes when its
+// last handle closes, as it does for a process that is killed. Raises
+// EFCreateError when the scratch folder takes no file.
+struct TScratchFile {
+    std::unique_ptr<TWriteFile> Writer;
+    std::shared_ptr<TReadFile> Reader;
+};
+TScratchFile CreateScratchFile();
+
+// Removes a file that a writer held (TWriteFile::Hold) when that writer is
+// gone: true when it was removed; false when a process still holds it, it
+// is no regular file of this user's (never through a link), or it cannot be
+// removed.
+bool RemoveAbandonedFile(const std::string& path);
 
 // A folder held open, so that the files made in it are found by their names
 // alone: the system need not walk the folder's path for each of many files.
@@ -153,10 +182,18 @@ bool IdentifyFile(const std::string& path, bool followLinks, TFileIdentity& iden
 
 // The user's temporary folder for message files, ending with a separator.
 // Windows: GetTempPathA. Elsewhere a private folder of the user,
-// $TMPDIR (or /tmp) + "/corvane-recovery-<uid>", created with mode 0700;
-// raises EFCreateError naming it when it is a symbolic link, not a folder, or
-// belongs to another user.
+// $TMPDIR (or /tmp) + "/corvane-recovery-<uid>", created with mode 0700.
+// When something else holds that name (another user's folder, a symbolic
+// link, a file), a private folder of the user's own takes its place:
+// "corvane-recovery-<uid>-XXXXXX" beside it, made with mkdtemp (mode 0700),
+// or one made so before that the user still owns with that mode; then
+// TakeTempFolderNotice has a text for the user. Raises EFCreateError when no
+// folder can be made.
 std::string UserTempPath();
+// What the user should hear once about the temporary folder: that the
+// usual one was taken and which folder serves instead. Empty when there is
+// nothing to say, or it was taken already; safe from any thread.
+std::string TakeTempFolderNotice();
 // The name UserTempPath gives, without making or checking the folder.
 std::string UserTempPathName();
 // The folder of this process's message files, ending with a separator. The

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <stdexcept>
 
 #include "chainread/ChainRead.h"
@@ -45,11 +46,15 @@ protected:
         EXPECT_EQ(count, got.records.size());
         return got;
     }
-    // Files of the scratch folder's own temporary folder that a read left.
+    // Files of the program's that a read left in the scratch folder's own
+    // temporary folder (the message folder and, on Windows, the message
+    // files of GetEmails, which lie there, aside).
     std::vector<std::string> Leftovers() const {
         std::vector<std::string> names;
         for (const auto& e : stdfs::directory_iterator(Scratch("tmp")))
-            if (e.path().filename().string().rfind("corvane-chain-", 0) == 0) names.push_back(e.path().string());
+            if (const std::string name = e.path().filename().string();
+                name.rfind("corvane-", 0) == 0 && name.rfind("corvane-recovery-", 0) != 0)
+                names.push_back(e.path().string());
         return names;
     }
 };
@@ -182,6 +187,60 @@ TEST_F(ChainRead, WholeMessagesGiveTheRecordsAndStretchesOfGetEmails) {
         }
     }
     EXPECT_GT(live, 100u);
+}
+
+// One chain of thousands of tiny messages (the header block "From: a"
+// repeated): its records come out while the chain is still walked, each
+// with the text written so far, which holds its message; they are the
+// records of GetEmails, in memory and in a scratch file alike.
+TEST_F(ChainRead, AChainOfManyMessagesIsHandedOnWhileItIsWalked) {
+    std::string text;
+    for (int i = 0; i < 40000; ++i) text += "From: a\r\n\r\n";
+    corvane::testsupport::TDbxWriter dbx(9);
+    dbx.AddMessage(text);
+    const std::string path = Scratch("many.dbx");
+    dbx.Save(path);
+    const TEmailArray expected = Toutlookfile().GetEmails(path, false);
+    ASSERT_EQ(expected.size(), 40000u);
+    for (const std::size_t limit : {std::size_t{1000}, std::size_t{64} << 20}) {
+        TChainReadOptions options;
+        options.MemoryLimit = limit;
+        options.QueueBytes = 1;
+        TEmailArray got;
+        // Held, so that no text's address is taken again by a later one.
+        std::set<std::shared_ptr<const corvane::read::TChainText>> texts;
+        std::int64_t firstTextSize = 0;
+        TChainRead read(path, options);
+        read.Run(
+            [&](TFoundMessage& m) {
+                ASSERT_GE(m.Text->Size(), m.Email.MessageEnd);
+                ASSERT_EQ(m.Text->Copy(m.Email.MessageStart, m.Email.MessageEnd), "From: a\r\n\r\n");
+                ASSERT_EQ(m.Text->InMemory(), limit > text.size());
+                if (got.empty()) firstTextSize = m.Text->Size();
+                texts.insert(m.Text);
+                got.push_back(m.Email);
+            },
+            nullptr);
+        EXPECT_EQ(got, expected);
+        EXPECT_GE(texts.size(), 4u);  // handed on in several groups
+        EXPECT_LT(firstTextSize, static_cast<std::int64_t>(text.size()));  // before the chain was whole
+        texts.clear();  // the last text goes, and with it the scratch file
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+    }
+    // A caller that keeps every record can refuse more than it can hold.
+    TChainReadOptions limited;
+    limited.KeepText = false;
+    limited.RecordLimit = 22000;
+    TChainRead read(path, limited);
+    std::size_t seen = 0;
+    try {
+        read.Run([&](TFoundMessage&) { ++seen; }, nullptr);
+        ADD_FAILURE() << "no error";
+    } catch (const ETooManyRecords& e) {
+        EXPECT_EQ(e.Limit(), 22000u);
+        EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+    }
+    EXPECT_LE(seen, 22000u);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "corvane-dbx/CommandLine.h"
 #include "outlookfile/ReaderTestSupport.h"
+#include "support/ChildProcess.h"
 #include "support/DbxFixture.h"
 
 using namespace readertest;
@@ -34,33 +35,13 @@ std::map<std::string, std::string> Tree(const std::string& folder) {
     return files;
 }
 
-struct TChild {
-    pid_t pid;
-    std::string out;  // where its standard output goes
-};
+using corvane::testsupport::TChild;
 
 TChild Start(const std::vector<std::string>& arguments, const std::string& out) {
-    std::vector<std::string> all{CORVANE_DBX_PROGRAM};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fd, 1);
-        ::execv(argv[0], argv.data());
-        std::_Exit(127);
-    }
-    return {pid, out};
+    return corvane::testsupport::StartProgram(CORVANE_DBX_PROGRAM, arguments, out);
 }
 
-int Wait(const TChild& child) {
-    int status = 0;
-    ::waitpid(child.pid, &status, 0);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return WEXITSTATUS(status);
-}
+int Wait(const TChild& child) { return corvane::testsupport::WaitFor(child); }
 
 class CliProcesses : public ReaderTest {
 protected:

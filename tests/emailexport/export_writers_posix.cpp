@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -12,6 +13,8 @@
 
 #include "chainread/ChainRead.h"
 #include "emailexport/emailexport.h"
+#include "platform/Files.h"
+#include "progress/Progress.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestFiles.h"
 
@@ -93,3 +96,67 @@ TEST(ExportWriters, AFileThatDoesNotFitIsReportedAndRemoved) {
 }
 
 }  // namespace
+
+namespace {
+
+// A text in a scratch file, read in pieces of 4 MiB as a long chain is.
+class TPiecedText : public corvane::read::TChainText {
+public:
+    explicit TPiecedText(const std::string& text) : file_(corvane::fs::CreateScratchFile()), size_(static_cast<std::int64_t>(text.size())) {
+        file_.Writer->Write(text.data(), text.size());
+    }
+    std::int64_t Size() const override { return size_; }
+    bool InMemory() const override { return false; }
+    std::string_view View() const override { return {}; }
+    const corvane::fs::TReadFile* File() const override { return file_.Reader.get(); }
+
+private:
+    corvane::fs::TScratchFile file_;
+    std::int64_t size_;
+};
+
+}  // namespace
+
+// A stop asked at the 30th file written: the writers end within the files
+// they are at, drop what waits (Finish returns at once), leave only whole
+// files, the long one not begun or left out whole, and say they were
+// cancelled.
+TEST(ExportWriters, AStopEndsTheWritingWithOnlyWholeFiles) {
+    support::TScratchFolder dir("corvane-writers");
+    const std::string out = dir / "out";
+    stdfs::create_directory(out);
+    const auto text = std::make_shared<TText>(std::string(3000, 's'));
+    const std::string long_(std::size_t{12} << 20, 'L');
+    const auto pieced = std::make_shared<TPiecedText>(long_);
+    struct TStopAt : corvane::TProgress {
+        std::atomic<int> files{0};
+        std::atomic<int> asked{0};
+        void Report(const char*, std::int64_t, std::int64_t) override { ++files; }
+        bool StopRequested() override {
+            ++asked;
+            return files >= 30;
+        }
+    } progress;
+    std::vector<std::string> failures;
+    corvane::mail::TExportWriters writers(2, &progress);
+    for (int i = 0; i < 2000; ++i) {
+        if (i == 29) writers.Add(out + "/long.eml", pieced, 0, static_cast<std::int64_t>(long_.size()));
+        writers.Add(out + "/" + std::to_string(i) + ".eml", text, 0, 3000);
+    }
+    failures = writers.Finish();
+    EXPECT_TRUE(writers.Cancelled());
+    EXPECT_TRUE(failures.empty());
+    const std::vector<std::string> names = FilesIn(out);
+    EXPECT_GE(names.size(), 28u);
+    EXPECT_LE(names.size(), 32u);  // each of the two threads ends within its file
+    for (const std::string& name : names) {
+        const std::string bytes = support::ReadWholeFile(out + "/" + name);
+        EXPECT_TRUE(bytes == (name == "long.eml" ? long_ : text->Copy(0, 3000))) << name << ", " << bytes.size() << " bytes";
+    }
+    // A cancel of the caller's own does the same, before anything is written.
+    corvane::mail::TExportWriters cancelled(2);
+    cancelled.Cancel();
+    cancelled.Add(out + "/late.eml", text, 0, 3000);
+    EXPECT_TRUE(cancelled.Finish().empty());
+    EXPECT_FALSE(stdfs::exists(out + "/late.eml"));
+}

@@ -73,6 +73,14 @@ TEST_F(Services, ProbeNeverTouchesTheUsersFilesAndFailsOnMissingFolders) {
     EXPECT_EQ(ReadAll(Scratch("check.DAT")), "the user's");
     EXPECT_FALSE(stdfs::exists(Scratch("check1.DAT")));
     EXPECT_FALSE(mail::FolderIsWriteable(Scratch("missing")));
+    // Names held by a folder or a link are passed over too, and left alone.
+    stdfs::create_directory(Scratch("check1.DAT"));
+    std::error_code ec;
+    stdfs::create_symlink(Scratch("nowhere"), Scratch("check2.DAT"), ec);
+    EXPECT_TRUE(mail::FolderIsWriteable(scratch_));
+    EXPECT_TRUE(stdfs::is_directory(Scratch("check1.DAT")));
+    EXPECT_FALSE(stdfs::exists(Scratch("nowhere")));
+    EXPECT_FALSE(stdfs::exists(Scratch("check3.DAT")));
 }
 
 TEST_F(Services, ExportWritesEachStretchByPositionAndReportsWhatFailed) {

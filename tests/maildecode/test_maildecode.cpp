@@ -188,3 +188,27 @@ TEST(TextHoldsKeyword, AnyLetterCaseOfLatinGreekAndCyrillic) {
     EXPECT_FALSE(TextHoldsKeyword("", "x"));
     EXPECT_EQ(FoldCase("ÀÉÎ ÿŸ Ab"), "àéî ÿÿ ab");
 }
+
+// Every decoded text is well-formed UTF-8, whatever the bytes claim: what a
+// charset converter passes through, a text said to be UTF-8 that is not,
+// raw header bytes and character references to no character.
+TEST(StrictUtf8, DecodedTextsAreAlwaysWellFormed) {
+    const std::string R = "\xEF\xBF\xBD";
+    const struct {
+        std::string In;
+        std::string Out;
+    } headers[] = {
+        {"=?utf-8?Q?big_=F4=90=80=80?=", "big " + R + R + R + R},
+        {"=?utf-8?Q?=ED=A0=80?= x", R + R + R + " x"},
+        {"=?utf-8?Q?=E0=80=AF?=", R + R + R},
+        {"=?utf-8?Q?=F0=9F=98?=", R},
+        {"=?utf-8?Q?caf=C3=A9?=", "caf\xC3\xA9"},
+        {"raw \xE0\x80\xAF", "raw \xC3\xA0\xE2\x82\xAC\xC2\xAF"},  // not UTF-8: Windows-1252
+        {"raw caf\xC3\xA9", "raw caf\xC3\xA9"},
+    };
+    for (const auto& c : headers) EXPECT_EQ(corvane::mail::DecodeHeaderText(c.In), c.Out) << c.In;
+    EXPECT_EQ(corvane::mail::HtmlToText("a&#xD800;b&#x110000;c&#1114111;"), "a" + R + "b" + R + "c\xF4\x8F\xBF\xBF\n");
+    const corvane::mail::TDecodedMessage m = corvane::mail::DecodeMessage(
+        "Subject: s\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nok \xF4\x90\x80\x80 \xED\xBF\xBF\r\n");
+    EXPECT_EQ(m.Body, "ok " + R + R + R + R + " " + R + R + R + "\n");
+}

@@ -122,6 +122,37 @@ TEST_F(GetEmails, WithoutDeletedNoDeletedFileIsWritten) {
     EXPECT_EQ(MessageFilesOnDisk(), (std::vector<std::string>{"delmsg1.tmp", "msg1.tmp"}));
 }
 
+// A caller that keeps every record sets a limit: more records than that
+// end the read with a text that names the file and the limit, live and
+// deleted records counted together.
+TEST_F(GetEmails, ARecordLimitRefusesLargerFolderFiles) {
+    std::string many;
+    for (int i = 0; i < 3000; ++i) many += "From: a\r\n\r\n";
+    TDbxWriter dbx;
+    dbx.AddMessage(many);
+    const int gone = dbx.AddMessage("padding\r\n" + Mail("D <d@x>", "Deleted", Body(80, "d")));
+    dbx.DeleteMessage(gone);
+    const std::string path = Save(dbx);
+    const std::size_t all = Toutlookfile().GetEmails(path, true).size();
+    ASSERT_GT(all, 3000u);  // the deleted message's records too
+    for (const auto& [limit, deleted, refused] : {std::tuple{std::size_t{1000}, false, true},
+                                                  std::tuple{std::size_t{3000}, false, false},
+                                                  std::tuple{all - 1, true, true}, std::tuple{all, true, false}}) {
+        Toutlookfile reader;
+        reader.SetRecordLimit(limit);
+        try {
+            const TEmailArray emails = reader.GetEmails(path, deleted);
+            EXPECT_FALSE(refused) << limit;
+            EXPECT_EQ(emails.size(), deleted ? all : 3000u);
+        } catch (const ETooManyRecords& e) {
+            EXPECT_TRUE(refused) << limit;
+            EXPECT_EQ(e.Limit(), limit);
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+        }
+        EXPECT_FALSE(HeldOpen(path));
+    }
+}
+
 TEST_F(GetEmails, TheDemoSampleReads) {
     Toutlookfile reader;
     TEmailArray emails = reader.GetEmails(DemoSample(), true);
@@ -209,10 +240,19 @@ TEST_F(GetEmails, AMessageFileThatCannotBeCreatedNamesItselfAndClosesEverything)
     EXPECT_FALSE(HeldOpen(path));
     EXPECT_FALSE(HeldOpen(MessageFile("msg1.tmp")));
 
-    // A temporary folder that is a plain file cannot hold message files at all.
+    // A plain file where the temporary folder should be: Windows' own
+    // temporary folder cannot hold message files then; elsewhere the file
+    // is left alone and the message files go to a private folder beside it.
     stdfs::remove_all(MessageFolder());
     WriteAll(MessageFolder(), "not a folder");
-    EXPECT_THROW(reader.GetEmails(path, false), EFCreateError);
+    if (support::IsWindows()) {
+        EXPECT_THROW(reader.GetEmails(path, false), EFCreateError);
+    } else {
+        const TEmailArray aside = reader.GetEmails(path, false);
+        ASSERT_EQ(aside.size(), 2u);
+        EXPECT_EQ(aside[0].FileName.rfind(MessageFolder() + "-", 0), 0u) << aside[0].FileName;
+        EXPECT_EQ(ReadAll(MessageFolder()), "not a folder");
+    }
     EXPECT_FALSE(HeldOpen(path));
 
     if (!support::PermissionBitsApply()) return;  // they stop neither root nor anyone on Windows

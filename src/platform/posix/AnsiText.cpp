@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "utf8/Utf8.h"
+
 namespace corvane::ansi {
 namespace {
 
@@ -17,24 +19,6 @@ constexpr std::array<char32_t, 32> kHigh = {
 char32_t ToCodePoint(unsigned char b) {
     if (b >= 0x80 && b <= 0x9F) return kHigh[b - 0x80];
     return b;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 char FromCodePoint(char32_t c) {
@@ -62,37 +46,18 @@ void UpperBuffer(unsigned char* bytes, std::size_t n) {
 std::string ToUtf8(const std::string& ansi) {
     std::string out;
     out.reserve(ansi.size() + ansi.size() / 4);
-    for (unsigned char b : ansi) AppendUtf8(out, ToCodePoint(b));
+    for (unsigned char b : ansi) corvane::utf8::Append(out, ToCodePoint(b));
     return out;
 }
 
 std::string FromUtf8(const std::string& utf8) {
     std::string out;
     out.reserve(utf8.size());
-    std::size_t i = 0;
-    const std::size_t n = utf8.size();
-    while (i < n) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        int len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-        if (len == 0 || i + len > n) {  // malformed: one '?' per bad byte
-            out += '?';
-            ++i;
-            continue;
-        }
-        char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-        bool ok = true;
-        for (int k = 1; k < len; ++k) {
-            const auto cb = static_cast<unsigned char>(utf8[i + k]);
-            if ((cb & 0xC0) != 0x80) { ok = false; break; }
-            c = (c << 6) | (cb & 0x3F);
-        }
-        if (!ok) {
-            out += '?';
-            ++i;
-            continue;
-        }
-        out += FromCodePoint(c);
-        i += len;
+    // An ill-formed stretch: one '?' for each of its maximal subparts.
+    for (std::size_t i = 0; i < utf8.size();) {
+        const corvane::utf8::TStep step = corvane::utf8::Decode(utf8, i);
+        out += step.WellFormed ? FromCodePoint(step.CodePoint) : '?';
+        i += step.Length;
     }
     return out;
 }

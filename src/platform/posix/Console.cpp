@@ -7,36 +7,12 @@
 #include <unistd.h>
 
 #include "platform/AnsiText.h"
+#include "utf8/Utf8.h"
 
 namespace corvane::console {
 namespace {
 
 int Descriptor(TStream stream) { return stream == TStream::Output ? STDOUT_FILENO : STDERR_FILENO; }
-
-// Whether the bytes are well-formed UTF-8 (no overlong forms or surrogates).
-bool IsUtf8(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        std::size_t n = 0;
-        char32_t c = 0;
-        if (b < 0x80) { ++i; continue; }
-        if (b >= 0xC2 && b <= 0xDF) { n = 1; c = b & 0x1F; }
-        else if (b >= 0xE0 && b <= 0xEF) { n = 2; c = b & 0x0F; }
-        else if (b >= 0xF0 && b <= 0xF4) { n = 3; c = b & 0x07; }
-        else return false;
-        if (i + n >= text.size()) return false;
-        for (std::size_t k = 1; k <= n; ++k) {
-            const auto t = static_cast<unsigned char>(text[i + k]);
-            if ((t & 0xC0) != 0x80) return false;
-            c = (c << 6) | (t & 0x3F);
-        }
-        if ((n == 2 && c < 0x800) || (n == 3 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        i += n + 1;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -56,11 +32,16 @@ std::string ArgumentToAnsi(const std::string& argument) { return corvane::ansi::
 
 // Arguments are UTF-8 in a UTF-8 locale; others are read as the ANSI code page.
 std::string ArgumentToUtf8(const std::string& argument) {
-    return IsUtf8(argument) ? argument : corvane::ansi::ToUtf8(argument);
+    return corvane::utf8::IsWellFormed(argument) ? argument : corvane::ansi::ToUtf8(argument);
 }
 
-// File names here are bytes, mostly UTF-8; others are read as the ANSI code page.
-std::string PathToUtf8(const std::string& path) { return IsUtf8(path) ? path : corvane::ansi::ToUtf8(path); }
+// File names here are bytes, mostly UTF-8. Reading the others in some code
+// page would name a file that does not exist: what is not UTF-8 is marked.
+std::string PathToUtf8(const std::string& path, bool* exact) {
+    const bool wellFormed = corvane::utf8::IsWellFormed(path);
+    if (exact != nullptr) *exact = wellFormed;
+    return wellFormed ? path : corvane::utf8::WellFormed(std::string_view(path));
+}
 
 }  // namespace corvane::console
 

@@ -5,8 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <utility>
+
+#include <dirent.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -206,6 +212,55 @@ bool TWriteFile::LinkAs(const std::string& path) {
     }
 }
 
+void TWriteFile::Hold() {
+    if (handle_ >= 0) ::flock(Fd(handle_), LOCK_EX | LOCK_NB);
+}
+
+bool RemoveAbandonedFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    // The lock of a writer that is gone went with it; one that still runs
+    // holds it. (Taking the lock here holds off a writer that would start
+    // under this name meanwhile; it makes its files exclusively anyway.)
+    const bool abandoned = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid() &&
+                           ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    const bool removed = abandoned && ::unlink(path.c_str()) == 0;
+    ::close(fd);
+    return removed;
+}
+
+TScratchFile CreateScratchFile() {
+    const std::string folder = ScratchFolder();
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        const int err = errno;
+        if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL && err != ENOSYS) throw EFCreateError(folder, ::SystemErrorText(err));
+        // No unnamed files here: a name of its own, removed at once.
+        static std::atomic<unsigned> counter{0};
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            const std::string name = folder + "corvane-scratch-" + std::to_string(::getpid()) + "-" +
+                                     std::to_string(counter.fetch_add(1)) + ".tmp";
+            fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd >= 0) ::unlink(name.c_str());
+            else if (errno != EEXIST) throw EFCreateError(name, ::SystemErrorText(errno));
+        }
+        if (fd < 0) throw EFCreateError(folder, "No free name for a scratch file.");
+    }
+    const int reader = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (reader < 0) {
+        const int err = errno;
+        ::close(fd);
+        throw EFCreateError(folder, ::SystemErrorText(err));
+    }
+    // Both handles share one file; reads give their offset (pread) and
+    // writes go to the end, so neither moves the other.
+    TScratchFile file;
+    file.Writer.reset(new TWriteFile(folder, fd));
+    file.Reader.reset(new TReadFile(folder, reader));
+    return file;
+}
+
 TFolder::TFolder(const std::string& path) : path_(path), handle_(-1) {
     while (path_.size() > 1 && path_.back() == '/') path_.pop_back();  // "dir/" names its files "dir/name"
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -274,15 +329,66 @@ std::string ScratchFolder() {
 
 std::string UserTempPathName() { return ScratchFolder() + "corvane-recovery-" + std::to_string(::getuid()) + '/'; }
 
+namespace {
+
+std::mutex g_noticeMutex;
+std::string g_notice;                // the text not yet taken
+std::set<std::string> g_noticed;     // the folders it was given for
+
+// Whether the name is a folder of this user's, not reached through a link,
+// with no rights for anyone else.
+bool IsPrivateFolder(const std::string& dir) {
+    struct stat st {};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & 07777) == 0700;
+}
+
+// The folder that serves when the usual one is taken: a private one of the
+// user's beside it, the first found from an earlier run, else a new one.
+std::string PrivateFallback(const std::string& usual) {
+    const std::string base = usual.substr(usual.rfind('/') + 1) + '-';
+    const std::string parent = usual.substr(0, usual.rfind('/') + 1);
+    std::string found;
+    if (DIR* dir = ::opendir(parent.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.size() == base.size() + 6 && name.compare(0, base.size(), base) == 0 &&
+                IsPrivateFolder(parent + name)) {
+                found = parent + name;
+                break;
+            }
+        }
+        ::closedir(dir);
+    }
+    if (found.empty()) {
+        std::string made = usual + "-XXXXXX";
+        if (::mkdtemp(made.data()) == nullptr) throw EFCreateError(usual, ::SystemErrorText(errno));
+        found = std::move(made);
+    }
+    std::lock_guard lock(g_noticeMutex);
+    if (g_noticed.insert(usual).second)
+        g_notice = "The temporary folder \"" + usual + "\" belongs to another user or is no folder; the recovered " +
+                   "texts are kept in \"" + found + "\" instead.";
+    return found;
+}
+
+}  // namespace
+
+std::string TakeTempFolderNotice() {
+    std::lock_guard lock(g_noticeMutex);
+    return std::exchange(g_notice, std::string());
+}
+
 std::string UserTempPath() {
     std::string dir = UserTempPathName();
     dir.pop_back();
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) throw EFCreateError(dir, ::SystemErrorText(errno));
     struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0) throw EFCreateError(dir, ::SystemErrorText(errno));
-    if (S_ISLNK(st.st_mode)) throw EFCreateError(dir, "The folder is a symbolic link.");
-    if (!S_ISDIR(st.st_mode)) throw EFCreateError(dir, ::SystemErrorText(ENOTDIR));
-    if (st.st_uid != ::getuid()) throw EFCreateError(dir, "The folder belongs to another user.");
+    // Another user's folder, a link or a file under the name: any local user
+    // can make one in a shared temporary folder. The program carries on in
+    // a folder of its own.
+    if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return PrivateFallback(dir) + '/';
     if ((st.st_mode & 0077) != 0 && ::chmod(dir.c_str(), 0700) != 0) throw EFCreateError(dir, ::SystemErrorText(errno));
     return dir + '/';
 }

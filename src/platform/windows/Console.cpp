@@ -39,7 +39,10 @@ std::string ArgumentToAnsi(const std::string& argument) { return argument; }
 std::string ArgumentToUtf8(const std::string& argument) { return corvane::ansi::ToUtf8(argument); }
 
 // Paths are in the ANSI code page.
-std::string PathToUtf8(const std::string& path) { return corvane::ansi::ToUtf8(path); }
+std::string PathToUtf8(const std::string& path, bool* exact) {
+    if (exact != nullptr) *exact = true;
+    return corvane::ansi::ToUtf8(path);
+}
 
 }  // namespace corvane::console
 

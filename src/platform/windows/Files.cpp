@@ -110,6 +110,48 @@ std::unique_ptr<TWriteFile> CreateUnnamedFile(const std::string& /*target*/, Rea
 
 bool TWriteFile::LinkAs(const std::string& path) { throw EFCreateError(path, "The system cannot name an unnamed file."); }
 
+// A writer's handle shares nothing (TWriteFile opens with share mode 0), so
+// no other process can remove the file while it is open: nothing more to do.
+void TWriteFile::Hold() {}
+
+bool RemoveAbandonedFile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return false;
+    return DeleteFileA(path.c_str()) != 0;  // fails while a writer holds it open
+}
+
+// The system deletes the file when its last handle closes, also the handles
+// of a process that was killed. The reader opens it a second time (a handle
+// of its own, so that its reads never move the writer's file pointer).
+TScratchFile CreateScratchFile() {
+    static volatile LONG counter = 0;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = ScratchFolder() + "corvane-scratch-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                 std::to_string(InterlockedIncrement(&counter)) + ".tmp";
+        HANDLE w = CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (w == INVALID_HANDLE_VALUE) {
+            const DWORD err = GetLastError();
+            if (err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS) continue;
+            throw EFCreateError(path, SystemErrorText(static_cast<int>(err)));
+        }
+        HANDLE r = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (r == INVALID_HANDLE_VALUE) {
+            const std::string reason = LastSystemErrorText();
+            CloseHandle(w);
+            throw EFCreateError(path, reason);
+        }
+        TScratchFile file;
+        file.Writer.reset(new TWriteFile(path, reinterpret_cast<std::intptr_t>(w)));
+        file.Reader.reset(new TReadFile(path, reinterpret_cast<std::intptr_t>(r)));
+        return file;
+    }
+    throw EFCreateError(ScratchFolder(), "No free name for a scratch file.");
+}
+
 // Windows keeps no folder open for its files: each is made by its whole path.
 TFolder::TFolder(const std::string& path) : path_(path), handle_(-1) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -121,11 +163,15 @@ TFolder::~TFolder() = default;
 
 std::unique_ptr<TWriteFile> TFolder::CreateNew(const std::string& name, Readers readers) const {
     const std::string path = path_ + kPathSeparator + name;
-    try {
-        return std::make_unique<TWriteFile>(path, Create::Exclusive, readers);
-    } catch (const EFCreateError&) {
-        if (Exists(path)) return nullptr;
-        throw;
+    // A name that was taken when the creation failed and is free again when
+    // asked (another program removed its file meanwhile) is tried again.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return std::make_unique<TWriteFile>(path, Create::Exclusive, readers);
+        } catch (const EFCreateError&) {
+            if (Exists(path)) return nullptr;
+            if (attempt == 8) throw;  // refused, not taken
+        }
     }
 }
 
@@ -159,6 +205,9 @@ bool IdentifyFile(const std::string& path, bool followLinks, TFileIdentity& iden
 std::string ScratchFolder() { return UserTempPath(); }
 
 std::string UserTempPathName() { return UserTempPath(); }
+
+// The system's temporary folder is the user's own: nothing to tell.
+std::string TakeTempFolderNotice() { return {}; }
 
 std::string UserTempPath() {
     // Asked with room for MAX_PATH characters; a longer path is asked for
