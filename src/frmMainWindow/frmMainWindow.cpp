@@ -445,14 +445,22 @@ void TfrmMain::ScrollToLastRow() {
 }
 
 void TfrmMain::RunSessionWork(unsigned options, const std::function<void(corvane::TProgress&)>& work) {
+    // What the user must hear once of the work (a temporary folder that
+    // serves instead of the usual one), whatever the work's end.
+    const auto tell = [this] {
+        if (const std::string notice = Session.TakeNotice(); !notice.empty())
+            ShowOutcome({corvane::session::TOutcome::Information, notice});
+    };
     try {
         TLongOperation operation(*this, options);
         work(operation);
     } catch (...) {
         ShowSession();
+        tell();
         throw;
     }
     ShowSession();
+    tell();
 }
 
 void TfrmMain::ShowOutcome(const corvane::session::TOutcome& outcome) {

@@ -134,7 +134,12 @@ std::string TFileTree::FileOf(int node) const {
 }
 
 TMailSession::TMailSession(const TCollation& collation, TSettingsStore* settings)
-    : Search([](TDbxFiles& files) { files.FindDbxFiles(); }), collation_(collation), settings_(settings) {}
+    : Search([](TDbxFiles& files) { files.FindDbxFiles(); }),
+      collation_(collation),
+      settings_(settings),
+      recordLimit_(kListRecordLimit) {}
+
+std::string TMailSession::TakeNotice() { return corvane::fs::TakeTempFolderNotice(); }
 
 TMailSession::~TMailSession() = default;
 
@@ -152,6 +157,7 @@ void TMailSession::LoadWith(const std::string& path, const TViewOptions& options
     try {
         Toutlookfile reader;
         reader.SetWriteBatch(kReadBatch);
+        reader.SetRecordLimit(recordLimit_);
         found = reader.GetEmails(path, options.IncludeDeleted, &spy, options.WholeMessages);
         // The rows are decided before anything changes, so that a message
         // file that cannot be read, or a stop, leaves the previous state whole.

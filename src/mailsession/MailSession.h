@@ -195,6 +195,16 @@ public:
     // order when rows is empty): what a load does once it has read. The
     // current file and the options stay as they are.
     void ShowRecords(TEmailArray emails, std::vector<int> rows = {});
+    // The most records a load holds (the records of a hundred million would
+    // take all the memory there is): a folder file that gives more is refused
+    // with ETooManyRecords, whose text names the file and the limit, and the
+    // previous list stays. kListRecordLimit unless set.
+    void SetRecordLimit(std::size_t records) { recordLimit_ = records; }
+    std::size_t RecordLimit() const { return recordLimit_; }
+    // What the user should be told once after some work, such as that the
+    // usual temporary folder was taken by someone else and which serves
+    // instead; empty when there is nothing to tell. Each text comes once.
+    std::string TakeNotice();
     // The window is closing once the running work stops: a stopped load
     // writes no message files again.
     void SetClosing(bool closing) { closing_ = closing; }
@@ -332,6 +342,7 @@ private:
     bool currentDeleted_ = false;  // "Include Deleted Emails" of the read of currentFile_
     TViewOptions options_;
     bool closing_ = false;
+    std::size_t recordLimit_;
 
     std::uint64_t rowsVersion_ = 0;
     std::uint64_t textsVersion_ = 0;

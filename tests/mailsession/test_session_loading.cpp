@@ -10,6 +10,7 @@
 
 #include "SessionTestSupport.h"
 #include "emailexport/emailexport.h"
+#include "outlookfile/outlookfile.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "progress/Progress.h"
@@ -157,6 +158,29 @@ TEST_F(SessionTest, AFailedLoadKeepsThePreviousFile) {
     EXPECT_EQ(session.Emails(), before);
     EXPECT_EQ(Numbers(), (Texts{"0", "1", "2"}));
     EXPECT_TRUE(session.Ticked(2));
+}
+
+// A folder file that gives more records than a list holds is refused with a
+// text that names the file and the limit; the previous list stays.
+TEST_F(SessionTest, AFolderFileOfMoreRecordsThanTheLimitIsRefused) {
+    const std::string small = Folder("Small.dbx", {Mail(0), Mail(1)});
+    const std::string large = ThreeLiveTwoDeleted("Large.dbx");
+    session.SetRecordLimit(3);
+    session.Load(small, nullptr);
+    session.Load(large, nullptr);  // three live records: within the limit
+    EXPECT_THROW(session.SetIncludeDeleted(true, nullptr), ETooManyRecords);  // five, refused
+    EXPECT_FALSE(session.Options().IncludeDeleted);
+    EXPECT_EQ(session.RowCount(), 3u);
+    try {
+        session.Load(large, nullptr);
+        session.SetIncludeDeleted(true, nullptr);
+        FAIL() << "five records held under a limit of three";
+    } catch (const ETooManyRecords& e) {
+        EXPECT_EQ(e.Limit(), 3u);
+        EXPECT_NE(std::string(e.what()).find("Large.dbx"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(session.CurrentFile(), large);
+    EXPECT_EQ(session.RecordLimit(), 3u);
 }
 
 // A reload that fails leaves the rows of the options before it, so those
