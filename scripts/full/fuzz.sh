@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses of fuzz/ with clang (ASan and UBSan) in
 # build-fuzz/, writes their seed inputs with the fixture writer, and runs each
-# harness for SECONDS, one after the other. Exits non-zero when a harness
+# harness for SECONDS, one per core at a time. Exits non-zero when a harness
 # finds a crash; the input that caused it is left in build-fuzz/crashes/ (keep
 # it in fuzz/regressions/<harness>/ once mended). The corpus grown by earlier
 # runs stays in build-fuzz/corpus/.
@@ -29,25 +29,44 @@ rm -rf "$build/seeds"
 
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-failed=()
-for name in "${harnesses[@]}"; do
-  corpus="$build/corpus/$name"
+# One harness per core at a time: each runs for SECONDS of its own, so the
+# whole part takes about SECONDS times the harnesses over the cores.
+run_harness() {
+  local name=$1
+  local corpus="$build/corpus/$name"
   mkdir -p "$corpus" "$build/crashes" "$build/logs"
-  inputs=("$corpus" "$CORVANE_ROOT/fuzz/regressions/$name")
+  local inputs=("$corpus" "$CORVANE_ROOT/fuzz/regressions/$name")
   [ -d "$build/seeds/$name" ] && inputs+=("$build/seeds/$name")
   # Harness options, one per line: fuzz/fuzz_<name>.options.
-  options=()
+  local options=()
   [ -f "$CORVANE_ROOT/fuzz/fuzz_$name.options" ] && mapfile -t options < "$CORVANE_ROOT/fuzz/fuzz_$name.options"
-  log="$build/logs/$name.log"
-  echo "fuzz_$name: ${seconds} s"
+  local log="$build/logs/$name.log"
   if "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -print_final_stats=1 \
        -artifact_prefix="$build/crashes/$name-" "${options[@]}" "${inputs[@]}" >"$log" 2>&1; then
-    grep -E '^stat::number_of_executed_units' "$log" | sed "s/^/  /" || true
+    echo "fuzz_$name: ${seconds} s, $(grep -E '^stat::number_of_executed_units' "$log" | sed 's/.*: *//') runs"
   else
+    echo "fuzz_$name: found a crash" >&2
     tail -n 40 "$log" >&2
-    failed+=("$name")
+    return 1
   fi
+}
+failed=()
+declare -A names=()
+running=0
+# Waits for one harness to end and notes it when it failed.
+wait_one() {
+  local pid status=0
+  wait -n -p pid || status=$?
+  running=$((running - 1))
+  [ "$status" -eq 0 ] || failed+=("${names[$pid]}")
+}
+for name in "${harnesses[@]}"; do
+  [ "$running" -ge "$(nproc)" ] && wait_one
+  run_harness "$name" &
+  names[$!]=$name
+  running=$((running + 1))
 done
+while [ "$running" -gt 0 ]; do wait_one; done
 if [ ${#failed[@]} -gt 0 ]; then
   echo "fuzzing found crashes in: ${failed[*]} (inputs in $build/crashes/)" >&2
   exit 1

@@ -15,7 +15,10 @@ build="$CORVANE_ROOT/build-sanitizers"
 # GCC warns of uninitialised std::function members inside <regex> when
 # instrumented; a known false positive of the sanitizer build only.
 flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g1 -Wno-maybe-uninitialized"
-cmake -S "$CORVANE_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_BUILD_BENCH=OFF \
+# -O1: the sanitizers' own advice, and the build takes a good part less time
+# than at the release build's -O3 (asserts stay off, as in the release build).
+cmake -S "$CORVANE_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" \
+  -DCMAKE_C_FLAGS_RELEASE="-O1 -DNDEBUG" -DCORVANE_BUILD_BENCH=OFF \
   -DCORVANE_WERROR="${CORVANE_WERROR:-OFF}" -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build "$build" -j "$(nproc)" -- --no-print-directory
@@ -27,7 +30,8 @@ cd "$build"
 ctest --output-on-failure -j "$(nproc)"
 
 tsan="$CORVANE_ROOT/build-tsan"
-cmake -S "$CORVANE_ROOT" -B "$tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_BUILD_GUI=OFF \
+cmake -S "$CORVANE_ROOT" -B "$tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -DNDEBUG" \
+  -DCORVANE_BUILD_GUI=OFF \
   -DCORVANE_BUILD_BENCH=OFF -DCORVANE_WERROR="${CORVANE_WERROR:-OFF}" -DCMAKE_CXX_FLAGS="-fsanitize=thread -g1" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
 cmake --build "$tsan" -j "$(nproc)" --target test_emailexport test_corvane-dbx test_outlookfile test_chainread -- --no-print-directory
