@@ -477,6 +477,12 @@ std::size_t TRun::ExportOne(const TInput& input, const std::string& folder) {
                     ++kept;
                     return;
                 }
+                // A file that came after the names were checked is not
+                // replaced either unless --overwrite asks.
+                if (o_.Existing == TExisting::Refuse) {
+                    Fail(target + ": exists; not replaced (--overwrite replaces such files)");
+                    return;
+                }
                 if (const std::string inTheWay = corvane::mail::FolderFileInTheWay(target, inputs_.Paths());
                     !inTheWay.empty()) {
                     Fail(inTheWay + " It was not replaced.");
