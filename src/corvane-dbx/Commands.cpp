@@ -179,7 +179,11 @@ private:
     // Resolves the names on the command line into folder files (copies of
     // streams, the files of folders); false when none is left.
     bool ResolveInputs() {
-        inputs_.Resolve(o_.Paths, [this](const std::string& text) { Fail(text); },
+        inputs_.Resolve(o_.Paths,
+                        [this](const std::string& text) {
+                            Fail(text);
+                            unread_ = true;
+                        },
                         [this] { return stopper_.Signal() != 0; });
         return !inputs_.All().empty();
     }
@@ -204,6 +208,7 @@ private:
             read = std::make_unique<corvane::read::TChainRead>(input.Path, options);
         } catch (const std::exception& e) {
             Fail(input.Shown + ": " + WhatWentWrong(e, input.Path));
+            unread_ = true;
             return nullptr;
         }
         // A damaged folder file may have lost its header, so any file is
@@ -243,6 +248,7 @@ private:
             throw;
         } catch (const std::exception& e) {
             Fail(input.Shown + ": " + WhatWentWrong(e, input.Path));
+            unread_ = true;
             return false;
         }
     }
@@ -301,6 +307,7 @@ private:
     // The record at hand decoded, when the filter had to decode it.
     std::optional<corvane::mail::TDecodedMessage> decoded_;
     bool failed_ = false;
+    bool unread_ = false;  // a folder file could not be read (whole)
     std::set<std::string> told_;  // the folder files told to be truncated
 };
 
@@ -524,7 +531,7 @@ int TRun::Export() {
     std::size_t chosen = 0;
     for (std::size_t i = 0; i < inputs_.All().size(); ++i) chosen += ExportOne(inputs_.All()[i], folders[i]);
     job.Finish("written to " + o_.OutFolder);
-    if (chosen == 0 && !failed_) NothingChosen(o_.OutFolder);
+    if (chosen == 0 && !unread_) NothingChosen(o_.OutFolder);
     return Status();
 }
 

@@ -88,7 +88,7 @@ void TJobLine::Written(std::int64_t written) {
 double TJobLine::FileShare() const {
     const double read = std::min(1.0, readShare_ / readEnd_);
     if (!writes_) return read;
-    const double writtenPart = foundHere_ == 0 ? 1.0 : std::min(1.0, static_cast<double>(writtenHere_) / foundHere_);
+    const double writtenPart = foundHere_ == 0 ? 1.0 : std::min(1.0, static_cast<double>(writtenHere_) / static_cast<double>(foundHere_));
     return read * (0.8 + 0.2 * writtenPart);
 }
 
@@ -122,7 +122,7 @@ int TJobLine::Shown() const {
 }
 
 void TJobLine::Draw(bool now) {
-    const double share = (static_cast<double>(fileIndex_ == 0 ? 0 : fileIndex_ - 1) + FileShare()) / files_;
+    const double share = (static_cast<double>(fileIndex_ == 0 ? 0 : fileIndex_ - 1) + FileShare()) / static_cast<double>(files_);
     percent_ = std::max(percent_, static_cast<int>(std::clamp(share, 0.0, 1.0) * 100));
     if (!on_) return;
     const auto time = clock_();

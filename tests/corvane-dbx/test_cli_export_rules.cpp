@@ -184,6 +184,12 @@ TEST_F(CliExportRules, NothingChosenIsToldAndNothingIsWritten) {
     EXPECT_EQ(eml.Status, cli::kExitOk);
     EXPECT_EQ(eml.Err, "corvane-dbx: no message matched; " + out + " not written\n");
     EXPECT_FALSE(stdfs::exists(out));
+    // Items that are not there are told, and then that nothing was written.
+    const auto items = Dbx({"export", "--items", "7-9", "--out", out, path});
+    EXPECT_EQ(items.Status, cli::kExitFailed);
+    EXPECT_EQ(items.Err, "corvane-dbx: " + path + ": items 7-9 not found\ncorvane-dbx: no message matched; " + out +
+                             " not written\n");
+    EXPECT_FALSE(stdfs::exists(out));
 
     const std::string mbox = Scratch("kept.mbox");
     WriteAll(mbox, "From old\n");
