@@ -219,9 +219,12 @@ private:
     }
     // Reads the opened folder file and hands each row the window would list
     // (the keyword filter applied) to row, with its position in the list;
-    // false (reported) when the read fails. quiet: no progress (a dry run).
+    // false (reported) when the read fails. quiet: no progress (a dry run);
+    // endsFile false: the caller ends the folder file on the progress line
+    // (once its files are written).
     bool Rows(corvane::read::TChainRead& read, const TInput& input,
-              const std::function<void(std::size_t, corvane::read::TFoundMessage&)>& row, bool quiet = false) {
+              const std::function<void(std::size_t, corvane::read::TFoundMessage&)>& row, bool quiet = false,
+              bool endsFile = true) {
         TJobLine* job = quiet ? nullptr : job_.get();
         const bool truncated = quiet ? false : TellTruncation(input);
         try {
@@ -237,7 +240,7 @@ private:
                     row(position++, m);
                 },
                 &progress);
-            if (job) job->EndFile();
+            if (job && endsFile) job->EndFile();
             if (found == 0 && truncated) failed_ = true;
             else if (found == 0 && !BeginsWithFolderFileSignature(input.Path))
                 Fail(input.Shown + ": no message was found in it; it is no folder file");
@@ -498,8 +501,9 @@ std::size_t TRun::ExportOne(const TInput& input, const std::string& folder) {
             }
             job_->Found(m.Email.Deleted != 0);
             writers.Add(std::move(target), std::move(m.Text), m.Email.MessageStart, m.Email.MessageEnd);
-        });
+        }, false, false);
         failures = writers.Finish();
+        job_->EndFile();
     } catch (const TEndRead&) {
         writers.Cancel();
         writers.Finish();

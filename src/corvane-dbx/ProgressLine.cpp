@@ -96,6 +96,7 @@ void TJobLine::EndFile() {
     std::lock_guard lock(mutex_);
     readShare_ = readEnd_;
     writtenHere_ = std::max(writtenHere_, writes_ ? foundHere_ : 0);
+    written_ = writtenBefore_ + writtenHere_;
     Draw(true);
     if (on_ && files_ > 1) {
         err_ << "\r\033[K" << shown_ << ": " << Grouped(foundHere_) << " messages";

@@ -92,6 +92,9 @@ TEST_F(CliProgress, TheShareOnlyGrowsAndASummaryEnds) {
     }
     EXPECT_GE(progressLines, 4u);
     EXPECT_EQ(last, 100);
+    // A folder file's share is whole once its files are written.
+    EXPECT_NE(r.Err.find(a + ": 50 % - 40 messages found, 40 written"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find(b + ": 100 % - 60 messages found, 60 written"), std::string::npos) << r.Err;
     EXPECT_NE(r.Err.find(a + ": 40 messages (10 deleted)\n"), std::string::npos) << r.Err;
     EXPECT_NE(r.Err.find(b + ": 20 messages\n"), std::string::npos) << r.Err;
     const std::string summary = "60 messages (10 deleted) written to " + out + " in ";
