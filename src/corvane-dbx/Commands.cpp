@@ -352,7 +352,7 @@ int TRun::List() {
     }
     writer.Finish();
     job.Finish("listed");
-    if (anyRead && rows == 0 && (o_.FilterOn || !failed_)) NothingChosen("");
+    if (anyRead && rows == 0 && o_.FilterOn) NothingChosen("");
     return Status();
 }
 

@@ -46,7 +46,7 @@ protected:
         for (int i = 0; i < count; ++i)
             w.AddMessage("From: " + tag + " <t@example.org>\r\nSubject: " + tag + " " + std::to_string(i) +
                          "\r\n\r\n" + tag + " body " + std::to_string(i) + "\r\n");
-        w.PutU32(0x7C, w.End());
+        w.SetUsedSize();
         const std::string path = Scratch(name);
         w.Save(path);
         if (keep) *keep = w;
