@@ -344,12 +344,14 @@ int TRun::List() {
             else static_cast<corvane::mail::TDecodedHeaders&>(d) = DecodeRecordHeaders(m);
             writer.Row(m.Item, m.Email, &d, place);
         });
+        job.Clear();  // the rows may go to the same terminal
         writer.End(whole);
         if (whole) {
             rows += rowsHere;
             anyRead = true;
         }
     }
+    job.Clear();
     writer.Finish();
     job.Finish("listed");
     if (anyRead && rows == 0 && o_.FilterOn) NothingChosen("");

@@ -106,6 +106,12 @@ void TJobLine::EndFile() {
     }
 }
 
+void TJobLine::Clear() {
+    std::lock_guard lock(mutex_);
+    if (drawn_) err_ << "\r\033[K" << std::flush;
+    drawn_ = false;
+}
+
 void TJobLine::Finish(const std::string& what) {
     std::lock_guard lock(mutex_);
     if (!on_) return;

@@ -49,6 +49,9 @@ public:
     void Written(std::int64_t written);
     // The folder file is done: with several of them, its own line stays.
     void EndFile();
+    // Takes the line away (it comes back with the next redraw), before
+    // standard output, which may share the terminal, is written.
+    void Clear();
     // Clears the line and writes the summary: "N messages (D deleted)
     // <what> in S s", what being e.g. "written to DIR" or "listed".
     void Finish(const std::string& what);
