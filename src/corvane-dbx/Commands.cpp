@@ -209,6 +209,7 @@ private:
         } catch (const std::exception& e) {
             Fail(input.Shown + ": " + WhatWentWrong(e, input.Path));
             unread_ = true;
+            if (job_) job_->SkipFile();
             return nullptr;
         }
         // A damaged folder file may have lost its header, so any file is

@@ -112,6 +112,15 @@ void TJobLine::Clear() {
     drawn_ = false;
 }
 
+void TJobLine::SkipFile() {
+    std::lock_guard lock(mutex_);
+    ++fileIndex_;
+    readShare_ = readEnd_;
+    foundHere_ = deletedHere_ = writtenHere_ = 0;
+    writtenBefore_ = written_;
+    percent_ = std::max(percent_, static_cast<int>(100 * fileIndex_ / files_));
+}
+
 void TJobLine::Finish(const std::string& what) {
     std::lock_guard lock(mutex_);
     if (!on_) return;

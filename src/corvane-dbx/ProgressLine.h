@@ -49,6 +49,8 @@ public:
     void Written(std::int64_t written);
     // The folder file is done: with several of them, its own line stays.
     void EndFile();
+    // The next folder file could not be read at all: its share is passed.
+    void SkipFile();
     // Takes the line away (it comes back with the next redraw), before
     // standard output, which may share the terminal, is written.
     void Clear();
