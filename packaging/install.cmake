@@ -2,7 +2,7 @@
 #
 # Two components, one package each:
 #   cli  corvane-dbx: the command-line program and its manual page (no Qt)
-#   gui  corvane-recovery: the window, its desktop entry, icon, file type,
+#   gui  corvane-recovery: the window, its desktop entry, AppStream metainfo, icon, file type,
 #        manual page and help page
 # `cmake --install` installs both. The packages are made from the programs
 # already built, never building anything themselves:
@@ -54,6 +54,9 @@ if(TARGET corvane-recovery)
   if(NOT WIN32)
     install(FILES ${CORVANE_PACKAGING_DIR}/corvane-recovery.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT gui)
+    # What software centres show of the window (AppStream).
+    install(FILES ${CORVANE_PACKAGING_DIR}/example.corvane.Recovery.metainfo.xml
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT gui)
     install(FILES ${PROJECT_SOURCE_DIR}/src/frmMainWindow/resources/icons/program.svg
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME corvane-recovery.svg COMPONENT gui)
     install(FILES ${CORVANE_PACKAGING_DIR}/corvane-recovery-dbx.xml

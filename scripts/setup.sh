@@ -8,11 +8,11 @@ CORVANE_RUN_PACKAGES=(
 )
 # And what the tests need: GoogleTest, the JSON and mbox readers (Python's
 # mailbox and GNU Mailutils), the package tools and Debian's package checker
-# lintian, the screenshot's X server.
+# lintian, AppStream's validator, the screenshot's X server.
 CORVANE_PACKAGES=(
   "${CORVANE_RUN_PACKAGES[@]}"
   libgtest-dev nlohmann-json3-dev
-  xvfb xauth imagemagick fonts-dejavu-core dpkg-dev file lintian
+  xvfb xauth imagemagick fonts-dejavu-core dpkg-dev file lintian appstream
   python3 mailutils
 )
 

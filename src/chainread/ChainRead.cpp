@@ -64,6 +64,7 @@ std::size_t RecordBytes(const TEmail& e) {
 struct TChainDone {
     TEmailArray Records;
     std::shared_ptr<const TChainText> Text;
+    std::int64_t FirstBlock = -1;  // the folder-file offset of the chain's first block
 };
 
 class TQueue {
@@ -137,6 +138,10 @@ public:
     // The chain's length decides where its text goes: onto a shared page
     // (most chains), a buffer of its own of exactly that size, or, beyond
     // the memory limit, a scratch file.
+    void BeginChainAt(std::size_t bytes, std::uint32_t firstBlock) override {
+        firstBlock_ = firstBlock;
+        BeginChain(bytes);
+    }
     void BeginChain(std::size_t bytes) override {
         ++number_;
         parser_.BeginFile(fs::JoinTempName(folder_, prefix_ + std::to_string(number_) + ".tmp"));
@@ -175,7 +180,7 @@ public:
     }
     void EndChain() override {
         parser_.EndFile();
-        TChainDone done{parser_.Take(), nullptr};
+        TChainDone done{parser_.Take(), nullptr, firstBlock_};
         std::size_t bytes = 64;  // a chain without text still takes a little room
         for (const TEmail& e : done.Records) bytes += RecordBytes(e);
         Count(done.Records.size());
@@ -237,7 +242,7 @@ private:
         return std::make_shared<TMemoryText>(std::shared_ptr<const char>(own_, data), 0, own_->size());
     }
     void HandClosed() {
-        TChainDone done{parser_.TakeClosed(), nullptr};
+        TChainDone done{parser_.TakeClosed(), nullptr, firstBlock_};
         if (done.Records.empty()) return;
         std::size_t bytes = 64;
         for (const TEmail& e : done.Records) bytes += RecordBytes(e);
@@ -263,6 +268,7 @@ private:
     TQueue& queue_;
     std::size_t& records_;  // of the whole read, both kinds
     std::size_t number_ = 0;
+    std::int64_t firstBlock_ = -1;  // of the chain in progress
     std::int64_t size_ = 0;
     fs::TScratchFile spill_;               // the chain in progress, when too long to hold
     std::shared_ptr<std::string> own_;     // the chain in progress, in a buffer of its own
@@ -324,7 +330,7 @@ public:
             while (queue_.Pop(group)) {
                 for (TChainDone& chain : group) {
                     for (TEmail& email : chain.Records) {
-                        TFoundMessage message{item++, std::move(email), chain.Text};
+                        TFoundMessage message{item++, std::move(email), chain.Text, chain.FirstBlock};
                         consumer(message);
                     }
                     chain.Text.reset();

@@ -65,6 +65,9 @@ struct TFoundMessage {
     std::size_t Item = 0;  // the record's index: live records first, then deleted
     TEmail Email;          // FileName: the message file GetEmails would have written
     std::shared_ptr<const TChainText> Text;  // null when the read keeps no text
+    // The folder-file offset of the first block of the record's chain: the
+    // offsets of Email count from the start of that chain's text.
+    std::int64_t ChainOffset = -1;
 };
 
 struct TChainReadOptions {

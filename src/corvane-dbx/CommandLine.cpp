@@ -10,10 +10,11 @@ namespace {
 
 const char* const kUsage =
     "usage: corvane-dbx list   [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--format table|csv|json]\n"
-    "                          FILE.dbx...\n"
-    "       corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST]\n"
-    "                          (--out DIR | --mbox FILE) FILE.dbx...\n"
-    "       corvane-dbx show   [--deleted] [--raw] [--whole-messages] ITEM FILE.dbx\n"
+    "                          [--progress] FILE.dbx...\n"
+    "       corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST] [--progress]\n"
+    "                          (--out DIR [--names row|item|date-subject] [--overwrite | --skip-existing]\n"
+    "                           | --mbox FILE) FILE.dbx...\n"
+    "       corvane-dbx show   [--deleted] [--raw] [--whole-messages] [--progress] ITEM FILE.dbx\n"
     "       corvane-dbx find   [FOLDER...]\n"
     "       corvane-dbx --help | --version | COMMAND --help\n";
 
@@ -33,8 +34,15 @@ const char* const kProgramHelp =
     "undone, in UTF-8; --raw shows them as stored, as the window does with\n"
     "\"Decode Texts\" cleared. --filter keeps the messages whose body holds the\n"
     "keyword in any letter case, decoded or as stored; the item numbers keep\n"
-    "their gaps. The recovered texts are kept in the user's temporary\n"
-    "folder (corvane-recovery-<uid>), as the window keeps them.\n\n"
+    "their gaps. The recovered texts stay in memory (a very long one in a\n"
+    "private file of the run): the command line writes no message files.\n\n"
+    "FILE.dbx may be \"-\" for standard input, a pipe or any other input that\n"
+    "can only be read once (it is copied into a private file of the run, which\n"
+    "goes when the run ends), or a folder: all the folder files in it, sorted.\n"
+    "A folder file shorter than its header says is told of; what is there is\n"
+    "read. On a terminal a progress line shows how far the work is, and a\n"
+    "summary line follows at its end; --progress shows them on any standard\n"
+    "error. A choice that holds no message is no failure: the status is 0.\n\n"
     "A new message starts at every header block found in a recovered text, so a\n"
     "forwarded message, a bounce, a digest or a quoted header block splits a\n"
     "message into several. --whole-messages gives one message per live message\n"
@@ -51,7 +59,7 @@ const char* const kProgramHelp =
 
 const char* const kListHelp =
     "usage: corvane-dbx list [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--format table|csv|json]\n"
-    "                        FILE.dbx...\n\n"
+    "                        [--progress] FILE.dbx...\n\n"
     "Lists one row per message: item number, deleted flag, date, from, to,\n"
     "subject; live messages first, then the deleted ones. With several folder\n"
     "files each row also names its folder file. The header texts are decoded\n"
@@ -66,20 +74,30 @@ const char* const kListHelp =
     "                     case), in its decoded text or as stored\n"
     "  --format table     columns aligned and cut to the terminal's width (default)\n"
     "  --format csv       comma-separated values (RFC 4180), UTF-8\n"
-    "  --format json      an array of records, UTF-8, with the offsets of each\n"
-    "                     message in its message file; without --raw each record\n"
+    "  --format json      an array of records, UTF-8; without --raw each record\n"
     "                     also has dateIso (ISO 8601 or null), attachments\n"
-    "                     (name, type, size) and raw (the four texts as stored)\n";
+    "                     (name, type, size) and raw (the four texts as stored)\n"
+    "  --progress         the progress line and summary also when standard error\n"
+    "                     is no terminal\n\n"
+    "CSV adds Date ISO (the date in ISO 8601, empty when it cannot be read) and\n"
+    "names the folder file on every row when several are read. CSV and JSON\n"
+    "tell where each message lies: chainOffset (Chain Offset), the offset in\n"
+    "the folder file of the first block of the message's chain; messageStart,\n"
+    "headerEnd, messageEnd, the message's stretch within the chain's text\n"
+    "(headerEnd 0 when no blank line ends the header block); sha1 (SHA-1), of\n"
+    "the message's bytes as export writes them.\n";
 
 const char* const kExportHelp =
-    "usage: corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST]\n"
-    "                          (--out DIR | --mbox FILE) FILE.dbx...\n\n"
-    "Writes the chosen messages as DIR/RecoveredEmail<N>.eml, byte for byte, N\n"
-    "being the message's row position in the list (counted from 0, after the\n"
-    "filter). With several folder files each one's messages go into a folder of\n"
-    "DIR named after the folder file. Existing files of those names are replaced:\n"
-    "each file is written as NAME.part and renamed only once it is complete, so a\n"
-    "link of that name is replaced, never written through.\n\n"
+    "usage: corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST] [--progress]\n"
+    "                          (--out DIR [--names row|item|date-subject] [--overwrite | --skip-existing]\n"
+    "                           | --mbox FILE) FILE.dbx...\n\n"
+    "Writes the chosen messages as .eml files into DIR, byte for byte. With\n"
+    "several folder files each one's messages go into a folder of DIR named\n"
+    "after the folder file. A file that holds one of the names is never replaced\n"
+    "unless --overwrite asks; without it or --skip-existing nothing at all is\n"
+    "written and the first such name is told (status 1). A file is written as\n"
+    "NAME.part and renamed only once it is complete, so a link of that name is\n"
+    "replaced, never written through.\n\n"
     "  --deleted          include the messages recovered from deleted blocks\n"
     "  --whole-messages   each live message whole, as it was stored; without it a\n"
     "                     forwarded message or a bounce is cut where the header\n"
@@ -90,6 +108,17 @@ const char* const kExportHelp =
     "  --raw              --filter searches the body as stored only, as list --raw\n"
     "  --items LIST       only these item numbers, e.g. 0,2,5-9 (default: every row)\n"
     "  --out DIR          the folder to write into (made when missing)\n"
+    "  --names row        RecoveredEmail<N>.eml, N the message's row position in\n"
+    "                     the list, counted from 0 after the filter (default)\n"
+    "  --names item       RecoveredEmail<ITEM>.eml, ITEM the item number list shows\n"
+    "  --names date-subject\n"
+    "                     the date and subject, e.g. \"2003-05-06 1000 Fwd the\n"
+    "                     original.eml\": made safe for any file system, cut to a\n"
+    "                     sane length, \" (2)\" added when two messages meet\n"
+    "  --overwrite        replace files of the names written\n"
+    "  --skip-existing    keep files of the names written; write the others\n"
+    "  --progress         the progress line and summary also when standard error\n"
+    "                     is no terminal\n"
     "  --mbox FILE        write the messages into one mbox file instead (mboxrd, as\n"
     "                     Thunderbird, Evolution and mutt open it); with several\n"
     "                     folder files all go into it, folder file by folder file.\n"
@@ -99,18 +128,22 @@ const char* const kExportHelp =
     "                     found are still written). A folder file is never\n"
     "                     replaced: FILE may not be one of the folder files, nor\n"
     "                     a file named *.dbx or one that begins as a folder file.\n"
-    "Use either --out DIR or --mbox FILE, not both.\n";
+    "Use either --out DIR or --mbox FILE, not both. When no message is chosen\n"
+    "(a filter or --items that matches none) nothing is written, an mbox file of\n"
+    "that name stays as it was, and the status is 0.\n";
 
 const char* const kShowHelp =
-    "usage: corvane-dbx show [--deleted] [--raw] [--whole-messages] ITEM FILE.dbx\n\n"
+    "usage: corvane-dbx show [--deleted] [--raw] [--whole-messages] [--progress] ITEM FILE.dbx\n\n"
     "Writes the text of message ITEM (its item number in list) to standard output\n"
-    "as UTF-8, followed by the list of its attachments, as the window's preview\n"
-    "shows it with \"Decode Texts\" ticked. On a terminal, control characters\n"
+    "as UTF-8: the From, To, Date and Subject lines it has (decoded), an empty\n"
+    "line, then its body followed by the list of its attachments, as the\n"
+    "window's preview shows it with \"Decode Texts\" ticked. On a terminal, control characters\n"
     "that could start an escape sequence are shown as spaces or U+FFFD, as list's\n"
     "table shows them; to a file or a pipe the text goes byte for byte.\n\n"
     "  --deleted          count the messages recovered from deleted blocks too\n"
-    "  --raw              the body as stored instead, raw bytes, as the window's\n"
-    "                     preview shows it with \"Decode Texts\" cleared\n"
+    "  --raw              the body as stored instead, raw bytes and no header\n"
+    "                     lines, as the window's preview shows it with \"Decode\n"
+    "                     Texts\" cleared\n"
     "  --whole-messages   count one message per live message, as list does with it;\n"
     "                     the body then runs to the end of the message\n";
 
@@ -142,7 +175,7 @@ bool ParseItems(const std::string& text, std::vector<std::size_t>& items, std::s
                             ? ParseNumber(part, from) && ParseNumber(part, to)
                             : ParseNumber(part.substr(0, dash), from) && ParseNumber(part.substr(dash + 1), to);
         if (!ok || from > to) {
-            error = "--items: \"" + part + "\" is no item number or range (such as 0,2,5-9)";
+            error = "--items: \"" + part + "\" is not an item number or range (such as 0,2,5-9)";
             return false;
         }
         if (to - from >= kMostItems) {
@@ -227,6 +260,7 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
     bool optionsEnded = false;
     std::vector<std::string> operands;
     std::set<std::string> given;  // the single-valued options met so far
+    bool namesGiven = false;
     for (; k < arguments.size(); ++k) {
         std::string name = arguments[k];
         if (optionsEnded || name.size() < 2 || name.compare(0, 2, "--") != 0) {
@@ -258,8 +292,8 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
         };
         const bool readsFolders = o.Command != TCommand::Find;
         // An option that takes one value may be given once.
-        const bool singleValued =
-            name == "--filter" || name == "--format" || name == "--items" || name == "--out" || name == "--mbox";
+        const bool singleValued = name == "--filter" || name == "--format" || name == "--items" || name == "--out" ||
+                                  name == "--mbox" || name == "--names";
         if (singleValued && !given.insert(name).second) return fail(name + " given more than once");
         if (name == "--help") {
             if (hasValue) return fail("--help takes no value");
@@ -291,6 +325,22 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
         } else if (name == "--out" && o.Command == TCommand::Export) {
             if (!takeValue() || value.empty()) return fail("--out needs a folder");
             o.OutFolder = value;
+        } else if (name == "--names" && o.Command == TCommand::Export) {
+            if (!takeValue()) return fail("--names needs row, item or date-subject");
+            if (value == "row") o.Names = TNames::Row;
+            else if (value == "item") o.Names = TNames::Item;
+            else if (value == "date-subject") o.Names = TNames::DateSubject;
+            else return fail("--names: \"" + value + "\" is none of row, item, date-subject");
+            namesGiven = true;
+        } else if ((name == "--overwrite" || name == "--skip-existing") && o.Command == TCommand::Export) {
+            if (hasValue) return fail(name + " takes no value");
+            const TExisting existing = name == "--overwrite" ? TExisting::Overwrite : TExisting::Skip;
+            if (o.Existing != TExisting::Refuse && o.Existing != existing)
+                return fail("use either --overwrite or --skip-existing, not both");
+            o.Existing = existing;
+        } else if (name == "--progress" && readsFolders) {
+            if (hasValue) return fail("--progress takes no value");
+            o.Progress = true;
         } else if (name == "--mbox" && o.Command == TCommand::Export) {
             if (!takeValue() || value.empty()) return fail("--mbox needs a file name");
             o.MboxFile = value;
@@ -307,11 +357,13 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
         case TCommand::Export:
             if (!o.OutFolder.empty() && !o.MboxFile.empty()) return fail("use either --out DIR or --mbox FILE, not both");
             if (o.OutFolder.empty() && o.MboxFile.empty()) return fail("export needs either --out DIR or --mbox FILE");
+            if (!o.MboxFile.empty() && (namesGiven || o.Existing != TExisting::Refuse))
+                return fail("--names, --overwrite and --skip-existing go with --out DIR, not --mbox");
             if (operands.empty()) return fail("no folder file given");
             break;
         case TCommand::Show:
             if (operands.size() != 2) return fail("show needs an item number and one folder file");
-            if (!ParseNumber(operands[0], o.ShowItem)) return fail("\"" + operands[0] + "\" is no item number");
+            if (!ParseNumber(operands[0], o.ShowItem)) return fail(operands[0] + ": not an item number");
             operands.erase(operands.begin());
             break;
         case TCommand::Find:

@@ -4,11 +4,15 @@
 // tests and the argument fuzzer call these directly.
 //
 //   corvane-dbx list   [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...
-//   corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...
+//   corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST]
+//                      (--out DIR [--names row|item|date-subject] [--overwrite | --skip-existing] | --mbox FILE) FILE.dbx...
 //   corvane-dbx show   [--deleted] [--raw] [--whole-messages] ITEM FILE.dbx
+// (FILE.dbx: a folder file, "-" for standard input, a pipe, or a folder of
+// folder files; list, export and show also take --progress)
 //   corvane-dbx find   [FOLDER...]
 //   corvane-dbx --help | --version | COMMAND --help
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -16,10 +20,18 @@
 #include <string>
 #include <vector>
 
+#include "corvane-dbx/ExportNames.h"
+
 namespace corvane::cli {
 
 enum class TCommand { None, List, Export, Show, Find };
 enum class TFormat { Table, Csv, Json };
+// What export --out does with a name that holds a file already.
+enum class TExisting {
+    Refuse,     // nothing is written (the default)
+    Overwrite,  // --overwrite: replaced, once the new file is whole
+    Skip,       // --skip-existing: kept; the other messages are written
+};
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;
@@ -40,6 +52,9 @@ struct TOptions {
     std::vector<std::size_t> Items;  // --items, ascending, without repeats
     std::string OutFolder;           // --out
     std::string MboxFile;            // --mbox
+    TNames Names = TNames::Row;      // --names
+    TExisting Existing = TExisting::Refuse;
+    bool Progress = false;           // --progress: the progress line also when standard error is no terminal
     std::size_t ShowItem = 0;        // show's ITEM
     std::vector<std::string> Paths;  // folder files, or find's folders
 };
@@ -62,7 +77,7 @@ struct TConsole {
     std::ostream& Out;
     std::ostream& Err;
     int OutWidth = 0;         // columns of the terminal behind Out; 0: none
-    bool ShowProgress = false;  // a progress line on Err while a folder file is read
+    bool ShowProgress = false;  // Err is a terminal: a progress line while the work runs, a summary at its end
     std::size_t WriteThreads = 0;  // threads writing .eml files; 0: one per core, at least 2
     // Seams for tests, unset in the program. StopAt hears every progress
     // report of a command's long work (the read's stages, each .eml file
@@ -72,6 +87,9 @@ struct TConsole {
     // read.
     std::function<int(const char* stage, std::int64_t done)> StopAt{};
     std::function<void(const std::string& folderFile)> AfterScan{};
+    // The clock of the progress line and the summary's time; unset: the
+    // steady clock.
+    std::function<std::chrono::steady_clock::time_point()> Clock{};
 };
 
 // Runs the program with the arguments that follow its name; returns the

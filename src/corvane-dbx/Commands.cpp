@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -17,11 +19,16 @@
 #include "FastStrings/FastStrings.h"
 #include "chainread/ChainRead.h"
 #include "corvane-dbx/CommandLine.h"
+#include "corvane-dbx/ExportNames.h"
+#include "corvane-dbx/Inputs.h"
 #include "corvane-dbx/ListFormats.h"
+#include "corvane-dbx/ProgressLine.h"
+#include "corvane-dbx/Sha1.h"
 #include "emailexport/MboxExport.h"
 #include "emailexport/emailexport.h"
 #include "maildecode/maildecode.h"
 #include "platform/AnsiText.h"
+#include "outlookfile/FolderHeader.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/Console.h"
 #include "platform/Errors.h"
@@ -59,44 +66,23 @@ private:
     std::atomic<int> seamed_{0};
 };
 
-// The progress line on the error stream while a folder file is read, and
-// the stop that SIGINT or SIGTERM asks for. The read calls it from its own
-// thread: the figures are kept in atomics and the line is written under a
-// lock, at most every 100 ms. quiet: no line (the export's writers, whose
-// reports would fight the read's line).
+// What the read and the writers report, told to the run's progress line
+// (when it has one; the find shows none), and the stop that SIGINT or SIGTERM
+// asks for. Called from the read's and the writers' threads.
 class TProgressLine : public corvane::TProgress {
 public:
-    TProgressLine(TConsole& console, const std::string& folderFile, TStopper& stopper, bool quiet = false)
-        : on_(console.ShowProgress && !quiet), err_(console.Err), name_(folderFile), stopper_(stopper) {}
-    ~TProgressLine() override {
-        if (on_ && !shown_.empty()) err_ << "\r\033[K" << std::flush;
-    }
-    TProgressLine(const TProgressLine&) = delete;
-    TProgressLine& operator=(const TProgressLine&) = delete;
-
+    TProgressLine(TStopper& stopper, TJobLine* job) : stopper_(stopper), job_(job) {}
     void Report(const char* Stage, std::int64_t Done, std::int64_t Total) override {
         stopper_.Heard(Stage, Done);
-        if (!on_) return;
-        const auto now = std::chrono::steady_clock::now();
-        std::lock_guard lock(mutex_);
-        if (now - last_ < std::chrono::milliseconds(100)) return;
-        last_ = now;
-        const long long percent = Total > 0 ? Done * 100 / Total : 100;
-        std::string line = name_ + ": " + Stage + ' ' + std::to_string(percent) + '%';
-        if (line == shown_) return;
-        err_ << "\r\033[K" << line << std::flush;
-        shown_ = std::move(line);
+        if (job_ == nullptr) return;
+        if (std::strcmp(Stage, corvane::mail::kExportStage) == 0) job_->Written(Done);
+        else job_->Stage(Stage, Done, Total);
     }
     bool StopRequested() override { return stopper_.Signal() != 0; }
 
 private:
-    bool on_;
-    std::ostream& err_;
-    std::string name_;
     TStopper& stopper_;
-    std::mutex mutex_;
-    std::chrono::steady_clock::time_point last_{};
-    std::string shown_;
+    TJobLine* job_;
 };
 
 // Ends a show once its message is found.
@@ -150,6 +136,30 @@ corvane::mail::TDecodedHeaders DecodeRecordHeaders(const corvane::read::TFoundMe
         Stretch(*m.Text, m.Email.MessageStart, corvane::read::HeaderBlockEnd(m.Email), holder));
 }
 
+// The SHA-1 of a record's message bytes, as an export writes them.
+std::string MessageSha1(const corvane::read::TFoundMessage& m) {
+    TSha1 sha;
+    m.Text->Pieces(m.Email.MessageStart, m.Email.MessageEnd,
+                   [&sha](const char* p, std::size_t n) { sha.Add(std::string_view(p, n)); });
+    return sha.HexDigest();
+}
+
+// What went wrong with a folder file, without the file's name (the line
+// names it first): the engine's texts name it themselves.
+std::string WhatWentWrong(const std::exception& e, const std::string& path) {
+    std::string text = e.what();
+    const std::string cannotOpen = "Cannot open file \"" + path + "\". ";
+    const std::string named = "\"" + path + "\" ";
+    if (text.rfind(cannotOpen, 0) == 0) text = "cannot open: " + text.substr(cannotOpen.size());
+    else if (text.rfind(named, 0) == 0) text = text.substr(named.size());
+    while (!text.empty() && (text.back() == '.' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+// Ends a read early: a dry run found its answer, or an export folder cannot
+// take the messages.
+struct TEndRead {};
+
 class TRun {
 public:
     TRun(const TOptions& options, TConsole& console) : o_(options), c_(console), stopper_(console) {
@@ -166,37 +176,61 @@ public:
     int StopSignal() const { return stopper_.Signal(); }
 
 private:
+    // Resolves the names on the command line into folder files (copies of
+    // streams, the files of folders); false when none is left.
+    bool ResolveInputs() {
+        inputs_.Resolve(o_.Paths,
+                        [this](const std::string& text) {
+                            Fail(text);
+                            unread_ = true;
+                        },
+                        [this] { return stopper_.Signal() != 0; });
+        return !inputs_.All().empty();
+    }
+    // The progress line of the run, over its folder files.
+    TJobLine& Job(bool writes) {
+        job_ = std::make_unique<TJobLine>(c_.Err, c_.ShowProgress || o_.Progress, c_.Clock, inputs_.All().size(), writes,
+                                          o_.Deleted);
+        return *job_;
+    }
     // Opens a folder file for a read that keeps the chains' texts or not;
     // null (reported) when it cannot be opened. A listing, which only looks
     // at the texts, gathers less text at a time: it holds memory down.
-    std::unique_ptr<corvane::read::TChainRead> Open(const std::string& folderFile, bool keepText, bool listing = false) {
+    std::unique_ptr<corvane::read::TChainRead> Open(const TInput& input, bool keepText, bool listing = false) {
         corvane::read::TChainReadOptions options;
         if (listing) options.WalkBatch = std::size_t{8} << 20;
         options.IncludeDeleted = o_.Deleted;
         options.WholeMessages = o_.WholeMessages;
         options.KeepText = keepText || o_.FilterOn;
-        if (c_.AfterScan) options.AfterScan = [this, folderFile] { c_.AfterScan(folderFile); };
+        if (c_.AfterScan) options.AfterScan = [this, shown = input.Shown] { c_.AfterScan(shown); };
         std::unique_ptr<corvane::read::TChainRead> read;
         try {
-            read = std::make_unique<corvane::read::TChainRead>(folderFile, options);
+            read = std::make_unique<corvane::read::TChainRead>(input.Path, options);
         } catch (const std::exception& e) {
-            Fail(e.what());
+            Fail(input.Shown + ": " + WhatWentWrong(e, input.Path));
+            unread_ = true;
+            if (job_) job_->SkipFile();
             return nullptr;
         }
         // A damaged folder file may have lost its header, so any file is
         // scanned; one that does not begin as a folder file is only named.
-        if (!BeginsWithFolderFileSignature(folderFile))
-            c_.Err << "corvane-dbx: \"" << folderFile
-                   << "\" does not begin as a folder file does; it is scanned all the same.\n";
+        if (!BeginsWithFolderFileSignature(input.Path))
+            Warn(input.Shown + ": does not begin as a folder file does; it is scanned all the same");
         return read;
     }
     // Reads the opened folder file and hands each row the window would list
     // (the keyword filter applied) to row, with its position in the list;
-    // false (reported) when the read fails.
-    bool Rows(corvane::read::TChainRead& read, const std::string& folderFile,
-              const std::function<void(std::size_t, corvane::read::TFoundMessage&)>& row) {
+    // false (reported) when the read fails. quiet: no progress (a dry run);
+    // endsFile false: the caller ends the folder file on the progress line
+    // (once its files are written).
+    bool Rows(corvane::read::TChainRead& read, const TInput& input,
+              const std::function<void(std::size_t, corvane::read::TFoundMessage&)>& row, bool quiet = false,
+              bool endsFile = true) {
+        TJobLine* job = quiet ? nullptr : job_.get();
+        const bool truncated = quiet ? false : TellTruncation(input);
         try {
-            TProgressLine progress(c_, folderFile, stopper_);
+            if (job) job->BeginFile(input.Shown);
+            TProgressLine progress(stopper_, job);
             std::size_t position = 0;
             const std::size_t found = read.Run(
                 [&](corvane::read::TFoundMessage& m) {
@@ -207,15 +241,32 @@ private:
                     row(position++, m);
                 },
                 &progress);
-            if (found == 0 && !BeginsWithFolderFileSignature(folderFile))
-                Fail("No message was found in \"" + folderFile + "\", which is no folder file.");
+            if (job && endsFile) job->EndFile();
+            if (found == 0 && truncated) failed_ = true;
+            else if (found == 0 && !BeginsWithFolderFileSignature(input.Path))
+                Fail(input.Shown + ": no message was found in it; it is no folder file");
             return true;
         } catch (const corvane::ECancelled&) {
             throw;
+        } catch (const TEndRead&) {
+            throw;
         } catch (const std::exception& e) {
-            Fail(e.what());
+            Fail(input.Shown + ": " + WhatWentWrong(e, input.Path));
+            unread_ = true;
             return false;
         }
+    }
+    // A folder file shorter than the used size its header gives is told of
+    // (once per run); its read goes on with what is there.
+    bool TellTruncation(const TInput& input) {
+        const std::optional<std::uint32_t> used = corvane::read::HeaderUsedSize(input.Path);
+        std::error_code ec;
+        const std::uintmax_t size = stdfs::file_size(input.Path, ec);
+        if (!used || ec || *used <= size) return false;
+        if (told_.insert(input.Path).second)
+            Warn(input.Shown + " is shorter than its header says (" + std::to_string(size) + " of " +
+                 std::to_string(*used) + " bytes): it may be truncated; what is there is listed");
+        return true;
     }
     // Whether the filter keeps a record: its raw body stretch holds the
     // keyword, or (without --raw) its decoded body does.
@@ -227,74 +278,116 @@ private:
         decoded_ = DecodeRecord(m);
         return corvane::mail::TextHoldsKeyword(decoded_->Body, keyword_.Utf8);
     }
+    // Every line on standard error has one form: "corvane-dbx: " and the
+    // text, which names its file first.
+    void Warn(const std::string& text) { c_.Err << "corvane-dbx: " << text << '\n'; }
     void Fail(const std::string& text) {
-        c_.Err << "corvane-dbx: " << text << '\n';
+        Warn(text);
         failed_ = true;
     }
+    // Nothing chosen is no failure; the user hears what was not written.
+    void NothingChosen(const std::string& notWritten) {
+        Warn(notWritten.empty() ? "no message matched" : "no message matched; " + notWritten + " not written");
+    }
     int Status() const { return failed_ ? kExitFailed : kExitOk; }
-    std::string ExportFolderOf(const std::string& folderFile);
+    std::vector<std::string> ExportFolders();
     bool Ticked(std::size_t item) const {
         return !o_.ItemsGiven || std::binary_search(o_.Items.begin(), o_.Items.end(), item);
     }
     // Reports the ticked items that the list of a folder file did not show;
     // shownItems: the ticked items it showed, ascending.
     void ReportMissingItems(const std::string& folderFile, const std::vector<std::size_t>& shownItems);
-    void ExportOne(const std::string& folderFile, const std::string& folder);
+    std::string NameOf(TExportNamer& namer, std::size_t position, corvane::read::TFoundMessage& m);
+    bool FirstTakenName(const std::vector<std::string>& folders, std::string& taken);
+    std::size_t ExportOne(const TInput& input, const std::string& folder);
     int ExportMbox();
 
     const TOptions& o_;
     TConsole& c_;
     TStopper stopper_;
+    TInputs inputs_;
+    std::unique_ptr<TJobLine> job_;
     corvane::mail::TKeyword keyword_;  // the filter's, in the raw texts' and the decoded texts' forms
     // The record at hand decoded, when the filter had to decode it.
     std::optional<corvane::mail::TDecodedMessage> decoded_;
     bool failed_ = false;
-    std::set<std::string> usedFolders_;
+    bool unread_ = false;  // a folder file could not be read (whole)
+    std::set<std::string> told_;  // the folder files told to be truncated
 };
 
 // Decoded texts cost time: the table and CSV decode the header blocks alone,
 // JSON the whole messages (for their attachments); a message the filter has
-// decoded already is not decoded again. The bodies are not kept.
+// decoded already is not decoded again. The bodies are not kept. CSV and
+// JSON read each message's bytes for its checksum.
 int TRun::List() {
-    TListWriter writer(c_.Out, o_.Format, o_.Paths.size() > 1, c_.OutWidth);
+    if (!ResolveInputs()) return Status();
+    TListWriter writer(c_.Out, o_.Format, inputs_.All().size() > 1, c_.OutWidth);
+    TJobLine& job = Job(false);
     const bool decode = !o_.Raw;
+    const bool places = o_.Format != TFormat::Table;
     const bool wholeMessages = decode && o_.Format == TFormat::Json;
-    for (const std::string& folderFile : o_.Paths) {
-        const auto read = Open(folderFile, decode, true);
+    std::size_t rows = 0;
+    bool anyRead = false;
+    for (const TInput& input : inputs_.All()) {
+        const auto read = Open(input, decode || places, true);
         if (!read) continue;
-        writer.Begin(folderFile);
-        const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {
-            if (!decode) return writer.Row(m.Item, m.Email);
+        writer.Begin(input.Shown);
+        std::size_t rowsHere = 0;
+        const bool whole = Rows(*read, input, [&](std::size_t, corvane::read::TFoundMessage& m) {
+            job.Found(m.Email.Deleted != 0);
+            ++rowsHere;
+            TMessagePlace place;
+            if (places) place = {m.ChainOffset, MessageSha1(m)};
+            if (!decode) return writer.Row(m.Item, m.Email, nullptr, place);
             corvane::mail::TDecodedMessage d;
             if (decoded_) d = std::move(*decoded_);
             else if (wholeMessages) d = DecodeRecord(m);
             else static_cast<corvane::mail::TDecodedHeaders&>(d) = DecodeRecordHeaders(m);
-            writer.Row(m.Item, m.Email, &d);
+            writer.Row(m.Item, m.Email, &d, place);
         });
+        job.Clear();  // the rows may go to the same terminal
         writer.End(whole);
+        if (whole) {
+            rows += rowsHere;
+            anyRead = true;
+        }
     }
+    job.Clear();
     writer.Finish();
+    job.Finish("listed");
+    if (anyRead && rows == 0 && o_.FilterOn) NothingChosen("");
     return Status();
 }
 
-// The folder a folder file's messages go to: the output folder for one folder
-// file; for several, a folder in it named after the folder file without its
-// extension ("Inbox", then "Inbox-2" for a second Inbox.dbx from elsewhere).
-std::string TRun::ExportFolderOf(const std::string& folderFile) {
-    if (o_.Paths.size() == 1) return o_.OutFolder;
-    std::string stem = stdfs::path(folderFile).stem().string();
-    if (stem.empty() || stem == "." || stem == "..") stem = "folder";
-    std::string name = stem;
-    for (int n = 2; usedFolders_.count(name) != 0; ++n) name = stem + "-" + std::to_string(n);
-    usedFolders_.insert(name);
-    return (stdfs::path(o_.OutFolder) / name).string();
+// The folder each folder file's messages go to: the output folder for one
+// folder file; for several, a folder in it named after the folder file
+// without its extension ("Inbox", then "Inbox-2" for a second Inbox.dbx from
+// elsewhere).
+std::vector<std::string> TRun::ExportFolders() {
+    std::vector<std::string> folders;
+    std::set<std::string> used;
+    for (const TInput& input : inputs_.All()) {
+        if (inputs_.All().size() == 1) {
+            folders.push_back(o_.OutFolder);
+            continue;
+        }
+        std::string stem = input.Shown == "-" ? std::string("standard-input") : stdfs::path(input.Shown).stem().string();
+        stem = SafeNamePart(stem, kMostNameBytes);
+        if (stem.empty() || IsReservedName(stem)) stem = "folder";
+        std::string name = stem;
+        for (int n = 2; used.count(name) != 0; ++n) name = stem + "-" + std::to_string(n);
+        used.insert(name);
+        folders.push_back((stdfs::path(o_.OutFolder) / name).string());
+    }
+    return folders;
 }
 
 // One line per run of missing items that follow each other in --items.
 void TRun::ReportMissingItems(const std::string& folderFile, const std::vector<std::size_t>& shownItems) {
     const auto report = [&](std::size_t first, std::size_t last) {
-        Fail(first == last ? "item " + std::to_string(first) + " not found in " + folderFile
-                           : "items " + std::to_string(first) + "-" + std::to_string(last) + " not found in " + folderFile);
+        Fail(folderFile + ": " +
+             (first == last ? "item " + std::to_string(first) + " not found"
+                            : "items " + std::to_string(first) + "-" + std::to_string(last) + " not found"));
     };
     bool open = false;
     std::size_t first = 0, last = 0;
@@ -311,57 +404,141 @@ void TRun::ReportMissingItems(const std::string& folderFile, const std::vector<s
     if (open) report(first, last);
 }
 
-// The rows' messages go straight from the read to their files, written by
-// several threads; positions are those of the rows of the unsorted list, and
-// --items ticks rows by their item numbers.
-void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
-    const auto read = Open(folderFile, true);
-    if (!read) return;
+// The file name of a row's message, by the scheme asked for.
+std::string TRun::NameOf(TExportNamer& namer, std::size_t position, corvane::read::TFoundMessage& m) {
+    if (o_.Names != TNames::DateSubject) return namer.Name(position, m.Item, {}, {});
+    const corvane::mail::TDecodedHeaders headers =
+        decoded_ ? static_cast<const corvane::mail::TDecodedHeaders&>(*decoded_) : DecodeRecordHeaders(m);
+    return namer.Name(position, m.Item, headers.DateIso, headers.Subject);
+}
 
-    std::error_code ec;
-    stdfs::create_directories(folder, ec);
-    if (!corvane::mail::FolderIsWriteable(folder)) {
-        Fail("Cannot write to the output folder \"" + folder + "\"" + (ec ? ". " + ec.message() : std::string()) +
-             "; nothing of \"" + folderFile + "\" was exported.");
-        return;
+// Before an export that may replace nothing writes anything: the names it
+// would write, in a read of its own, up to the first that holds a file.
+// Only a folder that holds .eml files can be in the way, so the read is
+// spared when none does.
+bool TRun::FirstTakenName(const std::vector<std::string>& folders, std::string& taken) {
+    bool anyEml = false;
+    for (const std::string& folder : folders) {
+        std::error_code ec;
+        for (stdfs::directory_iterator it(folder, ec), end; !ec && it != end && !anyEml; it.increment(ec)) {
+            std::string extension = it->path().extension().string();
+            for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            anyEml = extension == ".eml";
+        }
     }
+    if (!anyEml) return false;
+    for (std::size_t i = 0; i < inputs_.All().size(); ++i) {
+        const TInput& input = inputs_.All()[i];
+        const auto read = Open(input, true);
+        if (!read) continue;
+        TExportNamer namer(o_.Names);
+        try {
+            Rows(*read, input, [&](std::size_t position, corvane::read::TFoundMessage& m) {
+                if (!Ticked(m.Item)) return;
+                const std::string target = (stdfs::path(folders[i]) / NameOf(namer, position, m)).string();
+                if (!corvane::fs::Exists(target)) return;
+                taken = target;
+                throw TEndRead{};
+            }, true);
+        } catch (const TEndRead&) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The rows' messages go straight from the read to their files, written by
+// several threads; --items ticks rows by their item numbers. The folder is
+// made, and tested, once a message is to go into it. Gives how many
+// messages were chosen.
+std::size_t TRun::ExportOne(const TInput& input, const std::string& folder) {
+    const auto read = Open(input, true);
+    if (!read) return 0;
     // Only a name already in the folder can be a folder file in the way; the
     // folder is listed once instead of asking about every target. (A name
     // that appears meanwhile is renamed over, never written through.)
     std::set<std::string> present;
-    for (const auto& entry : stdfs::directory_iterator(folder, ec)) present.insert(entry.path().filename().string());
+    bool ready = false;
     // The writers stop too when a stop is asked, within the file each is at.
-    TProgressLine writing(c_, folderFile, stopper_, true);
+    TProgressLine writing(stopper_, job_.get());
     corvane::mail::TExportWriters writers(c_.WriteThreads, &writing);
+    TExportNamer namer(o_.Names);
     std::vector<std::size_t> shownItems;
     std::vector<std::string> failures;
+    std::size_t chosen = 0, kept = 0;
     try {
-        Rows(*read, folderFile, [&](std::size_t position, corvane::read::TFoundMessage& m) {
+        Rows(*read, input, [&](std::size_t position, corvane::read::TFoundMessage& m) {
             if (!Ticked(m.Item)) return;
             if (o_.ItemsGiven) shownItems.push_back(m.Item);  // only ticked ones can be missing
-            std::string target = corvane::mail::ExportFileName(folder, position);
-            const bool mayBeInTheWay = present.count(stdfs::path(target).filename().string()) != 0;
-            if (const std::string inTheWay = mayBeInTheWay ? corvane::mail::FolderFileInTheWay(target, o_.Paths) : std::string();
-                !inTheWay.empty()) {
-                Fail(inTheWay + " It was not replaced.");
-                return;
+            ++chosen;
+            if (!ready) {
+                std::error_code ec;
+                stdfs::create_directories(folder, ec);
+                if (!corvane::mail::FolderIsWriteable(folder)) {
+                    Fail(folder + ": cannot write to this folder" + (ec ? " (" + ec.message() + ")" : std::string()) +
+                         "; nothing of " + input.Shown + " was exported");
+                    throw TEndRead{};
+                }
+                for (const auto& entry : stdfs::directory_iterator(folder, ec))
+                    present.insert(entry.path().filename().string());
+                ready = true;
             }
+            const std::string name = NameOf(namer, position, m);
+            std::string target = (stdfs::path(folder) / name).string();
+            if (present.count(name) != 0) {
+                if (o_.Existing == TExisting::Skip) {
+                    ++kept;
+                    return;
+                }
+                // A file that came after the names were checked is not
+                // replaced either unless --overwrite asks.
+                if (o_.Existing == TExisting::Refuse) {
+                    Fail(target + ": exists; not replaced (--overwrite replaces such files)");
+                    return;
+                }
+                if (const std::string inTheWay = corvane::mail::FolderFileInTheWay(target, inputs_.Paths());
+                    !inTheWay.empty()) {
+                    Fail(inTheWay + " It was not replaced.");
+                    return;
+                }
+            }
+            job_->Found(m.Email.Deleted != 0);
             writers.Add(std::move(target), std::move(m.Text), m.Email.MessageStart, m.Email.MessageEnd);
-        });
+        }, false, false);
         failures = writers.Finish();
+        job_->EndFile();
+    } catch (const TEndRead&) {
+        writers.Cancel();
+        writers.Finish();
+        return chosen;
     } catch (...) {
         writers.Cancel();  // a stop or a failure: what is queued is not written
         writers.Finish();
         throw;
     }
     if (writers.Cancelled() || stopper_.Signal() != 0) throw corvane::ECancelled();
-    ReportMissingItems(folderFile, shownItems);
+    if (kept > 0) Warn(folder + ": " + Grouped(kept) + (kept == 1 ? " file" : " files") + " of those names kept (--skip-existing)");
+    ReportMissingItems(input.Shown, shownItems);
     for (const std::string& failure : failures) Fail(failure);
+    return chosen;
 }
 
 int TRun::Export() {
+    if (!ResolveInputs()) return Status();
     if (!o_.MboxFile.empty()) return ExportMbox();
-    for (const std::string& folderFile : o_.Paths) ExportOne(folderFile, ExportFolderOf(folderFile));
+    const std::vector<std::string> folders = ExportFolders();
+    if (o_.Existing == TExisting::Refuse) {
+        std::string taken;
+        if (FirstTakenName(folders, taken)) {
+            Fail(taken + ": exists; nothing was written (--overwrite replaces such files, --skip-existing keeps them)");
+            return Status();
+        }
+    }
+    TJobLine& job = Job(true);
+    std::size_t chosen = 0;
+    for (std::size_t i = 0; i < inputs_.All().size(); ++i) chosen += ExportOne(inputs_.All()[i], folders[i]);
+    job.Finish("written to " + o_.OutFolder);
+    if (chosen == 0 && !unread_) NothingChosen(o_.OutFolder);
     return Status();
 }
 
@@ -371,67 +548,88 @@ int TRun::Export() {
 // items of --items that no folder file lists are reported and the messages
 // found are still written. A folder file is never the target.
 int TRun::ExportMbox() {
-    if (const std::string inTheWay = corvane::mail::FolderFileInTheWay(o_.MboxFile, o_.Paths); !inTheWay.empty()) {
+    std::vector<std::string> inputPaths = inputs_.Paths();
+    inputPaths.insert(inputPaths.end(), o_.Paths.begin(), o_.Paths.end());
+    if (const std::string inTheWay = corvane::mail::FolderFileInTheWay(o_.MboxFile, inputPaths); !inTheWay.empty()) {
         Fail(inTheWay + " Nothing was written.");
         return Status();
     }
     const auto notWritten = [this](const std::string& why) {
-        Fail("\"" + o_.MboxFile + "\" was not written" + why +
-             (corvane::fs::Exists(o_.MboxFile) ? "; the file of that name stays as it was." : "."));
+        Fail(o_.MboxFile + ": not written" + why +
+             (corvane::fs::Exists(o_.MboxFile) ? "; the file of that name stays as it was" : ""));
     };
+    TJobLine& job = Job(true);
     try {
         corvane::mail::TMboxWriter mbox(o_.MboxFile);
-        TProgressLine writing(c_, o_.MboxFile, stopper_, true);
+        TProgressLine writing(stopper_, nullptr);
         mbox.SetProgress(&writing);
         bool everyFileRead = true;
         std::size_t added = 0;
-        for (const std::string& folderFile : o_.Paths) {
-            const auto read = Open(folderFile, true);
+        for (const TInput& input : inputs_.All()) {
+            const auto read = Open(input, true);
             if (!read) {
                 everyFileRead = false;
                 continue;
             }
             std::vector<std::size_t> shownItems;
-            const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {
+            std::int64_t addedHere = 0;
+            const bool whole = Rows(*read, input, [&](std::size_t, corvane::read::TFoundMessage& m) {
                 if (!Ticked(m.Item)) return;
                 if (o_.ItemsGiven) shownItems.push_back(m.Item);  // only ticked ones can be missing
+                job.Found(m.Email.Deleted != 0);
                 mbox.Add(m.Email, *m.Text);
+                job.Written(++addedHere);
                 ++added;
             });
-            if (whole) ReportMissingItems(folderFile, shownItems);
+            if (whole) ReportMissingItems(input.Shown, shownItems);
             else everyFileRead = false;
         }
         if (stopper_.Signal() != 0) throw corvane::ECancelled();
         if (!everyFileRead) {
             notWritten(": not every folder file could be read");
         } else if (added == 0) {
-            notWritten(": no message was chosen");
+            NothingChosen(o_.MboxFile);
         } else {
             mbox.Commit();
+            job.Finish("written to " + o_.MboxFile);
         }
     } catch (const corvane::ECancelled&) {
         throw;
     } catch (const std::exception& e) {
-        Fail(e.what());
+        Fail(o_.MboxFile + ": " + WhatWentWrong(e, o_.MboxFile));
         notWritten("");
     }
     return Status();
 }
 
+// The header lines a mail reader shows above the body, decoded, those the
+// message has; then an empty line.
+std::string HeaderLines(const corvane::read::TFoundMessage& m) {
+    const corvane::mail::TDecodedHeaders h = DecodeRecordHeaders(m);
+    std::string out;
+    for (const auto& [name, value] : {std::pair<const char*, const std::string*>{"From", &h.From},
+                                      {"To", &h.To}, {"Date", &h.Date}, {"Subject", &h.Subject}})
+        if (!value->empty()) out += std::string(name) + ": " + *value + '\n';
+    return out + '\n';
+}
+
 int TRun::Show() {
-    const std::string& folderFile = o_.Paths.front();
-    const auto read = Open(folderFile, true);
+    if (!ResolveInputs()) return Status();
+    const TInput& input = inputs_.All().front();
+    const auto read = Open(input, true);
     if (!read) return Status();
     std::string body;
     std::size_t count = 0;
     bool found = false;
+    Job(false);
     try {
-        TProgressLine progress(c_, folderFile, stopper_);
+        if (job_) job_->BeginFile(input.Shown);
+        TProgressLine progress(stopper_, job_.get());
         count = read->Run(
             [&](corvane::read::TFoundMessage& m) {
                 if (m.Item != o_.ShowItem) return;
                 body = o_.Raw ? m.Text->Copy(corvane::read::BodyStart(m.Email), m.Email.MessageEnd)
-                              : corvane::mail::PreviewLayout(DecodeRecord(m));
+                              : HeaderLines(m) + corvane::mail::PreviewLayout(DecodeRecord(m));
                 found = true;
                 throw TFoundIt{};
             },
@@ -440,12 +638,13 @@ int TRun::Show() {
     } catch (const corvane::ECancelled&) {
         throw;
     } catch (const std::exception& e) {
-        Fail(e.what());
+        Fail(input.Shown + ": " + WhatWentWrong(e, input.Path));
         return Status();
     }
+    job_.reset();  // the line goes before the text comes
     if (!found) {
-        Fail("\"" + folderFile + "\" has no message with item number " + std::to_string(o_.ShowItem) + " (it has " +
-             std::to_string(count) + ").");
+        Fail(input.Shown + ": no message with item number " + std::to_string(o_.ShowItem) + " (it has " +
+             std::to_string(count) + ")");
         return Status();
     }
     // A message may hold escape sequences (a clipboard write, a changed
@@ -459,7 +658,7 @@ int TRun::Show() {
 
 // A stop ends the folder search at its next step, as it ends every other phase.
 int TRun::Find() {
-    TProgressLine stop(c_, std::string(), stopper_, true);
+    TProgressLine stop(stopper_, nullptr);
     try {
         TDbxFiles search(&stop);
         if (o_.Paths.empty()) {
@@ -468,7 +667,7 @@ int TRun::Find() {
             for (const std::string& folder : o_.Paths) {
                 std::error_code ec;
                 if (!stdfs::is_directory(folder, ec)) {
-                    Fail("\"" + folder + "\" is no folder.");
+                    Fail(folder + ": not a folder");
                     continue;
                 }
                 search.SearchFolder(folder, "*.dbx", true);
@@ -496,7 +695,7 @@ int RunCorvaneDbx(const std::vector<std::string>& arguments, TConsole& console) 
     const int status = RunCommand(arguments, console);
     console.Out.flush();
     if (console.Out) return status;
-    console.Err << "corvane-dbx: cannot write to standard output.\n";
+    console.Err << "corvane-dbx: cannot write to standard output\n";
     return status == kExitOk ? kExitFailed : status;
 }
 

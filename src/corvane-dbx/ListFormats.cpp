@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "maildecode/MessageDate.h"
 #include "platform/AnsiText.h"
 #include "platform/Console.h"
 #include "utf8/Utf8.h"
@@ -13,6 +14,9 @@ namespace corvane::cli {
 namespace {
 
 const char* const kHeadings[] = {"Item Num", "Deleted", "Date", "From", "To", "Subject"};
+// CSV has these too: the date in ISO 8601 after Date, and where the message lies.
+const char* const kCsvHeadings[] = {"Item Num", "Deleted",       "Date",       "Date ISO",    "From", "To",
+                                    "Subject",  "Chain Offset", "Message Start", "Header End", "Message End", "SHA-1"};
 const char* const kFolderHeading = "Folder File";
 constexpr std::size_t kGap = 2;          // spaces between table columns
 constexpr std::size_t kLeastColumn = 4;  // a cut column keeps at least this many characters
@@ -251,11 +255,12 @@ void TListWriter::TSpool::Each(const std::function<void(std::string_view)>& put)
     for (const std::string& piece : pieces_) put(piece);
 }
 
-void TListWriter::Row(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded) {
+void TListWriter::Row(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded,
+                      const TMessagePlace& place) {
     switch (format_) {
         case TFormat::Table: RowTable(item, email, decoded); break;
-        case TFormat::Csv: RowCsv(item, email, decoded); break;
-        case TFormat::Json: RowJson(item, email, decoded); break;
+        case TFormat::Csv: RowCsv(item, email, decoded, place); break;
+        case TFormat::Json: RowJson(item, email, decoded, place); break;
     }
 }
 
@@ -277,7 +282,7 @@ void TListWriter::End(bool keep) {
     if (format_ == TFormat::Csv && !headingWritten_) {
         std::string line;
         if (withFolder_) line += std::string(kFolderHeading) + ',';
-        for (const char* h : kHeadings) line += std::string(h) + ',';
+        for (const char* h : kCsvHeadings) line += std::string(h) + ',';
         line.back() = '\r';
         out_ << line << '\n';
         headingWritten_ = true;
@@ -360,23 +365,28 @@ void TListWriter::WriteTable() {
     tableKept_ = false;
 }
 
-void TListWriter::RowCsv(std::size_t i, const TEmail& e, const corvane::mail::TDecodedMessage* decoded) {
+void TListWriter::RowCsv(std::size_t i, const TEmail& e, const corvane::mail::TDecodedMessage* decoded,
+                         const TMessagePlace& place) {
     std::string line = folderCell_ + std::to_string(i) + ',' + YesNo(e);
     if (decoded) {
-        for (const std::string* text : {&decoded->Date, &decoded->From, &decoded->To, &decoded->Subject})
-            line += ',' + CsvField(*text);
+        line += ',' + CsvField(decoded->Date) + ',' + decoded->DateIso;
+        for (const std::string* text : {&decoded->From, &decoded->To, &decoded->Subject}) line += ',' + CsvField(*text);
     } else {
-        for (const std::string* text : {&e.Date, &e.From, &e.To, &e.Subject})
-            line += ',' + CsvField(corvane::ansi::ToUtf8(*text));
+        const std::string date = corvane::ansi::ToUtf8(e.Date);
+        const auto when = corvane::mail::ReadMessageDate(date);
+        line += ',' + CsvField(date) + ',' + (when ? corvane::mail::IsoDate(*when) : std::string());
+        for (const std::string* text : {&e.From, &e.To, &e.Subject}) line += ',' + CsvField(corvane::ansi::ToUtf8(*text));
     }
-    line += "\r\n";
+    line += ',' + std::to_string(place.ChainOffset) + ',' + std::to_string(e.MessageStart) + ',' +
+            std::to_string(e.HeaderEnd) + ',' + std::to_string(e.MessageEnd) + ',' + place.Sha1 + "\r\n";
     Pend(line);
 }
 
 // Without decoded texts a record holds the raw texts as date, from, to and
 // subject; with them, those are the decoded texts, followed by dateIso,
 // attachments and the raw texts in "raw".
-void TListWriter::RowJson(std::size_t i, const TEmail& e, const corvane::mail::TDecodedMessage* decoded) {
+void TListWriter::RowJson(std::size_t i, const TEmail& e, const corvane::mail::TDecodedMessage* decoded,
+                          const TMessagePlace& place) {
     const std::string rawTexts = "\"date\": " + JsonString(corvane::ansi::ToUtf8(e.Date)) +
                                  ", \"from\": " + JsonString(corvane::ansi::ToUtf8(e.From)) +
                                  ", \"to\": " + JsonString(corvane::ansi::ToUtf8(e.To)) +
@@ -398,9 +408,9 @@ void TListWriter::RowJson(std::size_t i, const TEmail& e, const corvane::mail::T
     } else {
         out += rawTexts;
     }
-    out += ", \"messageFile\": " + JsonString(corvane::console::PathToUtf8(e.FileName)) +
-           ", \"messageStart\": " + std::to_string(e.MessageStart) + ", \"headerEnd\": " +
-           std::to_string(e.HeaderEnd) + ", \"messageEnd\": " + std::to_string(e.MessageEnd) + "}";
+    out += ", \"chainOffset\": " + std::to_string(place.ChainOffset) + ", \"messageStart\": " + std::to_string(e.MessageStart) + ", \"headerEnd\": " +
+           std::to_string(e.HeaderEnd) + ", \"messageEnd\": " + std::to_string(e.MessageEnd) +
+           ", \"sha1\": " + JsonString(place.Sha1) + "}";
     Pend(out);
 }
 

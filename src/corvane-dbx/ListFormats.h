@@ -20,6 +20,15 @@
 
 namespace corvane::cli {
 
+// Where a record's message lies in its folder file, for the CSV and JSON
+// rows: the offset of its chain's first block (the record's offsets count
+// from the start of that chain's text), and the SHA-1 of the message's bytes
+// as an export writes them.
+struct TMessagePlace {
+    std::int64_t ChainOffset = -1;
+    std::string Sha1;
+};
+
 class TListWriter {
 public:
     // withFolder: each row also names its folder file (several were given).
@@ -36,7 +45,8 @@ public:
     // decoded: the record's decoded texts (its body is not read); null lists
     // the raw texts.
     void Begin(const std::string& folderFile);
-    void Row(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded = nullptr);
+    void Row(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded = nullptr,
+             const TMessagePlace& place = {});
     void End(bool keep);
     // Closes the output (the JSON array) or writes the table, whose column
     // widths fit all its rows; call once after the last End.
@@ -44,8 +54,10 @@ public:
 
 private:
     void RowTable(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded);
-    void RowCsv(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded);
-    void RowJson(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded);
+    void RowCsv(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded,
+                const TMessagePlace& place);
+    void RowJson(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded,
+                 const TMessagePlace& place);
     void WriteTable();
 
     std::ostream& out_;

@@ -21,10 +21,13 @@ TStartArguments ParseStartArguments(const std::vector<std::string>& arguments) {
     return parsed;
 }
 
-std::string StartHelpText() {
+std::string StartUsageText() {
     return "usage: corvane-recovery [FILE.dbx...]\n"
-           "       corvane-recovery --help | --version\n"
-           "\n"
+           "       corvane-recovery --help | --version\n";
+}
+
+std::string StartHelpText() {
+    return StartUsageText() + "\n"
            "Corvane Recovery recovers e-mail from Outlook Express mail folder files\n"
            "(.dbx), live messages and, with \"Include Deleted Emails\", the deleted ones\n"
            "not yet overwritten, and exports them as .eml files or into one mbox file.\n"

@@ -24,6 +24,8 @@ struct TStartArguments {
 // Reads the arguments that follow the program's name. Never throws.
 TStartArguments ParseStartArguments(const std::vector<std::string>& arguments);
 
+// The usage lines, for a bad command line: how to call the program.
+std::string StartUsageText();
 // The text --help prints: usage, what the program does, its options.
 std::string StartHelpText();
 // The text --version prints: "corvane-recovery <version>" and a line break.

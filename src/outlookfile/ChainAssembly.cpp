@@ -272,6 +272,7 @@ public:
         std::size_t chainBytes = 0;
         for (Index i : chain) chainBytes += TextBytes(i);
         chainBytes_.push_back(chainBytes);
+        chainFirst_.push_back(chain.empty() ? 0 : parts_[chain.front()].Offset);
         if (pending_ > 0 && pending_ + chainBytes > batchBytes_) Flush();
         for (std::size_t k = 0; k < chain.size(); ++k) {
             blocks_.push_back(chain[k]);
@@ -331,8 +332,9 @@ private:
             std::size_t bytes = 0;
             for (std::size_t b = begin; b < end; ++b) bytes += TextBytes(blocks_[b]);
             if (!open_) {
-                sink_.BeginChain(chainBytes_.front());
+                sink_.BeginChainAt(chainBytes_.front(), chainFirst_.front());
                 chainBytes_.pop_front();
+                chainFirst_.pop_front();
                 open_ = true;
             }
             sink_.ChainText(text_.data() + offset, bytes);
@@ -402,6 +404,7 @@ private:
     std::vector<Index> blocks_;          // the batch's chains, end to end
     std::vector<std::size_t> chainEnds_;  // where each chain ends in blocks_
     std::deque<std::size_t> chainBytes_;  // the text length of each chain not yet begun
+    std::deque<std::uint32_t> chainFirst_;  // and the offset of its first block
     std::size_t pending_ = 0;
     std::size_t firstBatches_ = std::size_t{256} << 10;  // the size of the next early batch
     std::size_t written_ = 0;  // blocks written so far, for the progress display

@@ -75,6 +75,9 @@ class TChainSink {
 public:
     virtual ~TChainSink() = default;
     virtual void BeginChain(std::size_t Bytes) = 0;
+    // BeginChain, also told the folder-file offset of the chain's first
+    // block, for a sink that says where its messages lie.
+    virtual void BeginChainAt(std::size_t Bytes, std::uint32_t /*FirstBlock*/) { BeginChain(Bytes); }
     virtual void ChainText(const char* Data, std::size_t Size) = 0;
     virtual void EndChain() = 0;
 };

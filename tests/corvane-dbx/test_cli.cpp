@@ -16,6 +16,7 @@
 #include "outlookfile/ReaderTestSupport.h"
 #include "platform/AnsiText.h"
 #include "support/CliRun.h"
+#include "support/CsvColumns.h"
 #include "support/DbxFixture.h"
 
 using namespace readertest;
@@ -27,6 +28,8 @@ namespace {
 
 using TResult = corvane::testsupport::TCliResult;
 using corvane::testsupport::Dbx;
+using corvane::testsupport::CsvWithout;
+using corvane::testsupport::kCsvPlaceColumns;
 
 // A header value as stored without the space after the colon (a deleted
 // message's first bytes may have lost its first header line).
@@ -157,7 +160,7 @@ TEST_F(Cli, JsonListReadsBackAsTheRecordsOfTheReader) {
             EXPECT_EQ(row["subject"], corvane::ansi::ToUtf8(e.Subject));  // é through Windows-1252
             EXPECT_EQ(row["to"], e.To);
             EXPECT_EQ(row["date"], e.Date);
-            EXPECT_EQ(row["messageFile"], e.FileName);
+            EXPECT_FALSE(row.contains("messageFile"));  // the command line writes no message files
             EXPECT_EQ(row["folderFile"], path);
             EXPECT_EQ(row["messageStart"], e.MessageStart);
             EXPECT_EQ(row["headerEnd"], e.HeaderEnd);
@@ -197,7 +200,7 @@ TEST_F(Cli, CsvQuotesAsRfc4180AndTheFilterKeepsTheWindowsRows) {
     for (const std::size_t i : shown)
         expected += std::to_string(i) + "," + (emails[i].Deleted ? "yes" : "no") + ",\"" + emails[i].Date + "\"," +
                     emails[i].From + ",\" \"\"Doe, Jane\"\" <j@example.org>\"," + corvane::ansi::ToUtf8(emails[i].Subject) + "\r\n";
-    EXPECT_EQ(r.Out, expected);
+    EXPECT_EQ(CsvWithout(r.Out, kCsvPlaceColumns), expected);
     // Decoded: the same rows, the texts without their leading space.
     const TResult decoded = Dbx({"list", "--deleted", "--filter", "NEEDLE", "--format", "csv", path});
     ASSERT_EQ(decoded.Status, cli::kExitOk) << decoded.Err;
@@ -206,7 +209,7 @@ TEST_F(Cli, CsvQuotesAsRfc4180AndTheFilterKeepsTheWindowsRows) {
         expected += std::to_string(i) + "," + (emails[i].Deleted ? "yes" : "no") + ",\"" + Value(emails[i].Date) +
                     "\"," + Value(emails[i].From) + ",\"\"\"Doe, Jane\"\" <j@example.org>\"," +
                     corvane::ansi::ToUtf8(Value(emails[i].Subject)) + "\r\n";
-    EXPECT_EQ(decoded.Out, expected);
+    EXPECT_EQ(CsvWithout(decoded.Out, kCsvPlaceColumns), expected);
     EXPECT_EQ(cli::CsvField("a\nb"), "\"a\nb\"");
     EXPECT_EQ(cli::CsvField("plain"), "plain");
 }
@@ -266,7 +269,7 @@ TEST_F(Cli, SeveralFolderFilesGoOnPastOneThatFails) {
     const std::string out = Scratch("out");
     const TResult r = Dbx({"export", a, Scratch("missing.dbx"), b, "--out", out});
     EXPECT_EQ(r.Status, cli::kExitFailed);
-    EXPECT_NE(r.Err.find("Cannot open file \"" + Scratch("missing.dbx") + "\"."), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("corvane-dbx: " + Scratch("missing.dbx") + ": cannot open: "), std::string::npos) << r.Err;
     for (const char* folder : {"Inbox", "Inbox-2"})
         for (int i = 0; i < 5; ++i)
             EXPECT_TRUE(stdfs::exists(out + "/" + folder + "/RecoveredEmail" + std::to_string(i) + ".eml")) << folder << i;
@@ -310,11 +313,11 @@ TEST_F(Cli, UnwritableOutputFailsWithoutDestroyingAnything) {
     // A path below a file can be neither made nor written, also for root.
     const TResult r = Dbx({"export", "--out", file + "/sub", path});
     EXPECT_EQ(r.Status, cli::kExitFailed);
-    EXPECT_NE(r.Err.find("Cannot write to the output folder"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find(": cannot write to this folder"), std::string::npos) << r.Err;
     EXPECT_EQ(ReadAll(file), "keep me");
     const TResult item = Dbx({"export", "--items", "99", "--out", Scratch("out"), path});
     EXPECT_EQ(item.Status, cli::kExitFailed);
-    EXPECT_NE(item.Err.find("item 99 not found in " + path), std::string::npos) << item.Err;
+    EXPECT_NE(item.Err.find("corvane-dbx: " + path + ": item 99 not found\n"), std::string::npos) << item.Err;
 }
 
 TEST_F(Cli, ShowWritesTheBodyAndFindListsFolderFiles) {
@@ -326,7 +329,9 @@ TEST_F(Cli, ShowWritesTheBodyAndFindListsFolderFiles) {
     // Decoded: the text after the blank line, its line ends as LF.
     std::string text = corvane::mail::ReadMessageBody(emails[6]).substr(2);
     for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
-    EXPECT_EQ(Dbx({"show", "--deleted", "6", path}).Out, text);
+    // A deleted message that lost its From line shows the others above its body.
+    EXPECT_EQ(Dbx({"show", "--deleted", "6", path}).Out,
+              "To: \"Doe, Jane\" <j@example.org>\nDate: Mon, 5 May 2005 10:00:00 +0200\nSubject: Note 4 caf\xC3\xA9\n\n" + text);
     EXPECT_EQ(Dbx({"show", "7", path}).Status, cli::kExitFailed);
 
     stdfs::create_directories(Scratch("tree/deep"));

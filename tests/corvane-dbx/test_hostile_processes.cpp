@@ -57,9 +57,9 @@ TEST_F(CliNeighbours, ConcurrentExportsIntoOneFolderAllSucceed) {
     for (int round = 0; round < 15; ++round) {
         std::vector<TChild> runs;
         for (std::size_t n = 0; n < 3; ++n)
-            runs.push_back(Start({"export", "--out", folder + outs[n], files[n]}, Scratch(files[n] + ".out")));
+            runs.push_back(Start({"export", "--overwrite", "--out", folder + outs[n], files[n]}, Scratch(files[n] + ".out")));
         // And one straight into the shared folder itself.
-        runs.push_back(Start({"export", "--items", "0", "--out", folder, files[0]}, Scratch("o")));
+        runs.push_back(Start({"export", "--overwrite", "--items", "0", "--out", folder, files[0]}, Scratch("o")));
         for (const TChild& run : runs) EXPECT_EQ(corvane::testsupport::WaitFor(run), 0) << "round " << round;
         for (std::size_t n = 0; n < 3; ++n)
             EXPECT_EQ(std::distance(stdfs::directory_iterator(folder + outs[n]), stdfs::directory_iterator()),

@@ -42,6 +42,7 @@ holds "$cli" ./usr/bin/corvane-dbx ./usr/share/man/man1/corvane-dbx.1.gz \
 lacks "$cli" 'corvane-recovery' '\.1$' '/help\.html$'
 holds "$gui" ./usr/bin/corvane-recovery ./usr/share/man/man1/corvane-recovery.1.gz \
   ./usr/share/applications/corvane-recovery.desktop \
+  ./usr/share/metainfo/example.corvane.Recovery.metainfo.xml \
   ./usr/share/icons/hicolor/scalable/apps/corvane-recovery.svg \
   ./usr/share/corvane-recovery/help.html ./usr/share/mime/packages/corvane-recovery.xml \
   ./usr/share/doc/corvane-recovery/copyright ./usr/share/doc/corvane-recovery/changelog.gz

@@ -31,6 +31,9 @@ inline constexpr std::uint32_t kBlockSize = 0x210;
 inline constexpr std::uint32_t kBlockText = 0x200;
 inline constexpr std::uint32_t kDeletedText = 0x1FC;
 inline constexpr std::uint32_t kIndexNodeSize = 0x27C;
+// Where the file header keeps the length of the used part of the file (a
+// 32-bit word): a file shorter than that was cut.
+inline constexpr std::uint32_t kDbxUsedSizeOffset = 0x7C;
 inline constexpr unsigned char kDbxSignature[16] = {0xCF, 0xAD, 0x12, 0xFE, 0xC5, 0xFD, 0x74, 0x6F,
                                                     0x66, 0xE3, 0xD1, 0x11, 0x9A, 0x4E, 0x00, 0xC0};
 
@@ -57,6 +60,9 @@ public:
                          std::uint32_t field8 = kBlockSize);
     // Pads the file with zeros to a multiple of 4 and returns its length.
     std::uint32_t End();
+    // Pads the file (End) and writes its length into the header as the used
+    // size, as the mail program keeps it.
+    void SetUsedSize() { PutU32(kDbxUsedSizeOffset, End()); }
 
     // --- Structures around the blocks --------------------------------------
     // A zeroed block slot at the end of the file; returns its offset.

@@ -148,6 +148,7 @@ int main(int argc, char** argv) {
                              "Booked the pavilion for the 17th. Cake is on me."}),
                        TBlockOrder::Ascending, true);
         dbx.AddIndexNode();
+        dbx.SetUsedSize();
         dbx.Save(argv[1]);
         return 0;
     } catch (const std::exception& e) {
