@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <cwchar>
 #include <exception>
 #include <utility>
 
@@ -489,7 +490,7 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void TfrmMain::HandleCommand(int id, int code) {
-    if (code != BN_CLICKED && code != 0 && code != 1) return;  // a button, a menu entry, an accelerator
+    if (code > 1) return;  // only a click (a menu entry, an accelerator); no other notification
     switch (id) {
     case sbAutoScan: Guarded([this] { sbAutoScanClick(); }); break;
     case sbOpenDbx: Guarded([this] { sbOpenDbxClick(); }); break;

@@ -16,10 +16,11 @@ configure_file(${PROJECT_SOURCE_DIR}/docs/help.html ${CMAKE_CURRENT_BINARY_DIR}/
 # in by windres.
 # Every program that shows the window links them (its test driver too).
 string(REPLACE "." "," CORVANE_VERSION_COMMAS "${PROJECT_VERSION}.0")
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/resources/CorvaneVersion.h
+     CONTENT "#define CORVANE_VERSION_COMMAS ${CORVANE_VERSION_COMMAS}\n#define CORVANE_VERSION_TEXT \"${PROJECT_VERSION}\"\n")
 add_library(corvane_gui_resources OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/frmMainWindow/win32/corvane-recovery.rc)
-target_include_directories(corvane_gui_resources PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/frmMainWindow/win32)
-target_compile_definitions(corvane_gui_resources PRIVATE CORVANE_VERSION="${PROJECT_VERSION}"
-                           CORVANE_VERSION_COMMAS=${CORVANE_VERSION_COMMAS})
+target_include_directories(corvane_gui_resources PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/frmMainWindow/win32
+                           ${CMAKE_CURRENT_BINARY_DIR}/resources)
 add_executable(corvane-recovery WIN32 ${CMAKE_CURRENT_SOURCE_DIR}/corvane-recovery/main_win32.cpp)
 target_link_libraries(corvane-recovery PRIVATE corvane_gui corvane_gui_resources)
 target_compile_definitions(corvane-recovery PRIVATE CORVANE_VERSION="${PROJECT_VERSION}")

@@ -13,6 +13,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -152,7 +153,8 @@ protected:
     // A click on a row's tick box.
     void ClickBox(int row) {
         ::SendMessageW(w->lvFoundEmails, LVM_ENSUREVISIBLE, row, FALSE);
-        RECT bounds{LVIR_BOUNDS};
+        RECT bounds{};
+        bounds.left = LVIR_BOUNDS;
         ::SendMessageW(w->lvFoundEmails, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&bounds));
         for (LONG x = bounds.left; x < bounds.left + 40; ++x) {
             LVHITTESTINFO hit{};
@@ -540,6 +542,44 @@ TEST_F(Win32Window, F1OpensTheHelpPageBesideTheProgramOrTheAddress) {
     Command(TfrmMain::mnuHelp);
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(ToUtf8(opened[1]), texts::kHelpUrl);
+}
+
+TEST(Win32WaitWindow, TheThreadStepsTheBarOnlyThroughTheWindowsMessages) {
+    TfrmWait wait(nullptr, static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT)));
+    EXPECT_TRUE(::IsWindowVisible(wait.Handle));
+    EXPECT_FALSE(::IsWindowVisible(wait.btnCancel));
+    RECT client{};
+    ::GetClientRect(wait.Handle, &client);
+    EXPECT_EQ(client.right, TfrmWait::kClientWidth);
+    EXPECT_EQ(client.bottom, TfrmWait::kClientHeight);
+    EXPECT_EQ(::SendMessageW(wait.pbwait, PBM_GETPOS, 0, 0), 0);
+    // The first step is posted at once; until the messages are processed
+    // the bar stands still.
+    TProcessbar* thread = wait.FProcessbar;
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(thread->StepsDone(), 0u);
+    MSG message;
+    while (thread->StepsDone() == 0 && ::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
+    EXPECT_EQ(::SendMessageW(wait.pbwait, PBM_GETPOS, 0, 0), 1);
+
+    // A full bar starts again from its minimum.
+    ::SendMessageW(wait.pbwait, PBM_SETPOS, 100, 0);
+    while (thread->StepsDone() == 1 && ::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
+    EXPECT_EQ(::SendMessageW(wait.pbwait, PBM_GETPOS, 0, 0), 0);
+
+    wait.SetCancellable(true);
+    EXPECT_TRUE(::IsWindowVisible(wait.btnCancel));
+    ::SendMessageW(wait.btnCancel, BM_CLICK, 0, 0);
+    EXPECT_TRUE(wait.CancelRequested());
+    EXPECT_FALSE(::IsWindowEnabled(wait.btnCancel));
+
+    // Closed (twice: the second does nothing), no step reaches the bar.
+    const std::uint64_t steps = thread->StepsDone();
+    wait.FormClose();
+    wait.FormClose();
+    EXPECT_EQ(wait.FProcessbar, nullptr);
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+    EXPECT_EQ(thread->StepsDone(), steps);
 }
 
 }  // namespace
