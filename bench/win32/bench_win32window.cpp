@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
         ::UpdateWindow(w.lvFoundEmails);
     });
     const double selectAll = BestOfThree([&] {
-        ::SendMessageW(w.Handle, WM_COMMAND, MAKEWPARAM(TfrmMain::sbSelectAll, BN_CLICKED), 0);
+        ::SendMessageW(w.sbSelectAll, BM_CLICK, 0, 0);
         ::UpdateWindow(w.lvFoundEmails);
     });
     const double sort = BestOfThree([&] {

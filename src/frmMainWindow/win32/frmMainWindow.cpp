@@ -33,7 +33,9 @@ constexpr const wchar_t* kMainClass = L"CorvaneMainWindow";
 constexpr UINT kSessionPost = WM_APP + 20;
 constexpr UINT kAfterTreeClick = WM_APP + 21;
 
-constexpr DWORD kMainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+// A single fixed border with the system menu and its close box only. (No
+// WS_CLIPCHILDREN: the group boxes leave their insides to the window to paint.)
+constexpr DWORD kMainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 
 std::wstring W(const char* text) { return FromUtf8(text); }
 
@@ -108,6 +110,35 @@ LRESULT CALLBACK ListSubclass(HWND wnd, UINT message, WPARAM wParam, LPARAM lPar
         if (onBox && message == WM_LBUTTONDOWN && window->Session.Ticked(static_cast<std::size_t>(hit.iItem)) == before)
             window->ToggleTick(static_cast<std::size_t>(hit.iItem));
         return result;
+    }
+    return ::DefSubclassProc(wnd, message, wParam, lParam);
+}
+
+// A tool button takes no keyboard focus (it hands it back at once) and is
+// drawn raised while the mouse is over it.
+LRESULT CALLBACK ToolButtonSubclass(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
+                                    DWORD_PTR /*data*/) {
+    switch (message) {
+    case WM_SETFOCUS:
+        if (wParam != 0) ::SetFocus(reinterpret_cast<HWND>(wParam));
+        return 0;
+    case WM_MOUSEMOVE:
+        if (::GetPropW(wnd, L"CorvaneHot") == nullptr) {
+            ::SetPropW(wnd, L"CorvaneHot", reinterpret_cast<HANDLE>(1));
+            TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, wnd, 0};
+            ::TrackMouseEvent(&track);
+            ::InvalidateRect(wnd, nullptr, FALSE);
+        }
+        break;
+    case WM_MOUSELEAVE:
+        ::RemovePropW(wnd, L"CorvaneHot");
+        ::InvalidateRect(wnd, nullptr, FALSE);
+        break;
+    case WM_NCDESTROY:
+        ::RemovePropW(wnd, L"CorvaneHot");
+        break;
+    default:
+        break;
     }
     return ::DefSubclassProc(wnd, message, wParam, lParam);
 }
@@ -260,6 +291,8 @@ TfrmMain::~TfrmMain() {
     if (Handle != nullptr) ::DestroyWindow(Handle);
     if (accelerators_ != nullptr) ::DestroyAcceleratorTable(accelerators_);
     if (ilIcons != nullptr) ::ImageList_Destroy(ilIcons);
+    for (HICON picture : pictures_)
+        if (picture != nullptr) ::DestroyIcon(picture);
     if (Font != nullptr) ::DeleteObject(Font);
 }
 
@@ -353,40 +386,39 @@ void TfrmMain::CreateControls() {
     ::SendMessageW(txtmsgbody, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
 
     // The tool buttons: 48 x 48 pictures above their captions, no keyboard focus.
-    ToolBar = Child(TOOLBARCLASSNAMEW, L"",
-                    TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, IdToolBar, 8, 8,
-                    516, 89);
-    ::SendMessageW(ToolBar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    HIMAGELIST pictures = ::ImageList_Create(48, 48, ILC_COLOR32 | ILC_MASK, 5, 0);
+    const std::pair<HWND*, const char*> tools[] = {{&sbAutoScan, texts::kAutoScan},
+                                                   {&sbOpenDbx, texts::kOpenDbx},
+                                                   {&sbSelectAll, texts::kSelectAll},
+                                                   {&sbDeselectAll, texts::kDeselectAll},
+                                                   {&sbSaveEmail, texts::kSaveEmail}};
     const int pictureIds[] = {kAutoScanPicture, kOpenPicture, kSelectAllPicture, kDeselectAllPicture, kExportPicture};
-    for (int id : pictureIds) {
-        HICON icon = LoadIconOfSize(id, 48);
-        ::ImageList_AddIcon(pictures, icon);
-        ::DestroyIcon(icon);
-    }
-    ::SendMessageW(ToolBar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(pictures));
-    static const std::wstring captions[] = {W(texts::kAutoScan), W(texts::kOpenDbx), W(texts::kSelectAll),
-                                            W(texts::kDeselectAll), W(texts::kSaveEmail)};
-    const int commands[] = {sbAutoScan, sbOpenDbx, sbSelectAll, sbDeselectAll, sbSaveEmail};
-    std::vector<TBBUTTON> buttons;
     for (int i = 0; i < 5; ++i) {
-        if (i > 0) {
-            TBBUTTON gap{};
-            gap.iBitmap = 4;
-            gap.fsStyle = BTNS_SEP;
-            buttons.push_back(gap);
-        }
-        TBBUTTON button{};
-        button.iBitmap = i;
-        button.idCommand = commands[i];
-        button.fsState = TBSTATE_ENABLED;
-        button.fsStyle = BTNS_BUTTON;
-        button.iString = reinterpret_cast<INT_PTR>(captions[i].c_str());
-        buttons.push_back(button);
+        *tools[i].first = Child(L"BUTTON", W(tools[i].second), BS_OWNERDRAW, IdAutoScan + i, 8 + 104 * i, 8, 100, 89);
+        ::SetWindowSubclass(*tools[i].first, ToolButtonSubclass, 3, 0);
+        pictures_[static_cast<std::size_t>(i)] = LoadIconOfSize(pictureIds[i], 48);
     }
-    ::SendMessageW(ToolBar, TB_ADDBUTTONSW, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
-    ::SendMessageW(ToolBar, TB_SETBUTTONWIDTH, 0, MAKELPARAM(100, 100));
-    ::SendMessageW(ToolBar, TB_SETBUTTONSIZE, 0, MAKELPARAM(100, 89));
+}
+
+void TfrmMain::DrawToolButton(const DRAWITEMSTRUCT& item) {
+    // Flat, as a tool bar's buttons: raised under the mouse, sunken pressed.
+    RECT r = item.rcItem;
+    ::FillRect(item.hDC, &r, ::GetSysColorBrush(COLOR_BTNFACE));
+    if ((item.itemState & ODS_SELECTED) != 0)
+        ::DrawEdge(item.hDC, &r, BDR_SUNKENOUTER, BF_RECT);
+    else if (::GetPropW(item.hwndItem, L"CorvaneHot") != nullptr)
+        ::DrawEdge(item.hDC, &r, BDR_RAISEDINNER, BF_RECT);
+    const int shift = (item.itemState & ODS_SELECTED) != 0 ? 1 : 0;
+    const auto index = static_cast<std::size_t>(item.CtlID - IdAutoScan);
+    if (index < pictures_.size() && pictures_[index] != nullptr)
+        ::DrawIconEx(item.hDC, r.left + (r.right - r.left - 48) / 2 + shift, r.top + 6 + shift, pictures_[index], 48, 48,
+                     0, nullptr, DI_NORMAL);
+    const std::wstring caption = WindowText(item.hwndItem);
+    RECT text{r.left + 2 + shift, r.top + 58 + shift, r.right - 2 + shift, r.bottom - 2 + shift};
+    ::SetBkMode(item.hDC, TRANSPARENT);
+    ::SetTextColor(item.hDC, ::GetSysColor((item.itemState & ODS_DISABLED) != 0 ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+    HGDIOBJ old = ::SelectObject(item.hDC, Font);
+    ::DrawTextW(item.hDC, caption.c_str(), static_cast<int>(caption.size()), &text, DT_CENTER | DT_WORDBREAK);
+    ::SelectObject(item.hDC, old);
 }
 
 // ---------------------------------------------------------------------------
@@ -444,6 +476,15 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_NOTIFY:
         return HandleNotify(*reinterpret_cast<const NMHDR*>(lParam));
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+        // Labels, check boxes and group boxes on the window's button face.
+        ::SetBkColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_BTNFACE));
+        ::SetTextColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_BTNTEXT));
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    case WM_DRAWITEM:
+        DrawToolButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return TRUE;
     case kSessionPost: {
         auto* work = reinterpret_cast<std::function<void()>*>(lParam);
         (*work)();
@@ -492,11 +533,11 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 void TfrmMain::HandleCommand(int id, int code) {
     if (code > 1) return;  // only a click (a menu entry, an accelerator); no other notification
     switch (id) {
-    case sbAutoScan: Guarded([this] { sbAutoScanClick(); }); break;
-    case sbOpenDbx: Guarded([this] { sbOpenDbxClick(); }); break;
-    case sbSelectAll: Guarded([this] { sbSelectAllClick(); }); break;
-    case sbDeselectAll: Guarded([this] { sbDeselectAllClick(); }); break;
-    case sbSaveEmail: Guarded([this] { sbSaveEmailClick(); }); break;
+    case IdAutoScan: Guarded([this] { sbAutoScanClick(); }); break;
+    case IdOpenDbx: Guarded([this] { sbOpenDbxClick(); }); break;
+    case IdSelectAll: Guarded([this] { sbSelectAllClick(); }); break;
+    case IdDeselectAll: Guarded([this] { sbDeselectAllClick(); }); break;
+    case IdSaveEmail: Guarded([this] { sbSaveEmailClick(); }); break;
     case mnuExportMbox: Guarded([this] { mnuExportMboxClick(); }); break;
     case Exit1: Guarded([this] { Exit1Click(); }); break;
     case mnuHelp: Guarded([this] { mnuHelpClick(); }); break;

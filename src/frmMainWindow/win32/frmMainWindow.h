@@ -47,11 +47,11 @@ public:
 
     // Command identifiers: the tool buttons, the menu entries, the controls.
     enum TCommand : int {
-        sbAutoScan = 1001,
-        sbOpenDbx,
-        sbSelectAll,
-        sbDeselectAll,
-        sbSaveEmail,
+        IdAutoScan = 1001,
+        IdOpenDbx,
+        IdSelectAll,
+        IdDeselectAll,
+        IdSaveEmail,
         mnuExportMbox = 1101,
         Exit1,
         mnuHelp,
@@ -67,7 +67,6 @@ public:
         IdFiles,
         IdFoundEmails,
         IdMessageBody,
-        IdToolBar,
     };
     static constexpr int kClientWidth = 906;
     static constexpr int kClientHeight = 553;
@@ -92,7 +91,13 @@ public:
 
     // --- controls --------------------------------------------------------------
     HWND Handle = nullptr;
-    HWND ToolBar = nullptr;  // the five tool buttons, sbAutoScan .. sbSaveEmail
+    // The tool buttons: 48 x 48 pictures above their captions (drawn by the
+    // window), taking no keyboard focus.
+    HWND sbAutoScan = nullptr;
+    HWND sbOpenDbx = nullptr;
+    HWND sbSelectAll = nullptr;
+    HWND sbDeselectAll = nullptr;
+    HWND sbSaveEmail = nullptr;
     HWND Filter = nullptr;
     HWND lblKeyword = nullptr;
     HWND txtFilter = nullptr;
@@ -222,6 +227,8 @@ private:
     int ShowMessage(const std::wstring& text, UINT type);
     void FillDisplayInfo(NMLVDISPINFOW& info);
     void ExpandAll(HTREEITEM node);
+    void DrawToolButton(const DRAWITEMSTRUCT& item);
+    std::array<HICON, 5> pictures_{};  // of the tool buttons, in their order
     std::wstring WindowText(HWND control) const;
 
     HACCEL accelerators_ = nullptr;

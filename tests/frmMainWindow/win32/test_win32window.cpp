@@ -144,11 +144,18 @@ protected:
         ::SendMessageW(control, WM_LBUTTONUP, 0, where);
         w->ProcessMessages();
     }
+    // A click on a heading as the heading control tells the list of it; the
+    // list hands it on as its column click.
     void ClickHeading(int column) {
         HWND header = reinterpret_cast<HWND>(::SendMessageW(w->lvFoundEmails, LVM_GETHEADER, 0, 0));
-        RECT r{};
-        ::SendMessageW(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&r));
-        Click(header, {(r.left + std::min(r.right, 600L)) / 2, (r.top + r.bottom) / 2});
+        NMHEADERW click{};
+        click.hdr.hwndFrom = header;
+        click.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(header));
+        click.hdr.code = HDN_ITEMCLICKW;
+        click.iItem = column;
+        click.iButton = 0;
+        ::SendMessageW(w->lvFoundEmails, WM_NOTIFY, click.hdr.idFrom, reinterpret_cast<LPARAM>(&click));
+        w->ProcessMessages();
     }
     // A click on a row's tick box.
     void ClickBox(int row) {
@@ -168,7 +175,7 @@ protected:
         ADD_FAILURE() << "no tick box found in row " << row;
     }
     void Command(int id) {
-        ::SendMessageW(w->Handle, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(w->ToolBar));
+        ::SendMessageW(w->Handle, WM_COMMAND, MAKEWPARAM(id, 0), 0);
         w->ProcessMessages();
     }
     void Press(HWND button) {
@@ -217,16 +224,19 @@ TEST_F(Win32Window, TheWindowHasItsCaptionSizeBorderAndControls) {
     EXPECT_FALSE(Enabled(w->btnClearFilter));
     EXPECT_FALSE(Checked(w->cbdeletedemails));
 
-    const std::pair<int, const char*> tools[] = {{TfrmMain::sbAutoScan, texts::kAutoScan},
-                                                 {TfrmMain::sbOpenDbx, texts::kOpenDbx},
-                                                 {TfrmMain::sbSelectAll, texts::kSelectAll},
-                                                 {TfrmMain::sbDeselectAll, texts::kDeselectAll},
-                                                 {TfrmMain::sbSaveEmail, texts::kSaveEmail}};
-    for (const auto& [id, text] : tools) {
-        wchar_t buffer[128] = {};
-        ::SendMessageW(w->ToolBar, TB_GETBUTTONTEXTW, id, reinterpret_cast<LPARAM>(buffer));
-        EXPECT_EQ(ToUtf8(buffer), text);
+    const std::pair<HWND, const char*> tools[] = {{w->sbAutoScan, texts::kAutoScan},
+                                                  {w->sbOpenDbx, texts::kOpenDbx},
+                                                  {w->sbSelectAll, texts::kSelectAll},
+                                                  {w->sbDeselectAll, texts::kDeselectAll},
+                                                  {w->sbSaveEmail, texts::kSaveEmail}};
+    for (const auto& [button, text] : tools) {
+        EXPECT_EQ(Text(button), text);
+        EXPECT_FALSE(::GetWindowLongPtrW(button, GWL_STYLE) & WS_TABSTOP);
     }
+    // A click leaves the keyboard focus where it was.
+    ::SetFocus(w->lvFoundEmails);
+    ::SendMessageW(w->sbSelectAll, WM_SETFOCUS, reinterpret_cast<WPARAM>(w->lvFoundEmails), 0);
+    EXPECT_EQ(::GetFocus(), w->lvFoundEmails);
 
     const auto listStyle = static_cast<DWORD>(::GetWindowLongPtrW(w->lvFoundEmails, GWL_STYLE));
     EXPECT_TRUE(listStyle & LVS_OWNERDATA);
@@ -262,7 +272,7 @@ TEST_F(Win32Window, TheWindowHasItsCaptionSizeBorderAndControls) {
 
 TEST_F(Win32Window, OpensAFolderFileAndListsItsRowsWithAndWithoutTheDeleted) {
     w->ChooseDbxFile = [this] { return FromAnsi(folderFile); };
-    Command(TfrmMain::sbOpenDbx);
+    Press(w->sbOpenDbx);
     Expect(ExpectedWindowRows(false));
     // The file's node under "Dbx Files", selected.
     const auto selected = reinterpret_cast<HTREEITEM>(::SendMessageW(w->tvFiles, TVM_GETNEXTITEM, TVGN_CARET, 0));
@@ -279,7 +289,7 @@ TEST_F(Win32Window, OpensAFolderFileAndListsItsRowsWithAndWithoutTheDeleted) {
 
     // A name that is not a folder file's is passed over.
     w->ChooseDbxFile = [this] { return FromAnsi(scratch / "notes.txt"); };
-    Command(TfrmMain::sbOpenDbx);
+    Press(w->sbOpenDbx);
     Expect(ExpectedWindowRows(false));
     EXPECT_TRUE(boxes.empty());
 }
@@ -322,9 +332,9 @@ TEST_F(Win32Window, SpaceTheTickBoxAndSelectAllTick) {
     EXPECT_TRUE(Ticked(5));
     EXPECT_EQ(w->Session.TickedCount(), 1u);
 
-    Command(TfrmMain::sbSelectAll);
+    Press(w->sbSelectAll);
     for (int row = 0; row < RowCount(); ++row) EXPECT_TRUE(Ticked(row));
-    Command(TfrmMain::sbDeselectAll);
+    Press(w->sbDeselectAll);
     for (int row = 0; row < RowCount(); ++row) EXPECT_FALSE(Ticked(row));
     // Ctrl+A in the list ticks every row as "Quick Select All" does.
     BYTE keys[256] = {};
@@ -390,7 +400,7 @@ TEST_F(Win32Window, ExportsTheTickedRowsAsTheEngineDoes) {
         title = t;
         return out;
     };
-    Command(TfrmMain::sbSaveEmail);
+    Press(w->sbSaveEmail);
     EXPECT_EQ(title, texts::kExportFolderTitle);
     ASSERT_EQ(boxes, (std::vector<TBox>{{texts::kExported, MB_OK | MB_ICONINFORMATION}}));
     EXPECT_EQ(corvane::testsupport::NamesIn(out),
@@ -415,12 +425,12 @@ TEST_F(Win32Window, ExportsTheTickedRowsAsTheEngineDoes) {
 TEST_F(Win32Window, MessageBoxesTellOfAFolderNotWriteableAndAMessageFileGone) {
     w->OpenDbxFiles({folderFile});
     w->ChooseExportFolder = [this](const std::string&, const std::string&, bool) { return scratch / "no\\such"; };
-    Command(TfrmMain::sbSaveEmail);
+    Press(w->sbSaveEmail);
     EXPECT_EQ(boxes, (std::vector<TBox>{{texts::kNotWriteable, MB_OK | MB_ICONERROR}}));
 
     boxes.clear();
     w->ChooseExportFolder = [](const std::string&, const std::string&, bool) { return std::string(); };
-    Command(TfrmMain::sbSaveEmail);  // cancelled: nothing at all
+    Press(w->sbSaveEmail);  // cancelled: nothing at all
     EXPECT_TRUE(boxes.empty());
 
     const std::string messageFile = w->Session.RecordOfRow(3).FileName;
@@ -471,10 +481,10 @@ TEST_F(Win32Window, CancelAtReportNKeepsThePreviousList) {
 
     constexpr std::uint64_t kPressAt = 5;
     bool waitShown = false, mainDisabled = false, cancelShown = false;
-    std::uint64_t lastReport = 0;
+    std::uint64_t pressedAt = 0;
     w->ReportHook = [&](corvane::session::TLongWork&, std::uint64_t report, const char*, std::int64_t, std::int64_t) {
-        lastReport = report;
         if (report != kPressAt) return;
+        pressedAt = report;
         TfrmWait* wait = w->Operation()->WaitWindow();
         ASSERT_NE(wait, nullptr);
         waitShown = ::IsWindowVisible(wait->Handle) != FALSE;
@@ -482,12 +492,12 @@ TEST_F(Win32Window, CancelAtReportNKeepsThePreviousList) {
         mainDisabled = ::IsWindowEnabled(w->Handle) == FALSE;
         ::SendMessageW(wait->btnCancel, BM_CLICK, 0, 0);
     };
-    w->OpenDbxFiles({large});
+    w->Guarded([&] { w->OpenDbxFiles({large}); });
     EXPECT_TRUE(waitShown);
     EXPECT_TRUE(cancelShown);
     EXPECT_TRUE(mainDisabled);
-    // The work stopped at its next step, and the list is the previous file's.
-    EXPECT_LE(lastReport, kPressAt + 1);
+    // The work stopped, and the list is the previous file's.
+    EXPECT_EQ(pressedAt, kPressAt);
     Expect(ExpectedWindowRows(false));
     EXPECT_EQ(w->Session.CurrentFile(), folderFile);
     EXPECT_TRUE(boxes.empty());
@@ -507,7 +517,7 @@ TEST_F(Win32Window, ClosingDuringWorkAsksAndStopsIt) {
         if (report == 2) ::SendMessageW(w->Handle, WM_CLOSE, 0, 0);
         closed = closed || w->Handle == nullptr;
     };
-    w->OpenDbxFiles({folderFile});
+    w->Guarded([&] { w->OpenDbxFiles({folderFile}); });
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], (TBox{texts::kStopAndClose, MB_YESNO | MB_ICONQUESTION}));
     EXPECT_FALSE(closed);  // not while the work ran
