@@ -13,10 +13,18 @@ export WINEPREFIX="$build/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The sample in a neutral place, so that the tree shows no path of this machine.
-# Without a window manager on the virtual display, Wine draws the captions.
-"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 || true
 mkdir -p "$WINEPREFIX/drive_c/Mail"
 cp "$root/samples/demo.dbx" "$WINEPREFIX/drive_c/Mail/demo.dbx"
-(cd "$work" && xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$tool" 'C:\Mail\demo.dbx' window.bmp)
+# Wine's programs of the prefix start on the virtual display; without a
+# window manager there, Wine draws the captions itself.
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+"$wineserver" -k 2>/dev/null || true
+(cd "$work" && xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  "$1" reg add "HKCU\\Software\\Wine\\X11 Driver" /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 || true
+  "$1" "$2" "C:\\Mail\\demo.dbx" window.bmp
+  status=$?
+  "$3" -k 2>/dev/null || true
+  exit $status
+' _ "$wine" "$tool" "$wineserver")
 convert "$work/window.bmp" "$root/docs/screenshot-windows.png"
 echo "wrote $root/docs/screenshot-windows.png"

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "FastStrings/FastStrings.h"
+#include "frmMainWindow/win32/Wide.h"
 #include "frmMainWindow/win32/frmMainWindow.h"
 #include "outlookfile/outlookfile.h"
 #include "support/DbxFixture.h"
