@@ -25,6 +25,7 @@
 #include "frmMainWindow/win32/frmMainWindow.h"
 #include "frmMainWindow/win32/waitfrm.h"
 #include "mailsession/SessionTexts.h"
+#include "sysdbxfiles/sysdbxfiles.h"
 #include "support/MessageFiles.h"
 #include "support/TestFiles.h"
 #include "support/WindowExpectations.h"
@@ -318,6 +319,44 @@ TEST_F(Win32Window, ADroppedFileAndATreeClickLoadIt) {
     NMHDR click{w->tvFiles, static_cast<UINT_PTR>(TfrmMain::IdFiles), static_cast<UINT>(NM_CLICK)};
     ::SendMessageW(w->Handle, WM_NOTIFY, TfrmMain::IdFiles, reinterpret_cast<LPARAM>(&click));
     w->ProcessMessages();
+    Expect(ExpectedWindowRows(false));
+}
+
+TEST_F(Win32Window, AutoScanHangsTheFilesFoundUnderSystemFiles) {
+    const std::string tree = scratch / "tree";
+    ::CreateDirectoryW(FromAnsi(tree).c_str(), nullptr);
+    ::CreateDirectoryW(FromAnsi(tree + "\\sub").c_str(), nullptr);
+    corvane::testsupport::WriteWindowFixture(tree + "\\a.dbx");
+    corvane::testsupport::WriteWindowFixture(tree + "\\sub\\b.DBX");
+    corvane::testsupport::WriteWholeFile(tree + "\\notes.txt", "not a folder file");
+    w->Session.Search = [&tree](TDbxFiles& files) { files.SearchFolder(tree, "*.dbx", true); };
+    Press(w->sbAutoScan);
+    EXPECT_TRUE(boxes.empty());
+
+    std::vector<std::string> found;
+    for (auto node = reinterpret_cast<HTREEITEM>(::SendMessageW(w->tvFiles, TVM_GETNEXTITEM, TVGN_CHILD,
+                                                                 reinterpret_cast<LPARAM>(w->SystemFilesNode)));
+         node != nullptr; node = reinterpret_cast<HTREEITEM>(
+                              ::SendMessageW(w->tvFiles, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(node)))) {
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW item{};
+        item.mask = TVIF_TEXT | TVIF_IMAGE;
+        item.hItem = node;
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        ::SendMessageW(w->tvFiles, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        EXPECT_EQ(item.iImage, corvane::session::IconFolderFile);
+        found.push_back(corvane::win32::ToAnsi(text));
+    }
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{tree + "\\a.dbx", tree + "\\sub\\b.DBX"}));
+    EXPECT_TRUE(::SendMessageW(w->tvFiles, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(w->SystemFilesNode),
+                               TVIS_EXPANDED) &
+                TVIS_EXPANDED);
+
+    // A click on a found file's node loads it.
+    ::SendMessageW(w->tvFiles, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(w->TreeNodes.back()));
+    w->tvFilesClick();
     Expect(ExpectedWindowRows(false));
 }
 
