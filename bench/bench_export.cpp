@@ -27,8 +27,8 @@
 #include <unistd.h>
 
 #include "Globals/Globals.h"
-#include "frmMainWindow/CorvaneApplication.h"
-#include "frmMainWindow/frmMainWindow.h"
+#include "frmMainWindow/qt/CorvaneApplication.h"
+#include "frmMainWindow/qt/frmMainWindow.h"
 #include "platform/Files.h"
 
 namespace {

@@ -34,7 +34,7 @@
 #include <unistd.h>
 
 #include "BenchResident.h"
-#include "frmMainWindow/frmMainWindow.h"
+#include "frmMainWindow/qt/frmMainWindow.h"
 #include "outlookfile/outlookfile.h"
 #include "support/DbxFixture.h"
 #include "support/SyntheticRecords.h"

@@ -37,7 +37,7 @@
 #include <unistd.h>
 
 #include "BenchResident.h"
-#include "frmMainWindow/frmMainWindow.h"
+#include "frmMainWindow/qt/frmMainWindow.h"
 #include "support/SyntheticRecords.h"
 
 namespace {

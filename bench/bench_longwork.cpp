@@ -25,7 +25,7 @@
 
 #include <unistd.h>
 
-#include "frmMainWindow/frmMainWindow.h"
+#include "frmMainWindow/qt/frmMainWindow.h"
 #include "support/DbxFixture.h"
 
 namespace {

@@ -15,6 +15,13 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(CORVANE_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(CORVANE_HELP_DIR ${CMAKE_INSTALL_DATADIR}/corvane-recovery)
+set(CORVANE_BIN_DIR ${CMAKE_INSTALL_BINDIR})
+if(WIN32)
+  # One folder, as a Windows user unpacks it: both programs, the help page
+  # beside the window (where it looks first), README and LICENSE.
+  set(CORVANE_HELP_DIR .)
+  set(CORVANE_BIN_DIR .)
+endif()
 
 # Manual pages and the changelog go compressed as Debian has them, made at
 # configure time (and again whenever their sources change); gzip -n keeps no
@@ -39,7 +46,7 @@ if(NOT WIN32)
 endif()
 
 # --- corvane-dbx -------------------------------------------------------------
-install(TARGETS corvane-dbx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
+install(TARGETS corvane-dbx RUNTIME DESTINATION ${CORVANE_BIN_DIR} COMPONENT cli)
 if(NOT WIN32)
   install(FILES ${CORVANE_MAN_DBX} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
   install(FILES ${CORVANE_PACKAGING_DIR}/copyright ${CORVANE_CHANGELOG}
@@ -48,7 +55,7 @@ endif()
 
 # --- corvane-recovery --------------------------------------------------------
 if(TARGET corvane-recovery)
-  install(TARGETS corvane-recovery RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gui)
+  install(TARGETS corvane-recovery RUNTIME DESTINATION ${CORVANE_BIN_DIR} COMPONENT gui)
   # The window finds its help page relative to itself: <bin>/../share/corvane-recovery/.
   install(FILES ${PROJECT_SOURCE_DIR}/docs/help.html DESTINATION ${CORVANE_HELP_DIR} COMPONENT gui)
   if(NOT WIN32)
@@ -57,7 +64,7 @@ if(TARGET corvane-recovery)
     # What software centres show of the window (AppStream).
     install(FILES ${CORVANE_PACKAGING_DIR}/example.corvane.Recovery.metainfo.xml
             DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT gui)
-    install(FILES ${PROJECT_SOURCE_DIR}/src/frmMainWindow/resources/icons/program.svg
+    install(FILES ${PROJECT_SOURCE_DIR}/src/frmMainWindow/qt/resources/icons/program.svg
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME corvane-recovery.svg COMPONENT gui)
     install(FILES ${CORVANE_PACKAGING_DIR}/corvane-recovery-dbx.xml
             DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME corvane-recovery.xml COMPONENT gui)
@@ -67,10 +74,26 @@ if(TARGET corvane-recovery)
   endif()
 endif()
 
-# --- the Debian packages -----------------------------------------------------
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT cli)
+endif()
+
+# --- the Debian packages, or the Windows zip ------------------------------------
 set(CPACK_PACKAGE_NAME corvane-recovery)
 set(CPACK_PACKAGE_VENDOR "Corvane Recovery")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+if(WIN32)
+  # cpack -G ZIP: corvane-recovery-<version>-win64.zip, stripped programs.
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win64)
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_COMPONENTS_ALL cli)
+  if(TARGET corvane-recovery)
+    list(APPEND CPACK_COMPONENTS_ALL gui)
+  endif()
+  include(CPack)
+  return()
+endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "FastStrings/FastStrings.h"
-#include "frmMainWindow/CorvaneApplication.h"
-#include "frmMainWindow/frmMainWindow.h"
+#include "frmMainWindow/qt/CorvaneApplication.h"
+#include "frmMainWindow/qt/frmMainWindow.h"
 #include "mailsession/StartArguments.h"
 
 #ifndef CORVANE_VERSION

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "frmMainWindow/CorvaneApplication.h"
-#include "frmMainWindow/frmMainWindow.h"
+#include "frmMainWindow/qt/CorvaneApplication.h"
+#include "frmMainWindow/qt/frmMainWindow.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
