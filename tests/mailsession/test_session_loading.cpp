@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -244,7 +245,14 @@ TEST_F(SessionTest, AStoppedLoadKeepsThePreviousRowsWithTheirTexts) {
         stop.OnReport = [&] {
             if (overwritten || stop.Stages().count(stage) == 0) return;
             overwritten = true;
-            for (const TEmail& r : session.Emails()) corvane::testsupport::WriteWholeFile(r.FileName, "overwritten");
+            // A file the load holds open just now (Windows refuses the write
+            // then) is being replaced by the load itself anyway.
+            for (const TEmail& r : session.Emails()) {
+                try {
+                    corvane::testsupport::WriteWholeFile(r.FileName, "overwritten");
+                } catch (const std::runtime_error&) {
+                }
+            }
         };
         EXPECT_THROW(session.Load(largePath, &stop), corvane::ECancelled) << stage;
         EXPECT_EQ(session.CurrentFile(), small) << stage;
