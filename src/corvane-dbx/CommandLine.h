@@ -7,6 +7,7 @@
 //   corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...
 //   corvane-dbx show   [--deleted] [--raw] [--whole-messages] ITEM FILE.dbx
 //   corvane-dbx find   [FOLDER...]
+//   corvane-dbx carve  [--partial] (--out DIR | --list) IMAGE...
 //   corvane-dbx --help | --version | COMMAND --help
 
 #include <cstddef>
@@ -18,7 +19,7 @@
 
 namespace corvane::cli {
 
-enum class TCommand { None, List, Export, Show, Find };
+enum class TCommand { None, List, Export, Show, Find, Carve };
 enum class TFormat { Table, Csv, Json };
 
 // Exit statuses.
@@ -39,9 +40,11 @@ struct TOptions {
     bool ItemsGiven = false;
     std::vector<std::size_t> Items;  // --items, ascending, without repeats
     std::string OutFolder;           // --out
+    bool List = false;               // carve --list: report, write nothing
+    bool Partial = false;            // carve --partial: the partial messages too
     std::string MboxFile;            // --mbox
     std::size_t ShowItem = 0;        // show's ITEM
-    std::vector<std::string> Paths;  // folder files, or find's folders
+    std::vector<std::string> Paths;  // folder files, find's folders, or carve's images
 };
 
 struct TParsed {

@@ -16,6 +16,7 @@
 
 #include "FastStrings/FastStrings.h"
 #include "chainread/ChainRead.h"
+#include "corvane-dbx/CarveCommand.h"
 #include "corvane-dbx/CommandLine.h"
 #include "corvane-dbx/ListFormats.h"
 #include "emailexport/MboxExport.h"
@@ -524,6 +525,7 @@ int RunCommand(const std::vector<std::string>& arguments, TConsole& console) {
             case TCommand::Export: return run.Export();
             case TCommand::Show: return run.Show();
             case TCommand::Find: return run.Find();
+            case TCommand::Carve: return RunCarve(o, console);
             case TCommand::None: break;
         }
     } catch (const corvane::ECancelled&) {
