@@ -920,6 +920,14 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     return result;
 }
 
+std::size_t CountCandidates(const void* data, std::size_t bytes) {
+    TScan scan;
+    TFilter filter(scan, nullptr, nullptr);
+    const auto end = static_cast<std::int64_t>(bytes);
+    if (end > kBlockBytes) filter.Positions(static_cast<const unsigned char*>(data), 0, 0, end - kBlockBytes);
+    return scan.Candidates.size();
+}
+
 std::string CarveMapJson(const TCarveResult& result) {
     std::string out = "{\n  \"images\": [";
     for (std::size_t i = 0; i < result.Images.size(); ++i) out += (i ? ", " : "") + JsonText(result.Images[i]);

@@ -111,6 +111,11 @@ struct TCarveResult {
 // one disk: disk.001 disk.002 ...). "-" is standard input.
 TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& options, TProgress* progress);
 
+// The filter alone, over bytes already in memory taken as an image from
+// offset 0: how many block headers pass it (the positions whose whole
+// block lies in the bytes). For measuring the filter apart from the reads.
+std::size_t CountCandidates(const void* data, std::size_t bytes);
+
 // carve.json's text for a result: UTF-8 JSON.
 std::string CarveMapJson(const TCarveResult& result);
 
