@@ -9,6 +9,7 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -364,6 +365,7 @@ struct TPiece {
     std::uint32_t First = 0, Count = 0;  // its blocks in TAssembly::Kept, by self offset
     bool Header = false;                 // a folder file header at the base
     std::int64_t MinSelf = 0, MaxEnd = 0;  // the folder-file range its blocks (and header) span
+    std::int64_t LastStart = 0;            // where its last block (or, without blocks, its header) begins
 };
 
 class TAssembly {
@@ -379,6 +381,7 @@ public:
 
     void Group() {
         std::vector<std::uint32_t> order(c_.size());
+        std::vector<std::int64_t> headed;  // the bases of pieces with a header
         std::iota(order.begin(), order.end(), 0u);
         std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) {
             const std::int64_t ba = c_[a].Base(), bb = c_[b].Base();
@@ -405,13 +408,26 @@ public:
             piece.Count = static_cast<std::uint32_t>(Kept.size()) - piece.First;
             if (piece.Count >= 2 || (header && piece.Count >= 1)) {
                 piece.MinSelf = header ? 0 : c_[Kept[piece.First]].Self;
-                piece.MaxEnd = static_cast<std::int64_t>(c_[Kept[piece.First + piece.Count - 1]].Self) + kBlockBytes;
+                piece.LastStart = c_[Kept[piece.First + piece.Count - 1]].Self;
+                piece.MaxEnd = piece.LastStart + kBlockBytes;
                 Pieces.push_back(piece);
+                if (header) headed.push_back(base);
             } else {
                 Kept.resize(piece.First);
             }
             i = j;
         }
+        // A header whose piece ends before the first block: a piece of its own,
+        // to be joined to the piece that goes on at the next cluster.
+        for (const std::int64_t h : headers_)
+            if (!std::binary_search(headed.begin(), headed.end(), h)) {
+                TPiece piece;
+                piece.Base = h;
+                piece.Header = true;
+                piece.First = static_cast<std::uint32_t>(Kept.size());
+                piece.MaxEnd = kFileHeaderBytes;
+                Pieces.push_back(piece);
+            }
         Dropped = static_cast<std::int64_t>(c_.size() - Kept.size());
         PieceOf.resize(Kept.size());
         for (std::uint32_t p = 0; p < Pieces.size(); ++p)
@@ -466,14 +482,17 @@ public:
                 pointed_[link.Dir][target] = 1;
                 joined = true;
             }
-            // A piece whose last block crosses a cluster boundary, with no
-            // block after it in its folder file: it goes on in the piece whose
-            // first block lies just after, in the cluster that begins there.
+            // A piece whose last block crosses a cluster boundary, or ends so
+            // close to one that the next header would cross it, with no block
+            // after it in its folder file: it goes on in the piece whose first
+            // block lies just after, in the cluster that begins there.
             for (std::uint32_t p = 0; p < Pieces.size(); ++p) {
                 const TPiece& piece = Pieces[p];
-                const std::int64_t lastSelf = piece.MaxEnd - kBlockBytes;
-                const std::int64_t boundary = FloorTo(piece.MaxEnd - 1, kCluster);
-                if (boundary <= lastSelf) continue;
+                std::int64_t boundary = FloorTo(piece.MaxEnd - 1, kCluster);
+                if (boundary <= piece.LastStart) {
+                    boundary = CeilTo(piece.MaxEnd, kCluster);
+                    if (boundary - piece.MaxEnd >= kDeletedHeaderBytes) continue;
+                }
                 const std::uint32_t from = Find(p);
                 const auto first = std::lower_bound(byStart.begin(), byStart.end(), piece.MaxEnd,
                                                     [this](std::uint32_t q, std::int64_t v) { return Pieces[q].MinSelf < v; });
@@ -607,6 +626,10 @@ struct TFilePlan {
     std::vector<TSegment> Segments;  // ascending, not overlapping
     TCarvedFile File;
     std::int64_t FirstImage = 0;
+    // The file ranges whose bytes are surely the file's: a range up to the
+    // end of the cluster of its last header, or to where the next range
+    // goes on. What lies past that was read on as if the file went on there.
+    std::vector<std::pair<std::int64_t, std::int64_t>> Sure;
 };
 
 TFilePlan PlanFile(TAssembly& a, std::uint32_t root, const TImage& image, std::int64_t imageBytes) {
@@ -668,37 +691,81 @@ TFilePlan PlanFile(TAssembly& a, std::uint32_t root, const TImage& image, std::i
         plan.FirstImage = std::min(plan.FirstImage, base + s.Lo);
     }
     plan.File.Size = at;
+    for (std::size_t i = 0; i < plan.Segments.size(); ++i) {
+        const TSegment& seg = plan.Segments[i];
+        const bool continued = i + 1 < plan.Segments.size() && plan.Segments[i + 1].Lo == seg.Hi;
+        plan.Sure.emplace_back(seg.Lo, continued ? seg.Hi : std::min(seg.Hi, FloorTo(seg.MaxSelf, kCluster) + kCluster));
+    }
     return plan;
 }
 
+// A partial message: its blocks' offsets and text lengths, in chain order.
+using TChainBlocks = std::vector<std::pair<std::uint32_t, std::uint16_t>>;
+
+// Reads a block header of a reconstructed file at a file offset, through the
+// image ranges that make the file; false where the file holds none there.
+// Used for a header that lies across the end of a piece, whose bytes the scan
+// saw only in part.
+using THeaderReader = std::function<bool(std::uint32_t self, TCandidate& block)>;
+
 // Counts the messages of a file: chains of its live blocks, from each block
 // no other block names as next.
-void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file, std::vector<std::vector<std::uint32_t>>* partial) {
-    std::vector<std::uint32_t> blocks;  // kept live blocks, by self
+void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
+                   const std::vector<std::pair<std::int64_t, std::int64_t>>& sure, const THeaderReader& readHeader,
+                   std::vector<TChainBlocks>* partial) {
+    std::vector<TCandidate> blocks;  // the live blocks, by self
     for (const std::uint32_t p : a.Members(root))
         for (std::uint32_t k = a.Pieces[p].First; k < a.Pieces[p].First + a.Pieces[p].Count; ++k)
-            if (!a.Block(k).Deleted) blocks.push_back(k);
-    std::sort(blocks.begin(), blocks.end(), [&a](std::uint32_t x, std::uint32_t y) { return a.Self(x) < a.Self(y); });
-    auto find = [&](std::uint32_t self) -> std::int64_t {
+            if (!a.Block(k).Deleted) blocks.push_back(a.Block(k));
+    std::sort(blocks.begin(), blocks.end(), [](const TCandidate& x, const TCandidate& y) { return x.Self < y.Self; });
+    auto find = [&blocks](std::uint32_t self) -> std::int64_t {
         const auto it = std::lower_bound(blocks.begin(), blocks.end(), self,
-                                         [&a](std::uint32_t k, std::uint32_t v) { return a.Self(k) < v; });
-        return it != blocks.end() && a.Self(*it) == self ? it - blocks.begin() : -1;
+                                         [](const TCandidate& k, std::uint32_t v) { return k.Self < v; });
+        return it != blocks.end() && it->Self == self ? it - blocks.begin() : -1;
     };
+    // Blocks the scan did not see whole: headers across the start of a range,
+    // and those the links name.
+    if (readHeader) {
+        std::vector<TCandidate> extras;
+        std::unordered_map<std::uint32_t, bool> tried;
+        for (const TCarveRange& r : file.Pieces)
+            for (std::int64_t at = r.FileStart - kDeletedHeaderBytes + 4; at < r.FileStart; at += 4) {
+                TCandidate extra;
+                if (at > 0 && find(static_cast<std::uint32_t>(at)) < 0 && tried.emplace(static_cast<std::uint32_t>(at), true).second &&
+                    readHeader(static_cast<std::uint32_t>(at), extra))
+                    extras.push_back(extra);
+            }
+        for (std::size_t i = 0; i < blocks.size() + extras.size(); ++i) {
+            const std::uint32_t next = i < blocks.size() ? blocks[i].Next : extras[i - blocks.size()].Next;
+            if (next == 0 || find(next) >= 0 || !tried.emplace(next, true).second) continue;
+            TCandidate extra;
+            if (readHeader(next, extra)) extras.push_back(extra);
+        }
+        blocks.insert(blocks.end(), extras.begin(), extras.end());
+        std::sort(blocks.begin(), blocks.end(), [](const TCandidate& x, const TCandidate& y) { return x.Self < y.Self; });
+    }
     std::vector<std::uint8_t> named(blocks.size(), 0), seen(blocks.size(), 0);
-    for (const std::uint32_t k : blocks)
-        if (const std::int64_t n = find(a.Block(k).Next); n >= 0) named[static_cast<std::size_t>(n)] = 1;
-    auto covered = [&file](std::int64_t from, std::int64_t to) {
-        for (const TCarveRange& r : file.Pieces) {
-            if (r.FileEnd <= from) continue;
-            if (r.FileStart > from) return false;
-            from = r.FileEnd;
+    for (const TCandidate& b : blocks)
+        if (const std::int64_t n = find(b.Next); n >= 0) named[static_cast<std::size_t>(n)] = 1;
+    auto covered = [&sure](std::int64_t from, std::int64_t to) {
+        for (const auto& [start, end] : sure) {
+            if (end <= from) continue;
+            if (start > from) return false;
+            from = end;
             if (from >= to) return true;
         }
         return false;
     };
     auto walk = [&](std::size_t head) {
-        bool whole = a.Block(blocks[head]).HeaderLine != 0;
-        std::vector<std::uint32_t> chain;
+        bool whole = blocks[head].HeaderLine != 0;
+        // A text whose start lies across a cluster boundary: the scan saw only
+        // the part before it; the file's own bytes tell.
+        const std::int64_t text = static_cast<std::int64_t>(blocks[head].Self) + kLiveHeaderBytes;
+        TCandidate again;
+        if (!whole && readHeader && FloorTo(text, kCluster) != FloorTo(text + 79, kCluster) &&
+            readHeader(blocks[head].Self, again))
+            whole = again.HeaderLine != 0;
+        TChainBlocks chain;
         for (std::int64_t at = static_cast<std::int64_t>(head);;) {
             const std::size_t i = static_cast<std::size_t>(at);
             if (seen[i]) {  // a loop
@@ -706,8 +773,8 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file, std::vec
                 break;
             }
             seen[i] = 1;
-            const TCandidate& b = a.Block(blocks[i]);
-            chain.push_back(blocks[i]);
+            const TCandidate& b = blocks[i];
+            chain.emplace_back(b.Self, b.Length);
             if (!covered(b.Self, static_cast<std::int64_t>(b.Self) + kBlockBytes)) whole = false;
             if (b.Next == 0) break;
             if (b.Length != kLiveBody) whole = false;
@@ -824,15 +891,14 @@ private:
 
 // The text of a partial message: each block's text in chain order, read
 // back from the reconstructed file.
-void WritePartial(const std::string& dbx, const std::vector<std::uint32_t>& chain, TAssembly& a, const std::string& path) {
+void WritePartial(const std::string& dbx, const TChainBlocks& chain, const std::string& path) {
     fs::TReadFile in(dbx, fs::Share::All);
     std::string text;
     unsigned char body[kLiveBody];
-    for (const std::uint32_t k : chain) {
-        const TCandidate& b = a.Block(k);
+    for (const auto& [self, length] : chain) {
         std::memset(body, 0, sizeof body);
-        in.ReadAt(static_cast<std::int64_t>(b.Self) + kLiveHeaderBytes, body, b.Length);
-        text.append(reinterpret_cast<const char*>(body), b.Length);
+        in.ReadAt(static_cast<std::int64_t>(self) + kLiveHeaderBytes, body, length);
+        text.append(reinterpret_cast<const char*>(body), length);
     }
     WriteWhole(path, text);
 }
@@ -866,12 +932,39 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     for (std::uint32_t p = 0; p < assembly.Pieces.size(); ++p)
         if (assembly.Find(p) == p) roots.push_back(p);
     std::vector<TFilePlan> plans;
-    std::vector<std::vector<std::vector<std::uint32_t>>> partials;
+    std::vector<std::vector<TChainBlocks>> partials;
     for (const std::uint32_t root : roots) {
         TFilePlan plan = PlanFile(assembly, root, image, scan.Bytes);
-        if (plan.Segments.empty()) continue;
-        std::vector<std::vector<std::uint32_t>> partial;
-        CountMessages(assembly, root, plan.File, options.Partial ? &partial : nullptr);
+        if (plan.Segments.empty() || plan.File.LiveBlocks + plan.File.DeletedBlocks == 0) continue;
+        std::vector<TChainBlocks> partial;
+        const TCarvedFile& file = plan.File;
+        // Through the image ranges of the file (a stream cannot be read again).
+        THeaderReader reader;
+        if (image.Seekable())
+            reader = [&file, &image](std::uint32_t self, TCandidate& block) {
+                // The header and the start of the text, as the reconstructed file holds them.
+                unsigned char h[kLiveHeaderBytes + 80] = {};
+                std::int64_t at = self;
+                const std::int64_t end = at + static_cast<std::int64_t>(sizeof h);
+                for (const TCarveRange& r : file.Pieces) {
+                    if (r.FileEnd <= at || r.FileStart > at) continue;
+                    const std::int64_t n = std::min(end, r.FileEnd) - at;
+                    if (image.ReadAt(r.ImageStart + (at - r.FileStart), h + (at - self), static_cast<std::size_t>(n)) !=
+                        static_cast<std::size_t>(n))
+                        return false;
+                    at += n;
+                    if (at >= end) break;
+                }
+                if (at < self + kLiveHeaderBytes) return false;
+                if (LoadU32(h) != self || LoadU32(h + 4) != kLiveBody || LoadU32(h + 8) > kLiveBody) return false;
+                block = TCandidate{};
+                block.Self = self;
+                block.Length = static_cast<std::uint16_t>(LoadU32(h + 8));
+                block.Next = LoadU32(h + 12);
+                block.HeaderLine = BeginsWithHeaderLine(h + kLiveHeaderBytes, std::min<std::size_t>(block.Length, 80)) ? 1 : 0;
+                return true;
+            };
+        CountMessages(assembly, root, plan.File, plan.Sure, reader, options.Partial ? &partial : nullptr);
         plans.push_back(std::move(plan));
         partials.push_back(std::move(partial));
     }
@@ -907,7 +1000,7 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
                 const std::string folder = Join(options.OutFolder, "partial");
                 std::filesystem::create_directories(folder, ec);
                 for (std::size_t k = 0; k < partials[i].size(); ++k)
-                    WritePartial(file.Path, partials[i][k], assembly,
+                    WritePartial(file.Path, partials[i][k],
                                  Join(folder, "recovered-" + std::to_string(file.Number) + "-" + std::to_string(k + 1) + ".eml"));
             }
             result.Files.push_back(std::move(file));

@@ -4,7 +4,9 @@
 // written; a device needs no more than read access.
 //
 // TImageFile reads one input: a raw image file, a block device (Windows:
-// \\.\PhysicalDriveN or \\.\X:), a named pipe, or standard input ("-").
+// \\.\PhysicalDriveN or \\.\X:), a named pipe, standard input ("-"), or,
+// where the build has libewf (Linux), an EWF image (.E01, its other segment
+// files found beside it), read as the disk it holds.
 // Files and devices can be read at any offset; pipes and standard input only
 // from start to end, once. Used by one thread at a time.
 
@@ -17,7 +19,7 @@ namespace corvane::fs {
 class TImageFile {
 public:
     // Raises EFOpenError (path, system explanation) when it cannot be opened
-    // for reading, or is a folder.
+    // for reading, is a folder, or is an EWF image this build cannot read.
     explicit TImageFile(const std::string& path);
     ~TImageFile();
     TImageFile(const TImageFile&) = delete;
@@ -42,7 +44,11 @@ private:
     bool seekable_ = false;
     std::int64_t size_ = -1;
     std::int64_t next_ = 0;  // where Read goes on
+    void* ewf_ = nullptr;    // an EWF image's libewf handle
 };
+
+// Whether TImageFile reads EWF (E01) images in this build.
+bool ReadsEwfImages();
 
 // Raises ECorvaneError with a text naming both when folder (or, while it does
 // not exist yet, the nearest folder above it that does) lies on the device

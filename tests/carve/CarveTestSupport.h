@@ -79,10 +79,15 @@ inline TCarveCheck CheckCarve(const carve::TCarveResult& result, const std::map<
         std::set<std::string> folders;
         for (const std::string& chain : ChainTexts(file.Path)) {
             found.insert(chain);
+            // A chain belongs to the folder file whose message holds its start
+            // at a block's start (its end may be another file's bytes, where a
+            // piece of its folder file could not be found).
+            const std::string start = chain.substr(0, 64);
             std::string owner;
             for (const auto& [name, texts] : all)
                 for (const std::string& text : texts)
-                    if (owner.empty() && text.find(chain) != std::string::npos) owner = name;
+                    for (std::size_t at = 0; owner.empty() && at < text.size(); at += 512)
+                        if (text.compare(at, start.size(), start) == 0) owner = name;
             if (owner.empty()) ++check.False;
             else folders.insert(owner);
         }

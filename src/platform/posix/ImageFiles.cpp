@@ -1,6 +1,7 @@
 #include "platform/ImageFiles.h"
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -10,6 +11,10 @@
 #include <unistd.h>
 
 #include "platform/Errors.h"
+
+#ifdef CORVANE_HAVE_LIBEWF
+#include <libewf.h>
+#endif
 
 namespace corvane::fs {
 namespace {
@@ -36,7 +41,51 @@ void Underlying(const std::string& sysPath, std::set<std::string>& out, int dept
     }
 }
 
+// The first bytes of an EWF (E01) segment file.
+constexpr unsigned char kEwfSignature[8] = {'E', 'V', 'F', 0x09, 0x0D, 0x0A, 0xFF, 0x00};
+
+#ifdef CORVANE_HAVE_LIBEWF
+std::string EwfText(libewf_error_t* error) {
+    char text[512] = "libewf failed";
+    if (error != nullptr) {
+        libewf_error_sprint(error, text, sizeof text);
+        libewf_error_free(&error);
+    }
+    return text;
+}
+
+// Opens the EWF image whose first segment file is path; raises EFOpenError.
+libewf_handle_t* OpenEwf(const std::string& path, std::int64_t& size) {
+    libewf_error_t* error = nullptr;
+    char** names = nullptr;
+    int count = 0;
+    if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, &error) != 1)
+        throw EFOpenError(path, EwfText(error));
+    libewf_handle_t* handle = nullptr;
+    bool opened = libewf_handle_initialize(&handle, &error) == 1 &&
+                  libewf_handle_open(handle, names, count, LIBEWF_OPEN_READ, &error) == 1;
+    size64_t media = 0;
+    opened = opened && libewf_handle_get_media_size(handle, &media, &error) == 1;
+    libewf_glob_free(names, count, nullptr);
+    if (!opened) {
+        const std::string text = EwfText(error);
+        if (handle != nullptr) libewf_handle_free(&handle, nullptr);
+        throw EFOpenError(path, text);
+    }
+    size = static_cast<std::int64_t>(media);
+    return handle;
+}
+#endif
+
 }  // namespace
+
+bool ReadsEwfImages() {
+#ifdef CORVANE_HAVE_LIBEWF
+    return true;
+#else
+    return false;
+#endif
+}
 
 TImageFile::TImageFile(const std::string& path) : path_(path) {
     if (path == "-") {
@@ -53,6 +102,20 @@ TImageFile::TImageFile(const std::string& path) : path_(path) {
         throw EFOpenError(path, ::SystemErrorText(err));
     }
     handle_ = fd;
+    unsigned char signature[sizeof kEwfSignature] = {};
+    if (S_ISREG(st.st_mode) && ::pread(fd, signature, sizeof signature, 0) == static_cast<ssize_t>(sizeof signature) &&
+        std::memcmp(signature, kEwfSignature, sizeof signature) == 0) {
+        ::close(fd);
+        handle_ = -1;
+#ifdef CORVANE_HAVE_LIBEWF
+        ewf_ = OpenEwf(path, size_);
+        seekable_ = true;
+        return;
+#else
+        throw EFOpenError(path, "It is an EWF (E01) image, which this build cannot read; ewfexport (ewf-tools) "
+                                "turns it into a raw image.");
+#endif
+    }
     if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) {
         const off_t end = ::lseek(fd, 0, SEEK_END);
         if (end >= 0) {
@@ -64,10 +127,22 @@ TImageFile::TImageFile(const std::string& path) : path_(path) {
 }
 
 TImageFile::~TImageFile() {
+#ifdef CORVANE_HAVE_LIBEWF
+    if (ewf_ != nullptr) {
+        auto* handle = static_cast<libewf_handle_t*>(ewf_);
+        libewf_handle_close(handle, nullptr);
+        libewf_handle_free(&handle, nullptr);
+    }
+#endif
     if (owned_ && handle_ >= 0) ::close(Fd(handle_));
 }
 
 std::size_t TImageFile::Read(void* buffer, std::size_t n) {
+    if (ewf_ != nullptr) {
+        const std::size_t got = ReadAt(next_, buffer, n);
+        next_ += static_cast<std::int64_t>(got);
+        return got;
+    }
     auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < n) {
@@ -88,6 +163,19 @@ std::size_t TImageFile::ReadAt(std::int64_t offset, void* buffer, std::size_t n)
     if (!seekable_) throw EInOutError("\"" + path_ + "\" can only be read once, from start to end.");
     auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
+#ifdef CORVANE_HAVE_LIBEWF
+    if (ewf_ != nullptr) {
+        while (done < n && offset + static_cast<std::int64_t>(done) < size_) {
+            libewf_error_t* error = nullptr;
+            const ssize_t got = libewf_handle_read_random(static_cast<libewf_handle_t*>(ewf_), out + done, n - done,
+                                                          static_cast<off64_t>(offset + static_cast<std::int64_t>(done)), &error);
+            if (got < 0) throw EInOutError("Cannot read \"" + path_ + "\". " + EwfText(error));
+            if (got == 0) break;
+            done += static_cast<std::size_t>(got);
+        }
+        return done;
+    }
+#endif
     while (done < n) {
         const ssize_t got =
             ::pread(Fd(handle_), out + done, n - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));

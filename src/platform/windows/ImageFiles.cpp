@@ -35,6 +35,8 @@ bool VolumeDisks(char letter, DWORD* disks, DWORD& count) {
 
 }  // namespace
 
+bool ReadsEwfImages() { return false; }
+
 TImageFile::TImageFile(const std::string& path) : path_(path) {
     if (path == "-") {
         handle_ = reinterpret_cast<std::intptr_t>(GetStdHandle(STD_INPUT_HANDLE));
