@@ -1,6 +1,7 @@
 // The carve's speed and memory.
 //
-//   bench_carve [--gib N] [--messages M] [--dir DIR] [--keep]
+//   bench_carve [--gib N] [--messages M] [--dir DIR] [--keep] [--chunk-kib K]
+//   bench_carve --memory IMAGE      (a fresh process: peak memory of one listing)
 //
 // 1. The filter from memory: CountCandidates over 1 GiB of program-like data
 //    and over 1 GiB of folder-file data, on one core (GB/s).
@@ -15,8 +16,9 @@
 //    - the assembly's share: from the scan's last progress report to the
 //      carve's end, against the scan's time;
 //    - the carve writing the folder files into DIR;
-//    - memory: the growth of the process's peak resident size during the
-//      listing, less the read-ahead buffers, per block found.
+//    - memory: in a fresh process (--memory), the peak resident size during
+//      the listing less what the process held before it and the read-ahead
+//      buffers, per block found.
 // The image stays in DIR with --keep (for `dd` and `corvane-dbx carve` by hand).
 
 #include <algorithm>
@@ -88,10 +90,6 @@ double ReadAll(const std::string& path) {
     return s;
 }
 
-void ResetPeak() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -99,9 +97,25 @@ int main(int argc, char** argv) {
     int messages = 60000;
     std::string dir = "/dev/shm";
     bool keep = false;
+    std::size_t chunkKib = 0;
+    if (argc == 3 && std::string(argv[1]) == "--memory") {
+        const long before = ResidentKilobytes().now;
+        const carve::TCarveResult result = carve::Carve({argv[2]}, carve::TCarveOptions{}, nullptr);
+        const long peak = ResidentKilobytes().peak;
+        std::int64_t blocks = 0;
+        for (const auto& f : result.Files) blocks += static_cast<std::int64_t>(f.LiveBlocks + f.DeletedBlocks);
+        const carve::TCarveOptions defaults;
+        const double buffers = static_cast<double>(defaults.ChunkBytes * defaults.Chunks) / 1024.0;
+        std::printf("memory: peak %ld kB, %ld kB before; less %.0f kB of read buffers: %.1f bytes per block "
+                    "(%lld blocks kept of %lld candidates)\n",
+                    peak, before, buffers, (static_cast<double>(peak - before) - buffers) * 1024.0 / static_cast<double>(blocks),
+                    static_cast<long long>(blocks), static_cast<long long>(result.Candidates));
+        return 0;
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--gib" && i + 1 < argc) gib = std::atoll(argv[++i]);
+        else if (a == "--chunk-kib" && i + 1 < argc) chunkKib = static_cast<std::size_t>(std::atoll(argv[++i]));
         else if (a == "--messages" && i + 1 < argc) messages = std::atoi(argv[++i]);
         else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
         else if (a == "--keep") keep = true;
@@ -197,17 +211,15 @@ int main(int argc, char** argv) {
     std::vector<double> reads, lists;
     carve::TCarveResult result;
     double assembly = 0, scan = 0;
-    long peakGrowth = 0;
+    carve::TCarveOptions listing;
+    if (chunkKib > 0) listing.ChunkBytes = chunkKib << 10;
     ReadAll(image);  // into the page cache
     for (int r = 0; r < 3; ++r) {
         reads.push_back(ReadAll(image));
         TScanEnd progress;
-        ResetPeak();
-        const long before = ResidentKilobytes().now;
         const auto start = Clock::now();
-        result = carve::Carve({image}, carve::TCarveOptions{}, &progress);
+        result = carve::Carve({image}, listing, &progress);
         lists.push_back(Seconds(start));
-        peakGrowth = ResidentKilobytes().peak - before;
         scan = std::chrono::duration<double>(progress.at - start).count();
         assembly = std::chrono::duration<double>(Clock::now() - progress.at).count();
     }
@@ -216,13 +228,6 @@ int main(int argc, char** argv) {
     std::printf("carve --list end to end: %.2f s, %.2f GB/s, %.2f x the read (%.0f %% of its rate)\n", list,
                 static_cast<double>(imageBytes) / list / 1e9, list / read, 100.0 * read / list);
     std::printf("assembly: %.3f s after a scan of %.2f s (%.1f %%)\n", assembly, scan, 100.0 * assembly / scan);
-    std::int64_t blocks = 0;
-    for (const auto& f : result.Files) blocks += static_cast<std::int64_t>(f.LiveBlocks + f.DeletedBlocks);
-    const carve::TCarveOptions defaults;
-    const double buffers = static_cast<double>(defaults.ChunkBytes * defaults.Chunks) / 1024.0;
-    std::printf("memory: peak grew by %ld kB; less %.0f kB of read buffers, %.1f bytes per block (%lld blocks, %lld candidates)\n",
-                peakGrowth, buffers, (static_cast<double>(peakGrowth) - buffers) * 1024.0 / static_cast<double>(blocks),
-                static_cast<long long>(blocks), static_cast<long long>(result.Candidates));
     for (const auto& f : result.Files)
         std::printf("  #%d header %s, %zu pieces, %zu complete, %zu partial\n", f.Number,
                     f.HeaderOffset ? std::to_string(*f.HeaderOffset).c_str() : "none", f.Pieces.size(), f.Complete, f.Partial);
@@ -235,6 +240,10 @@ int main(int argc, char** argv) {
     const double write = Seconds(start);
     std::printf("carve writing %zu folder files: %.2f s, %.2f x the read\n", written.Files.size(), write, write / read);
     std::filesystem::remove_all(writing.OutFolder);
-    if (!keep) std::filesystem::remove(image);
+    if (keep) {
+        std::printf("kept %s; its memory: bench_carve --memory %s\n", image.c_str(), image.c_str());
+    } else {
+        std::filesystem::remove(image);
+    }
     return 0;
 }

@@ -250,7 +250,7 @@ private:
 };
 
 struct TScan {
-    std::vector<TCandidate> Candidates;  // in image order
+    std::deque<TCandidate> Candidates;  // in image order (in steps: no copy of them all as they grow)
     std::vector<std::int64_t> Headers;   // image positions of folder file headers, ascending
     std::int64_t Bytes = 0;
 };
@@ -370,7 +370,7 @@ struct TPiece {
 
 class TAssembly {
 public:
-    TAssembly(std::vector<TCandidate>& candidates, const std::vector<std::int64_t>& headers)
+    TAssembly(std::deque<TCandidate>& candidates, const std::vector<std::int64_t>& headers)
         : c_(candidates), headers_(headers) {}
 
     std::int64_t Dropped = 0;
@@ -460,28 +460,30 @@ public:
 
         for (bool joined = true; joined;) {
             joined = false;
-            for (const TLink& link : links_) {
+            for (TLink& link : links_) {
                 const std::uint32_t from = Find(PieceOf[link.From]);
                 std::uint32_t target = kNone;
                 int choices = 0;
-                bool inside = false;
-                ForBlocksAt(Self(link.To), [&](std::uint32_t t) {
-                    if (c_[Kept[t]].Deleted != c_[Kept[link.From]].Deleted) return;
+                const std::uint32_t self = Self(bySelf_[link.At]);
+                for (std::size_t i = link.At; i < bySelf_.size() && Self(bySelf_[i]) == self && !link.Done; ++i) {
+                    const std::uint32_t t = bySelf_[i];
+                    if (c_[Kept[t]].Deleted != c_[Kept[link.From]].Deleted) continue;
                     const std::uint32_t file = Find(PieceOf[t]);
                     if (file == from) {
-                        inside = true;  // joined meanwhile: the link is inside its folder file now
+                        link.Done = true;  // joined meanwhile: the link is inside its folder file now
                         pointed_[link.Dir][t] = 1;
-                        return;
+                    } else if (pointed_[link.Dir][t] == 0 && !Overlap(from, file)) {
+                        ++choices;
+                        target = t;
                     }
-                    if (pointed_[link.Dir][t] != 0 || Overlap(from, file)) return;
-                    ++choices;
-                    target = t;
-                });
-                if (inside || choices != 1) continue;
+                }
+                if (link.Done || choices != 1) continue;
                 Union(from, Find(PieceOf[target]));
                 pointed_[link.Dir][target] = 1;
+                link.Done = true;
                 joined = true;
             }
+            std::erase_if(links_, [](const TLink& link) { return link.Done; });
             // A piece whose last block crosses a cluster boundary, or ends so
             // close to one that the next header would cross it, with no block
             // after it in its folder file: it goes on in the piece whose first
@@ -527,16 +529,11 @@ public:
 private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
     struct TLink {
-        std::uint32_t From, To;  // kept blocks
-        std::uint8_t Dir;        // 0 next, 1 previous
+        std::uint32_t From;  // a kept block
+        std::uint32_t At;    // the first of the kept blocks of the target's offset, in bySelf_
+        std::uint8_t Dir;    // 0 next, 1 previous
+        bool Done = false;   // joined, or inside its folder file
     };
-
-    template <class F>
-    void ForBlocksAt(std::uint32_t self, F f) {
-        auto it = std::lower_bound(bySelf_.begin(), bySelf_.end(), self,
-                                   [this](std::uint32_t k, std::uint32_t v) { return Self(k) < v; });
-        for (; it != bySelf_.end() && Self(*it) == self; ++it) f(*it);
-    }
 
     void AddLink(std::uint32_t from, std::uint32_t target, std::uint8_t dir) {
         if (target == 0) return;
@@ -548,11 +545,10 @@ private:
             return;
         }
         // A link that leaves its piece: who may take it is asked each round.
-        std::uint32_t to = kNone;
-        ForBlocksAt(target, [&](std::uint32_t t) {
-            if (to == kNone) to = t;
-        });
-        if (to != kNone) links_.push_back({from, to, dir});
+        const auto it2 = std::lower_bound(bySelf_.begin(), bySelf_.end(), target,
+                                          [this](std::uint32_t k, std::uint32_t v) { return Self(k) < v; });
+        if (it2 != bySelf_.end() && Self(*it2) == target)
+            links_.push_back({from, static_cast<std::uint32_t>(it2 - bySelf_.begin()), dir});
     }
 
     void Union(std::uint32_t a, std::uint32_t b) {
@@ -604,7 +600,7 @@ private:
         return overlap;
     }
 
-    std::vector<TCandidate>& c_;
+    std::deque<TCandidate>& c_;
     const std::vector<std::int64_t>& headers_;
     std::vector<std::uint32_t> bySelf_;
     std::vector<std::uint8_t> pointed_[2];  // per kept block: a block of its folder file links to it
