@@ -16,9 +16,9 @@
 //    - the assembly's share: from the scan's last progress report to the
 //      carve's end, against the scan's time;
 //    - the carve writing the folder files into DIR;
-//    - memory: in a fresh process (--memory), the peak resident size during
-//      the listing less what the process held before it and the read-ahead
-//      buffers, per block found.
+//    - memory: in a fresh process (--memory), the growth of the peak resident
+//      size from a carve of an image without blocks (the read-ahead as the
+//      system backs it) to the listing of the image, per block found.
 // The image stays in DIR with --keep (for `dd` and `corvane-dbx carve` by hand).
 
 #include <algorithm>
@@ -99,16 +99,24 @@ int main(int argc, char** argv) {
     bool keep = false;
     std::size_t chunkKib = 0;
     if (argc == 3 && std::string(argv[1]) == "--memory") {
-        const long before = ResidentKilobytes().now;
+        // First a carve of an image without blocks: what the read-ahead takes
+        // (as the system backs it, large pages included); then the image.
+        const std::string empty = std::string(argv[2]) + ".empty";
+        {
+            std::ofstream zeros(empty, std::ios::binary);
+            const std::string mib(std::size_t{1} << 20, '\0');
+            for (int i = 0; i < 64; ++i) zeros << mib;
+        }
+        carve::Carve({empty}, carve::TCarveOptions{}, nullptr);
+        std::filesystem::remove(empty);
+        const long base = ResidentKilobytes().peak;
         const carve::TCarveResult result = carve::Carve({argv[2]}, carve::TCarveOptions{}, nullptr);
         const long peak = ResidentKilobytes().peak;
         std::int64_t blocks = 0;
         for (const auto& f : result.Files) blocks += static_cast<std::int64_t>(f.LiveBlocks + f.DeletedBlocks);
-        const carve::TCarveOptions defaults;
-        const double buffers = static_cast<double>(defaults.ChunkBytes * defaults.Chunks) / 1024.0;
-        std::printf("memory: peak %ld kB, %ld kB before; less %.0f kB of read buffers: %.1f bytes per block "
+        std::printf("memory: peak %ld kB, %ld kB for a carve that finds nothing: %.1f bytes per block "
                     "(%lld blocks kept of %lld candidates)\n",
-                    peak, before, buffers, (static_cast<double>(peak - before) - buffers) * 1024.0 / static_cast<double>(blocks),
+                    peak, base, static_cast<double>(peak - base) * 1024.0 / static_cast<double>(blocks),
                     static_cast<long long>(blocks), static_cast<long long>(result.Candidates));
         return 0;
     }
