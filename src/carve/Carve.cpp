@@ -429,6 +429,8 @@ public:
                 Pieces.push_back(piece);
             }
         Dropped = static_cast<std::int64_t>(c_.size() - Kept.size());
+        selfs_.resize(Kept.size());
+        for (std::size_t k = 0; k < Kept.size(); ++k) selfs_[k] = c_[Kept[k]].Self;
         PieceOf.resize(Kept.size());
         for (std::uint32_t p = 0; p < Pieces.size(); ++p)
             for (std::uint32_t k = 0; k < Pieces[p].Count; ++k) PieceOf[Pieces[p].First + k] = p;
@@ -523,7 +525,7 @@ public:
         return p;
     }
     const std::vector<std::uint32_t>& Members(std::uint32_t root) const { return members_[root]; }
-    std::uint32_t Self(std::uint32_t kept) const { return c_[Kept[kept]].Self; }
+    std::uint32_t Self(std::uint32_t kept) const { return selfs_[kept]; }
     const TCandidate& Block(std::uint32_t kept) const { return c_[Kept[kept]]; }
 
 private:
@@ -538,10 +540,10 @@ private:
     void AddLink(std::uint32_t from, std::uint32_t target, std::uint8_t dir) {
         if (target == 0) return;
         const TPiece& piece = Pieces[PieceOf[from]];
-        const auto begin = Kept.begin() + piece.First, end = begin + piece.Count;
-        const auto it = std::lower_bound(begin, end, target, [this](std::uint32_t k, std::uint32_t v) { return c_[k].Self < v; });
-        if (it != end && c_[*it].Self == target) {
-            pointed_[dir][static_cast<std::size_t>(it - Kept.begin())] = 1;
+        const auto begin = selfs_.begin() + piece.First, end = begin + piece.Count;
+        const auto it = std::lower_bound(begin, end, target);
+        if (it != end && *it == target) {
+            pointed_[dir][static_cast<std::size_t>(it - selfs_.begin())] = 1;
             return;
         }
         // A link that leaves its piece: who may take it is asked each round.
@@ -570,7 +572,7 @@ private:
         if (x.MaxEnd <= y.MinSelf || y.MaxEnd <= x.MinSelf) return false;
         if (x.Header && y.Header) return true;
         std::uint32_t i = 0, j = 0;
-        auto start = [this](const TPiece& p, std::uint32_t k) { return static_cast<std::int64_t>(c_[Kept[p.First + k]].Self); };
+        auto start = [this](const TPiece& p, std::uint32_t k) { return static_cast<std::int64_t>(selfs_[p.First + k]); };
         auto headerHit = [&](const TPiece& h, const TPiece& o) {
             return h.Header && o.Count > 0 && start(o, 0) < kFileHeaderBytes;
         };
@@ -601,6 +603,7 @@ private:
     }
 
     std::deque<TCandidate>& c_;
+    std::vector<std::uint32_t> selfs_;  // per kept block, its self offset (a lookup kept close)
     const std::vector<std::int64_t>& headers_;
     std::vector<std::uint32_t> bySelf_;
     std::vector<std::uint8_t> pointed_[2];  // per kept block: a block of its folder file links to it
