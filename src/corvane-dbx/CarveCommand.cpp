@@ -38,7 +38,9 @@ const char* const kCarveHelp =
     "  --partial   also write each partial message, as much of it as was found,\n"
     "              as DIR/partial/recovered-N-K.eml\n\n"
     "Stopped (Ctrl+C), it keeps the folder files written so far, each whole, and\n"
-    "a carve.json that names them.\n";
+    "a carve.json that names them. Standard input is read once: of it only the\n"
+    "blocks are kept, so its files have no file header and a block across the end\n"
+    "of a piece comes back partial.\n";
 
 namespace {
 
