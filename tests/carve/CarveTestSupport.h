@@ -79,15 +79,22 @@ inline TCarveCheck CheckCarve(const carve::TCarveResult& result, const std::map<
         std::set<std::string> folders;
         for (const std::string& chain : ChainTexts(file.Path)) {
             found.insert(chain);
-            // A chain belongs to the folder file whose message holds its start
-            // at a block's start (its end may be another file's bytes, where a
-            // piece of its folder file could not be found).
-            const std::string start = chain.substr(0, 64);
+            // A chain belongs to the folder file whose message holds it, or
+            // else the longest start of it, at a block's start (its end may be
+            // another file's bytes, where a piece of its folder file could not
+            // be found; so may all but the first few bytes, where the piece
+            // ends right after its header). The folder's name in each message
+            // tells the files apart.
             std::string owner;
-            for (const auto& [name, texts] : all)
-                for (const std::string& text : texts)
-                    for (std::size_t at = 0; owner.empty() && at < text.size(); at += 512)
-                        if (text.compare(at, start.size(), start) == 0) owner = name;
+            for (const std::size_t length : {chain.size(), std::size_t{512}, std::size_t{256}, std::size_t{128},
+                                             std::size_t{64}, std::size_t{32}, std::size_t{16}}) {
+                const std::string start = chain.substr(0, length);
+                for (const auto& [name, texts] : all)
+                    for (const std::string& text : texts)
+                        for (std::size_t at = 0; owner.empty() && at < text.size(); at += 512)
+                            if (text.compare(at, start.size(), start) == 0) owner = name;
+                if (!owner.empty()) break;
+            }
             if (owner.empty()) ++check.False;
             else folders.insert(owner);
         }

@@ -31,6 +31,10 @@ struct TImageCase {
     bool Overwrite;     // a stretch of blocks of the first folder file overwritten
     std::int64_t SplitBytes;  // > 0: the image saved as raw pieces of this size
     std::uint64_t Seed = 7;   // where the pieces go and what lies around them
+    // The pieces leave joins that no rule can tell (two folder files cut at
+    // the same offset, between messages): what cannot be joined may stay
+    // apart, but nothing is joined wrongly and nothing false comes back.
+    bool Ambiguous = false;
 };
 
 class CarveImages : public ::testing::TestWithParam<TImageCase> {};
@@ -109,10 +113,15 @@ TEST_P(CarveImages, RecoversEveryIntactMessageAndNothingElse) {
     const TCarveCheck check = CheckCarve(result, expected, all);
     std::size_t intact = 0;
     for (const auto& [name, texts] : expected) intact += texts.size();
-    EXPECT_EQ(check.Recovered, intact);
-    EXPECT_EQ(check.Missing, 0u);
     EXPECT_EQ(check.WrongJoins, 0u);
     EXPECT_EQ(check.False, 0u);
+    if (c.Ambiguous) {
+        EXPECT_GT(check.Recovered, intact * 9 / 10);
+        EXPECT_EQ(CompleteCount(result), check.Recovered) << "a message cut at an unjoined piece is partial";
+        return;
+    }
+    EXPECT_EQ(check.Recovered, intact);
+    EXPECT_EQ(check.Missing, 0u);
     EXPECT_EQ(CompleteCount(result), intact);
     // Each folder file has its header at its base and its deleted blocks with it.
     std::size_t headers = 0;
@@ -138,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TImageCase{"three_folders_in_text", TFiller::Text, 63, 24, 3, 4, true, false, false, 0},
                       TImageCase{"same_offsets_fragmented", TFiller::Binary, 63, 16, 2, 4, true, true, false, 0},
                       TImageCase{"partly_overwritten", TFiller::Random, 63, 16, 1, 3, true, false, true, 0},
-                      TImageCase{"raw_split_pieces", TFiller::Text, 63, 16, 2, 3, false, false, false, 1000 * 512}),
+                      TImageCase{"raw_split_pieces", TFiller::Text, 63, 16, 2, 3, false, false, false, 1000 * 512},
+                      TImageCase{"cut_at_one_offset", TFiller::Binary, 63, 16, 2, 3, false, false, false, 0, 7, true}),
     [](const ::testing::TestParamInfo<TImageCase>& info) { return std::string(info.param.Name); });
 
 // Data with no folder file in it gives nothing, whatever it holds.
