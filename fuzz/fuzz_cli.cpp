@@ -43,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         case TCommand::Show: FUZZ_CHECK(o.Paths.size() == 1); break;
         case TCommand::Find: FUZZ_CHECK(!o.Deleted && !o.FilterOn && !o.Raw && !o.Progress); break;
+        case TCommand::Carve: FUZZ_CHECK(!o.Paths.empty() && o.List == o.OutFolder.empty()); break;
         case TCommand::None: break;
     }
     // Every path is one of the arguments as it was given.

@@ -8,12 +8,15 @@ CORVANE_RUN_PACKAGES=(
 )
 # And what the tests need: GoogleTest, the JSON and mbox readers (Python's
 # mailbox and GNU Mailutils), the package tools and Debian's package checker
-# lintian, AppStream's validator, the screenshot's X server.
+# lintian, AppStream's validator, the screenshot's X server; libewf and its
+# tools for the carve's E01 images (the build takes libewf where pkg-config
+# finds it).
 CORVANE_PACKAGES=(
   "${CORVANE_RUN_PACKAGES[@]}"
   libgtest-dev nlohmann-json3-dev
   xvfb xauth imagemagick fonts-dejavu-core dpkg-dev file lintian appstream
   python3 mailutils
+  libewf-dev ewf-tools
 )
 
 # corvane_install [extra packages...]: the build's and the tests' packages and

@@ -1,5 +1,7 @@
 #include "corvane-dbx/CommandLine.h"
 
+#include "corvane-dbx/CarveCommand.h"
+
 #include <algorithm>
 #include <charconv>
 #include <limits>
@@ -16,6 +18,7 @@ const char* const kUsage =
     "                           | --mbox FILE) FILE.dbx...\n"
     "       corvane-dbx show   [--deleted] [--raw] [--whole-messages] [--progress] ITEM FILE.dbx\n"
     "       corvane-dbx find   [FOLDER...]\n"
+    "       corvane-dbx carve  [--partial] (--out DIR | --list) IMAGE...\n"
     "       corvane-dbx --help | --version | COMMAND --help\n";
 
 const char* const kProgramHelp =
@@ -27,7 +30,9 @@ const char* const kProgramHelp =
     "          date, from, to, subject\n"
     "  export  write messages as .eml files, byte for byte\n"
     "  show    write the text of one message to standard output\n"
-    "  find    find folder files on the local disks or below folders\n\n"
+    "  find    find folder files on the local disks or below folders\n"
+    "  carve   reconstruct the folder files whose blocks are in a disk image or\n"
+    "          on a device (deleted files, a reformatted disk)\n\n"
     "Item numbers are the messages' indexes in their folder file's list: the live\n"
     "messages first, then with --deleted the deleted ones. Texts are shown as a\n"
     "mail program shows them: encoded words decoded, the body's MIME parts\n"
@@ -223,6 +228,7 @@ std::string HelpText(TCommand command) {
         case TCommand::Export: return kExportHelp;
         case TCommand::Show: return kShowHelp;
         case TCommand::Find: return kFindHelp;
+        case TCommand::Carve: return kCarveHelp;
         case TCommand::None: break;
     }
     return std::string(kUsage) + "\n" + kProgramHelp;
@@ -251,6 +257,7 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
         else if (first == "export") o.Command = TCommand::Export;
         else if (first == "show") o.Command = TCommand::Show;
         else if (first == "find") o.Command = TCommand::Find;
+        else if (first == "carve") o.Command = TCommand::Carve;
         else return fail("unknown command \"" + first + "\"");
         ++k;
     } else {
@@ -290,7 +297,7 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             value = arguments[++k];
             return true;
         };
-        const bool readsFolders = o.Command != TCommand::Find;
+        const bool readsFolders = o.Command != TCommand::Find && o.Command != TCommand::Carve;
         // An option that takes one value may be given once.
         const bool singleValued = name == "--filter" || name == "--format" || name == "--items" || name == "--out" ||
                                   name == "--mbox" || name == "--names";
@@ -322,7 +329,10 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             if (!takeValue()) return fail("--items needs a list such as 0,2,5-9");
             if (!ParseItems(value, o.Items, parsed.Error)) return parsed;
             o.ItemsGiven = true;
-        } else if (name == "--out" && o.Command == TCommand::Export) {
+        } else if ((name == "--list" || name == "--partial") && o.Command == TCommand::Carve) {
+            if (hasValue) return fail(name + " takes no value");
+            (name == "--list" ? o.List : o.Partial) = true;
+        } else if (name == "--out" && (o.Command == TCommand::Export || o.Command == TCommand::Carve)) {
             if (!takeValue() || value.empty()) return fail("--out needs a folder");
             o.OutFolder = value;
         } else if (name == "--names" && o.Command == TCommand::Export) {
@@ -365,6 +375,12 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             if (operands.size() != 2) return fail("show needs an item number and one folder file");
             if (!ParseNumber(operands[0], o.ShowItem)) return fail(operands[0] + ": not an item number");
             operands.erase(operands.begin());
+            break;
+        case TCommand::Carve:
+            if (o.List && !o.OutFolder.empty()) return fail("--list writes nothing: use either --list or --out DIR");
+            if (!o.List && o.OutFolder.empty()) return fail("carve needs either --out DIR or --list");
+            if (o.List && o.Partial) return fail("--partial writes the partial messages: it needs --out DIR, not --list");
+            if (operands.empty()) return fail("no image given");
             break;
         case TCommand::Find:
         case TCommand::None:

@@ -10,6 +10,7 @@
 // (FILE.dbx: a folder file, "-" for standard input, a pipe, or a folder of
 // folder files; list, export and show also take --progress)
 //   corvane-dbx find   [FOLDER...]
+//   corvane-dbx carve  [--partial] (--out DIR | --list) IMAGE...
 //   corvane-dbx --help | --version | COMMAND --help
 
 #include <chrono>
@@ -24,7 +25,7 @@
 
 namespace corvane::cli {
 
-enum class TCommand { None, List, Export, Show, Find };
+enum class TCommand { None, List, Export, Show, Find, Carve };
 enum class TFormat { Table, Csv, Json };
 // What export --out does with a name that holds a file already.
 enum class TExisting {
@@ -51,12 +52,14 @@ struct TOptions {
     bool ItemsGiven = false;
     std::vector<std::size_t> Items;  // --items, ascending, without repeats
     std::string OutFolder;           // --out
+    bool List = false;               // carve --list: report, write nothing
+    bool Partial = false;            // carve --partial: the partial messages too
     std::string MboxFile;            // --mbox
     TNames Names = TNames::Row;      // --names
     TExisting Existing = TExisting::Refuse;
     bool Progress = false;           // --progress: the progress line also when standard error is no terminal
     std::size_t ShowItem = 0;        // show's ITEM
-    std::vector<std::string> Paths;  // folder files, or find's folders
+    std::vector<std::string> Paths;  // folder files, find's folders, or carve's images
 };
 
 struct TParsed {

@@ -18,6 +18,7 @@
 
 #include "FastStrings/FastStrings.h"
 #include "chainread/ChainRead.h"
+#include "corvane-dbx/CarveCommand.h"
 #include "corvane-dbx/CommandLine.h"
 #include "corvane-dbx/ExportNames.h"
 #include "corvane-dbx/Inputs.h"
@@ -723,6 +724,7 @@ int RunCommand(const std::vector<std::string>& arguments, TConsole& console) {
             case TCommand::Export: return run.Export();
             case TCommand::Show: return run.Show();
             case TCommand::Find: return run.Find();
+            case TCommand::Carve: return RunCarve(o, console);
             case TCommand::None: break;
         }
     } catch (const corvane::ECancelled&) {

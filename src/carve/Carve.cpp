@@ -1,0 +1,1055 @@
+// The carve: one pass over the image that keeps the block headers, then the
+// grouping by base, the joins, and the writing of the folder files.
+
+#include "carve/Carve.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <thread>
+#include <unordered_map>
+
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/ImageFiles.h"
+#include "platform/Memory.h"
+#include "progress/Progress.h"
+#include "utf8/Utf8.h"
+
+namespace corvane::carve {
+namespace {
+
+// --- The block headers (the folder file's own layout) ----------------------
+// A block is 0x210 bytes: self offset, body size, then for a live block
+// (body size 0x200) its text length and next offset, for a deleted one (body
+// size 0x1FC) a word not read, next and previous offset; then the body.
+constexpr std::uint32_t kLiveBody = 0x200;
+constexpr std::uint32_t kDeletedBody = 0x1FC;
+constexpr std::int64_t kBlockBytes = 0x210;
+constexpr std::int64_t kLiveHeaderBytes = 16;     // where a live block's text begins
+constexpr std::int64_t kDeletedHeaderBytes = 20;  // the most header bytes a candidate needs
+// The folder file's header: its first 16 bytes (CF AD 12 FE and the start of
+// the folder class id), and the header's length, which no block overlaps.
+constexpr unsigned char kFileSignature[16] = {0xCF, 0xAD, 0x12, 0xFE, 0xC5, 0xFD, 0x74, 0x6F,
+                                              0x66, 0xE3, 0xD1, 0x11, 0x9A, 0x4E, 0x00, 0xC0};
+constexpr std::int64_t kFileHeaderBytes = 0x24BC;
+
+// --- The disk --------------------------------------------------------------
+// A file starts on a sector: every base is a multiple of this.
+constexpr std::int64_t kSector = 512;
+// File systems give files whole clusters, in multiples of 4 KiB: a piece of
+// a fragmented file starts and ends on such a boundary of the file's offsets.
+constexpr std::int64_t kCluster = 4096;
+// Blocks of one base further apart than this are written as separate
+// ranges: what lies between them is most likely another file's.
+constexpr std::int64_t kRangeGap = 64 << 10;
+// Bytes kept before each read, so that a block that begins in the read
+// before is seen whole; and zeros after the last read, for one cut off by the
+// end of the image.
+constexpr std::size_t kCarry = 1024;
+
+inline std::uint32_t LoadU32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::int64_t FloorTo(std::int64_t v, std::int64_t m) { return v >= 0 ? v / m * m : -((-v + m - 1) / m) * m; }
+std::int64_t CeilTo(std::int64_t v, std::int64_t m) { return -FloorTo(-v, m); }
+
+// Whether a text begins with a header line: a field name of printable
+// characters other than the colon, then a colon.
+bool BeginsWithHeaderLine(const unsigned char* text, std::size_t n) {
+    std::size_t i = 0;
+    while (i < n && i < 77 && text[i] > 32 && text[i] < 127 && text[i] != ':') ++i;
+    return i > 0 && i < n && text[i] == ':';
+}
+
+// One block header found: 24 bytes.
+struct TCandidate {
+    std::int64_t Pos = 0;  // image position
+    std::uint32_t Self = 0, Next = 0, Prev = 0;
+    std::uint16_t Length = 0;
+    std::uint8_t Deleted = 0;
+    std::uint8_t HeaderLine = 0;  // a live block whose text begins with a header line
+    std::int64_t Base() const { return Pos - static_cast<std::int64_t>(Self); }
+};
+
+// --- The image: its inputs read one after the other as one ------------------
+class TImage {
+public:
+    explicit TImage(const std::vector<std::string>& paths) {
+        std::int64_t at = 0;
+        for (const std::string& path : paths) {
+            files_.push_back(std::make_unique<fs::TImageFile>(path));
+            starts_.push_back(at);
+            if (!files_.back()->Seekable()) seekable_ = false;
+            at = files_.back()->Size() >= 0 && at >= 0 ? at + files_.back()->Size() : -1;
+        }
+        size_ = seekable_ ? at : -1;
+    }
+    bool Seekable() const { return seekable_; }
+    std::int64_t Size() const { return size_; }  // -1: known at the end of the scan
+    // The next n bytes, across inputs; fewer only at the end.
+    std::size_t ReadNext(unsigned char* out, std::size_t n) {
+        std::size_t done = 0;
+        while (done < n && current_ < files_.size()) {
+            const std::size_t got = files_[current_]->Read(out + done, n - done);
+            done += got;
+            if (done < n) ++current_;
+        }
+        return done;
+    }
+    std::size_t ReadAt(std::int64_t offset, unsigned char* out, std::size_t n) const {
+        std::size_t done = 0;
+        for (std::size_t i = 0; i < files_.size() && done < n; ++i) {
+            const std::int64_t start = starts_[i], end = start + files_[i]->Size();
+            const std::int64_t at = offset + static_cast<std::int64_t>(done);
+            if (at < start || at >= end) continue;
+            const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(end - at, n - done));
+            const std::size_t got = files_[i]->ReadAt(at - start, out + done, want);
+            done += got;
+            if (got < want) break;
+        }
+        return done;
+    }
+
+private:
+    std::vector<std::unique_ptr<fs::TImageFile>> files_;
+    std::vector<std::int64_t> starts_;
+    std::size_t current_ = 0;
+    bool seekable_ = true;
+    std::int64_t size_ = -1;
+};
+
+// --- The reader thread -----------------------------------------------------
+// Fills the read buffers in turn while the calling thread filters the ones
+// filled before; stops at the end, on a failure (kept for the filter) or
+// when told to.
+class TReadAhead {
+public:
+    struct TChunk {
+        std::size_t Slot = 0;
+        std::int64_t Start = 0;
+        std::size_t Length = 0;
+        bool Last = false;
+    };
+
+    TReadAhead(TImage& image, std::size_t chunkBytes, std::size_t chunks) : image_(image), chunkBytes_(chunkBytes) {
+        for (std::size_t i = 0; i < chunks; ++i) {
+            slots_.emplace_back(kCarry + chunkBytes + kCarry);
+            free_.push_back(i);
+        }
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~TReadAhead() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    TReadAhead(const TReadAhead&) = delete;
+    TReadAhead& operator=(const TReadAhead&) = delete;
+
+    // The memory of a slot: kCarry bytes before the chunk, the chunk, kCarry after.
+    unsigned char* SlotData(std::size_t slot) { return reinterpret_cast<unsigned char*>(slots_[slot].data()); }
+
+    // The next chunk in image order; raises what the reader met.
+    TChunk Take() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !filled_.empty() || error_; });
+        if (filled_.empty()) std::rethrow_exception(error_);
+        TChunk chunk = filled_.front();
+        filled_.pop_front();
+        return chunk;
+    }
+    void Give(std::size_t slot) {
+        {
+            std::lock_guard lock(mutex_);
+            free_.push_back(slot);
+        }
+        changed_.notify_all();
+    }
+
+private:
+    void Run() {
+        std::int64_t at = 0;
+        try {
+            for (;;) {
+                std::size_t slot = 0;
+                {
+                    std::unique_lock lock(mutex_);
+                    changed_.wait(lock, [this] { return stop_ || !free_.empty(); });
+                    if (stop_) return;
+                    slot = free_.front();
+                    free_.pop_front();
+                }
+                unsigned char* data = SlotData(slot) + kCarry;
+                const std::size_t got = image_.ReadNext(data, chunkBytes_);
+                TChunk chunk{slot, at, got, got < chunkBytes_};
+                at += static_cast<std::int64_t>(got);
+                {
+                    std::lock_guard lock(mutex_);
+                    filled_.push_back(chunk);
+                }
+                changed_.notify_all();
+                if (chunk.Last) return;
+            }
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            error_ = std::current_exception();
+            changed_.notify_all();
+        }
+    }
+
+    TImage& image_;
+    std::size_t chunkBytes_;
+    std::vector<mem::TBigBuffer> slots_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::size_t> free_;
+    std::deque<TChunk> filled_;
+    bool stop_ = false;
+    std::exception_ptr error_;
+    std::thread thread_;
+};
+
+// --- The filter ------------------------------------------------------------
+// Where the blocks of a stream go while it is read: it cannot be read again.
+class TSpool {
+public:
+    TSpool() : file_(fs::CreateScratchFile()) {}
+    void Put(const unsigned char* block) {
+        if (buffer_.size() + kBlockBytes > kBatch) Flush();
+        buffer_.insert(buffer_.end(), block, block + kBlockBytes);
+    }
+    void Flush() {
+        if (!buffer_.empty()) file_.Writer->Write(buffer_.data(), buffer_.size());
+        buffer_.clear();
+    }
+    // The block found n-th.
+    void Get(std::size_t n, unsigned char* out) const {
+        const std::size_t got =
+            file_.Reader->ReadAt(static_cast<std::int64_t>(n) * kBlockBytes, out, static_cast<std::size_t>(kBlockBytes));
+        if (got != static_cast<std::size_t>(kBlockBytes)) throw EInOutError("The carve's scratch file was cut short.");
+    }
+
+private:
+    static constexpr std::size_t kBatch = std::size_t{1} << 20;
+    fs::TScratchFile file_;
+    std::vector<unsigned char> buffer_;
+};
+
+struct TScan {
+    std::deque<TCandidate> Candidates;  // in image order (in steps: no copy of them all as they grow)
+    std::vector<std::int64_t> Headers;   // image positions of folder file headers, ascending
+    std::int64_t Bytes = 0;
+};
+
+class TFilter {
+public:
+    TFilter(TScan& scan, TSpool* spool, TCarveCounts* counts) : scan_(scan), spool_(spool), counts_(counts) {}
+
+    // Tests the positions of the image in [from, to) whose block headers lie in
+    // data (which holds image byte p at data[p - origin], and zeros past the end).
+    void Positions(const unsigned char* data, std::int64_t origin, std::int64_t from, std::int64_t to) {
+        // The body-size word of position p is at p + 4; both sizes are below
+        // 0x400, so four words at a time are compared with them.
+        using V4 = std::uint32_t __attribute__((vector_size(16)));
+        const V4 live = {kLiveBody, kLiveBody, kLiveBody, kLiveBody};
+        const V4 del = {kDeletedBody, kDeletedBody, kDeletedBody, kDeletedBody};
+        std::int64_t p = from;
+        while (p + 64 <= to) {
+            V4 a, b, c, d;
+            const unsigned char* at = data + (p + 4 - origin);
+            std::memcpy(&a, at, 16);
+            std::memcpy(&b, at + 16, 16);
+            std::memcpy(&c, at + 32, 16);
+            std::memcpy(&d, at + 48, 16);
+            const V4 hit = (a == live) | (a == del) | (b == live) | (b == del) | (c == live) | (c == del) |
+                           (d == live) | (d == del);
+            std::uint64_t lanes[2];
+            std::memcpy(lanes, &hit, 16);
+            if ((lanes[0] | lanes[1]) != 0)
+                for (std::int64_t q = p; q < p + 64; q += 4) Consider(data + (q - origin), q);
+            p += 64;
+        }
+        for (; p < to; p += 4) Consider(data + (p - origin), p);
+    }
+
+    // Looks for folder file headers at the sectors in [from, to).
+    void Headers(const unsigned char* data, std::int64_t origin, std::int64_t from, std::int64_t to) {
+        for (std::int64_t p = CeilTo(from, kSector); p < to; p += kSector)
+            if (std::memcmp(data + (p - origin), kFileSignature, sizeof kFileSignature) == 0) scan_.Headers.push_back(p);
+    }
+
+private:
+    void Consider(const unsigned char* h, std::int64_t pos) {
+        const std::uint32_t size = LoadU32(h + 4);
+        if (size != kLiveBody && size != kDeletedBody) return;
+        TCandidate c;
+        c.Pos = pos;
+        c.Self = LoadU32(h);
+        if ((static_cast<std::uint64_t>(pos) - c.Self) % kSector != 0) return;
+        c.Next = LoadU32(h + 12);
+        if (size == kLiveBody) {
+            const std::uint32_t length = LoadU32(h + 8);
+            if (length > kLiveBody) return;
+            c.Length = static_cast<std::uint16_t>(length);
+            c.HeaderLine = BeginsWithHeaderLine(h + kLiveHeaderBytes, length) ? 1 : 0;
+        } else {
+            c.Prev = LoadU32(h + 16);
+            if (c.Prev == c.Next) return;
+            c.Deleted = 1;
+            c.Length = static_cast<std::uint16_t>(kDeletedBody);
+        }
+        scan_.Candidates.push_back(c);
+        if (spool_ != nullptr) spool_->Put(h);
+        if (++bases_[c.Base()] == 2 && counts_ != nullptr) counts_->Files.fetch_add(1, std::memory_order_relaxed);
+        if (counts_ != nullptr) {
+            counts_->Blocks.fetch_add(1, std::memory_order_relaxed);
+            if (c.HeaderLine) counts_->Messages.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+
+    TScan& scan_;
+    TSpool* spool_;
+    TCarveCounts* counts_;
+    std::unordered_map<std::int64_t, std::uint32_t> bases_;  // blocks per base so far
+};
+
+TScan ScanImage(TImage& image, const TCarveOptions& options, TSpool* spool, TProgress* progress) {
+    TScan scan;
+    TFilter filter(scan, spool, options.Counts);
+    const std::size_t chunkBytes = std::max<std::size_t>(CeilTo(static_cast<std::int64_t>(options.ChunkBytes), kCluster),
+                                                         static_cast<std::size_t>(kCluster));
+    TReadAhead ahead(image, chunkBytes, std::max<std::size_t>(options.Chunks, 2));
+    unsigned char carry[kCarry] = {};
+    const std::int64_t total = std::max<std::int64_t>(image.Size(), 0);
+    for (;;) {
+        const TReadAhead::TChunk chunk = ahead.Take();
+        unsigned char* slot = ahead.SlotData(chunk.Slot);
+        std::memcpy(slot, carry, kCarry);  // image bytes [Start - kCarry, Start)
+        const std::int64_t end = chunk.Start + static_cast<std::int64_t>(chunk.Length);
+        const std::int64_t origin = chunk.Start - static_cast<std::int64_t>(kCarry);
+        if (chunk.Last) std::memset(slot + kCarry + chunk.Length, 0, kCarry);
+        // Positions whose block lies whole in what is read so far; at the end,
+        // those with a whole header.
+        const std::int64_t from = std::max<std::int64_t>(chunk.Start - kBlockBytes, 0);
+        const std::int64_t to = chunk.Last ? end - kDeletedHeaderBytes + 1 : end - kBlockBytes;
+        if (to > from) filter.Positions(slot, origin, from, to);
+        filter.Headers(slot, origin, chunk.Start, chunk.Last ? end - 15 : end);
+        if (chunk.Length >= kCarry) std::memcpy(carry, slot + chunk.Length, kCarry);
+        ahead.Give(chunk.Slot);
+        scan.Bytes = end;
+        if (options.Counts != nullptr) options.Counts->Bytes.store(end, std::memory_order_relaxed);
+        CheckPoint(progress, kCarveScanStage, end, std::max(total, end));
+        if (chunk.Last) break;
+    }
+    if (spool != nullptr) spool->Flush();
+    return scan;
+}
+
+// --- Grouping and joining --------------------------------------------------
+struct TPiece {
+    std::int64_t Base = 0;
+    std::uint32_t First = 0, Count = 0;  // its blocks in TAssembly::Kept, by self offset
+    bool Header = false;                 // a folder file header at the base
+    std::int64_t MinSelf = 0, MaxEnd = 0;  // the folder-file range its blocks (and header) span
+    std::int64_t LastStart = 0;            // where its last block (or, without blocks, its header) begins
+};
+
+class TAssembly {
+public:
+    TAssembly(std::deque<TCandidate>& candidates, const std::vector<std::int64_t>& headers)
+        : c_(candidates), headers_(headers) {}
+
+    std::int64_t Dropped = 0;
+    std::vector<std::uint32_t> Kept;  // candidate indexes, piece by piece
+    std::vector<TPiece> Pieces;
+    std::vector<std::uint32_t> PieceOf;  // per kept block
+    std::vector<std::uint32_t> Parent;   // union-find over pieces
+
+    void Group() {
+        std::vector<std::uint32_t> order(c_.size());
+        std::vector<std::int64_t> headed;  // the bases of pieces with a header
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) {
+            const std::int64_t ba = c_[a].Base(), bb = c_[b].Base();
+            return ba != bb ? ba < bb : c_[a].Self < c_[b].Self;
+        });
+        for (std::size_t i = 0; i < order.size();) {
+            std::size_t j = i;
+            const std::int64_t base = c_[order[i]].Base();
+            while (j < order.size() && c_[order[j]].Base() == base) ++j;
+            const bool header = std::binary_search(headers_.begin(), headers_.end(), base);
+            TPiece piece;
+            piece.Base = base;
+            piece.Header = header;
+            piece.First = static_cast<std::uint32_t>(Kept.size());
+            // Two headers of one base that overlap cannot both be blocks: the
+            // later one lies in the earlier one's body. None lies in the file header.
+            std::int64_t end = header ? kFileHeaderBytes : std::numeric_limits<std::int64_t>::min();
+            for (std::size_t k = i; k < j; ++k) {
+                const TCandidate& c = c_[order[k]];
+                if (static_cast<std::int64_t>(c.Self) < end) continue;
+                Kept.push_back(order[k]);
+                end = static_cast<std::int64_t>(c.Self) + kBlockBytes;
+            }
+            piece.Count = static_cast<std::uint32_t>(Kept.size()) - piece.First;
+            if (piece.Count >= 2 || (header && piece.Count >= 1)) {
+                piece.MinSelf = header ? 0 : c_[Kept[piece.First]].Self;
+                piece.LastStart = c_[Kept[piece.First + piece.Count - 1]].Self;
+                piece.MaxEnd = piece.LastStart + kBlockBytes;
+                Pieces.push_back(piece);
+                if (header) headed.push_back(base);
+            } else {
+                Kept.resize(piece.First);
+            }
+            i = j;
+        }
+        // A header whose piece ends before the first block: a piece of its own,
+        // to be joined to the piece that goes on at the next cluster.
+        for (const std::int64_t h : headers_)
+            if (!std::binary_search(headed.begin(), headed.end(), h)) {
+                TPiece piece;
+                piece.Base = h;
+                piece.Header = true;
+                piece.First = static_cast<std::uint32_t>(Kept.size());
+                piece.MaxEnd = kFileHeaderBytes;
+                Pieces.push_back(piece);
+            }
+        Dropped = static_cast<std::int64_t>(c_.size() - Kept.size());
+        selfs_.resize(Kept.size());
+        for (std::size_t k = 0; k < Kept.size(); ++k) selfs_[k] = c_[Kept[k]].Self;
+        PieceOf.resize(Kept.size());
+        for (std::uint32_t p = 0; p < Pieces.size(); ++p)
+            for (std::uint32_t k = 0; k < Pieces[p].Count; ++k) PieceOf[Pieces[p].First + k] = p;
+        Parent.resize(Pieces.size());
+        std::iota(Parent.begin(), Parent.end(), 0u);
+        members_.resize(Pieces.size());
+        for (std::uint32_t p = 0; p < Pieces.size(); ++p) members_[p] = {p};
+    }
+
+    void Join() {
+        // Every kept block by self offset, to find who holds a link's target.
+        bySelf_.resize(Kept.size());
+        std::iota(bySelf_.begin(), bySelf_.end(), 0u);
+        std::sort(bySelf_.begin(), bySelf_.end(), [this](std::uint32_t a, std::uint32_t b) {
+            return Self(a) != Self(b) ? Self(a) < Self(b) : a < b;
+        });
+        // The links that leave their piece; the others only mark their target.
+        pointed_[0].assign(Kept.size(), 0);
+        pointed_[1].assign(Kept.size(), 0);
+        for (std::uint32_t k = 0; k < Kept.size(); ++k) {
+            const TCandidate& c = c_[Kept[k]];
+            AddLink(k, c.Next, 0);
+            if (c.Deleted) AddLink(k, c.Prev, 1);
+        }
+        std::vector<std::uint32_t> byStart(Pieces.size());
+        std::iota(byStart.begin(), byStart.end(), 0u);
+        std::sort(byStart.begin(), byStart.end(),
+                  [this](std::uint32_t a, std::uint32_t b) { return Pieces[a].MinSelf < Pieces[b].MinSelf; });
+
+        for (bool joined = true; joined;) {
+            joined = false;
+            for (TLink& link : links_) {
+                const std::uint32_t from = Find(PieceOf[link.From]);
+                std::uint32_t target = kNone;
+                int choices = 0;
+                const std::uint32_t self = Self(bySelf_[link.At]);
+                for (std::size_t i = link.At; i < bySelf_.size() && Self(bySelf_[i]) == self && !link.Done; ++i) {
+                    const std::uint32_t t = bySelf_[i];
+                    if (c_[Kept[t]].Deleted != c_[Kept[link.From]].Deleted) continue;
+                    const std::uint32_t file = Find(PieceOf[t]);
+                    if (file == from) {
+                        link.Done = true;  // joined meanwhile: the link is inside its folder file now
+                        pointed_[link.Dir][t] = 1;
+                    } else if (pointed_[link.Dir][t] == 0 && !Overlap(from, file)) {
+                        ++choices;
+                        target = t;
+                    }
+                }
+                if (link.Done || choices != 1) continue;
+                Union(from, Find(PieceOf[target]));
+                pointed_[link.Dir][target] = 1;
+                link.Done = true;
+                joined = true;
+            }
+            std::erase_if(links_, [](const TLink& link) { return link.Done; });
+            // A piece whose last block crosses a cluster boundary, or ends so
+            // close to one that the next header would cross it, with no block
+            // after it in its folder file: it goes on in the piece whose first
+            // block lies just after, in the cluster that begins there.
+            for (std::uint32_t p = 0; p < Pieces.size(); ++p) {
+                const TPiece& piece = Pieces[p];
+                std::int64_t boundary = FloorTo(piece.MaxEnd - 1, kCluster);
+                if (boundary <= piece.LastStart) {
+                    boundary = CeilTo(piece.MaxEnd, kCluster);
+                    if (boundary - piece.MaxEnd >= kDeletedHeaderBytes) continue;
+                }
+                const std::uint32_t from = Find(p);
+                const auto first = std::lower_bound(byStart.begin(), byStart.end(), piece.MaxEnd,
+                                                    [this](std::uint32_t q, std::int64_t v) { return Pieces[q].MinSelf < v; });
+                std::uint32_t target = kNone;
+                int choices = 0;
+                bool continued = false;
+                for (auto it = first; it != byStart.end() && Pieces[*it].MinSelf < boundary + kCluster; ++it) {
+                    const std::uint32_t file = Find(*it);
+                    if (file == from) {
+                        continued = true;
+                        break;
+                    }
+                    if (Overlap(from, file)) continue;
+                    ++choices;
+                    target = file;
+                }
+                if (continued || choices != 1) continue;
+                Union(from, target);
+                joined = true;
+            }
+        }
+    }
+
+    std::uint32_t Find(std::uint32_t p) {
+        while (Parent[p] != p) p = Parent[p] = Parent[Parent[p]];
+        return p;
+    }
+    const std::vector<std::uint32_t>& Members(std::uint32_t root) const { return members_[root]; }
+    std::uint32_t Self(std::uint32_t kept) const { return selfs_[kept]; }
+    const TCandidate& Block(std::uint32_t kept) const { return c_[Kept[kept]]; }
+
+private:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    struct TLink {
+        std::uint32_t From;  // a kept block
+        std::uint32_t At;    // the first of the kept blocks of the target's offset, in bySelf_
+        std::uint8_t Dir;    // 0 next, 1 previous
+        bool Done = false;   // joined, or inside its folder file
+    };
+
+    void AddLink(std::uint32_t from, std::uint32_t target, std::uint8_t dir) {
+        if (target == 0) return;
+        const TPiece& piece = Pieces[PieceOf[from]];
+        const auto begin = selfs_.begin() + piece.First, end = begin + piece.Count;
+        const auto it = std::lower_bound(begin, end, target);
+        if (it != end && *it == target) {
+            pointed_[dir][static_cast<std::size_t>(it - selfs_.begin())] = 1;
+            return;
+        }
+        // A link that leaves its piece: who may take it is asked each round.
+        const auto it2 = std::lower_bound(bySelf_.begin(), bySelf_.end(), target,
+                                          [this](std::uint32_t k, std::uint32_t v) { return Self(k) < v; });
+        if (it2 != bySelf_.end() && Self(*it2) == target)
+            links_.push_back({from, static_cast<std::uint32_t>(it2 - bySelf_.begin()), dir});
+    }
+
+    void Union(std::uint32_t a, std::uint32_t b) {
+        a = Find(a);
+        b = Find(b);
+        if (a == b) return;
+        if (members_[a].size() < members_[b].size()) std::swap(a, b);
+        Parent[b] = a;
+        members_[a].insert(members_[a].end(), members_[b].begin(), members_[b].end());
+        members_[b].clear();
+        members_[b].shrink_to_fit();
+        overlaps_.clear();
+    }
+
+    // Whether two pieces have blocks (or headers) that overlap in the file's offsets.
+    bool PieceOverlap(std::uint32_t a, std::uint32_t b) const {
+        const TPiece& x = Pieces[a];
+        const TPiece& y = Pieces[b];
+        if (x.MaxEnd <= y.MinSelf || y.MaxEnd <= x.MinSelf) return false;
+        if (x.Header && y.Header) return true;
+        std::uint32_t i = 0, j = 0;
+        auto start = [this](const TPiece& p, std::uint32_t k) { return static_cast<std::int64_t>(selfs_[p.First + k]); };
+        auto headerHit = [&](const TPiece& h, const TPiece& o) {
+            return h.Header && o.Count > 0 && start(o, 0) < kFileHeaderBytes;
+        };
+        if (headerHit(x, y) || headerHit(y, x)) return true;
+        while (i < x.Count && j < y.Count) {
+            const std::int64_t si = start(x, i), sj = start(y, j);
+            if (si < sj + kBlockBytes && sj < si + kBlockBytes) return true;
+            if (si < sj) ++i;
+            else ++j;
+        }
+        return false;
+    }
+
+    bool Overlap(std::uint32_t fileA, std::uint32_t fileB) {
+        const std::uint64_t key = static_cast<std::uint64_t>(std::min(fileA, fileB)) << 32 | std::max(fileA, fileB);
+        if (const auto it = overlaps_.find(key); it != overlaps_.end()) return it->second;
+        bool overlap = false;
+        for (std::uint32_t a : members_[fileA]) {
+            for (std::uint32_t b : members_[fileB])
+                if (PieceOverlap(a, b)) {
+                    overlap = true;
+                    break;
+                }
+            if (overlap) break;
+        }
+        overlaps_.emplace(key, overlap);
+        return overlap;
+    }
+
+    std::deque<TCandidate>& c_;
+    std::vector<std::uint32_t> selfs_;  // per kept block, its self offset (a lookup kept close)
+    const std::vector<std::int64_t>& headers_;
+    std::vector<std::uint32_t> bySelf_;
+    std::vector<std::uint8_t> pointed_[2];  // per kept block: a block of its folder file links to it
+    std::vector<TLink> links_;
+    std::vector<std::vector<std::uint32_t>> members_;
+    std::unordered_map<std::uint64_t, bool> overlaps_;
+};
+
+// --- One reconstructed folder file ------------------------------------------
+struct TSegment {
+    std::uint32_t Piece = 0;
+    std::uint32_t First = 0, Count = 0;  // its blocks in Kept
+    bool Header = false;
+    std::int64_t Lo = 0, Hi = 0;  // the folder-file range it is written to
+    std::int64_t MaxSelf = 0;     // its last block's (or header's) offset
+};
+
+struct TFilePlan {
+    std::vector<TSegment> Segments;  // ascending, not overlapping
+    TCarvedFile File;
+    std::int64_t FirstImage = 0;
+    // The file ranges whose bytes are surely the file's: a range up to the
+    // end of the cluster of its last header, or to where the next range
+    // goes on. What lies past that was read on as if the file went on there.
+    std::vector<std::pair<std::int64_t, std::int64_t>> Sure;
+};
+
+TFilePlan PlanFile(TAssembly& a, std::uint32_t root, const TImage& image, std::int64_t imageBytes) {
+    TFilePlan plan;
+    const bool exact = !image.Seekable();  // a stream: nothing but the blocks themselves
+    for (const std::uint32_t p : a.Members(root)) {
+        const TPiece& piece = a.Pieces[p];
+        if (piece.Header) plan.File.HeaderOffset = piece.Base;
+        for (std::uint32_t k = piece.First; k < piece.First + piece.Count; ++k)
+            (a.Block(k).Deleted ? plan.File.DeletedBlocks : plan.File.LiveBlocks) += 1;
+        TSegment seg;
+        seg.Piece = p;
+        seg.First = piece.First;
+        seg.Header = piece.Header && !exact;
+        std::int64_t end = seg.Header ? kFileHeaderBytes : -1;
+        auto close = [&] {
+            if (seg.Header) seg.Lo = 0;
+            else if (exact) seg.Lo = a.Self(seg.First);
+            else seg.Lo = FloorTo(a.Self(seg.First), kCluster);
+            seg.Hi = exact ? end : CeilTo(end, kCluster);
+            seg.Lo = std::max(seg.Lo, -piece.Base);
+            if (imageBytes >= 0) seg.Hi = std::min(seg.Hi, imageBytes - piece.Base);
+            if (seg.Hi > seg.Lo) plan.Segments.push_back(seg);
+        };
+        for (std::uint32_t k = piece.First; k < piece.First + piece.Count; ++k) {
+            const std::int64_t self = a.Self(k);
+            if (end >= 0 && (exact ? self != end : self - end > kRangeGap)) {
+                close();
+                seg = TSegment{};
+                seg.Piece = p;
+                seg.First = k;
+            }
+            ++seg.Count;
+            seg.MaxSelf = self;
+            end = self + kBlockBytes;
+        }
+        close();
+    }
+    std::sort(plan.Segments.begin(), plan.Segments.end(), [](const TSegment& x, const TSegment& y) { return x.Lo < y.Lo; });
+    // Where two ranges meet in one cluster, the boundary is the later one's
+    // cluster, unless the earlier one's last header lies past it: then the
+    // earlier one's last block ends it.
+    for (std::size_t i = 0; i + 1 < plan.Segments.size(); ++i) {
+        TSegment& x = plan.Segments[i];
+        TSegment& y = plan.Segments[i + 1];
+        if (x.Hi <= y.Lo) continue;
+        const std::int64_t boundary = y.Lo >= x.MaxSelf + kLiveHeaderBytes ? y.Lo : std::min(x.MaxSelf + kBlockBytes, x.Hi);
+        x.Hi = std::min(x.Hi, boundary);
+        y.Lo = std::max(y.Lo, boundary);
+    }
+    std::erase_if(plan.Segments, [](const TSegment& s) { return s.Hi <= s.Lo; });
+    std::int64_t at = 0;
+    plan.FirstImage = std::numeric_limits<std::int64_t>::max();
+    for (const TSegment& s : plan.Segments) {
+        const std::int64_t base = a.Pieces[s.Piece].Base;
+        plan.File.Pieces.push_back({base + s.Lo, base + s.Hi, s.Lo, s.Hi});
+        if (s.Lo > at) plan.File.Holes.emplace_back(at, s.Lo);
+        at = std::max(at, s.Hi);
+        plan.FirstImage = std::min(plan.FirstImage, base + s.Lo);
+    }
+    plan.File.Size = at;
+    for (std::size_t i = 0; i < plan.Segments.size(); ++i) {
+        const TSegment& seg = plan.Segments[i];
+        const bool continued = i + 1 < plan.Segments.size() && plan.Segments[i + 1].Lo == seg.Hi;
+        plan.Sure.emplace_back(seg.Lo, continued ? seg.Hi : std::min(seg.Hi, FloorTo(seg.MaxSelf, kCluster) + kCluster));
+    }
+    return plan;
+}
+
+// A partial message: its blocks' offsets and text lengths, in chain order.
+using TChainBlocks = std::vector<std::pair<std::uint32_t, std::uint16_t>>;
+
+// Reads a block header of a reconstructed file at a file offset, through the
+// image ranges that make the file; false where the file holds none there.
+// Used for a header that lies across the end of a piece, whose bytes the scan
+// saw only in part.
+using THeaderReader = std::function<bool(std::uint32_t self, TCandidate& block)>;
+
+// Counts the messages of a file: chains of its live blocks, from each block
+// no other block names as next.
+void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
+                   const std::vector<std::pair<std::int64_t, std::int64_t>>& sure, const THeaderReader& readHeader,
+                   std::vector<TChainBlocks>* partial) {
+    std::vector<TCandidate> blocks;  // the live blocks, by self
+    for (const std::uint32_t p : a.Members(root))
+        for (std::uint32_t k = a.Pieces[p].First; k < a.Pieces[p].First + a.Pieces[p].Count; ++k)
+            if (!a.Block(k).Deleted) blocks.push_back(a.Block(k));
+    std::sort(blocks.begin(), blocks.end(), [](const TCandidate& x, const TCandidate& y) { return x.Self < y.Self; });
+    auto find = [&blocks](std::uint32_t self) -> std::int64_t {
+        const auto it = std::lower_bound(blocks.begin(), blocks.end(), self,
+                                         [](const TCandidate& k, std::uint32_t v) { return k.Self < v; });
+        return it != blocks.end() && it->Self == self ? it - blocks.begin() : -1;
+    };
+    // Blocks the scan did not see whole: headers across the start of a range,
+    // and those the links name.
+    if (readHeader) {
+        std::vector<TCandidate> extras;
+        std::unordered_map<std::uint32_t, bool> tried;
+        for (const TCarveRange& r : file.Pieces)
+            for (std::int64_t at = r.FileStart - kDeletedHeaderBytes + 4; at < r.FileStart; at += 4) {
+                TCandidate extra;
+                if (at > 0 && find(static_cast<std::uint32_t>(at)) < 0 && tried.emplace(static_cast<std::uint32_t>(at), true).second &&
+                    readHeader(static_cast<std::uint32_t>(at), extra))
+                    extras.push_back(extra);
+            }
+        for (std::size_t i = 0; i < blocks.size() + extras.size(); ++i) {
+            const std::uint32_t next = i < blocks.size() ? blocks[i].Next : extras[i - blocks.size()].Next;
+            if (next == 0 || find(next) >= 0 || !tried.emplace(next, true).second) continue;
+            TCandidate extra;
+            if (readHeader(next, extra)) extras.push_back(extra);
+        }
+        blocks.insert(blocks.end(), extras.begin(), extras.end());
+        std::sort(blocks.begin(), blocks.end(), [](const TCandidate& x, const TCandidate& y) { return x.Self < y.Self; });
+    }
+    std::vector<std::uint8_t> named(blocks.size(), 0), seen(blocks.size(), 0);
+    for (const TCandidate& b : blocks)
+        if (const std::int64_t n = find(b.Next); n >= 0) named[static_cast<std::size_t>(n)] = 1;
+    auto covered = [&sure](std::int64_t from, std::int64_t to) {
+        for (const auto& [start, end] : sure) {
+            if (end <= from) continue;
+            if (start > from) return false;
+            from = end;
+            if (from >= to) return true;
+        }
+        return false;
+    };
+    auto walk = [&](std::size_t head) {
+        bool whole = blocks[head].HeaderLine != 0;
+        // A text whose start lies across a cluster boundary: the scan saw only
+        // the part before it; the file's own bytes tell.
+        const std::int64_t text = static_cast<std::int64_t>(blocks[head].Self) + kLiveHeaderBytes;
+        TCandidate again;
+        if (!whole && readHeader && FloorTo(text, kCluster) != FloorTo(text + 79, kCluster) &&
+            readHeader(blocks[head].Self, again))
+            whole = again.HeaderLine != 0;
+        TChainBlocks chain;
+        for (std::int64_t at = static_cast<std::int64_t>(head);;) {
+            const std::size_t i = static_cast<std::size_t>(at);
+            if (seen[i]) {  // a loop
+                whole = false;
+                break;
+            }
+            seen[i] = 1;
+            const TCandidate& b = blocks[i];
+            chain.emplace_back(b.Self, b.Length);
+            if (!covered(b.Self, static_cast<std::int64_t>(b.Self) + kBlockBytes)) whole = false;
+            if (b.Next == 0) break;
+            if (b.Length != kLiveBody) whole = false;
+            at = find(b.Next);
+            if (at < 0) {
+                whole = false;
+                break;
+            }
+        }
+        if (whole) {
+            ++file.Complete;
+        } else {
+            ++file.Partial;
+            if (partial != nullptr) partial->push_back(std::move(chain));
+        }
+    };
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        if (!named[i]) walk(i);
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        if (!seen[i]) walk(i);  // chains that are loops
+}
+
+// --- Writing ---------------------------------------------------------------
+std::string JsonText(const std::string& text) {
+    const std::string utf8 = utf8::WellFormed(text);
+    std::string out = "\"";
+    for (const char ch : utf8) {
+        const auto u = static_cast<unsigned char>(ch);
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (u < 0x20) {
+            static const char* const hex = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out + '"';
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && (folder.back() == '/' || folder.back() == fs::kPathSeparator)) return folder + name;
+    return folder + fs::kPathSeparator + name;
+}
+
+// Replaces path with text, written whole under path.part first.
+void WriteWhole(const std::string& path, const std::string& text) {
+    const std::string part = path + ".part";
+    {
+        fs::TWriteFile out(part, fs::Create::Fresh, fs::Readers::Everyone);
+        out.Write(text.data(), text.size());
+        out.Close();
+    }
+    fs::RenameFile(part, path);
+}
+
+class TWriter {
+public:
+    TWriter(const TImage& image, const TSpool* spool, TAssembly& a, TProgress* progress, std::int64_t total)
+        : image_(image), spool_(spool), a_(a), progress_(progress), total_(total), buffer_(kCopy) {}
+
+    void Write(const TFilePlan& plan, const std::string& path) {
+        const std::string part = path + ".part";
+        fs::RemoveFile(part);
+        try {
+            fs::TPlacedFile out(part);
+            auto* data = reinterpret_cast<unsigned char*>(buffer_.data());
+            for (const TSegment& s : plan.Segments) {
+                const std::int64_t base = a_.Pieces[s.Piece].Base;
+                if (spool_ == nullptr) {
+                    for (std::int64_t at = s.Lo; at < s.Hi;) {
+                        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(kCopy, s.Hi - at));
+                        const std::size_t got = image_.ReadAt(base + at, data, n);
+                        if (got != n) throw EInOutError("The image was cut short while it was read.");
+                        out.WriteAt(at, data, n);
+                        at += static_cast<std::int64_t>(n);
+                        Done(static_cast<std::int64_t>(n));
+                    }
+                } else {
+                    for (std::uint32_t k = s.First; k < s.First + s.Count; ++k) {
+                        spool_->Get(a_.Kept[k], data);
+                        const std::int64_t self = a_.Self(k);
+                        const std::int64_t n = std::min<std::int64_t>(kBlockBytes, s.Hi - self);
+                        if (n > 0) out.WriteAt(self, data, static_cast<std::size_t>(n));
+                        Done(kBlockBytes);
+                    }
+                }
+            }
+            out.Close(plan.File.Size);
+            fs::RenameFile(part, path);
+        } catch (...) {
+            fs::RemoveFile(part);
+            throw;
+        }
+    }
+
+private:
+    static constexpr std::size_t kCopy = std::size_t{4} << 20;
+    void Done(std::int64_t n) {
+        done_ += n;
+        CheckPoint(progress_, kCarveWriteStage, done_, std::max(total_, done_));
+    }
+
+    const TImage& image_;
+    const TSpool* spool_;
+    TAssembly& a_;
+    TProgress* progress_;
+    std::int64_t total_, done_ = 0;
+    mem::TBigBuffer buffer_;
+};
+
+// The text of a partial message: each block's text in chain order, read
+// back from the reconstructed file.
+void WritePartial(const std::string& dbx, const TChainBlocks& chain, const std::string& path) {
+    fs::TReadFile in(dbx, fs::Share::All);
+    std::string text;
+    unsigned char body[kLiveBody];
+    for (const auto& [self, length] : chain) {
+        std::memset(body, 0, sizeof body);
+        in.ReadAt(static_cast<std::int64_t>(self) + kLiveHeaderBytes, body, length);
+        text.append(reinterpret_cast<const char*>(body), length);
+    }
+    WriteWhole(path, text);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    fs::TFileIdentity x, y;
+    return fs::IdentifyFile(a, true, x) && fs::IdentifyFile(b, true, y) && x == y;
+}
+
+}  // namespace
+
+TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& options, TProgress* progress) {
+    TCarveResult result;
+    result.Images = images;
+    const bool writing = !options.OutFolder.empty();
+    if (writing)
+        for (const std::string& path : images) fs::RefuseFolderOnImageDevice(options.OutFolder, path);
+    TImage image(images);
+    std::unique_ptr<TSpool> spool;
+    if (writing && !image.Seekable()) spool = std::make_unique<TSpool>();
+    TScan scan = ScanImage(image, options, spool.get(), progress);
+    result.ImageBytes = scan.Bytes;
+    result.Candidates = static_cast<std::int64_t>(scan.Candidates.size());
+
+    TAssembly assembly(scan.Candidates, scan.Headers);
+    assembly.Group();
+    assembly.Join();
+    result.Dropped = assembly.Dropped;
+
+    std::vector<std::uint32_t> roots;
+    for (std::uint32_t p = 0; p < assembly.Pieces.size(); ++p)
+        if (assembly.Find(p) == p) roots.push_back(p);
+    std::vector<TFilePlan> plans;
+    std::vector<std::vector<TChainBlocks>> partials;
+    for (const std::uint32_t root : roots) {
+        TFilePlan plan = PlanFile(assembly, root, image, scan.Bytes);
+        if (plan.Segments.empty() || plan.File.LiveBlocks + plan.File.DeletedBlocks == 0) continue;
+        std::vector<TChainBlocks> partial;
+        const TCarvedFile& file = plan.File;
+        // Through the image ranges of the file (a stream cannot be read again).
+        THeaderReader reader;
+        if (image.Seekable())
+            reader = [&file, &image](std::uint32_t self, TCandidate& block) {
+                // The header and the start of the text, as the reconstructed file holds them.
+                unsigned char h[kLiveHeaderBytes + 80] = {};
+                std::int64_t at = self;
+                const std::int64_t end = at + static_cast<std::int64_t>(sizeof h);
+                for (const TCarveRange& r : file.Pieces) {
+                    if (r.FileEnd <= at || r.FileStart > at) continue;
+                    const std::int64_t n = std::min(end, r.FileEnd) - at;
+                    if (image.ReadAt(r.ImageStart + (at - r.FileStart), h + (at - self), static_cast<std::size_t>(n)) !=
+                        static_cast<std::size_t>(n))
+                        return false;
+                    at += n;
+                    if (at >= end) break;
+                }
+                if (at < self + kLiveHeaderBytes) return false;
+                if (LoadU32(h) != self || LoadU32(h + 4) != kLiveBody || LoadU32(h + 8) > kLiveBody) return false;
+                block = TCandidate{};
+                block.Self = self;
+                block.Length = static_cast<std::uint16_t>(LoadU32(h + 8));
+                block.Next = LoadU32(h + 12);
+                block.HeaderLine = BeginsWithHeaderLine(h + kLiveHeaderBytes, std::min<std::size_t>(block.Length, 80)) ? 1 : 0;
+                return true;
+            };
+        CountMessages(assembly, root, plan.File, plan.Sure, reader, options.Partial ? &partial : nullptr);
+        plans.push_back(std::move(plan));
+        partials.push_back(std::move(partial));
+    }
+    std::vector<std::size_t> order(plans.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&plans](std::size_t x, std::size_t y) { return plans[x].FirstImage < plans[y].FirstImage; });
+    for (std::size_t n = 0; n < order.size(); ++n) plans[order[n]].File.Number = static_cast<int>(n + 1);
+
+    if (!writing) {
+        for (const std::size_t i : order) result.Files.push_back(plans[i].File);
+        return result;
+    }
+
+    std::error_code ec;
+    std::filesystem::create_directories(options.OutFolder, ec);
+    if (!std::filesystem::is_directory(options.OutFolder))
+        throw EFCreateError(options.OutFolder, ec ? ec.message() : std::string("It is no folder."));
+    result.MapPath = Join(options.OutFolder, "carve.json");
+    std::int64_t total = 0;
+    for (const TFilePlan& plan : plans)
+        for (const TSegment& s : plan.Segments)
+            total += spool ? static_cast<std::int64_t>(s.Count) * kBlockBytes : s.Hi - s.Lo;
+    TWriter writer(image, spool.get(), assembly, progress, total);
+    try {
+        for (const std::size_t i : order) {
+            TCarvedFile file = plans[i].File;
+            file.Path = Join(options.OutFolder, "recovered-" + std::to_string(file.Number) + ".dbx");
+            for (const std::string& input : images)
+                if (input != "-" && SameFile(input, file.Path))
+                    throw EFCreateError(file.Path, "It is an image being read.");
+            writer.Write(plans[i], file.Path);
+            if (options.Partial && !partials[i].empty()) {
+                const std::string folder = Join(options.OutFolder, "partial");
+                std::filesystem::create_directories(folder, ec);
+                for (std::size_t k = 0; k < partials[i].size(); ++k)
+                    WritePartial(file.Path, partials[i][k],
+                                 Join(folder, "recovered-" + std::to_string(file.Number) + "-" + std::to_string(k + 1) + ".eml"));
+            }
+            result.Files.push_back(std::move(file));
+        }
+    } catch (const ECancelled&) {
+        WriteWhole(result.MapPath, CarveMapJson(result));
+        throw;
+    }
+    WriteWhole(result.MapPath, CarveMapJson(result));
+    return result;
+}
+
+std::size_t CountCandidates(const void* data, std::size_t bytes) {
+    TScan scan;
+    TFilter filter(scan, nullptr, nullptr);
+    const auto end = static_cast<std::int64_t>(bytes);
+    if (end > kBlockBytes) filter.Positions(static_cast<const unsigned char*>(data), 0, 0, end - kBlockBytes);
+    return scan.Candidates.size();
+}
+
+std::string CarveMapJson(const TCarveResult& result) {
+    std::string out = "{\n  \"images\": [";
+    for (std::size_t i = 0; i < result.Images.size(); ++i) out += (i ? ", " : "") + JsonText(result.Images[i]);
+    out += "],\n  \"imageBytes\": " + std::to_string(result.ImageBytes) + ",\n  \"files\": [";
+    for (std::size_t i = 0; i < result.Files.size(); ++i) {
+        const TCarvedFile& f = result.Files[i];
+        out += i ? ",\n    {" : "\n    {";
+        const std::string name = f.Path.empty() ? "recovered-" + std::to_string(f.Number) + ".dbx"
+                                                : std::filesystem::path(f.Path).filename().string();
+        out += "\"file\": " + JsonText(name);
+        out += ", \"headerOffset\": " + (f.HeaderOffset ? std::to_string(*f.HeaderOffset) : std::string("null"));
+        out += ", \"kind\": \"" + std::string(f.Live() ? "live" : "deleted") + "\"";
+        out += ", \"size\": " + std::to_string(f.Size);
+        out += ", \"pieces\": [";
+        for (std::size_t k = 0; k < f.Pieces.size(); ++k) {
+            const TCarveRange& r = f.Pieces[k];
+            out += (k ? ", " : "") + std::string("{\"imageStart\": ") + std::to_string(r.ImageStart) +
+                   ", \"imageEnd\": " + std::to_string(r.ImageEnd) + ", \"fileStart\": " + std::to_string(r.FileStart) +
+                   ", \"fileEnd\": " + std::to_string(r.FileEnd) + "}";
+        }
+        out += "], \"holes\": [";
+        for (std::size_t k = 0; k < f.Holes.size(); ++k)
+            out += (k ? ", " : "") + std::string("{\"fileStart\": ") + std::to_string(f.Holes[k].first) +
+                   ", \"fileEnd\": " + std::to_string(f.Holes[k].second) + "}";
+        out += "], \"messages\": {\"complete\": " + std::to_string(f.Complete) + ", \"partial\": " + std::to_string(f.Partial) +
+               "}, \"blocks\": {\"live\": " + std::to_string(f.LiveBlocks) + ", \"deleted\": " + std::to_string(f.DeletedBlocks) +
+               "}}";
+    }
+    out += result.Files.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    return out;
+}
+
+}  // namespace corvane::carve

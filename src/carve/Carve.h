@@ -1,0 +1,126 @@
+#pragma once
+// Carving folder files out of a disk image: finds the message blocks of
+// Outlook Express folder files in a raw image (a dd copy, a block device,
+// several raw pieces read as one, standard input), groups them into the
+// pieces of folder files that were stored contiguously, joins pieces that
+// belong to one folder file, and writes each reconstructed folder file as a
+// sparse .dbx (every piece at its own offset, holes left as zeros) that the
+// folder reader reads as any other.
+//
+//   TCarveOptions options;  options.OutFolder = "out";
+//   TCarveResult result = Carve({"disk.img"}, options, progress);
+//
+// How pieces are found. A block header names its own offset in its folder
+// file ("self"); a folder file starts on a sector, so image position − self
+// (the piece's base) is one multiple of 512 for every block of a piece. A
+// base with fewer than two blocks is dropped (a lone match is noise from
+// other data). One folder file never has two block headers within one
+// block's length of each other, so pieces whose blocks would overlap in the
+// file's offsets belong to different folder files. Pieces are joined only
+// over a link that exactly one piece can take: a block's next (or, for
+// deleted blocks, previous) offset that names a block of exactly one other
+// piece that does not overlap the first one's folder file and whose folder
+// file has nothing pointing to that block yet; or a last block that runs
+// past its piece's end into the piece that begins at the next cluster.
+// Links that several pieces could take are tried again once the unique ones
+// are joined.
+//
+// Threads: Carve runs on the calling thread, with one reader thread of its
+// own that reads the image ahead while the calling thread filters it.
+// Progress is called on the calling thread.
+//
+// Memory: a fixed read-ahead of ChunkBytes × Chunks, plus less than 64 bytes
+// per block found.
+//
+// The images are only read. With OutFolder set, Carve writes there
+// recovered-1.dbx, recovered-2.dbx, ... and carve.json, the map of which
+// image ranges made which folder-file ranges; with Partial also the partial
+// messages into OutFolder/partial. Each file is written under NAME.part and
+// renamed once whole. Existing files of those names are replaced, except an
+// input, which is refused. An output folder on a device being read is
+// refused (ECorvaneError) before anything is read.
+//
+// Errors: EFOpenError for an input that cannot be opened, EInOutError for a
+// failed read or write, EFCreateError for an output that cannot be created,
+// ECancelled when progress asks to stop: the folder files written by then
+// stay, each whole, and carve.json names them; nothing else is left.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane {
+class TProgress;
+}
+
+namespace corvane::carve {
+
+// What the carve has found so far, for a front end to show while it runs;
+// written by the carve, read from any thread.
+struct TCarveCounts {
+    std::atomic<std::int64_t> Bytes{0};     // image bytes scanned
+    std::atomic<std::int64_t> Blocks{0};    // candidate blocks
+    std::atomic<std::int64_t> Files{0};     // bases with at least two blocks (pieces)
+    std::atomic<std::int64_t> Messages{0};  // live blocks that begin with a header line
+};
+
+struct TCarveOptions {
+    std::string OutFolder;  // empty: nothing is written (a listing)
+    bool Partial = false;   // also write the partial messages into OutFolder/partial
+    std::size_t ChunkBytes = std::size_t{4} << 20;  // one read; a multiple of 4096
+    std::size_t Chunks = 4;                         // reads in flight between the two threads
+    TCarveCounts* Counts = nullptr;                 // may be null
+};
+
+// Image bytes [ImageStart, ImageEnd) are folder-file bytes [FileStart, FileEnd).
+struct TCarveRange {
+    std::int64_t ImageStart = 0, ImageEnd = 0;
+    std::int64_t FileStart = 0, FileEnd = 0;
+};
+
+struct TCarvedFile {
+    int Number = 0;         // recovered-<Number>.dbx
+    std::string Path;       // where it was written; empty for a listing
+    std::optional<std::int64_t> HeaderOffset;  // image offset of its file header, when found
+    std::vector<TCarveRange> Pieces;           // in file order
+    std::vector<std::pair<std::int64_t, std::int64_t>> Holes;  // file ranges no piece gave
+    std::int64_t Size = 0;                    // the reconstructed file's length
+    std::size_t LiveBlocks = 0, DeletedBlocks = 0;
+    std::size_t Complete = 0;  // messages whose chain is whole (see below)
+    std::size_t Partial = 0;   // the other chains of live blocks
+    bool Live() const { return LiveBlocks > 0; }  // "live", else "deleted": only deleted blocks
+};
+
+// A message is complete when its chain of live blocks ends with next offset
+// 0, every block but the last holds 512 text bytes, its text starts with a
+// header line, and every byte of its blocks came from the file's own pieces.
+
+struct TCarveResult {
+    std::vector<std::string> Images;
+    std::int64_t ImageBytes = 0;
+    std::int64_t Candidates = 0;   // blocks that passed the filter
+    std::int64_t Dropped = 0;      // of those, dropped (alone at their base, or overlapping)
+    std::vector<TCarvedFile> Files;
+    std::string MapPath;           // carve.json; empty for a listing
+};
+
+// Carves the images, read one after the other as one image (raw pieces of
+// one disk: disk.001 disk.002 ...). "-" is standard input.
+TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& options, TProgress* progress);
+
+// The filter alone, over bytes already in memory taken as an image from
+// offset 0: how many block headers pass it (the positions whose whole
+// block lies in the bytes). For measuring the filter apart from the reads.
+std::size_t CountCandidates(const void* data, std::size_t bytes);
+
+// carve.json's text for a result: UTF-8 JSON.
+std::string CarveMapJson(const TCarveResult& result);
+
+// The progress stages.
+inline constexpr const char* kCarveScanStage = "Scanning image";
+inline constexpr const char* kCarveWriteStage = "Writing folder files";
+
+}  // namespace corvane::carve
