@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "dbxindex/MessageIndex.h"
 #include "emailparser/emailparser.h"
 #include "platform/Files.h"
 #include "progress/Progress.h"
@@ -46,4 +47,13 @@ TEmailArray Toutlookfile::GetEmails(const std::string& FileName, bool IncludeDel
     SetProgress(Progress);
 
     return ReadChains(IncludeDeleted, WholeMessages);
+}
+
+corvane::dbx::TMessageIndex Toutlookfile::ReadIndex() const {
+    if (!stream_) {
+        corvane::dbx::TMessageIndex none;
+        none.Problem = "no folder file is open";
+        return none;
+    }
+    return corvane::dbx::ReadMessageIndex(corvane::dbx::TFileSource(*stream_));
 }
