@@ -12,9 +12,10 @@ const char* const kUsage =
     "usage: corvane-dbx list   [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--format table|csv|json]\n"
     "                          FILE.dbx...\n"
     "       corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST]\n"
-    "                          (--out DIR | --mbox FILE) FILE.dbx...\n"
+    "                          (--out DIR | --mbox FILE | --mbox-tree DIR) FILE.dbx...\n"
     "       corvane-dbx show   [--deleted] [--raw] [--whole-messages] ITEM FILE.dbx\n"
     "       corvane-dbx find   [FOLDER...]\n"
+    "       corvane-dbx folders [--format table|csv|json] STORE-FOLDER...\n"
     "       corvane-dbx --help | --version | COMMAND --help\n";
 
 const char* const kProgramHelp =
@@ -26,7 +27,19 @@ const char* const kProgramHelp =
     "          date, from, to, subject\n"
     "  export  write messages as .eml files, byte for byte\n"
     "  show    write the text of one message to standard output\n"
-    "  find    find folder files on the local disks or below folders\n\n"
+    "  find    find folder files on the local disks or below folders\n"
+    "  folders list the mail folders of a store folder\n\n"
+    "A store folder is a folder that holds Folders.dbx, the list of the mail\n"
+    "folders, beside their folder files (Inbox.dbx, Folder1.dbx, ...). list,\n"
+    "export and show take a store folder wherever they take a folder file, and\n"
+    "name each folder by its path of names (\"Local Folders/Inbox\"); --folder\n"
+    "PATH picks one. Without a usable Folders.dbx a folder file is named by the\n"
+    "name it holds itself, or its file name.\n\n"
+    "Each folder file's own index says which messages are live and holds their\n"
+    "flags and dates: JSON and CSV show them (flags, received, messageId,\n"
+    "inIndex). With --whole-messages the live messages come from the index when\n"
+    "it can be read: each whole, those without header lines too, then the live\n"
+    "texts the index no longer names; when it cannot, standard error says why.\n\n"
     "Item numbers are the messages' indexes in their folder file's list: the live\n"
     "messages first, then with --deleted the deleted ones. Texts are shown as a\n"
     "mail program shows them: encoded words decoded, the body's MIME parts\n"
@@ -69,11 +82,16 @@ const char* const kListHelp =
     "  --format json      an array of records, UTF-8, with the offsets of each\n"
     "                     message in its message file; without --raw each record\n"
     "                     also has dateIso (ISO 8601 or null), attachments\n"
-    "                     (name, type, size) and raw (the four texts as stored)\n";
+    "                     (name, type, size) and raw (the four texts as stored)\n"
+    "  --folder PATH      of a store folder, only the folder of that path of names\n\n"
+    "CSV and JSON also carry what the folder file's index says: flags (read,\n"
+    "attachment, answered, forwarded, draft, marked, signed, watched, ignored),\n"
+    "received (ISO 8601 UTC), messageId and inIndex (whether the index names the\n"
+    "message; empty or null when the index could not be read).\n";
 
 const char* const kExportHelp =
     "usage: corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST]\n"
-    "                          (--out DIR | --mbox FILE) FILE.dbx...\n\n"
+    "                          (--out DIR | --mbox FILE | --mbox-tree DIR) FILE.dbx...\n\n"
     "Writes the chosen messages as DIR/RecoveredEmail<N>.eml, byte for byte, N\n"
     "being the message's row position in the list (counted from 0, after the\n"
     "filter). With several folder files each one's messages go into a folder of\n"
@@ -99,10 +117,15 @@ const char* const kExportHelp =
     "                     found are still written). A folder file is never\n"
     "                     replaced: FILE may not be one of the folder files, nor\n"
     "                     a file named *.dbx or one that begins as a folder file.\n"
-    "Use either --out DIR or --mbox FILE, not both.\n";
+    "  --mbox-tree DIR    one mbox per folder, in a tree Thunderbird's mbox import\n"
+    "                     takes: DIR/NAME, its sub-folders in DIR/NAME.sbd/\n"
+    "  --folder PATH      of a store folder, only the folder of that path of names\n"
+    "A store folder's messages go into one sub-folder of DIR per mail folder,\n"
+    "named by its path of names (characters a file name may not hold become _).\n"
+    "Use one of --out DIR, --mbox FILE and --mbox-tree DIR.\n";
 
 const char* const kShowHelp =
-    "usage: corvane-dbx show [--deleted] [--raw] [--whole-messages] ITEM FILE.dbx\n\n"
+    "usage: corvane-dbx show [--deleted] [--raw] [--whole-messages] [--folder PATH] ITEM FILE.dbx\n\n"
     "Writes the text of message ITEM (its item number in list) to standard output\n"
     "as UTF-8, followed by the list of its attachments, as the window's preview\n"
     "shows it with \"Decode Texts\" ticked. On a terminal, control characters\n"
@@ -112,7 +135,19 @@ const char* const kShowHelp =
     "  --raw              the body as stored instead, raw bytes, as the window's\n"
     "                     preview shows it with \"Decode Texts\" cleared\n"
     "  --whole-messages   count one message per live message, as list does with it;\n"
-    "                     the body then runs to the end of the message\n";
+    "                     the body then runs to the end of the message\n"
+    "  --folder PATH      the folder of a store folder (needed when it has several)\n";
+
+const char* const kFoldersHelp =
+    "usage: corvane-dbx folders [--format table|csv|json] STORE-FOLDER...\n\n"
+    "Lists the mail folders of a store folder (one that holds Folders.dbx): the\n"
+    "path of names, the folder file, the message and unread counts Folders.dbx\n"
+    "keeps, and the special kind (inbox, outbox, sent, deleted, drafts). Folder\n"
+    "files that Folders.dbx does not name are listed after the others, named by\n"
+    "the name they hold; a file it names that is missing is marked so.\n\n"
+    "  --format table     columns aligned (default)\n"
+    "  --format csv       comma-separated values (RFC 4180), UTF-8\n"
+    "  --format json      an array of records, UTF-8\n";
 
 const char* const kFindHelp =
     "usage: corvane-dbx find [FOLDER...]\n\n"
@@ -190,6 +225,7 @@ std::string HelpText(TCommand command) {
         case TCommand::Export: return kExportHelp;
         case TCommand::Show: return kShowHelp;
         case TCommand::Find: return kFindHelp;
+        case TCommand::Folders: return kFoldersHelp;
         case TCommand::None: break;
     }
     return std::string(kUsage) + "\n" + kProgramHelp;
@@ -218,6 +254,7 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
         else if (first == "export") o.Command = TCommand::Export;
         else if (first == "show") o.Command = TCommand::Show;
         else if (first == "find") o.Command = TCommand::Find;
+        else if (first == "folders") o.Command = TCommand::Folders;
         else return fail("unknown command \"" + first + "\"");
         ++k;
     } else {
@@ -256,10 +293,11 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             value = arguments[++k];
             return true;
         };
-        const bool readsFolders = o.Command != TCommand::Find;
+        const bool readsFolders = o.Command != TCommand::Find && o.Command != TCommand::Folders;
         // An option that takes one value may be given once.
         const bool singleValued =
-            name == "--filter" || name == "--format" || name == "--items" || name == "--out" || name == "--mbox";
+            name == "--filter" || name == "--format" || name == "--items" || name == "--out" || name == "--mbox" ||
+            name == "--mbox-tree" || name == "--folder";
         if (singleValued && !given.insert(name).second) return fail(name + " given more than once");
         if (name == "--help") {
             if (hasValue) return fail("--help takes no value");
@@ -278,7 +316,7 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             if (value.empty()) return fail("--filter needs a keyword that is not empty");
             o.FilterOn = true;
             o.Keyword = value;
-        } else if (name == "--format" && o.Command == TCommand::List) {
+        } else if (name == "--format" && (o.Command == TCommand::List || o.Command == TCommand::Folders)) {
             if (!takeValue()) return fail("--format needs table, csv or json");
             if (value == "table") o.Format = TFormat::Table;
             else if (value == "csv") o.Format = TFormat::Csv;
@@ -294,6 +332,12 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
         } else if (name == "--mbox" && o.Command == TCommand::Export) {
             if (!takeValue() || value.empty()) return fail("--mbox needs a file name");
             o.MboxFile = value;
+        } else if (name == "--mbox-tree" && o.Command == TCommand::Export) {
+            if (!takeValue() || value.empty()) return fail("--mbox-tree needs a folder");
+            o.MboxTree = value;
+        } else if (name == "--folder" && readsFolders) {
+            if (!takeValue() || value.empty()) return fail("--folder needs a path of folder names");
+            o.StoreFolder = value;
         } else {
             return fail("unknown option \"" + name + "\" for this command");
         }
@@ -305,14 +349,20 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             if (operands.empty()) return fail("no folder file given");
             break;
         case TCommand::Export:
-            if (!o.OutFolder.empty() && !o.MboxFile.empty()) return fail("use either --out DIR or --mbox FILE, not both");
-            if (o.OutFolder.empty() && o.MboxFile.empty()) return fail("export needs either --out DIR or --mbox FILE");
+            if (!o.OutFolder.empty() + !o.MboxFile.empty() + !o.MboxTree.empty() > 1)
+                return fail(o.MboxTree.empty() ? "use either --out DIR or --mbox FILE, not both"
+                                               : "use one of --out DIR, --mbox FILE and --mbox-tree DIR");
+            if (o.OutFolder.empty() && o.MboxFile.empty() && o.MboxTree.empty())
+                return fail("export needs either --out DIR or --mbox FILE");
             if (operands.empty()) return fail("no folder file given");
             break;
         case TCommand::Show:
             if (operands.size() != 2) return fail("show needs an item number and one folder file");
             if (!ParseNumber(operands[0], o.ShowItem)) return fail("\"" + operands[0] + "\" is no item number");
             operands.erase(operands.begin());
+            break;
+        case TCommand::Folders:
+            if (operands.empty()) return fail("no store folder given");
             break;
         case TCommand::Find:
         case TCommand::None:

@@ -7,6 +7,9 @@
 //   corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST] (--out DIR | --mbox FILE) FILE.dbx...
 //   corvane-dbx show   [--deleted] [--raw] [--whole-messages] ITEM FILE.dbx
 //   corvane-dbx find   [FOLDER...]
+//   corvane-dbx folders [--format table|csv|json] STORE-FOLDER...
+// A store folder (one that holds Folders.dbx) stands for its mail folder
+// files wherever a folder file may be given; --folder PATH picks one.
 //   corvane-dbx --help | --version | COMMAND --help
 
 #include <cstddef>
@@ -18,7 +21,7 @@
 
 namespace corvane::cli {
 
-enum class TCommand { None, List, Export, Show, Find };
+enum class TCommand { None, List, Export, Show, Find, Folders };
 enum class TFormat { Table, Csv, Json };
 
 // Exit statuses.
@@ -40,6 +43,8 @@ struct TOptions {
     std::vector<std::size_t> Items;  // --items, ascending, without repeats
     std::string OutFolder;           // --out
     std::string MboxFile;            // --mbox
+    std::string MboxTree;            // --mbox-tree: one mbox per folder, as Thunderbird imports a tree
+    std::string StoreFolder;         // --folder: of a store, only the folder of this path of names
     std::size_t ShowItem = 0;        // show's ITEM
     std::vector<std::string> Paths;  // folder files, or find's folders
 };

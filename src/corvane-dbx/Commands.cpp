@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,8 +17,10 @@
 
 #include "FastStrings/FastStrings.h"
 #include "chainread/ChainRead.h"
+#include "dbxindex/Store.h"
 #include "corvane-dbx/CommandLine.h"
 #include "corvane-dbx/ListFormats.h"
+#include "corvane-dbx/StoreInputs.h"
 #include "emailexport/MboxExport.h"
 #include "emailexport/emailexport.h"
 #include "maildecode/maildecode.h"
@@ -99,6 +102,9 @@ private:
     std::string shown_;
 };
 
+// A name in UTF-8 as the system names files.
+stdfs::path NativeName(const std::string& utf8) { return stdfs::path(corvane::console::PathFromUtf8(utf8)); }
+
 // Ends a show once its message is found.
 struct TFoundIt {};
 
@@ -152,7 +158,9 @@ corvane::mail::TDecodedHeaders DecodeRecordHeaders(const corvane::read::TFoundMe
 
 class TRun {
 public:
-    TRun(const TOptions& options, TConsole& console) : o_(options), c_(console), stopper_(console) {
+    // names: the folder files that came from store folders, with their paths of names.
+    TRun(const TOptions& options, TConsole& console, std::map<std::string, std::vector<std::string>> names = {})
+        : o_(options), c_(console), stopper_(console), names_(std::move(names)) {
         // The window's rule: a keyword the code page cannot hold is searched
         // in the decoded texts only.
         if (o_.FilterOn) keyword_ = corvane::mail::MakeKeyword(corvane::console::ArgumentToUtf8(o_.Keyword));
@@ -209,6 +217,7 @@ private:
                 &progress);
             if (found == 0 && !BeginsWithFolderFileSignature(folderFile))
                 Fail("No message was found in \"" + folderFile + "\", which is no folder file.");
+            TellIndexProblem(read, folderFile);
             return true;
         } catch (const corvane::ECancelled&) {
             throw;
@@ -241,6 +250,22 @@ private:
     void ReportMissingItems(const std::string& folderFile, const std::vector<std::size_t>& shownItems);
     void ExportOne(const std::string& folderFile, const std::string& folder);
     int ExportMbox();
+    int ExportMboxTree();
+    // A store folder's path of names for its folder file; empty for others.
+    std::string Label(const std::string& folderFile) const {
+        const auto it = names_.find(folderFile);
+        return it == names_.end() ? std::string() : corvane::dbx::PathText(it->second);
+    }
+    // The folder's place below a folder of output: its names made safe,
+    // or the folder file's name without its extension.
+    std::vector<std::string> SafePath(const std::string& folderFile) const;
+    // The live messages could not come from the index: say why.
+    void TellIndexProblem(const corvane::read::TChainRead& read, const std::string& folderFile) {
+        if (!o_.WholeMessages || read.IndexProblem().empty()) return;
+        c_.Err << "corvane-dbx: \"" << corvane::console::PathToUtf8(folderFile)
+               << "\": the index could not be used (" << read.IndexProblem()
+               << "); whole messages are found by their header lines.\n";
+    }
 
     const TOptions& o_;
     TConsole& c_;
@@ -250,19 +275,20 @@ private:
     std::optional<corvane::mail::TDecodedMessage> decoded_;
     bool failed_ = false;
     std::set<std::string> usedFolders_;
+    std::map<std::string, std::vector<std::string>> names_;
 };
 
 // Decoded texts cost time: the table and CSV decode the header blocks alone,
 // JSON the whole messages (for their attachments); a message the filter has
 // decoded already is not decoded again. The bodies are not kept.
 int TRun::List() {
-    TListWriter writer(c_.Out, o_.Format, o_.Paths.size() > 1, c_.OutWidth);
+    TListWriter writer(c_.Out, o_.Format, o_.Paths.size() > 1 || !names_.empty(), c_.OutWidth);
     const bool decode = !o_.Raw;
     const bool wholeMessages = decode && o_.Format == TFormat::Json;
     for (const std::string& folderFile : o_.Paths) {
         const auto read = Open(folderFile, decode, true);
         if (!read) continue;
-        writer.Begin(folderFile);
+        writer.Begin(folderFile, Label(folderFile));
         const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {
             if (!decode) return writer.Row(m.Item, m.Email);
             corvane::mail::TDecodedMessage d;
@@ -281,6 +307,17 @@ int TRun::List() {
 // file; for several, a folder in it named after the folder file without its
 // extension ("Inbox", then "Inbox-2" for a second Inbox.dbx from elsewhere).
 std::string TRun::ExportFolderOf(const std::string& folderFile) {
+    if (!names_.empty()) {
+        // A store's folders: a sub-folder each, by its path of names; two
+        // paths that the safe names make equal are told apart by a number.
+        stdfs::path folder(o_.OutFolder);
+        const std::vector<std::string> path = SafePath(folderFile);
+        for (std::size_t k = 0; k < path.size(); ++k) folder /= NativeName(path[k]);
+        std::string name = folder.string();
+        for (int n = 2; usedFolders_.count(name) != 0; ++n) name = folder.string() + "-" + std::to_string(n);
+        usedFolders_.insert(name);
+        return name;
+    }
     if (o_.Paths.size() == 1) return o_.OutFolder;
     std::string stem = stdfs::path(folderFile).stem().string();
     if (stem.empty() || stem == "." || stem == "..") stem = "folder";
@@ -359,7 +396,69 @@ void TRun::ExportOne(const std::string& folderFile, const std::string& folder) {
     for (const std::string& failure : failures) Fail(failure);
 }
 
+std::vector<std::string> TRun::SafePath(const std::string& folderFile) const {
+    std::vector<std::string> path;
+    if (const auto it = names_.find(folderFile); it != names_.end()) {
+        for (const std::string& name : it->second) path.push_back(SafeFileName(name));
+    } else {
+        path.push_back(SafeFileName(stdfs::path(folderFile).stem().string()));
+    }
+    return path;
+}
+
+// One mbox per folder: DIR/A, its sub-folders' in DIR/A.sbd/, as
+// Thunderbird keeps a tree of mbox files. A folder whose messages are all
+// written is committed; the others leave no file (or an earlier one as it was).
+int TRun::ExportMboxTree() {
+    std::set<std::string> used;
+    for (const std::string& folderFile : o_.Paths) {
+        const std::vector<std::string> path = SafePath(folderFile);
+        stdfs::path target(o_.MboxTree);
+        for (std::size_t k = 0; k + 1 < path.size(); ++k) {
+            target /= NativeName(path[k]);
+            // The parent's own mbox, empty when it has no folder file.
+            std::error_code ec;
+            stdfs::create_directories(target.parent_path(), ec);
+            if (!stdfs::exists(target, ec)) {
+                try {
+                    corvane::fs::TWriteFile empty(target.string(), corvane::fs::Create::Exclusive);
+                } catch (const std::exception& e) {
+                    Fail(e.what());
+                }
+            }
+            target += ".sbd";
+        }
+        std::error_code ec;
+        stdfs::create_directories(target, ec);
+        std::string file = (target / NativeName(path.back())).string();
+        for (int n = 2; used.count(file) != 0; ++n) file = (target / NativeName(path.back() + "-" + std::to_string(n))).string();
+        used.insert(file);
+        if (const std::string inTheWay = corvane::mail::FolderFileInTheWay(file, o_.Paths); !inTheWay.empty()) {
+            Fail(inTheWay + " Nothing was written.");
+            continue;
+        }
+        const auto read = Open(folderFile, true);
+        if (!read) continue;
+        try {
+            corvane::mail::TMboxWriter mbox(file);
+            TProgressLine writing(c_, file, stopper_, true);
+            mbox.SetProgress(&writing);
+            const bool whole = Rows(*read, folderFile, [&](std::size_t, corvane::read::TFoundMessage& m) {
+                if (Ticked(m.Item)) mbox.Add(m.Email, *m.Text);
+            });
+            if (stopper_.Signal() != 0) throw corvane::ECancelled();
+            if (whole) mbox.Commit();
+        } catch (const corvane::ECancelled&) {
+            throw;
+        } catch (const std::exception& e) {
+            Fail(e.what());
+        }
+    }
+    return Status();
+}
+
 int TRun::Export() {
+    if (!o_.MboxTree.empty()) return ExportMboxTree();
     if (!o_.MboxFile.empty()) return ExportMbox();
     for (const std::string& folderFile : o_.Paths) ExportOne(folderFile, ExportFolderOf(folderFile));
     return Status();
@@ -419,6 +518,13 @@ int TRun::ExportMbox() {
 }
 
 int TRun::Show() {
+    if (o_.Paths.size() != 1) {
+        std::string names;
+        for (const std::string& path : o_.Paths) names += "\n  " + Label(path);
+        Fail(o_.Paths.empty() ? "the store folder has no folder file to show"
+                              : "the store folder has several folders; pick one with --folder PATH:" + names);
+        return Status();
+    }
     const std::string& folderFile = o_.Paths.front();
     const auto read = Open(folderFile, true);
     if (!read) return Status();
@@ -517,13 +623,27 @@ int RunCommand(const std::vector<std::string>& arguments, TConsole& console) {
         console.Out << HelpText(o.Command);
         return kExitOk;
     }
-    TRun run(o, console);
+    if (o.Command == TCommand::Folders) return ListStoreFolders(o, console);
+    // Store folders stand for their folder files.
+    TOptions expanded = o;
+    TExpandedInputs inputs;
+    if (o.Command == TCommand::List || o.Command == TCommand::Export || o.Command == TCommand::Show) {
+        inputs = ExpandStores(o.Paths, o.StoreFolder);
+        for (const std::string& warning : inputs.Warnings) console.Err << "corvane-dbx: " << warning << '\n';
+        if (!inputs.Error.empty()) {
+            console.Err << "corvane-dbx: " << inputs.Error << ".\n";
+            return kExitFailed;
+        }
+        expanded.Paths = inputs.Paths;
+    }
+    TRun run(expanded, console, std::move(inputs.Names));
     try {
         switch (o.Command) {
             case TCommand::List: return run.List();
             case TCommand::Export: return run.Export();
             case TCommand::Show: return run.Show();
             case TCommand::Find: return run.Find();
+            case TCommand::Folders:
             case TCommand::None: break;
         }
     } catch (const corvane::ECancelled&) {
