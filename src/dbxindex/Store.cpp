@@ -133,7 +133,8 @@ TStore ReadStore(const std::string& folder) {
         store.Problem = "the folder holds no Folders.dbx";
     } else {
         fs::TReadFile file(store.FolderList, fs::Share::None);
-        store.Folders = ReadFolderList(TFileSource(file), store.Problem);
+        const TFileSource source(file);
+        store.Folders = ReadFolderList(TPagedSource(source), store.Problem);
     }
     std::set<std::string> named;
     for (TStoreFolder& f : store.Folders) {

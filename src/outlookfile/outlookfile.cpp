@@ -55,5 +55,6 @@ corvane::dbx::TMessageIndex Toutlookfile::ReadIndex() const {
         none.Problem = "no folder file is open";
         return none;
     }
-    return corvane::dbx::ReadMessageIndex(corvane::dbx::TFileSource(*stream_));
+    const corvane::dbx::TFileSource file(*stream_);
+    return corvane::dbx::ReadMessageIndex(corvane::dbx::TPagedSource(file));
 }

@@ -301,3 +301,28 @@ TEST(Store, ADamagedFolderListNamesFilesByTheirOwnNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// The paged source gives the bytes the source holds, across page bounds and
+// at the end, whatever the order of the reads.
+TEST(PagedSource, GivesTheSameBytesAsItsSource) {
+    std::string bytes(TPagedSource::kPageBytes * 3 + 123, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+    const TMemorySource plain(bytes);
+    const TPagedSource paged(plain);
+    EXPECT_EQ(paged.Size(), plain.Size());
+    const std::pair<std::int64_t, std::size_t> reads[] = {
+        {0, 16}, {static_cast<std::int64_t>(TPagedSource::kPageBytes) - 5, 20}, {3, TPagedSource::kPageBytes * 2 + 9},
+        {static_cast<std::int64_t>(bytes.size()) - 10, 40}, {static_cast<std::int64_t>(bytes.size()), 4}, {-4, 8},
+        {static_cast<std::int64_t>(TPagedSource::kPageBytes) * 33, 8}, {100, 12}};
+    for (const auto& [offset, n] : reads) {
+        std::string a(n, 'x'), b(n, 'x');
+        const std::size_t gotA = plain.ReadAt(offset, a.data(), n);
+        const std::size_t gotB = paged.ReadAt(offset, b.data(), n);
+        EXPECT_EQ(gotA, gotB) << offset;
+        EXPECT_EQ(a.substr(0, gotA), b.substr(0, gotB)) << offset;
+    }
+}
+
+}  // namespace
