@@ -8,14 +8,13 @@
 
 // What the folder file's own index says about a message (its indexed
 // information record), as text where it is text. Strings are the record's
-// bytes (ANSI code page); dates ISO 8601 UTC ("2004-05-06T07:08:09Z"), empty
-// when the record has none.
+// bytes (ANSI code page); dates FILETIMEs (100 ns ticks since 1601-01-01
+// UTC), 0 when the record has none.
 struct TIndexEntry {
     std::uint32_t FirstBlock = 0;  // offset of the message text's first block; 0: none given
     bool HasFlags = false;
     std::uint32_t Flags = 0;
-    std::string Sent, Saved, Received;
-    std::uint64_t SentTime = 0, ReceivedTime = 0;  // the same two as FILETIMEs; 0: none
+    std::uint64_t SentTime = 0, SavedTime = 0, ReceivedTime = 0;
     std::string MessageId, ReplyToId;
     int Priority = 0;  // 1 high, 3 normal, 5 low; 0 not given
     std::string Account;

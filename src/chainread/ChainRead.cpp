@@ -372,8 +372,9 @@ private:
             const std::string folder = fs::TempPathName();
             TMessagePartArray liveParts;
             TDelMessagePartArray deletedParts;
+            auto indexRead = reader_.ReadIndexAside();
             reader_.ScanAllParts(liveParts, options_.IncludeDeleted ? &deletedParts : nullptr);
-            const dbx::TMessageIndex index = reader_.ReadIndex();
+            const dbx::TMessageIndex index = indexRead.get();
             const TIndexMatcher matcher(&index);
             const bool matching = index.Usable || !index.Entries.empty();
             const bool fromIndex = options_.WholeMessages && index.Usable;

@@ -1,6 +1,7 @@
 #include "corvane-dbx/IndexFields.h"
 
 #include "corvane-dbx/ListFormats.h"
+#include "dbxindex/IndexRecord.h"
 #include "dbxindex/MessageProperties.h"
 #include "platform/AnsiText.h"
 
@@ -14,7 +15,7 @@ std::string IndexCsvFields(const TEmail& e) {
                 if (!flags.empty()) flags += ' ';
                 flags += name;
             }
-        received = e.Index->Received;
+        received = corvane::dbx::FileTimeToIso(e.Index->ReceivedTime);
         id = corvane::ansi::ToUtf8(e.Index->MessageId);
     }
     const char* in = e.IndexState == TIndexState::InIndex ? "yes" : e.IndexState == TIndexState::NotInIndex ? "no" : "";
@@ -36,7 +37,7 @@ std::string IndexJsonFields(const TEmail& e) {
     } else {
         out += "null";
     }
-    out += ", \"received\": " + (e.Index ? text(e.Index->Received) : "null");
+    out += ", \"received\": " + (e.Index ? text(corvane::dbx::FileTimeToIso(e.Index->ReceivedTime)) : "null");
     out += ", \"messageId\": " + (e.Index ? text(corvane::ansi::ToUtf8(e.Index->MessageId)) : "null");
     out += ", \"inIndex\": ";
     out += e.IndexState == TIndexState::InIndex ? "true" : e.IndexState == TIndexState::NotInIndex ? "false" : "null";

@@ -41,6 +41,10 @@ std::optional<TCivil> Civil(std::uint64_t fileTime) {
 
 }  // namespace
 
+std::string_view TIndexRecord::DataOf(const TProperty& p) const {
+    return p.Inline ? std::string_view() : std::string_view(Body).substr(p.DataStart, p.DataLength);
+}
+
 const TProperty* TIndexRecord::Find(unsigned number) const {
     for (const TProperty& p : Properties)
         if (p.Number == number) return &p;
@@ -51,24 +55,26 @@ std::optional<std::uint32_t> TIndexRecord::Integer(unsigned number) const {
     const TProperty* p = Find(number);
     if (p == nullptr) return std::nullopt;
     if (p->Inline) return p->Value;
-    if (p->Data.empty()) return std::nullopt;
+    const std::string_view data = DataOf(*p);
+    if (data.empty()) return std::nullopt;
     std::uint32_t v = 0;
-    for (std::size_t i = std::min<std::size_t>(p->Data.size(), 4); i-- > 0;)
-        v = (v << 8) | static_cast<unsigned char>(p->Data[i]);
+    for (std::size_t i = std::min<std::size_t>(data.size(), 4); i-- > 0;) v = (v << 8) | static_cast<unsigned char>(data[i]);
     return v;
 }
 
 std::string TIndexRecord::Text(unsigned number) const {
     const TProperty* p = Find(number);
     if (p == nullptr || p->Inline) return {};
-    return p->Data.substr(0, p->Data.find('\0'));
+    const std::string_view data = DataOf(*p);
+    return std::string(data.substr(0, data.find('\0')));
 }
 
 std::optional<std::uint64_t> TIndexRecord::FileTime(unsigned number) const {
     const TProperty* p = Find(number);
-    if (p == nullptr || p->Inline || p->Data.size() < 8) return std::nullopt;
+    if (p == nullptr || p->Inline || p->DataLength < 8) return std::nullopt;
+    const std::string_view data = DataOf(*p);
     std::uint64_t v = 0;
-    for (std::size_t i = 8; i-- > 0;) v = (v << 8) | static_cast<unsigned char>(p->Data[i]);
+    for (std::size_t i = 8; i-- > 0;) v = (v << 8) | static_cast<unsigned char>(data[i]);
     return v;
 }
 
@@ -91,8 +97,10 @@ TRecordRead ReadIndexRecord(const TByteSource& source, std::uint32_t offset) {
 
     const std::uint32_t dataSize = length - count * 4;
     std::vector<std::uint32_t> starts;  // the data offsets, to find where each value ends
+    starts.reserve(count);
     TIndexRecord record;
     record.Offset = offset;
+    record.Properties.reserve(count);
     for (unsigned i = 0; i < count; ++i) {
         const auto* word = reinterpret_cast<const unsigned char*>(body.data() + i * 4);
         TProperty p;
@@ -109,13 +117,14 @@ TRecordRead ReadIndexRecord(const TByteSource& source, std::uint32_t offset) {
         record.Properties.push_back(std::move(p));
     }
     std::sort(starts.begin(), starts.end());
-    const std::string_view data = std::string_view(body).substr(count * 4);
     for (TProperty& p : record.Properties) {
         if (p.Inline) continue;
         const auto next = std::upper_bound(starts.begin(), starts.end(), p.Value);
         const std::uint32_t end = next == starts.end() ? dataSize : *next;
-        p.Data = std::string(data.substr(p.Value, end - p.Value));
+        p.DataStart = count * 4 + p.Value;
+        p.DataLength = end - p.Value;
     }
+    record.Body = std::move(body);
     read.Record = std::move(record);
     return read;
 }

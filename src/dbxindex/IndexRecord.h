@@ -34,13 +34,17 @@ struct TProperty {
     unsigned Number = 0;
     bool Inline = false;
     std::uint32_t Value = 0;  // the 24-bit value (inline), else the offset into the data area
-    std::string Data;         // the data-area bytes (not inline)
+    // Where the value's bytes lie in the record's body (not inline).
+    std::uint32_t DataStart = 0, DataLength = 0;
 };
 
 struct TIndexRecord {
     std::uint32_t Offset = 0;
     std::vector<TProperty> Properties;  // in the record's order
+    std::string Body;                   // the record's body, which the properties' data lie in
 
+    // A property's data-area bytes (empty for an inline one).
+    std::string_view DataOf(const TProperty& property) const;
     const TProperty* Find(unsigned number) const;
     // The property as an integer: its inline value, or its data's first up to
     // four bytes little-endian; nullopt when missing.

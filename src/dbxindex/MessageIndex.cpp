@@ -36,16 +36,22 @@ TMessageIndex ReadMessageIndex(const TByteSource& source) {
 }
 
 TEntryLookup::TEntryLookup(const TMessageIndex& index) {
-    sorted_.reserve(index.Entries.size());
-    for (const auto& e : index.Entries)
-        if (e->FirstBlock != 0) sorted_.emplace_back(e->FirstBlock, e);
-    std::stable_sort(sorted_.begin(), sorted_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> order;  // first block, place in Entries
+    order.reserve(index.Entries.size());
+    for (std::size_t i = 0; i < index.Entries.size(); ++i)
+        if (index.Entries[i]->FirstBlock != 0) order.emplace_back(index.Entries[i]->FirstBlock, static_cast<std::uint32_t>(i));
+    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    keys_.reserve(order.size());
+    entries_.reserve(order.size());
+    for (const auto& [key, i] : order) {
+        keys_.push_back(key);
+        entries_.push_back(index.Entries[i]);
+    }
 }
 
 const std::shared_ptr<const TIndexEntry>* TEntryLookup::Find(std::uint32_t firstBlock) const {
-    const auto at = std::lower_bound(sorted_.begin(), sorted_.end(), firstBlock,
-                                     [](const auto& e, std::uint32_t v) { return e.first < v; });
-    return at != sorted_.end() && at->first == firstBlock ? &at->second : nullptr;
+    const auto at = std::lower_bound(keys_.begin(), keys_.end(), firstBlock);
+    return at != keys_.end() && *at == firstBlock ? &entries_[static_cast<std::size_t>(at - keys_.begin())] : nullptr;
 }
 
 }  // namespace corvane::dbx

@@ -40,10 +40,14 @@ public:
     explicit TEntryLookup(const TMessageIndex& index);
     // Null when no entry names that block.
     const std::shared_ptr<const TIndexEntry>* Find(std::uint32_t firstBlock) const;
-    bool Empty() const { return sorted_.empty(); }
+    bool Empty() const { return keys_.empty(); }
 
 private:
-    std::vector<std::pair<std::uint32_t, std::shared_ptr<const TIndexEntry>>> sorted_;
+    // The first blocks in ascending order and, beside them, the entry of
+    // each: small keys apart from the entries, so that a search touches
+    // little memory (there is one search per chain of the file).
+    std::vector<std::uint32_t> keys_;
+    std::vector<std::shared_ptr<const TIndexEntry>> entries_;
 };
 
 }  // namespace corvane::dbx

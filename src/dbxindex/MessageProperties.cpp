@@ -16,15 +16,9 @@ TIndexEntry MessageEntry(const TIndexRecord& record) {
         e.HasFlags = true;
         e.Flags = *flags;
     }
-    const auto date = [&](unsigned number) {
-        const auto t = record.FileTime(number);
-        return t ? FileTimeToIso(*t) : std::string();
-    };
-    e.Sent = date(msgprop::kSent);
-    e.Saved = date(msgprop::kSaved);
-    e.Received = date(msgprop::kReceived);
-    if (!e.Sent.empty()) e.SentTime = *record.FileTime(msgprop::kSent);
-    if (!e.Received.empty()) e.ReceivedTime = *record.FileTime(msgprop::kReceived);
+    e.SentTime = record.FileTime(msgprop::kSent).value_or(0);
+    e.SavedTime = record.FileTime(msgprop::kSaved).value_or(0);
+    e.ReceivedTime = record.FileTime(msgprop::kReceived).value_or(0);
     e.MessageId = record.Text(msgprop::kMessageId);
     e.ReplyToId = record.Text(msgprop::kReplyToId);
     e.Priority = static_cast<int>(record.Integer(msgprop::kPriority).value_or(0) & 0xFF);

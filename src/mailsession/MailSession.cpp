@@ -10,6 +10,7 @@
 #include <numeric>
 #include <utility>
 
+#include "dbxindex/IndexRecord.h"
 #include "dbxindex/MessageProperties.h"
 #include "dbxindex/Store.h"
 #include "emailexport/MboxExport.h"
@@ -560,7 +561,8 @@ std::string TMailSession::IndexLines(const TEmail& email) {
     if (!email.Index) return "Index: not in the index\n\n";
     const TIndexEntry& e = *email.Index.Entry;
     std::string lines;
-    if (!e.Received.empty()) lines += "Received: " + e.Received + "\n";
+    if (const std::string received = corvane::dbx::FileTimeToIso(e.ReceivedTime); !received.empty())
+        lines += "Received: " + received + "\n";
     if (e.HasFlags) {
         std::string state = (e.Flags & corvane::dbx::kFlagRead) != 0 ? "read" : "unread";
         if ((e.Flags & corvane::dbx::kFlagAnswered) != 0) state += ", answered";

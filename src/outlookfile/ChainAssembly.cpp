@@ -824,8 +824,9 @@ TMessageFiles Toutlookfile::BuildDeleted(TDelMessagePartArray& Parts, TMessagePa
 TEmailArray Toutlookfile::ReadChains(bool IncludeDeleted, bool WholeMessages) {
     TMessagePartArray liveParts;
     TDelMessagePartArray deletedParts;
+    auto indexRead = ReadIndexAside();
     ScanAllParts(liveParts, IncludeDeleted ? &deletedParts : nullptr);
-    const corvane::dbx::TMessageIndex index = ReadIndex();
+    const corvane::dbx::TMessageIndex index = indexRead.get();
     const TIndexMatcher matcher(&index);
     const bool fromIndex = WholeMessages && index.Usable;
     indexProblem_ = WholeMessages && !index.Usable ? index.Problem : std::string();

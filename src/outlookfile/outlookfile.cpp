@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <system_error>
 
 #include "dbxindex/MessageIndex.h"
 #include "emailparser/emailparser.h"
@@ -57,4 +58,12 @@ corvane::dbx::TMessageIndex Toutlookfile::ReadIndex() const {
     }
     const corvane::dbx::TFileSource file(*stream_);
     return corvane::dbx::ReadMessageIndex(corvane::dbx::TPagedSource(file));
+}
+
+std::future<corvane::dbx::TMessageIndex> Toutlookfile::ReadIndexAside() const {
+    try {
+        return std::async(std::launch::async, [this] { return ReadIndex(); });
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, [this] { return ReadIndex(); });
+    }
 }

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -199,6 +200,11 @@ public:
     // The index of the open folder file (dbxindex/MessageIndex.h); an index
     // that cannot be read says why. No file open: "no folder file is open".
     corvane::dbx::TMessageIndex ReadIndex() const;
+    // ReadIndex on a thread of its own (or, when none can be started, when
+    // the result is asked for), so that it runs beside the scan of the same
+    // open file (positional reads do not meet). The file must stay open
+    // until the result is taken.
+    std::future<corvane::dbx::TMessageIndex> ReadIndexAside() const;
     // Why the last GetEmails with WholeMessages could not take the messages
     // from the index (it then found them by their header lines, as without
     // an index); empty when it could, or when WholeMessages was not asked.

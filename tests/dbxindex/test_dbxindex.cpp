@@ -152,7 +152,7 @@ TEST(IndexRecord, ReadsInlineAndDataValuesToTheNextOffset) {
     const TIndexRecord& r = *read.Record;
     EXPECT_EQ(r.Integer(0x00), 0x123456u);
     EXPECT_EQ(r.Text(0x05), "hello");
-    EXPECT_EQ(r.Find(0x07)->Data, std::string("ab\0cd", 5));
+    EXPECT_EQ(r.DataOf(*r.Find(0x07)), std::string_view("ab\0cd", 5));
     EXPECT_EQ(r.Text(0x07), "ab");
     EXPECT_EQ(r.Integer(0x12), 0xDEADBEEFu);
     EXPECT_EQ(r.Find(0x06), nullptr);
@@ -198,9 +198,9 @@ TEST(MessageProperties, GiveFlagsDatesAndTexts) {
     EXPECT_EQ(e.FirstBlock, 0x12345678u);
     EXPECT_TRUE(e.HasFlags);
     EXPECT_EQ(FlagNames(e.Flags), (std::vector<std::string>{"read", "attachment", "answered"}));
-    EXPECT_EQ(e.Sent, "2003-12-31T23:59:58Z");
-    EXPECT_EQ(e.Received, "2004-02-29T01:02:03Z");
-    EXPECT_EQ(e.Saved, "");
+    EXPECT_EQ(FileTimeToIso(e.SentTime), "2003-12-31T23:59:58Z");
+    EXPECT_EQ(FileTimeToIso(e.ReceivedTime), "2004-02-29T01:02:03Z");
+    EXPECT_EQ(e.SavedTime, 0u);
     EXPECT_EQ(e.MessageId, "<id@host>");
     EXPECT_EQ(e.ReplyToId, "<parent@host>");
     EXPECT_EQ(e.Subject, "Re: hi");

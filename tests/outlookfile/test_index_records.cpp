@@ -7,6 +7,7 @@
 
 #include "ReaderTestSupport.h"
 #include "chainread/ChainRead.h"
+#include "dbxindex/IndexRecord.h"
 #include "support/DbxFixture.h"
 #include "support/StoreFixture.h"
 
@@ -121,7 +122,7 @@ TEST_F(IndexRecords, DefaultRecordsAreTheScansAndLearnTheirEntries) {
         ASSERT_NE(m0, indexed.records.end());
         ASSERT_EQ(m0->IndexState, TIndexState::InIndex);
         EXPECT_EQ(m0->Index->MessageId, "<m0@fixture>");  // not the freed record's
-        EXPECT_EQ(m0->Index->Received, "2004-05-06T07:08:09Z");
+        EXPECT_EQ(corvane::dbx::FileTimeToIso(m0->Index->ReceivedTime), "2004-05-06T07:08:09Z");
         EXPECT_EQ(m0->Index->Flags, 0x80u | 0x80000u);
         EXPECT_EQ(m0->Index->Account, "Work");
         for (const TEmail& e : indexed.records) {
