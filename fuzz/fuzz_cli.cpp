@@ -35,11 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case TCommand::List: FUZZ_CHECK(!o.Paths.empty()); break;
         case TCommand::Export:
             FUZZ_CHECK(!o.Paths.empty());
-            FUZZ_CHECK(!o.OutFolder.empty() || !o.MboxFile.empty());
-            FUZZ_CHECK(o.OutFolder.empty() || o.MboxFile.empty());
+            FUZZ_CHECK(!o.OutFolder.empty() + !o.MboxFile.empty() + !o.MboxTree.empty() == 1);
             break;
         case TCommand::Show: FUZZ_CHECK(o.Paths.size() == 1); break;
         case TCommand::Find: FUZZ_CHECK(!o.Deleted && !o.FilterOn && !o.Raw); break;
+        case TCommand::Folders: FUZZ_CHECK(!o.Paths.empty() && !o.Deleted && !o.FilterOn && !o.Raw); break;
         case TCommand::None: break;
     }
     // Every path is one of the arguments as it was given.

@@ -56,7 +56,7 @@ struct TEmail {
     std::int64_t HeaderEnd = 0;
     std::int64_t MessageEnd = 0;
     TIndexState IndexState = TIndexState::Unknown;
-    TIndexLink Index;  // set when IndexState is InIndex
+    TIndexLink Index = {};  // set when IndexState is InIndex
 
     bool operator==(const TEmail&) const = default;
 };
