@@ -35,15 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case TCommand::List: FUZZ_CHECK(!o.Paths.empty()); break;
         case TCommand::Export:
             FUZZ_CHECK(!o.Paths.empty());
-            FUZZ_CHECK(!o.OutFolder.empty() || !o.MboxFile.empty());
-            FUZZ_CHECK(o.OutFolder.empty() || o.MboxFile.empty());
+            FUZZ_CHECK(!o.OutFolder.empty() + !o.MboxFile.empty() + !o.MboxTree.empty() == 1);
             // How files are named and what happens to names taken is for --out alone.
-            FUZZ_CHECK(o.MboxFile.empty() || (o.Names == corvane::cli::TNames::Row &&
-                                              o.Existing == corvane::cli::TExisting::Refuse));
+            FUZZ_CHECK(!o.OutFolder.empty() || (o.Names == corvane::cli::TNames::Row &&
+                                                o.Existing == corvane::cli::TExisting::Refuse));
             break;
         case TCommand::Show: FUZZ_CHECK(o.Paths.size() == 1); break;
         case TCommand::Find: FUZZ_CHECK(!o.Deleted && !o.FilterOn && !o.Raw && !o.Progress); break;
         case TCommand::Carve: FUZZ_CHECK(!o.Paths.empty() && o.List == o.OutFolder.empty()); break;
+        case TCommand::Folders: FUZZ_CHECK(!o.Paths.empty() && !o.Deleted && !o.FilterOn && !o.Raw); break;
         case TCommand::None: break;
     }
     // Every path is one of the arguments as it was given.

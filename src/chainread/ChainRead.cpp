@@ -9,7 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "dbxindex/MessageIndex.h"
 #include "emailparser/emailparser.h"
+#include "outlookfile/IndexMatch.h"
 #include "outlookfile/PagePool.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/Files.h"
@@ -130,21 +132,25 @@ struct EConsumerStopped {};
 class TKeepingSink : public TChainSink {
 public:
     TKeepingSink(bool deleted, std::string folder, const TChainReadOptions& options, TQueue& queue, std::size_t& records)
-        : parser_(deleted, options.WholeMessages && !deleted), prefix_(deleted ? "delmsg" : "msg"), folder_(std::move(folder)), options_(options),
+        : deleted_(deleted), parser_(deleted, options.WholeMessages && !deleted), prefix_(deleted ? "delmsg" : "msg"), folder_(std::move(folder)), options_(options),
           queue_(queue), records_(records), pool_(std::make_shared<TPagePool>()) {}
     TKeepingSink(const TKeepingSink&) = delete;
     TKeepingSink& operator=(const TKeepingSink&) = delete;
 
+    // The records learn from the index (null: none was read); fromIndex:
+    // the chains come from the index's first blocks, one record each.
+    void UseIndex(const TIndexMatcher* matcher, bool fromIndex) {
+        matcher_ = matcher;
+        fromIndex_ = fromIndex;
+    }
+    void ChainStart(std::uint32_t head) override { head_ = head; }
     // The chain's length decides where its text goes: onto a shared page
     // (most chains), a buffer of its own of exactly that size, or, beyond
     // the memory limit, a scratch file.
-    void BeginChainAt(std::size_t bytes, std::uint32_t firstBlock) override {
-        firstBlock_ = firstBlock;
-        BeginChain(bytes);
-    }
     void BeginChain(std::size_t bytes) override {
         ++number_;
-        parser_.BeginFile(fs::JoinTempName(folder_, prefix_ + std::to_string(number_) + ".tmp"));
+        fileName_ = fs::JoinTempName(folder_, prefix_ + std::to_string(number_) + ".tmp");
+        parser_.BeginFile(fileName_);
         own_.reset();
         spill_ = {};
         size_ = 0;
@@ -180,7 +186,8 @@ public:
     }
     void EndChain() override {
         parser_.EndFile();
-        TChainDone done{parser_.Take(), nullptr, firstBlock_};
+        TChainDone done{parser_.Take(), nullptr, head_};
+        Match(done.Records, !handed_);
         std::size_t bytes = 64;  // a chain without text still takes a little room
         for (const TEmail& e : done.Records) bytes += RecordBytes(e);
         Count(done.Records.size());
@@ -241,9 +248,16 @@ private:
         const char* data = own_->data();
         return std::make_shared<TMemoryText>(std::shared_ptr<const char>(own_, data), 0, own_->size());
     }
+    void Match(TEmailArray& records, bool firstOpens) {
+        if (matcher_ == nullptr) return;
+        if (fromIndex_) matcher_->WholeFromIndex(records, head_, fileName_, size_);
+        else if (deleted_) matcher_->NotInIndex(records.data(), records.data() + records.size());
+        else matcher_->Attach(records.data(), records.data() + records.size(), head_, firstOpens);
+    }
     void HandClosed() {
-        TChainDone done{parser_.TakeClosed(), nullptr, firstBlock_};
+        TChainDone done{parser_.TakeClosed(), nullptr, head_};
         if (done.Records.empty()) return;
+        Match(done.Records, !handed_);
         std::size_t bytes = 64;
         for (const TEmail& e : done.Records) bytes += RecordBytes(e);
         Count(done.Records.size());
@@ -261,14 +275,18 @@ private:
             throw ETooManyRecords(options_.FolderFile, options_.RecordLimit);
     }
 
+    bool deleted_;
     TMessageParser parser_;
+    const TIndexMatcher* matcher_ = nullptr;
+    bool fromIndex_ = false;
+    std::uint32_t head_ = 0;
+    std::string fileName_;
     std::string prefix_;
     std::string folder_;
     const TChainReadOptions& options_;
     TQueue& queue_;
     std::size_t& records_;  // of the whole read, both kinds
     std::size_t number_ = 0;
-    std::int64_t firstBlock_ = -1;  // of the chain in progress
     std::int64_t size_ = 0;
     fs::TScratchFile spill_;               // the chain in progress, when too long to hold
     std::shared_ptr<std::string> own_;     // the chain in progress, in a buffer of its own
@@ -355,15 +373,38 @@ private:
             const std::string folder = fs::TempPathName();
             TMessagePartArray liveParts;
             TDelMessagePartArray deletedParts;
+            auto indexRead = reader_.ReadIndexAside();
             reader_.ScanAllParts(liveParts, options_.IncludeDeleted ? &deletedParts : nullptr);
+            const dbx::TMessageIndex index = indexRead.get();
+            const TIndexMatcher matcher(&index);
+            const bool matching = index.Usable || !index.Entries.empty();
+            const bool fromIndex = options_.WholeMessages && index.Usable;
+            if (options_.WholeMessages && !index.Usable) indexProblem_ = index.Problem;
             std::size_t records = 0;
             {
                 TKeepingSink sink(false, folder, options_, queue_, records);
-                if (!liveParts.empty()) reader_.WalkChains(liveParts, sink);
+                if (fromIndex) {
+                    // The index's messages in its order, then the chains of
+                    // the blocks none of them took.
+                    std::vector<std::uint32_t> firsts;
+                    firsts.reserve(index.Entries.size());
+                    for (const auto& entry : index.Entries) firsts.push_back(entry->FirstBlock);
+                    sink.UseIndex(&matcher, true);
+                    if (!liveParts.empty()) reader_.WalkChainsFrom(liveParts, firsts, sink);
+                    TMessagePartArray rest;
+                    for (const TMessagePart& part : liveParts)
+                        if (part.Visited == 0) rest.push_back(part);
+                    sink.UseIndex(&matcher, false);
+                    if (!rest.empty()) reader_.WalkChains(rest, sink);
+                } else {
+                    sink.UseIndex(matching ? &matcher : nullptr, false);
+                    if (!liveParts.empty()) reader_.WalkChains(liveParts, sink);
+                }
                 sink.Flush();
             }
             if (options_.IncludeDeleted) {
                 TKeepingSink sink(true, folder, options_, queue_, records);
+                sink.UseIndex(matching ? &matcher : nullptr, false);
                 if (!deletedParts.empty()) reader_.WalkChains(deletedParts, sink);
                 sink.Flush();
             }
@@ -376,6 +417,10 @@ private:
         reader_.SetProgress(nullptr);
     }
 
+public:
+    std::string indexProblem_;  // written by the walk, read once it has ended
+
+private:
     TChainReadOptions options_;
     Toutlookfile reader_;
     TQueue queue_;
@@ -388,5 +433,7 @@ TChainRead::~TChainRead() = default;
 std::size_t TChainRead::Run(const std::function<void(TFoundMessage&)>& consumer, TProgress* progress) {
     return state_->Run(consumer, progress);
 }
+
+const std::string& TChainRead::IndexProblem() const { return state_->indexProblem_; }
 
 }  // namespace corvane::read

@@ -73,7 +73,10 @@ struct TFoundMessage {
 struct TChainReadOptions {
     bool IncludeDeleted = false;
     bool KeepText = true;                           // false: records only (a listing)
-    bool WholeMessages = false;                     // one record per live chain, as GetEmails' option
+    // One record per live message, as GetEmails' option: from the folder
+    // file's index when it is usable (see outlookfile/IndexMatch.h), else
+    // one per live chain. Either way the records learn the index's entries.
+    bool WholeMessages = false;
     std::size_t MemoryLimit = std::size_t{64} << 20;  // longer chains go into a private file
     std::size_t QueueBytes = std::size_t{32} << 20;   // how much text may wait for the consumer
     // How much text the chain walk gathers before handing it on: more saves
@@ -105,6 +108,11 @@ public:
     // ETooManyRecords) or of the consumer
     // stops the read and is raised here. A reader runs once.
     std::size_t Run(const std::function<void(TFoundMessage&)>& consumer, TProgress* progress);
+
+    // After Run: why WholeMessages could not take the live messages from the
+    // folder file's index (they were then found by their header lines);
+    // empty when it could or WholeMessages was not asked.
+    const std::string& IndexProblem() const;
 
 private:
     class TState;

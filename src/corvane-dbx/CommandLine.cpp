@@ -14,11 +14,13 @@ const char* const kUsage =
     "usage: corvane-dbx list   [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--format table|csv|json]\n"
     "                          [--progress] FILE.dbx...\n"
     "       corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST] [--progress]\n"
+    "                          [--folder PATH]\n"
     "                          (--out DIR [--names row|item|date-subject] [--overwrite | --skip-existing]\n"
-    "                           | --mbox FILE) FILE.dbx...\n"
-    "       corvane-dbx show   [--deleted] [--raw] [--whole-messages] [--progress] ITEM FILE.dbx\n"
+    "                           | --mbox FILE | --mbox-tree DIR) FILE.dbx...\n"
+    "       corvane-dbx show   [--deleted] [--raw] [--whole-messages] [--progress] [--folder PATH] ITEM FILE.dbx\n"
     "       corvane-dbx find   [FOLDER...]\n"
     "       corvane-dbx carve  [--partial] (--out DIR | --list) IMAGE...\n"
+    "       corvane-dbx folders [--format table|csv|json] STORE-FOLDER...\n"
     "       corvane-dbx --help | --version | COMMAND --help\n";
 
 const char* const kProgramHelp =
@@ -33,6 +35,18 @@ const char* const kProgramHelp =
     "  find    find folder files on the local disks or below folders\n"
     "  carve   reconstruct the folder files whose blocks are in a disk image or\n"
     "          on a device (deleted files, a reformatted disk)\n\n"
+    "  folders list the mail folders of a store folder\n\n"
+    "A store folder is a folder that holds Folders.dbx, the list of the mail\n"
+    "folders, beside their folder files (Inbox.dbx, Folder1.dbx, ...). list,\n"
+    "export and show take a store folder wherever they take a folder file, and\n"
+    "name each folder by its path of names (\"Local Folders/Inbox\"); --folder\n"
+    "PATH picks one. Without a usable Folders.dbx a folder file is named by the\n"
+    "name it holds itself, or its file name.\n\n"
+    "Each folder file's own index says which messages are live and holds their\n"
+    "flags and dates: JSON and CSV show them (flags, received, messageId,\n"
+    "inIndex). With --whole-messages the live messages come from the index when\n"
+    "it can be read: each whole, those without header lines too, then the live\n"
+    "texts the index no longer names; when it cannot, standard error says why.\n\n"
     "Item numbers are the messages' indexes in their folder file's list: the live\n"
     "messages first, then with --deleted the deleted ones. Texts are shown as a\n"
     "mail program shows them: encoded words decoded, the body's MIME parts\n"
@@ -83,19 +97,25 @@ const char* const kListHelp =
     "                     also has dateIso (ISO 8601 or null), attachments\n"
     "                     (name, type, size) and raw (the four texts as stored)\n"
     "  --progress         the progress line and summary also when standard error\n"
-    "                     is no terminal\n\n"
+    "                     is no terminal\n"
+    "  --folder PATH      of a store folder, only the folder of that path of names\n\n"
     "CSV adds Date ISO (the date in ISO 8601, empty when it cannot be read) and\n"
     "names the folder file on every row when several are read. CSV and JSON\n"
     "tell where each message lies: chainOffset (Chain Offset), the offset in\n"
     "the folder file of the first block of the message's chain; messageStart,\n"
     "headerEnd, messageEnd, the message's stretch within the chain's text\n"
     "(headerEnd 0 when no blank line ends the header block); sha1 (SHA-1), of\n"
-    "the message's bytes as export writes them.\n";
+    "the message's bytes as export writes them.\n\n"
+    "CSV and JSON also carry what the folder file's index says: flags (read,\n"
+    "attachment, answered, forwarded, draft, marked, signed, watched, ignored),\n"
+    "received (ISO 8601 UTC), messageId and inIndex (whether the index names the\n"
+    "message; empty or null when the index could not be read).\n";
 
 const char* const kExportHelp =
     "usage: corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST] [--progress]\n"
+    "                          [--folder PATH]\n"
     "                          (--out DIR [--names row|item|date-subject] [--overwrite | --skip-existing]\n"
-    "                           | --mbox FILE) FILE.dbx...\n\n"
+    "                           | --mbox FILE | --mbox-tree DIR) FILE.dbx...\n\n"
     "Writes the chosen messages as .eml files into DIR, byte for byte. With\n"
     "several folder files each one's messages go into a folder of DIR named\n"
     "after the folder file. A file that holds one of the names is never replaced\n"
@@ -133,12 +153,17 @@ const char* const kExportHelp =
     "                     found are still written). A folder file is never\n"
     "                     replaced: FILE may not be one of the folder files, nor\n"
     "                     a file named *.dbx or one that begins as a folder file.\n"
-    "Use either --out DIR or --mbox FILE, not both. When no message is chosen\n"
-    "(a filter or --items that matches none) nothing is written, an mbox file of\n"
-    "that name stays as it was, and the status is 0.\n";
+    "  --mbox-tree DIR    one mbox per folder, in a tree Thunderbird's mbox import\n"
+    "                     takes: DIR/NAME, its sub-folders in DIR/NAME.sbd/\n"
+    "  --folder PATH      of a store folder, only the folder of that path of names\n"
+    "A store folder's messages go into one sub-folder of DIR per mail folder,\n"
+    "named by its path of names (characters a file name may not hold become _).\n"
+    "Use one of --out DIR, --mbox FILE and --mbox-tree DIR. When no message is\n"
+    "chosen (a filter or --items that matches none) nothing is written, an mbox\n"
+    "file of that name stays as it was, and the status is 0.\n";
 
 const char* const kShowHelp =
-    "usage: corvane-dbx show [--deleted] [--raw] [--whole-messages] [--progress] ITEM FILE.dbx\n\n"
+    "usage: corvane-dbx show [--deleted] [--raw] [--whole-messages] [--progress] [--folder PATH] ITEM FILE.dbx\n\n"
     "Writes the text of message ITEM (its item number in list) to standard output\n"
     "as UTF-8: the From, To, Date and Subject lines it has (decoded), an empty\n"
     "line, then its body followed by the list of its attachments, as the\n"
@@ -150,7 +175,19 @@ const char* const kShowHelp =
     "                     lines, as the window's preview shows it with \"Decode\n"
     "                     Texts\" cleared\n"
     "  --whole-messages   count one message per live message, as list does with it;\n"
-    "                     the body then runs to the end of the message\n";
+    "                     the body then runs to the end of the message\n"
+    "  --folder PATH      the folder of a store folder (needed when it has several)\n";
+
+const char* const kFoldersHelp =
+    "usage: corvane-dbx folders [--format table|csv|json] STORE-FOLDER...\n\n"
+    "Lists the mail folders of a store folder (one that holds Folders.dbx): the\n"
+    "path of names, the folder file, the message and unread counts Folders.dbx\n"
+    "keeps, and the special kind (inbox, outbox, sent, deleted, drafts). Folder\n"
+    "files that Folders.dbx does not name are listed after the others, named by\n"
+    "the name they hold; a file it names that is missing is marked so.\n\n"
+    "  --format table     columns aligned (default)\n"
+    "  --format csv       comma-separated values (RFC 4180), UTF-8\n"
+    "  --format json      an array of records, UTF-8\n";
 
 const char* const kFindHelp =
     "usage: corvane-dbx find [FOLDER...]\n\n"
@@ -229,6 +266,7 @@ std::string HelpText(TCommand command) {
         case TCommand::Show: return kShowHelp;
         case TCommand::Find: return kFindHelp;
         case TCommand::Carve: return kCarveHelp;
+        case TCommand::Folders: return kFoldersHelp;
         case TCommand::None: break;
     }
     return std::string(kUsage) + "\n" + kProgramHelp;
@@ -258,6 +296,7 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
         else if (first == "show") o.Command = TCommand::Show;
         else if (first == "find") o.Command = TCommand::Find;
         else if (first == "carve") o.Command = TCommand::Carve;
+        else if (first == "folders") o.Command = TCommand::Folders;
         else return fail("unknown command \"" + first + "\"");
         ++k;
     } else {
@@ -297,10 +336,10 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             value = arguments[++k];
             return true;
         };
-        const bool readsFolders = o.Command != TCommand::Find && o.Command != TCommand::Carve;
+        const bool readsFolders = o.Command != TCommand::Find && o.Command != TCommand::Carve && o.Command != TCommand::Folders;
         // An option that takes one value may be given once.
         const bool singleValued = name == "--filter" || name == "--format" || name == "--items" || name == "--out" ||
-                                  name == "--mbox" || name == "--names";
+                                  name == "--mbox" || name == "--names" || name == "--mbox-tree" || name == "--folder";
         if (singleValued && !given.insert(name).second) return fail(name + " given more than once");
         if (name == "--help") {
             if (hasValue) return fail("--help takes no value");
@@ -319,7 +358,7 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             if (value.empty()) return fail("--filter needs a keyword that is not empty");
             o.FilterOn = true;
             o.Keyword = value;
-        } else if (name == "--format" && o.Command == TCommand::List) {
+        } else if (name == "--format" && (o.Command == TCommand::List || o.Command == TCommand::Folders)) {
             if (!takeValue()) return fail("--format needs table, csv or json");
             if (value == "table") o.Format = TFormat::Table;
             else if (value == "csv") o.Format = TFormat::Csv;
@@ -354,6 +393,12 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
         } else if (name == "--mbox" && o.Command == TCommand::Export) {
             if (!takeValue() || value.empty()) return fail("--mbox needs a file name");
             o.MboxFile = value;
+        } else if (name == "--mbox-tree" && o.Command == TCommand::Export) {
+            if (!takeValue() || value.empty()) return fail("--mbox-tree needs a folder");
+            o.MboxTree = value;
+        } else if (name == "--folder" && readsFolders) {
+            if (!takeValue() || value.empty()) return fail("--folder needs a path of folder names");
+            o.StoreFolder = value;
         } else {
             return fail("unknown option \"" + name + "\" for this command");
         }
@@ -365,9 +410,12 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             if (operands.empty()) return fail("no folder file given");
             break;
         case TCommand::Export:
-            if (!o.OutFolder.empty() && !o.MboxFile.empty()) return fail("use either --out DIR or --mbox FILE, not both");
-            if (o.OutFolder.empty() && o.MboxFile.empty()) return fail("export needs either --out DIR or --mbox FILE");
-            if (!o.MboxFile.empty() && (namesGiven || o.Existing != TExisting::Refuse))
+            if (!o.OutFolder.empty() + !o.MboxFile.empty() + !o.MboxTree.empty() > 1)
+                return fail(o.MboxTree.empty() ? "use either --out DIR or --mbox FILE, not both"
+                                               : "use one of --out DIR, --mbox FILE and --mbox-tree DIR");
+            if (o.OutFolder.empty() && o.MboxFile.empty() && o.MboxTree.empty())
+                return fail("export needs either --out DIR or --mbox FILE");
+            if (o.OutFolder.empty() && (namesGiven || o.Existing != TExisting::Refuse))
                 return fail("--names, --overwrite and --skip-existing go with --out DIR, not --mbox");
             if (operands.empty()) return fail("no folder file given");
             break;
@@ -381,6 +429,9 @@ TParsed ParseArguments(const std::vector<std::string>& arguments) {
             if (!o.List && o.OutFolder.empty()) return fail("carve needs either --out DIR or --list");
             if (o.List && o.Partial) return fail("--partial writes the partial messages: it needs --out DIR, not --list");
             if (operands.empty()) return fail("no image given");
+            break;
+        case TCommand::Folders:
+            if (operands.empty()) return fail("no store folder given");
             break;
         case TCommand::Find:
         case TCommand::None:

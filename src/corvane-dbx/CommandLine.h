@@ -5,12 +5,15 @@
 //
 //   corvane-dbx list   [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--format table|csv|json] FILE.dbx...
 //   corvane-dbx export [--deleted] [--raw] [--whole-messages] [--filter KEYWORD] [--items LIST]
-//                      (--out DIR [--names row|item|date-subject] [--overwrite | --skip-existing] | --mbox FILE) FILE.dbx...
+//                      (--out DIR [--names row|item|date-subject] [--overwrite | --skip-existing] | --mbox FILE | --mbox-tree DIR) FILE.dbx...
 //   corvane-dbx show   [--deleted] [--raw] [--whole-messages] ITEM FILE.dbx
 // (FILE.dbx: a folder file, "-" for standard input, a pipe, or a folder of
 // folder files; list, export and show also take --progress)
 //   corvane-dbx find   [FOLDER...]
 //   corvane-dbx carve  [--partial] (--out DIR | --list) IMAGE...
+//   corvane-dbx folders [--format table|csv|json] STORE-FOLDER...
+// A store folder (one that holds Folders.dbx) stands for its mail folder
+// files wherever a folder file may be given; --folder PATH picks one.
 //   corvane-dbx --help | --version | COMMAND --help
 
 #include <chrono>
@@ -25,7 +28,7 @@
 
 namespace corvane::cli {
 
-enum class TCommand { None, List, Export, Show, Find, Carve };
+enum class TCommand { None, List, Export, Show, Find, Carve, Folders };
 enum class TFormat { Table, Csv, Json };
 // What export --out does with a name that holds a file already.
 enum class TExisting {
@@ -58,6 +61,8 @@ struct TOptions {
     TNames Names = TNames::Row;      // --names
     TExisting Existing = TExisting::Refuse;
     bool Progress = false;           // --progress: the progress line also when standard error is no terminal
+    std::string MboxTree;            // --mbox-tree: one mbox per folder, as Thunderbird imports a tree
+    std::string StoreFolder;         // --folder: of a store, only the folder of this path of names
     std::size_t ShowItem = 0;        // show's ITEM
     std::vector<std::string> Paths;  // folder files, find's folders, or carve's images
 };

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,12 +20,14 @@
 #include "FastStrings/FastStrings.h"
 #include "chainread/ChainRead.h"
 #include "corvane-dbx/CarveCommand.h"
+#include "dbxindex/Store.h"
 #include "corvane-dbx/CommandLine.h"
 #include "corvane-dbx/ExportNames.h"
 #include "corvane-dbx/Inputs.h"
 #include "corvane-dbx/ListFormats.h"
 #include "corvane-dbx/ProgressLine.h"
 #include "corvane-dbx/Sha1.h"
+#include "corvane-dbx/StoreInputs.h"
 #include "emailexport/MboxExport.h"
 #include "emailexport/emailexport.h"
 #include "maildecode/maildecode.h"
@@ -85,6 +88,9 @@ private:
     TStopper& stopper_;
     TJobLine* job_;
 };
+
+// A name in UTF-8 as the system names files.
+stdfs::path NativeName(const std::string& utf8) { return stdfs::path(corvane::console::PathFromUtf8(utf8)); }
 
 // Ends a show once its message is found.
 struct TFoundIt {};
@@ -163,7 +169,9 @@ struct TEndRead {};
 
 class TRun {
 public:
-    TRun(const TOptions& options, TConsole& console) : o_(options), c_(console), stopper_(console) {
+    // names: the folder files that came from store folders, with their paths of names.
+    TRun(const TOptions& options, TConsole& console, std::map<std::string, std::vector<std::string>> names = {})
+        : o_(options), c_(console), stopper_(console), names_(std::move(names)) {
         // The window's rule: a keyword the code page cannot hold is searched
         // in the decoded texts only.
         if (o_.FilterOn) keyword_ = corvane::mail::MakeKeyword(corvane::console::ArgumentToUtf8(o_.Keyword));
@@ -246,6 +254,7 @@ private:
             if (found == 0 && truncated) failed_ = true;
             else if (found == 0 && !BeginsWithFolderFileSignature(input.Path))
                 Fail(input.Shown + ": no message was found in it; it is no folder file");
+            TellIndexProblem(read, input);
             return true;
         } catch (const corvane::ECancelled&) {
             throw;
@@ -302,6 +311,21 @@ private:
     bool FirstTakenName(const std::vector<std::string>& folders, std::string& taken);
     std::size_t ExportOne(const TInput& input, const std::string& folder);
     int ExportMbox();
+    int ExportMboxTree();
+    // A store folder's path of names for its folder file; empty for others.
+    std::string Label(const std::string& folderFile) const {
+        const auto it = names_.find(folderFile);
+        return it == names_.end() ? std::string() : corvane::dbx::PathText(it->second);
+    }
+    // The folder's place below a folder of output: its names made safe,
+    // or the folder file's name without its extension.
+    std::vector<std::string> SafePath(const std::string& folderFile) const;
+    // The live messages could not come from the index: say why.
+    void TellIndexProblem(const corvane::read::TChainRead& read, const TInput& input) {
+        if (!o_.WholeMessages || read.IndexProblem().empty()) return;
+        Warn(input.Shown + ": the index could not be used (" + read.IndexProblem() +
+             "); whole messages are found by their header lines");
+    }
 
     const TOptions& o_;
     TConsole& c_;
@@ -314,6 +338,8 @@ private:
     bool failed_ = false;
     bool unread_ = false;  // a folder file could not be read (whole)
     std::set<std::string> told_;  // the folder files told to be truncated
+    std::set<std::string> usedFolders_;
+    std::map<std::string, std::vector<std::string>> names_;
 };
 
 // Decoded texts cost time: the table and CSV decode the header blocks alone,
@@ -322,7 +348,7 @@ private:
 // JSON read each message's bytes for its checksum.
 int TRun::List() {
     if (!ResolveInputs()) return Status();
-    TListWriter writer(c_.Out, o_.Format, inputs_.All().size() > 1, c_.OutWidth);
+    TListWriter writer(c_.Out, o_.Format, inputs_.All().size() > 1 || !names_.empty(), c_.OutWidth);
     TJobLine& job = Job(false);
     const bool decode = !o_.Raw;
     const bool places = o_.Format != TFormat::Table;
@@ -332,7 +358,7 @@ int TRun::List() {
     for (const TInput& input : inputs_.All()) {
         const auto read = Open(input, decode || places, true);
         if (!read) continue;
-        writer.Begin(input.Shown);
+        writer.Begin(input.Shown, Label(input.Path));
         std::size_t rowsHere = 0;
         const bool whole = Rows(*read, input, [&](std::size_t, corvane::read::TFoundMessage& m) {
             job.Found(m.Email.Deleted != 0);
@@ -363,13 +389,23 @@ int TRun::List() {
 // The folder each folder file's messages go to: the output folder for one
 // folder file; for several, a folder in it named after the folder file
 // without its extension ("Inbox", then "Inbox-2" for a second Inbox.dbx from
-// elsewhere).
+// elsewhere); for a store's folders, a sub-folder each by its path of names
+// (two paths that the safe names make equal are told apart by a number).
 std::vector<std::string> TRun::ExportFolders() {
     std::vector<std::string> folders;
     std::set<std::string> used;
     for (const TInput& input : inputs_.All()) {
-        if (inputs_.All().size() == 1) {
+        if (inputs_.All().size() == 1 && names_.empty()) {
             folders.push_back(o_.OutFolder);
+            continue;
+        }
+        if (names_.count(input.Path) != 0) {
+            stdfs::path folder(o_.OutFolder);
+            for (const std::string& part : SafePath(input.Path)) folder /= NativeName(part);
+            std::string name = folder.string();
+            for (int n = 2; used.count(name) != 0; ++n) name = folder.string() + "-" + std::to_string(n);
+            used.insert(name);
+            folders.push_back(name);
             continue;
         }
         std::string stem = input.Shown == "-" ? std::string("standard-input") : stdfs::path(input.Shown).stem().string();
@@ -524,8 +560,71 @@ std::size_t TRun::ExportOne(const TInput& input, const std::string& folder) {
     return chosen;
 }
 
+std::vector<std::string> TRun::SafePath(const std::string& folderFile) const {
+    std::vector<std::string> path;
+    if (const auto it = names_.find(folderFile); it != names_.end()) {
+        for (const std::string& name : it->second) path.push_back(SafeFileName(name));
+    } else {
+        path.push_back(SafeFileName(stdfs::path(folderFile).stem().string()));
+    }
+    return path;
+}
+
+// One mbox per folder: DIR/A, its sub-folders' in DIR/A.sbd/, as
+// Thunderbird keeps a tree of mbox files. A folder whose messages are all
+// written is committed; the others leave no file (or an earlier one as it was).
+int TRun::ExportMboxTree() {
+    std::set<std::string> used;
+    const std::vector<std::string> inputPaths = inputs_.Paths();
+    for (const TInput& input : inputs_.All()) {
+        const std::vector<std::string> path = SafePath(input.Path);
+        stdfs::path target(o_.MboxTree);
+        for (std::size_t k = 0; k + 1 < path.size(); ++k) {
+            target /= NativeName(path[k]);
+            // The parent's own mbox, empty when it has no folder file.
+            std::error_code ec;
+            stdfs::create_directories(target.parent_path(), ec);
+            if (!stdfs::exists(target, ec)) {
+                try {
+                    corvane::fs::TWriteFile empty(target.string(), corvane::fs::Create::Exclusive);
+                } catch (const std::exception& e) {
+                    Fail(e.what());
+                }
+            }
+            target += ".sbd";
+        }
+        std::error_code ec;
+        stdfs::create_directories(target, ec);
+        std::string file = (target / NativeName(path.back())).string();
+        for (int n = 2; used.count(file) != 0; ++n) file = (target / NativeName(path.back() + "-" + std::to_string(n))).string();
+        used.insert(file);
+        if (const std::string inTheWay = corvane::mail::FolderFileInTheWay(file, inputPaths); !inTheWay.empty()) {
+            Fail(inTheWay + " Nothing was written.");
+            continue;
+        }
+        const auto read = Open(input, true);
+        if (!read) continue;
+        try {
+            corvane::mail::TMboxWriter mbox(file);
+            TProgressLine writing(stopper_, nullptr);
+            mbox.SetProgress(&writing);
+            const bool whole = Rows(*read, input, [&](std::size_t, corvane::read::TFoundMessage& m) {
+                if (Ticked(m.Item)) mbox.Add(m.Email, *m.Text);
+            });
+            if (stopper_.Signal() != 0) throw corvane::ECancelled();
+            if (whole) mbox.Commit();
+        } catch (const corvane::ECancelled&) {
+            throw;
+        } catch (const std::exception& e) {
+            Fail(e.what());
+        }
+    }
+    return Status();
+}
+
 int TRun::Export() {
     if (!ResolveInputs()) return Status();
+    if (!o_.MboxTree.empty()) return ExportMboxTree();
     if (!o_.MboxFile.empty()) return ExportMbox();
     const std::vector<std::string> folders = ExportFolders();
     if (o_.Existing == TExisting::Refuse) {
@@ -616,6 +715,14 @@ std::string HeaderLines(const corvane::read::TFoundMessage& m) {
 
 int TRun::Show() {
     if (!ResolveInputs()) return Status();
+    if (inputs_.All().size() != 1) {
+        std::string names;
+        for (const TInput& input : inputs_.All())
+            names += "\n  " + (names_.empty() ? input.Shown : Label(input.Path));
+        Fail(names_.empty() ? "show reads one folder file; the folder holds several:" + names
+                            : "the store folder has several folders; pick one with --folder PATH:" + names);
+        return Status();
+    }
     const TInput& input = inputs_.All().front();
     const auto read = Open(input, true);
     if (!read) return Status();
@@ -717,7 +824,20 @@ int RunCommand(const std::vector<std::string>& arguments, TConsole& console) {
         console.Out << HelpText(o.Command);
         return kExitOk;
     }
-    TRun run(o, console);
+    if (o.Command == TCommand::Folders) return ListStoreFolders(o, console);
+    // Store folders stand for their folder files.
+    TOptions expanded = o;
+    TExpandedInputs inputs;
+    if (o.Command == TCommand::List || o.Command == TCommand::Export || o.Command == TCommand::Show) {
+        inputs = ExpandStores(o.Paths, o.StoreFolder);
+        for (const std::string& warning : inputs.Warnings) console.Err << "corvane-dbx: " << warning << '\n';
+        if (!inputs.Error.empty()) {
+            console.Err << "corvane-dbx: " << inputs.Error << ".\n";
+            return kExitFailed;
+        }
+        expanded.Paths = inputs.Paths;
+    }
+    TRun run(expanded, console, std::move(inputs.Names));
     try {
         switch (o.Command) {
             case TCommand::List: return run.List();
@@ -725,6 +845,7 @@ int RunCommand(const std::vector<std::string>& arguments, TConsole& console) {
             case TCommand::Show: return run.Show();
             case TCommand::Find: return run.Find();
             case TCommand::Carve: return RunCarve(o, console);
+            case TCommand::Folders:
             case TCommand::None: break;
         }
     } catch (const corvane::ECancelled&) {

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "corvane-dbx/IndexFields.h"
 #include "maildecode/MessageDate.h"
 #include "platform/AnsiText.h"
 #include "platform/Console.h"
@@ -197,9 +198,10 @@ TListWriter::TListWriter(std::ostream& out, TFormat format, bool withFolder, int
     if (format_ == TFormat::Json) out_ << "[";
 }
 
-void TListWriter::Begin(const std::string& folderFile) {
+void TListWriter::Begin(const std::string& folderFile, const std::string& folderLabel) {
     bool exact = true;
-    const std::string utf8 = corvane::console::PathToUtf8(folderFile, &exact);
+    const std::string path = corvane::console::PathToUtf8(folderFile, &exact);
+    const std::string& utf8 = folderLabel.empty() || format_ == TFormat::Json ? path : folderLabel;
     switch (format_) {
         case TFormat::Table: folderCell_ = CellText(utf8); break;
         case TFormat::Csv: folderCell_ = withFolder_ ? CsvField(utf8) + ',' : std::string(); break;
@@ -208,6 +210,7 @@ void TListWriter::Begin(const std::string& folderFile) {
             // program can still open the file.
             folderCell_ = JsonString(utf8);
             if (!exact) folderCell_ += ", \"folderFileBytes\": \"" + HexBytes(folderFile) + '"';
+            if (!folderLabel.empty()) folderCell_ += ", \"folder\": " + JsonString(folderLabel);
             break;
     }
     pending_.Clear();
@@ -283,7 +286,9 @@ void TListWriter::End(bool keep) {
         std::string line;
         if (withFolder_) line += std::string(kFolderHeading) + ',';
         for (const char* h : kCsvHeadings) line += std::string(h) + ',';
-        line.back() = '\r';
+        line.pop_back();
+        line += kIndexCsvHeadings;
+        line += '\r';
         out_ << line << '\n';
         headingWritten_ = true;
     }
@@ -378,7 +383,7 @@ void TListWriter::RowCsv(std::size_t i, const TEmail& e, const corvane::mail::TD
         for (const std::string* text : {&e.From, &e.To, &e.Subject}) line += ',' + CsvField(corvane::ansi::ToUtf8(*text));
     }
     line += ',' + std::to_string(place.ChainOffset) + ',' + std::to_string(e.MessageStart) + ',' +
-            std::to_string(e.HeaderEnd) + ',' + std::to_string(e.MessageEnd) + ',' + place.Sha1 + "\r\n";
+            std::to_string(e.HeaderEnd) + ',' + std::to_string(e.MessageEnd) + ',' + place.Sha1 + IndexCsvFields(e) + "\r\n";
     Pend(line);
 }
 
@@ -408,6 +413,7 @@ void TListWriter::RowJson(std::size_t i, const TEmail& e, const corvane::mail::T
     } else {
         out += rawTexts;
     }
+    out += IndexJsonFields(e);
     out += ", \"chainOffset\": " + std::to_string(place.ChainOffset) + ", \"messageStart\": " + std::to_string(e.MessageStart) + ", \"headerEnd\": " +
            std::to_string(e.HeaderEnd) + ", \"messageEnd\": " + std::to_string(e.MessageEnd) +
            ", \"sha1\": " + JsonString(place.Sha1) + "}";

@@ -44,7 +44,9 @@ public:
     // however many rows there are.
     // decoded: the record's decoded texts (its body is not read); null lists
     // the raw texts.
-    void Begin(const std::string& folderFile);
+    // folderLabel (UTF-8): the folder's path of names in a store; then the
+    // table and CSV name the folder by it, and JSON gives it as "folder".
+    void Begin(const std::string& folderFile, const std::string& folderLabel = std::string());
     void Row(std::size_t item, const TEmail& email, const corvane::mail::TDecodedMessage* decoded = nullptr,
              const TMessagePlace& place = {});
     void End(bool keep);

@@ -1,6 +1,8 @@
 #include "mailsession/MailSession.h"
 
 #include <algorithm>
+#include <cctype>
+#include <map>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -8,11 +10,15 @@
 #include <numeric>
 #include <utility>
 
+#include "dbxindex/IndexRecord.h"
+#include "dbxindex/MessageProperties.h"
+#include "dbxindex/Store.h"
 #include "emailexport/MboxExport.h"
 #include "maildecode/MessageDate.h"
 #include "mailsession/SessionTexts.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/AnsiText.h"
+#include "platform/Console.h"
 #include "platform/Files.h"
 #include "progress/Progress.h"
 #include "sysdbxfiles/sysdbxfiles.h"
@@ -128,6 +134,12 @@ int TFileTree::AddFile(int parent, const std::string& path) {
     return static_cast<int>(nodes_.size() - 1);
 }
 
+int TFileTree::AddNode(int parent, const std::string& text, const std::string& file, TIcon icon) {
+    static_cast<void>(Node(parent));
+    nodes_.push_back({text, icon, parent, file});
+    return static_cast<int>(nodes_.size() - 1);
+}
+
 std::string TFileTree::FileOf(int node) const {
     if (node < 0 || static_cast<std::size_t>(node) >= nodes_.size()) return {};
     return nodes_[static_cast<std::size_t>(node)].File;
@@ -159,6 +171,10 @@ void TMailSession::LoadWith(const std::string& path, const TViewOptions& options
         reader.SetWriteBatch(kReadBatch);
         reader.SetRecordLimit(recordLimit_);
         found = reader.GetEmails(path, options.IncludeDeleted, &spy, options.WholeMessages);
+        indexStatus_ = reader.IndexProblem().empty()
+                           ? std::string()
+                           : "The index of \"" + corvane::console::PathToUtf8(path) + "\" could not be used (" + reader.IndexProblem() +
+                                 "); whole messages are found by their header lines.";
         // The rows are decided before anything changes, so that a message
         // file that cannot be read, or a stop, leaves the previous state whole.
         shown = corvane::mail::FilteredRecords(found, options.FilterOn, corvane::mail::MakeKeyword(options.Keyword),
@@ -425,7 +441,8 @@ std::string TMailSession::PreviewText(std::size_t row) const {
         text += '\n';
         return AnsiToUtf8(text);
     }
-    return corvane::mail::PreviewLayout(corvane::mail::DecodeMessage(corvane::mail::ReadMessageText(email)));
+    return IndexLines(email) +
+           corvane::mail::PreviewLayout(corvane::mail::DecodeMessage(corvane::mail::ReadMessageText(email)));
 }
 
 // ---------------------------------------------------------------------------
@@ -495,9 +512,65 @@ std::vector<int> TMailSession::AutoScan(corvane::TProgress* progress) {
         failure = std::current_exception();
     }
     std::vector<int> added;
-    for (const std::string& path : files.FileList()) added.push_back(tree_.AddFile(TFileTree::kSystemFiles, path));
+    std::vector<std::string> stores;
+    for (const std::string& path : files.FileList()) {
+        added.push_back(tree_.AddFile(TFileTree::kSystemFiles, path));
+        const std::filesystem::path p(path);
+        std::string name = p.filename().string();
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (name == "folders.dbx") stores.push_back(p.parent_path().string());
+    }
+    for (const std::string& store : stores) {
+        try {
+            for (const int node : AddStoreFolder(store)) added.push_back(node);
+        } catch (const std::exception&) {
+            // A Folders.dbx that cannot be read still has its node above.
+        }
+    }
     if (failure) std::rethrow_exception(failure);
     return added;
+}
+
+std::vector<int> TMailSession::AddStoreFolder(const std::string& folder) {
+    std::vector<int> added;
+    if (!corvane::dbx::IsStoreFolder(folder)) return added;
+    const corvane::dbx::TStore store = corvane::dbx::ReadStore(folder);
+    indexStatus_ = store.Problem.empty() ? std::string()
+                                         : "\"" + corvane::console::PathToUtf8(store.FolderList) + "\" could not be used whole (" +
+                                               store.Problem + "); its folder files are named by their own names.";
+    const int top = tree_.AddNode(TFileTree::kDbxFiles, folder, {}, IconTopNode);
+    added.push_back(top);
+    // Each folder below the node of its path's parent.
+    std::map<std::vector<std::string>, int> nodes;
+    for (const corvane::dbx::TStoreFolder& f : store.Folders) {
+        std::vector<std::string> parentPath(f.Path.begin(), f.Path.end() - 1);
+        const auto parent = nodes.find(parentPath);
+        std::string text = corvane::ansi::ToUtf8(f.Path.back());
+        if (f.Listed)
+            text += " (" + std::to_string(f.Properties.UnreadCount) + "/" + std::to_string(f.Properties.MessageCount) + ")";
+        const int node = tree_.AddNode(parent != nodes.end() ? parent->second : top, text, f.FilePath,
+                                       f.FilePath.empty() && !f.FileMissing ? IconTopNode : IconFolderFile);
+        nodes[f.Path] = node;
+        added.push_back(node);
+    }
+    return added;
+}
+
+std::string TMailSession::IndexLines(const TEmail& email) {
+    if (email.IndexState == TIndexState::Unknown) return {};
+    if (!email.Index) return "Index: not in the index\n\n";
+    const TIndexEntry& e = *email.Index.Entry;
+    std::string lines;
+    if (const std::string received = corvane::dbx::FileTimeToIso(e.ReceivedTime); !received.empty())
+        lines += "Received: " + received + "\n";
+    if (e.HasFlags) {
+        std::string state = (e.Flags & corvane::dbx::kFlagRead) != 0 ? "read" : "unread";
+        if ((e.Flags & corvane::dbx::kFlagAnswered) != 0) state += ", answered";
+        if ((e.Flags & corvane::dbx::kFlagForwarded) != 0) state += ", forwarded";
+        lines += "State: " + state + "\n";
+        lines += std::string("Attachment: ") + ((e.Flags & corvane::dbx::kFlagAttachment) != 0 ? "yes" : "no") + "\n";
+    }
+    return lines.empty() ? lines : lines + "\n";
 }
 
 // ---------------------------------------------------------------------------

@@ -122,6 +122,9 @@ public:
     TFileTree();
     // Adds a folder file's node (its path as its text) below parent.
     int AddFile(int parent, const std::string& path);
+    // Adds a node of any text below parent; file (may be empty: a click
+    // loads nothing) is what a click loads.
+    int AddNode(int parent, const std::string& text, const std::string& file, TIcon icon = IconFolderFile);
     std::size_t Count() const { return nodes_.size(); }
     const TTreeNode& Node(int node) const { return nodes_.at(static_cast<std::size_t>(node)); }
     // The folder file a click on the node loads: empty for a top-level node
@@ -270,9 +273,16 @@ public:
     // --- preview -----------------------------------------------------------
     // What the preview shows for a row: the body stretch of its record's
     // message file as stored and a line break, or with "Decode Texts" the
-    // decoded body and its attachments (maildecode's PreviewLayout). Raises
+    // decoded body and its attachments (maildecode's PreviewLayout), after
+    // the index's lines for a record the index names (IndexLines). Raises
     // EFOpenError when the message file cannot be read.
     std::string PreviewText(std::size_t row) const;
+    // The index's state of a record as header lines (UTF-8), each ended by
+    // a line break, then an empty line: "Received: <ISO 8601>", "State: read,
+    // answered, forwarded" (or "unread"), "Attachment: yes"; for a record
+    // the index does not name "Index: not in the index"; empty when no index
+    // was read.
+    static std::string IndexLines(const TEmail& email);
 
     // --- exports -------------------------------------------------------------
     // The ticked rows, in the list's present order: their positions (which
@@ -305,8 +315,26 @@ public:
     // it; stopped or not, every folder file found gets a node under "System
     // Files". Returns the new nodes. Other errors of the search leave here,
     // after the nodes of what it found.
+    // A Folders.dbx found gives its store's tree under "Dbx Files" too
+    // (AddStoreFolder).
     std::vector<int> AutoScan(corvane::TProgress* progress);
     std::function<void(TDbxFiles&)> Search;
+    // "Open Store Folder...": a store folder (one holding Folders.dbx) gets a
+    // node under "Dbx Files" (its path) and below it its mail folders as a
+    // tree, each named "Name (unread/total)" from Folders.dbx (UTF-8), a
+    // click loading its folder file; a folder whose file is missing loads
+    // nothing. Folder files Folders.dbx does not name follow under the
+    // store's node, by their own names. Returns the new nodes, the store's
+    // first; none for a folder that is no store. What Folders.dbx lacks is
+    // told by IndexStatus(). Raises EFOpenError when Folders.dbx cannot be read.
+    std::vector<int> AddStoreFolder(const std::string& folder);
+
+    // --- the index -------------------------------------------------------------
+    // What the status line should say about the folder file's index after
+    // the last load or store opened: with "Whole Messages", why the index
+    // could not be used (whole messages then follow the header lines); for
+    // a store, why Folders.dbx could not be used whole. Empty: nothing to say.
+    const std::string& IndexStatus() const { return indexStatus_; }
 
     // --- folders remembered --------------------------------------------------
     // The folder kept under key when it still exists, else fallback; and
@@ -343,6 +371,7 @@ private:
     TViewOptions options_;
     bool closing_ = false;
     std::size_t recordLimit_;
+    std::string indexStatus_;
 
     std::uint64_t rowsVersion_ = 0;
     std::uint64_t textsVersion_ = 0;

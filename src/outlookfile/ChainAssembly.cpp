@@ -31,6 +31,8 @@
 #include <utility>
 
 #include "emailparser/emailparser.h"
+#include "dbxindex/MessageIndex.h"
+#include "outlookfile/IndexMatch.h"
 #include "outlookfile/PagePool.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/Errors.h"
@@ -272,7 +274,7 @@ public:
         std::size_t chainBytes = 0;
         for (Index i : chain) chainBytes += TextBytes(i);
         chainBytes_.push_back(chainBytes);
-        chainFirst_.push_back(chain.empty() ? 0 : parts_[chain.front()].Offset);
+        chainHeads_.push_back(chain.empty() ? 0 : parts_[chain.front()].Offset);
         if (pending_ > 0 && pending_ + chainBytes > batchBytes_) Flush();
         for (std::size_t k = 0; k < chain.size(); ++k) {
             blocks_.push_back(chain[k]);
@@ -332,9 +334,10 @@ private:
             std::size_t bytes = 0;
             for (std::size_t b = begin; b < end; ++b) bytes += TextBytes(blocks_[b]);
             if (!open_) {
-                sink_.BeginChainAt(chainBytes_.front(), chainFirst_.front());
+                sink_.ChainStart(chainHeads_.front());
+                chainHeads_.pop_front();
+                sink_.BeginChain(chainBytes_.front());
                 chainBytes_.pop_front();
-                chainFirst_.pop_front();
                 open_ = true;
             }
             sink_.ChainText(text_.data() + offset, bytes);
@@ -404,7 +407,7 @@ private:
     std::vector<Index> blocks_;          // the batch's chains, end to end
     std::vector<std::size_t> chainEnds_;  // where each chain ends in blocks_
     std::deque<std::size_t> chainBytes_;  // the text length of each chain not yet begun
-    std::deque<std::uint32_t> chainFirst_;  // and the offset of its first block
+    std::deque<std::uint32_t> chainHeads_;  // the offset of each such chain's first block
     std::size_t pending_ = 0;
     std::size_t firstBatches_ = std::size_t{256} << 10;  // the size of the next early batch
     std::size_t written_ = 0;  // blocks written so far, for the progress display
@@ -593,7 +596,27 @@ public:
     TMessageFileSink(std::string prefix, TMessageParser* parser, TMessageFileWriter& writer)
         : prefix_(std::move(prefix)), parser_(parser), folder_(Toutlookfile::GetTempFolder()), writer_(writer) {}
 
+    // What each chain gave, for matching its records with the index
+    // afterwards: its first block, its length, and how many records the
+    // parser held once it ended.
+    struct TChainInfo {
+        std::uint32_t Head = 0;
+        std::int64_t Bytes = 0;
+        std::size_t RecordsEnd = 0;
+        bool FromIndex = false;
+    };
+    // Keep a TChainInfo per chain from now on; fromIndex marks the chains
+    // of WalkChainsFrom.
+    void KeepChains(bool fromIndex) {
+        keepChains_ = true;
+        fromIndex_ = fromIndex;
+    }
+    const std::vector<TChainInfo>& Chains() const { return chains_; }
+    const TMessageFiles& Files() const { return files_; }
+
+    void ChainStart(std::uint32_t head) override { head_ = head; }
     void BeginChain(std::size_t /*bytes*/) override {
+        bytes_ = 0;
         writer_.RaiseFailure();
         files_.push_back(corvane::fs::JoinTempName(folder_, prefix_ + std::to_string(files_.size() + 1) + ".tmp"));
         if (parser_ != nullptr) parser_->BeginFile(files_.back());
@@ -608,6 +631,7 @@ public:
         path_ = std::move(path);
     }
     void ChainText(const char* data, std::size_t size) override {
+        bytes_ += static_cast<std::int64_t>(size);
         if (parser_ != nullptr) {
             // Fed in slices, so that the count is checked before a batch of
             // tiny messages has made millions of records.
@@ -635,6 +659,7 @@ public:
     void EndChain() override {
         Send(true);
         if (parser_ != nullptr) parser_->EndFile();
+        if (keepChains_) chains_.push_back({head_, bytes_, parser_ != nullptr ? parser_->Held() : 0, fromIndex_});
     }
     // The names in creation order; the writer may still be writing them.
     TMessageFiles Take() { return std::move(files_); }
@@ -657,7 +682,36 @@ private:
     TMessageFileWriter::TPiece held_;     // the chain's latest piece, not yet queued
     std::shared_ptr<char> page_;
     std::size_t pageUsed_ = 0;
+    std::uint32_t head_ = 0;
+    std::int64_t bytes_ = 0;
+    bool keepChains_ = false, fromIndex_ = false;
+    std::vector<TChainInfo> chains_;
 };
+
+// The records of the chains as the index knows them (IndexMatch.h); records
+// holds every record the parser gave for those chains, in order.
+TEmailArray MatchWithIndex(TEmailArray records, const TMessageFileSink& files, const TIndexMatcher& matcher) {
+    TEmailArray out;
+    out.reserve(records.size());
+    std::size_t from = 0, number = 0;
+    for (const auto& chain : files.Chains()) {
+        const std::size_t to = std::min(chain.RecordsEnd, records.size());
+        if (chain.FromIndex) {
+            TEmailArray mine(std::make_move_iterator(records.begin() + static_cast<std::ptrdiff_t>(from)),
+                             std::make_move_iterator(records.begin() + static_cast<std::ptrdiff_t>(to)));
+            matcher.WholeFromIndex(mine, chain.Head, files.Files()[number], chain.Bytes);
+            for (TEmail& e : mine) out.push_back(std::move(e));
+        } else {
+            const std::size_t start = out.size();
+            for (std::size_t i = from; i < to; ++i) out.push_back(std::move(records[i]));
+            matcher.Attach(out.data() + start, out.data() + out.size(), chain.Head, true);
+        }
+        from = to;
+        ++number;
+    }
+    for (std::size_t i = from; i < records.size(); ++i) out.push_back(std::move(records[i]));
+    return out;
+}
 
 template <class Part>
 void Walk(std::vector<Part>& parts, const TLinks& links, TChainWriter<Part> writer, corvane::TProgress* progress) {
@@ -719,6 +773,34 @@ void Toutlookfile::WalkChains(TDelMessagePartArray& Parts, TChainSink& Sink) {
          progress_);
 }
 
+// Each chain from its first block on by the blocks' next offsets. A chain
+// ends at an offset no live block has, at a block of its own chain (a loop)
+// or at a block an earlier chain took: live messages never share blocks, so
+// a hostile list of first blocks costs no more than one pass over them.
+void Toutlookfile::WalkChainsFrom(TMessagePartArray& Parts, const std::vector<std::uint32_t>& FirstBlocks, TChainSink& Sink) {
+    std::vector<std::uint32_t> offsets;
+    offsets.reserve(Parts.size());
+    for (const TMessagePart& part : Parts) offsets.push_back(part.Offset);
+    const auto find = [&](std::uint32_t offset) -> Index {
+        const auto at = std::lower_bound(offsets.begin(), offsets.end(), offset);
+        return at != offsets.end() && *at == offset ? static_cast<Index>(at - offsets.begin()) : kNone;
+    };
+    std::vector<std::uint8_t> taken(Parts.size(), 0);
+    TChainWriter<TMessagePart> writer(stream_.get(), scannedBytes_, Parts, 16, false, writeBatch_, Sink, progress_,
+                                      batchText_, batchSpan_);
+    std::vector<Index> chain;
+    for (const std::uint32_t first : FirstBlocks) {
+        chain.clear();
+        for (Index i = find(first); i != kNone && taken[i] == 0; i = find(Parts[i].NextOffset)) {
+            taken[i] = 1;
+            chain.push_back(i);
+            if (Parts[i].NextOffset == 0) break;
+        }
+        if (!chain.empty()) writer.Add(chain);
+    }
+    writer.Finish();
+}
+
 TMessageFiles Toutlookfile::BuildLive(TMessagePartArray& Parts, TMessageParser* Parser) {
     TMessageFileWriter writer(progress_);
     TMessageFileSink files("msg", Parser, writer);
@@ -742,7 +824,13 @@ TMessageFiles Toutlookfile::BuildDeleted(TDelMessagePartArray& Parts, TMessagePa
 TEmailArray Toutlookfile::ReadChains(bool IncludeDeleted, bool WholeMessages) {
     TMessagePartArray liveParts;
     TDelMessagePartArray deletedParts;
+    auto indexRead = ReadIndexAside();
     ScanAllParts(liveParts, IncludeDeleted ? &deletedParts : nullptr);
+    const corvane::dbx::TMessageIndex index = indexRead.get();
+    const TIndexMatcher matcher(&index);
+    const bool fromIndex = WholeMessages && index.Usable;
+    indexProblem_ = WholeMessages && !index.Usable ? index.Problem : std::string();
+    const bool matching = index.Usable || !index.Entries.empty();
 
     TMessageFileWriter writer(progress_);
     TEmailArray result;
@@ -753,8 +841,25 @@ TEmailArray Toutlookfile::ReadChains(bool IncludeDeleted, bool WholeMessages) {
         parser.Reserve(liveParts.size() + deletedParts.size());
         TMessageFileSink files("msg", &parser, writer);
         if (recordLimit_ != 0) files.SetRecordLimit(recordLimit_, recordLimit_, stream_->Path());
-        WalkChains(liveParts, files);
+        if (fromIndex) {
+            // The index's messages first, in its order; then the chains of
+            // the blocks none of them took.
+            std::vector<std::uint32_t> firsts;
+            firsts.reserve(index.Entries.size());
+            for (const auto& entry : index.Entries) firsts.push_back(entry->FirstBlock);
+            files.KeepChains(true);
+            WalkChainsFrom(liveParts, firsts, files);
+            TMessagePartArray rest;
+            for (const TMessagePart& part : liveParts)
+                if (part.Visited == 0) rest.push_back(part);
+            files.KeepChains(false);
+            if (!rest.empty()) WalkChains(rest, files);
+        } else {
+            if (matching) files.KeepChains(false);
+            WalkChains(liveParts, files);
+        }
         result = parser.Take();
+        if (matching) result = MatchWithIndex(std::move(result), files, matcher);
         if (recordLimit_ != 0 && result.size() > recordLimit_) throw ETooManyRecords(stream_->Path(), recordLimit_);
         TMessagePartArray().swap(liveParts);
     }
@@ -768,6 +873,7 @@ TEmailArray Toutlookfile::ReadChains(bool IncludeDeleted, bool WholeMessages) {
         }
         WalkChains(deletedParts, files);
         TEmailArray deleted = parser.Take();
+        matcher.NotInIndex(deleted.data(), deleted.data() + deleted.size());
         result.reserve(result.size() + deleted.size());
         for (TEmail& email : deleted) result.push_back(std::move(email));
     }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <iterator>
+#include <system_error>
 
+#include "dbxindex/MessageIndex.h"
 #include "emailparser/emailparser.h"
 #include "platform/Files.h"
 #include "progress/Progress.h"
@@ -46,4 +48,22 @@ TEmailArray Toutlookfile::GetEmails(const std::string& FileName, bool IncludeDel
     SetProgress(Progress);
 
     return ReadChains(IncludeDeleted, WholeMessages);
+}
+
+corvane::dbx::TMessageIndex Toutlookfile::ReadIndex() const {
+    if (!stream_) {
+        corvane::dbx::TMessageIndex none;
+        none.Problem = "no folder file is open";
+        return none;
+    }
+    const corvane::dbx::TFileSource file(*stream_);
+    return corvane::dbx::ReadMessageIndex(corvane::dbx::TPagedSource(file));
+}
+
+std::future<corvane::dbx::TMessageIndex> Toutlookfile::ReadIndexAside() const {
+    try {
+        return std::async(std::launch::async, [this] { return ReadIndex(); });
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, [this] { return ReadIndex(); });
+    }
 }

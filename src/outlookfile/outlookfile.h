@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ class TReadFile;
 }
 }  // namespace corvane
 class TMessageParser;
+namespace corvane::dbx {
+struct TMessageIndex;
+}
 
 // The first four bytes of every Outlook Express folder file (the start of
 // its 16-byte file header signature). The scan does not need them, since it
@@ -74,10 +78,9 @@ bool BeginsWithFolderFileSignature(const std::string& path);
 class TChainSink {
 public:
     virtual ~TChainSink() = default;
+    // The offset of the chain's first block, told just before BeginChain.
+    virtual void ChainStart(std::uint32_t FirstBlock) { static_cast<void>(FirstBlock); }
     virtual void BeginChain(std::size_t Bytes) = 0;
-    // BeginChain, also told the folder-file offset of the chain's first
-    // block, for a sink that says where its messages lie.
-    virtual void BeginChainAt(std::size_t Bytes, std::uint32_t /*FirstBlock*/) { BeginChain(Bytes); }
     virtual void ChainText(const char* Data, std::size_t Size) = 0;
     virtual void EndChain() = 0;
 };
@@ -188,6 +191,24 @@ public:
     // as spaces.
     void WalkChains(TMessagePartArray& Parts, TChainSink& Sink);
     void WalkChains(TDelMessagePartArray& Parts, TChainSink& Sink);
+    // The chains that begin at the given first blocks (the index's), one
+    // per first block that is a live block, in that order, each followed by
+    // its blocks' next offsets; sets Visited on the blocks handed on. A
+    // first block that is no live block gives no chain.
+    void WalkChainsFrom(TMessagePartArray& Parts, const std::vector<std::uint32_t>& FirstBlocks, TChainSink& Sink);
+
+    // The index of the open folder file (dbxindex/MessageIndex.h); an index
+    // that cannot be read says why. No file open: "no folder file is open".
+    corvane::dbx::TMessageIndex ReadIndex() const;
+    // ReadIndex on a thread of its own (or, when none can be started, when
+    // the result is asked for), so that it runs beside the scan of the same
+    // open file (positional reads do not meet). The file must stay open
+    // until the result is taken.
+    std::future<corvane::dbx::TMessageIndex> ReadIndexAside() const;
+    // Why the last GetEmails with WholeMessages could not take the messages
+    // from the index (it then found them by their header lines, as without
+    // an index); empty when it could, or when WholeMessages was not asked.
+    const std::string& IndexProblem() const { return indexProblem_; }
 
     // How many text bytes are collected before they are written out. A chain
     // that fits is written with one call; a longer one in several, its file
@@ -205,6 +226,7 @@ private:
     void Scanned(std::int64_t Bytes);
 
     std::size_t recordLimit_ = 0;
+    std::string indexProblem_;
     std::int64_t scannedBytes_ = -1;  // the folder file's length as the last scan saw it; -1: not scanned
     std::function<void()> afterScan_;
 

@@ -32,6 +32,9 @@ std::string ArgumentToUtf8(const std::string& argument);
 // each ill-formed stretch becomes U+FFFD, and exact (when given) is set to
 // false, since the text then no longer names the file.
 std::string PathToUtf8(const std::string& path, bool* exact = nullptr);
+// UTF-8 text as a name the system takes for a file: on Windows in the ANSI
+// code page (characters it cannot hold become '?'), elsewhere as it is.
+std::string PathFromUtf8(const std::string& utf8);
 
 // From now on SIGINT, SIGTERM and SIGHUP (Windows: Ctrl+C, Ctrl+Break and
 // the console's closing) no longer end the program at once: they are noted, for

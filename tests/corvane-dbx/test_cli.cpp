@@ -196,19 +196,19 @@ TEST_F(Cli, CsvQuotesAsRfc4180AndTheFilterKeepsTheWindowsRows) {
     const TEmailArray emails = Read(path, true);
     const auto shown = corvane::mail::ShownRecords(emails, true, "needle");
     ASSERT_EQ(shown.size(), 3u);
-    std::string expected = "Item Num,Deleted,Date,From,To,Subject\r\n";
+    std::string expected = "Item Num,Deleted,Date,From,To,Subject,Flags,Received,Message-ID,In Index\r\n";
     for (const std::size_t i : shown)
         expected += std::to_string(i) + "," + (emails[i].Deleted ? "yes" : "no") + ",\"" + emails[i].Date + "\"," +
-                    emails[i].From + ",\" \"\"Doe, Jane\"\" <j@example.org>\"," + corvane::ansi::ToUtf8(emails[i].Subject) + "\r\n";
+                    emails[i].From + ",\" \"\"Doe, Jane\"\" <j@example.org>\"," + corvane::ansi::ToUtf8(emails[i].Subject) + ",,,,\r\n";
     EXPECT_EQ(CsvWithout(r.Out, kCsvPlaceColumns), expected);
     // Decoded: the same rows, the texts without their leading space.
     const TResult decoded = Dbx({"list", "--deleted", "--filter", "NEEDLE", "--format", "csv", path});
     ASSERT_EQ(decoded.Status, cli::kExitOk) << decoded.Err;
-    expected = "Item Num,Deleted,Date,From,To,Subject\r\n";
+    expected = "Item Num,Deleted,Date,From,To,Subject,Flags,Received,Message-ID,In Index\r\n";
     for (const std::size_t i : shown)
         expected += std::to_string(i) + "," + (emails[i].Deleted ? "yes" : "no") + ",\"" + Value(emails[i].Date) +
                     "\"," + Value(emails[i].From) + ",\"\"\"Doe, Jane\"\" <j@example.org>\"," +
-                    corvane::ansi::ToUtf8(Value(emails[i].Subject)) + "\r\n";
+                    corvane::ansi::ToUtf8(Value(emails[i].Subject)) + ",,,,\r\n";
     EXPECT_EQ(CsvWithout(decoded.Out, kCsvPlaceColumns), expected);
     EXPECT_EQ(cli::CsvField("a\nb"), "\"a\nb\"");
     EXPECT_EQ(cli::CsvField("plain"), "plain");

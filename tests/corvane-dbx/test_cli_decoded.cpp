@@ -157,20 +157,20 @@ protected:
 TEST_F(CliDecoded, TableAndCsvShowDecodedTextsAndRawTheStoredOnes) {
     const TResult csv = Dbx({"list", "--format", "csv", path_});
     ASSERT_EQ(csv.Status, cli::kExitOk) << csv.Err;
-    std::string expected = "Item Num,Deleted,Date,From,To,Subject\r\n";
+    std::string expected = "Item Num,Deleted,Date,From,To,Subject,Flags,Received,Message-ID,In Index\r\n";
     for (std::size_t i = 0; i < std::size(kDecoded); ++i) {
         const TDecodedRow& d = kDecoded[message_[i]];
-        expected += std::to_string(i) + ",no," + cli::CsvField(d.date) + "," + d.from + "," + d.to + "," + d.subject + "\r\n";
+        expected += std::to_string(i) + ",no," + cli::CsvField(d.date) + "," + d.from + "," + d.to + "," + d.subject + ",,,,\r\n";
     }
     EXPECT_EQ(CsvWithout(csv.Out, kCsvPlaceColumns), expected);
 
     // --raw: the header lines' values as stored, their leading space kept.
     const TResult raw = Dbx({"list", "--raw", "--format", "csv", path_});
     ASSERT_EQ(raw.Status, cli::kExitOk) << raw.Err;
-    expected = "Item Num,Deleted,Date,From,To,Subject\r\n";
+    expected = "Item Num,Deleted,Date,From,To,Subject,Flags,Received,Message-ID,In Index\r\n";
     for (std::size_t i = 0; i < emails_.size(); ++i) {
         const TEmail& e = emails_[i];
-        expected += std::to_string(i) + ",no," + cli::CsvField(e.Date) + "," + e.From + "," + e.To + "," + e.Subject + "\r\n";
+        expected += std::to_string(i) + ",no," + cli::CsvField(e.Date) + "," + e.From + "," + e.To + "," + e.Subject + ",,,,\r\n";
     }
     EXPECT_EQ(CsvWithout(raw.Out, kCsvPlaceColumns), expected);
     EXPECT_EQ(emails_[item_[1]].Subject, " =?utf-8?B?0J/RgNC40LLQtdGCIA==?=");  // the first line of the folded header

@@ -126,6 +126,126 @@ std::uint32_t TDbxWriter::AddMessageInfo(std::string_view data) {
     return at;
 }
 
+TRecordProperty InlineProperty(unsigned number, std::uint32_t value) {
+    return {number, true, value & 0xFFFFFF, {}};
+}
+
+TRecordProperty DataProperty(unsigned number, std::string data) { return {number, false, 0, std::move(data)}; }
+
+TRecordProperty TextProperty(unsigned number, std::string_view text) {
+    std::string data(text);
+    data.push_back('\0');
+    return DataProperty(number, std::move(data));
+}
+
+TRecordProperty U32Property(unsigned number, std::uint32_t value) {
+    std::string data(4, '\0');
+    for (int i = 0; i < 4; ++i) data[static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return DataProperty(number, std::move(data));
+}
+
+TRecordProperty DateProperty(unsigned number, int year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+                             unsigned second) {
+    // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long long days = static_cast<long long>(era) * 146097 + static_cast<long long>(doe) - 719468;
+    const long long seconds = days * 86400 + hour * 3600ll + minute * 60ll + second;
+    // FILETIME: 100 ns ticks since 1601-01-01, which lies 11644473600 s before 1970.
+    const unsigned long long ticks = static_cast<unsigned long long>(seconds + 11644473600ll) * 10000000ull;
+    std::string data(8, '\0');
+    for (int i = 0; i < 8; ++i) data[static_cast<std::size_t>(i)] = static_cast<char>((ticks >> (8 * i)) & 0xFF);
+    return DataProperty(number, std::move(data));
+}
+
+void TDbxWriter::SetKind(std::uint32_t kind) { PutU32(4, kind); }
+
+void TDbxWriter::PutFileInfo(std::string_view folderName) {
+    std::string info(0x105, '\0');
+    info += folderName;
+    info.push_back('\0');
+    PutBytes(kDbxHeaderSize, info);
+    PutU32(0x1C, static_cast<std::uint32_t>(info.size()));
+    End();
+}
+
+std::uint32_t TDbxWriter::AddIndexRecord(const std::vector<TRecordProperty>& properties) {
+    std::string words, data;
+    for (const TRecordProperty& p : properties) {
+        std::uint32_t v = p.isInline ? (p.value & 0xFFFFFF) : static_cast<std::uint32_t>(data.size());
+        words.push_back(static_cast<char>((p.number & 0x7F) | (p.isInline ? 0x80 : 0)));
+        for (int i = 0; i < 3; ++i) words.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+        if (!p.isInline) data += p.data;
+    }
+    std::string body = words + data;
+    while (body.size() % 4 != 0 || body.size() == kBlockText || body.size() == kDeletedText) body.push_back('\0');
+    const std::uint32_t at = End();
+    PutU32(at, at);
+    PutU32(at + 4ull, static_cast<std::uint32_t>(body.size()));
+    PutBytes(at + 8ull, std::string(4, '\0'));
+    PutBytes(at + 0x0Aull, std::string(1, static_cast<char>(properties.size())));
+    PutBytes(at + 12ull, body);
+    End();
+    return at;
+}
+
+std::uint32_t TDbxWriter::BuildTree(const std::vector<std::uint32_t>& values, std::size_t from, std::size_t to,
+                                    std::uint32_t parent, unsigned perNode) {
+    const std::uint32_t at = End();
+    bytes_.resize(bytes_.size() + kIndexNodeSize, '\0');
+    treeNodes_.push_back(at);
+    PutU32(at, at);
+    PutU32(at + 0x0Cull, parent);
+    const std::size_t n = to - from;
+    const auto putCount = [&](unsigned entries) { bytes_[at + 0x11ull] = static_cast<char>(entries); };
+    if (n <= perNode) {
+        putCount(static_cast<unsigned>(n));
+        for (std::size_t i = 0; i < n; ++i) PutU32(at + 0x18ull + 12 * i, values[from + i]);
+        return at;
+    }
+    // perNode entries, and perNode + 1 children sharing the rest evenly:
+    // child 0 (at +0x08), entry 0, child 1, entry 1, ...
+    const std::size_t rest = n - perNode;
+    std::size_t next = from;
+    const auto child = [&](std::size_t c) -> std::pair<std::uint32_t, std::uint32_t> {
+        const std::size_t size = rest / (perNode + 1) + (c < rest % (perNode + 1) ? 1 : 0);
+        if (size == 0) return {0, 0};
+        const std::uint32_t node = BuildTree(values, next, next + size, at, perNode);
+        next += size;
+        return {node, static_cast<std::uint32_t>(size)};
+    };
+    putCount(perNode);
+    const auto first = child(0);
+    PutU32(at + 0x08ull, first.first);
+    PutU32(at + 0x14ull, first.second);
+    for (unsigned e = 0; e < perNode; ++e) {
+        const std::uint64_t entry = at + 0x18ull + 12ull * e;
+        PutU32(entry, values[next++]);
+        const auto c = child(e + 1);
+        PutU32(entry + 4, c.first);
+        PutU32(entry + 8, c.second);
+    }
+    return at;
+}
+
+std::uint32_t TDbxWriter::AddIndexTree(const std::vector<std::uint32_t>& values, unsigned perNode) {
+    treeNodes_.clear();
+    const std::uint32_t root = values.empty() ? 0 : BuildTree(values, 0, values.size(), 0, perNode);
+    PutU32(0xC4, static_cast<std::uint32_t>(values.size()));
+    PutU32(0xE4, root);
+    return root;
+}
+
+std::uint32_t TDbxWriter::AddMessageRecord(int message, std::vector<TRecordProperty> properties) {
+    properties.push_back(U32Property(0x04, BlocksOf(message).front()));
+    std::sort(properties.begin(), properties.end(),
+              [](const TRecordProperty& a, const TRecordProperty& b) { return a.number < b.number; });
+    return AddIndexRecord(properties);
+}
+
 std::vector<std::uint32_t> TDbxWriter::TakeSlots(std::size_t count, TBlockOrder order, bool reuseFreed) {
     std::vector<std::uint32_t> slots;
     if (reuseFreed) {

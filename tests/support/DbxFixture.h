@@ -37,6 +37,24 @@ inline constexpr std::uint32_t kDbxUsedSizeOffset = 0x7C;
 inline constexpr unsigned char kDbxSignature[16] = {0xCF, 0xAD, 0x12, 0xFE, 0xC5, 0xFD, 0x74, 0x6F,
                                                     0x66, 0xE3, 0xD1, 0x11, 0x9A, 0x4E, 0x00, 0xC0};
 
+// One property of an indexed-information record: inline (a 24-bit value in
+// the property word) or data (bytes in the record's data area).
+struct TRecordProperty {
+    unsigned number = 0;
+    bool isInline = false;
+    std::uint32_t value = 0;
+    std::string data;
+};
+TRecordProperty InlineProperty(unsigned number, std::uint32_t value);
+TRecordProperty DataProperty(unsigned number, std::string data);
+// A NUL-terminated string value.
+TRecordProperty TextProperty(unsigned number, std::string_view text);
+// A 4-byte little-endian value in the data area (offsets beyond 24 bits).
+TRecordProperty U32Property(unsigned number, std::uint32_t value);
+// A FILETIME of a UTC calendar time, 8 bytes in the data area.
+TRecordProperty DateProperty(unsigned number, int year, unsigned month, unsigned day, unsigned hour = 0,
+                             unsigned minute = 0, unsigned second = 0);
+
 enum class TBlockOrder {
     Ascending,   // each block at a higher position than the one before it
     Descending,  // each block at a lower position
@@ -77,6 +95,29 @@ public:
     // A message information record (own offset, its size, then the data).
     std::uint32_t AddMessageInfo(std::string_view data);
 
+    // --- The index (header fields 0xC4 and 0xE4, nodes, records) ------------
+    // Bytes 4..7 of the header: 0x6F74FDC5 a mail folder file (the default),
+    // 0x6F74FDC6 the store's Folders.dbx.
+    void SetKind(std::uint32_t kind);
+    // Rewrites the file information as Outlook Express writes it, the folder
+    // name NUL-terminated at +0x105, its length at 0x1C. Call before anything
+    // else is added (it may overwrite what follows the header).
+    void PutFileInfo(std::string_view folderName);
+    // An indexed-information record: own offset, body length L, k at +0x0A,
+    // k property words (sorted by the caller), then the data area. Returns
+    // its offset. L avoids the body sizes of blocks (a record is no block).
+    std::uint32_t AddIndexRecord(const std::vector<TRecordProperty>& properties);
+    // A tree of nodes holding values in order, at most perNode entries per
+    // node (several levels when there are more), every node with its own
+    // offset, parent and subtree counts; sets the header's record count and
+    // root. Returns the root's offset (0 for no values: none written).
+    std::uint32_t AddIndexTree(const std::vector<std::uint32_t>& values, unsigned perNode = 0x33);
+    // The nodes the last AddIndexTree wrote, root first.
+    const std::vector<std::uint32_t>& TreeNodes() const { return treeNodes_; }
+    // A message's index record with its first block (0x04, 4 bytes) and the
+    // properties given; returns the record's offset.
+    std::uint32_t AddMessageRecord(int message, std::vector<TRecordProperty> properties = {});
+
     // --- Messages -----------------------------------------------------------
     // Stores a message as a chain of live blocks, its text cut into 512-byte
     // pieces (an empty text still takes one block). Blocks come from the head
@@ -111,6 +152,8 @@ private:
         bool deleted = false;
     };
 
+    std::uint32_t BuildTree(const std::vector<std::uint32_t>& values, std::size_t from, std::size_t to,
+                            std::uint32_t parent, unsigned perNode);
     std::vector<std::uint32_t> TakeSlots(std::size_t count, TBlockOrder order, bool reuseFreed);
     std::uint32_t U32At(std::uint64_t offset) const;
     std::string TextAt(std::uint64_t offset, std::size_t n) const;
@@ -120,6 +163,7 @@ private:
     std::vector<std::uint32_t> pool_;
     std::vector<Message> messages_;
     std::vector<std::uint32_t> freeList_;
+    std::vector<std::uint32_t> treeNodes_;
 };
 
 }  // namespace corvane::testsupport

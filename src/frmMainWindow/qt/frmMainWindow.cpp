@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
+#include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QUrl>
 
@@ -158,6 +159,12 @@ TfrmMain::TfrmMain(QWidget* parent)
     createControls();
     connectHandlers();
 
+    ChooseStoreFolder = [this]() -> QString {
+        return QFileDialog::getExistingDirectory(
+            this, texts::kOpenStoreDialogTitle,
+            FromEnginePath(Session.RememberedFolder(corvane::session::kOpenFolderSetting,
+                                                    ToEnginePath(corvane::gui::OpenDialogStartFolder()))));
+    };
     ChooseDbxFile = [this]() -> QString {
         if (dlgOpenDbx == nullptr) {
             dlgOpenDbx = new QFileDialog(
@@ -185,7 +192,8 @@ TfrmMain::TfrmMain(QWidget* parent)
     LoadSettings();
 
     // Client area 906 x 553 below the menu bar; the window cannot be resized.
-    setFixedSize(906, 553 + menuBar()->sizeHint().height());
+    // The status line below it tells what the folder file's index lacks.
+    setFixedSize(906, 553 + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
@@ -204,6 +212,8 @@ void TfrmMain::createMenu() {
     MainMenu1->setObjectName("MainMenu1");
     File1 = MainMenu1->addMenu(texts::kFileMenu);
     File1->setObjectName("File1");
+    mnuOpenStore = File1->addAction(texts::kOpenStoreMenu);
+    mnuOpenStore->setObjectName("mnuOpenStore");
     mnuExportMbox = File1->addAction(texts::kExportMboxMenu);
     mnuExportMbox->setObjectName("mnuExportMbox");
     Exit1 = File1->addAction(texts::kExitMenu);
@@ -341,6 +351,7 @@ void TfrmMain::connectHandlers() {
             [this](int column) { Guarded([this, column] { lvFoundEmailsColumnClick(column); }); });
     connect(mnuHelp, &QAction::triggered, this, [this] { Guarded([this] { mnuHelpClick(); }); });
     connect(mnuExportMbox, &QAction::triggered, this, [this] { Guarded([this] { mnuExportMboxClick(); }); });
+    connect(mnuOpenStore, &QAction::triggered, this, [this] { Guarded([this] { mnuOpenStoreClick(); }); });
     connect(Exit1, &QAction::triggered, this, [this] { Guarded([this] { Exit1Click(); }); });
     // Clicks anywhere in the tree and the list, also beside the nodes and rows.
     tvFiles->viewport()->installEventFilter(this);
@@ -428,6 +439,7 @@ void TfrmMain::ShowOptions() {
 void TfrmMain::ShowSession() {
     ShowOptions();
     ShowTree();
+    statusBar()->showMessage(FromEngineText(Session.IndexStatus()));
     if (Session.RowsVersion() != shownRows_) {
         FoundEmails->Reset();
         ScrollToLastRow();
@@ -501,6 +513,34 @@ void TfrmMain::sbOpenDbxClick() {
     if (chosen.isEmpty()) return;
     Session.RememberFolder(corvane::session::kOpenFolderSetting, ToEnginePath(QFileInfo(chosen).absolutePath()));
     OpenDbxFiles({chosen});
+}
+
+// A store folder's folders under "Dbx Files"; the first folder with a
+// folder file is selected and loaded.
+void TfrmMain::mnuOpenStoreClick() {
+    if (busy_) return;
+    const QString chosen = ChooseStoreFolder ? ChooseStoreFolder() : QString();
+    if (chosen.isEmpty()) return;
+    const std::string folder = ToEnginePath(QFileInfo(chosen).absoluteFilePath());
+    Session.RememberFolder(corvane::session::kOpenFolderSetting, folder);
+    const std::vector<int> added = Session.AddStoreFolder(folder);
+    ShowSession();
+    if (added.empty()) {
+        ShowOutcome({corvane::session::TOutcome::Information, "\"" + folder + "\" holds no Folders.dbx."});
+        return;
+    }
+    DbxFilesNode->setExpanded(true);
+    for (QTreeWidgetItem* item = TreeNodes.at(static_cast<std::size_t>(added.front())); item != nullptr; item = item->parent())
+        item->setExpanded(true);
+    for (const int node : added) TreeNodes.at(static_cast<std::size_t>(node))->setExpanded(true);
+    tvFiles->setFocus();
+    for (const int node : added) {
+        if (Session.Tree().FileOf(node).empty()) continue;
+        tvFiles->setCurrentItem(TreeNodes.at(static_cast<std::size_t>(node)));
+        loadDbxFile(Session.Tree().FileOf(node));
+        return;
+    }
+    tvFiles->setCurrentItem(TreeNodes.at(static_cast<std::size_t>(added.front())));
 }
 
 int TfrmMain::OpenDbxFiles(const QStringList& paths) {

@@ -92,6 +92,7 @@ public:
     QMenuBar* MainMenu1 = nullptr;
     QMenu* File1 = nullptr;
     QAction* mnuExportMbox = nullptr;  // "Export Selected To Mbox File..."
+    QAction* mnuOpenStore = nullptr;   // "Open Store Folder..."
     QAction* Exit1 = nullptr;
     QMenu* Help1 = nullptr;
     QAction* mnuHelp = nullptr;
@@ -116,6 +117,7 @@ public:
     void lvFoundEmailsClick();
     void sbSaveEmailClick();
     void mnuExportMboxClick();
+    void mnuOpenStoreClick();
     void sbAutoScanClick();
 
     // Folder files from outside the open dialog (the program's arguments, files
@@ -152,6 +154,9 @@ public:
     // The path the open dialog returns; empty means cancelled. By default it
     // runs dlgOpenDbx modally.
     std::function<QString()> ChooseDbxFile;
+    // The folder "Open Store Folder..." returns; empty means cancelled. By
+    // default a folder chooser runs modally.
+    std::function<QString()> ChooseStoreFolder;
     // The folder the export's chooser returns (empty means cancelled; by
     // default BrowseForFolder runs), and the text of its closing information
     // box (by default shown modally).

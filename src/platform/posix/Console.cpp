@@ -43,6 +43,8 @@ std::string PathToUtf8(const std::string& path, bool* exact) {
     return wellFormed ? path : corvane::utf8::WellFormed(std::string_view(path));
 }
 
+std::string PathFromUtf8(const std::string& utf8) { return utf8; }
+
 }  // namespace corvane::console
 
 namespace corvane::console {

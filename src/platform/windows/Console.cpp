@@ -44,6 +44,8 @@ std::string PathToUtf8(const std::string& path, bool* exact) {
     return corvane::ansi::ToUtf8(path);
 }
 
+std::string PathFromUtf8(const std::string& utf8) { return corvane::ansi::FromUtf8(utf8); }
+
 }  // namespace corvane::console
 
 namespace corvane::console {
