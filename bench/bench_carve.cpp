@@ -35,6 +35,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "BenchProcess.h"
 #include "BenchResident.h"
 #include "carve/Carve.h"
 #include "progress/Progress.h"
@@ -48,11 +49,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 std::string FolderBytes(const std::string& name, std::uint64_t seed, int messages) {
     TDbxWriter writer(seed, name);

@@ -26,10 +26,8 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include "BenchProcess.h"
 #include "dbxindex/MessageIndex.h"
 #include "outlookfile/outlookfile.h"
 #include "support/DbxFixture.h"
@@ -40,30 +38,11 @@ namespace support = corvane::testsupport;
 
 namespace {
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-// The program run as a whole, its standard output into /dev/null; seconds.
+// The program run as a whole, its output into /dev/null; seconds.
 double Run(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int fd = ::open("/dev/null", O_WRONLY);
-        ::dup2(fd, 1);
-        ::dup2(fd, 2);
-        ::execv(argv[0], argv.data());
-        std::_Exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::fprintf(stderr, "%s %s failed\n", argv[0], argv[1]);
-    return seconds;
+    const TProgramRun run = RunProgram(arguments, true);
+    if (run.status != 0) std::fprintf(stderr, "%s %s failed\n", arguments[0].c_str(), arguments[1].c_str());
+    return run.seconds;
 }
 
 std::string Text(std::mt19937_64& random, std::size_t i) {
@@ -169,19 +148,19 @@ int main(int argc, char** argv) {
     if (store) {
         const std::string folder = work + "/store";
         stdfs::create_directories(folder);
-        std::vector<support::TFolderSpec> folders = {{1, 0, "Local Folders", "", "", {}, 0, 0, true}};
+        std::vector<support::TFolderFixture> folders = {{1, 0, "Local Folders", "", "", {}, 0, 0, true}};
         std::vector<std::string> files;
         for (int f = 0; f < 20; ++f) {
             const std::string file = "Folder" + std::to_string(f) + ".dbx";
             IndexedFile(5000, 100 + static_cast<std::uint64_t>(f), false).Save(folder + "/" + file);
             files.push_back(folder + "/" + file);
-            support::TFolderSpec spec;
-            spec.id = static_cast<std::uint32_t>(f + 2);
-            spec.parent = 1;
-            spec.name = "Folder " + std::to_string(f);
-            spec.file = file;
-            spec.writeFile = false;  // written above
-            folders.push_back(spec);
+            support::TFolderFixture entry;
+            entry.id = static_cast<std::uint32_t>(f + 2);
+            entry.parent = 1;
+            entry.name = "Folder " + std::to_string(f);
+            entry.file = file;
+            entry.writeFile = false;  // written above
+            folders.push_back(entry);
         }
         support::WriteStore(folder, folders);
         std::vector<double> whole, sum;

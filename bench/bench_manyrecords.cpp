@@ -28,11 +28,8 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include "BenchProcess.h"
 #include "support/DbxFixture.h"
 
 namespace stdfs = std::filesystem;
@@ -41,39 +38,6 @@ namespace {
 
 constexpr const char* kBlock = "From: a\r\n\r\n";
 constexpr std::size_t kRecords = 13'800'000;
-
-struct TRun {
-    double seconds = 0;
-    double peakMB = 0;
-    int status = -1;
-};
-
-TRun Spawn(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int fd = ::open("/dev/null", O_WRONLY);
-        ::dup2(fd, 1);
-        ::execv(argv[0], argv.data());
-        std::_Exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(child, &status, 0, &usage);
-    TRun run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMB = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kB on Linux
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return run;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 }  // namespace
 
@@ -116,7 +80,7 @@ int main(int argc, char** argv) {
             if (!only.empty() && name != only) continue;
             stdfs::remove_all(work + "/out");
             stdfs::remove(work + "/all.mbox");
-            const TRun run = Spawn(arguments);
+            const TProgramRun run = RunProgram(arguments);
             if (run.status != 0) std::fprintf(stderr, "%s: exit status %d\n", name.c_str(), run.status);
             seconds[name].push_back(run.seconds);
             peaks[name].push_back(run.peakMB);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/Errors.h"
+#include "platform/windows/PositionedIo.h"
 
 namespace corvane::fs {
 
@@ -35,22 +36,8 @@ std::int64_t TReadFile::Size() const {
 }
 
 std::size_t TReadFile::ReadAt(std::int64_t offset, void* buffer, std::size_t n) const {
-    auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
-    while (done < n) {
-        OVERLAPPED ov{};
-        const std::int64_t at = offset + static_cast<std::int64_t>(done);
-        ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFF);
-        ov.OffsetHigh = static_cast<DWORD>(at >> 32);
-        DWORD chunk = static_cast<DWORD>(n - done > (1u << 30) ? (1u << 30) : n - done);
-        DWORD got = 0;
-        if (!ReadFile(H(handle_), out + done, chunk, &got, &ov)) {
-            if (GetLastError() == ERROR_HANDLE_EOF) break;
-            throw EInOutError(LastSystemErrorText());
-        }
-        if (got == 0) break;
-        done += got;
-    }
+    if (!positioned::Read(H(handle_), offset, buffer, n, done)) throw EInOutError(LastSystemErrorText());
     return done;
 }
 

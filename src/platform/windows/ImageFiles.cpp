@@ -9,6 +9,7 @@
 #include <winioctl.h>
 
 #include "platform/Errors.h"
+#include "platform/windows/PositionedIo.h"
 
 namespace corvane::fs {
 namespace {
@@ -90,22 +91,9 @@ std::size_t TImageFile::Read(void* buffer, std::size_t n) {
 
 std::size_t TImageFile::ReadAt(std::int64_t offset, void* buffer, std::size_t n) const {
     if (!seekable_) throw EInOutError("\"" + path_ + "\" can only be read once, from start to end.");
-    auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
-    while (done < n) {
-        OVERLAPPED ov{};
-        const std::int64_t at = offset + static_cast<std::int64_t>(done);
-        ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFF);
-        ov.OffsetHigh = static_cast<DWORD>(at >> 32);
-        DWORD chunk = static_cast<DWORD>(n - done > (1u << 30) ? (1u << 30) : n - done);
-        DWORD got = 0;
-        if (!ReadFile(H(handle_), out + done, chunk, &got, &ov)) {
-            if (GetLastError() == ERROR_HANDLE_EOF) break;
-            throw EInOutError("Cannot read \"" + path_ + "\". " + LastSystemErrorText());
-        }
-        if (got == 0) break;
-        done += got;
-    }
+    if (!positioned::Read(H(handle_), offset, buffer, n, done))
+        throw EInOutError("Cannot read \"" + path_ + "\". " + LastSystemErrorText());
     return done;
 }
 
@@ -145,19 +133,8 @@ TPlacedFile::~TPlacedFile() {
 }
 
 void TPlacedFile::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
-    const auto* in = static_cast<const char*>(data);
-    std::size_t done = 0;
-    while (done < n) {
-        OVERLAPPED ov{};
-        const std::int64_t at = offset + static_cast<std::int64_t>(done);
-        ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFF);
-        ov.OffsetHigh = static_cast<DWORD>(at >> 32);
-        DWORD chunk = static_cast<DWORD>(n - done > (1u << 30) ? (1u << 30) : n - done);
-        DWORD put = 0;
-        if (!WriteFile(H(handle_), in + done, chunk, &put, &ov) || put == 0)
-            throw EInOutError("Cannot write \"" + path_ + "\". " + LastSystemErrorText());
-        done += put;
-    }
+    if (!positioned::Write(H(handle_), offset, data, n))
+        throw EInOutError("Cannot write \"" + path_ + "\". " + LastSystemErrorText());
 }
 
 void TPlacedFile::Close(std::int64_t size) {
