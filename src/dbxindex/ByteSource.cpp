@@ -1,11 +1,18 @@
 #include "dbxindex/ByteSource.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/Files.h"
 
 namespace corvane::dbx {
+
+std::string Hex(std::uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", v);
+    return text;
+}
 
 std::size_t TMemorySource::ReadAt(std::int64_t offset, void* buffer, std::size_t n) const {
     if (offset < 0 || static_cast<std::uint64_t>(offset) >= bytes_.size()) return 0;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -14,6 +15,9 @@ class TReadFile;
 }
 
 namespace dbx {
+
+// A value as the walk's reasons name it ("0x24BC").
+std::string Hex(std::uint32_t v);
 
 class TByteSource {
 public:

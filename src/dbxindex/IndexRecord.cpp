@@ -7,12 +7,6 @@
 namespace corvane::dbx {
 namespace {
 
-std::string Hex(std::uint32_t v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", v);
-    return text;
-}
-
 // Ticks from 1601-01-01 to 1970-01-01.
 constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ull;
 constexpr std::uint64_t kTicksPerSecond = 10000000ull;

@@ -7,12 +7,6 @@
 namespace corvane::dbx {
 namespace {
 
-std::string Hex(std::uint32_t v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", v);
-    return text;
-}
-
 struct TFault {
     std::string Why;
 };

@@ -3,6 +3,8 @@
 // and controls, and the texts of the message boxes. They stand as the program
 // has always shown them, misspellings included.
 
+#include <string>
+
 namespace corvane::session::texts {
 
 inline constexpr const char* kApplicationTitle = "Corvane Recovery";  // task bar, message boxes
@@ -28,6 +30,8 @@ inline constexpr const char* kFileMenu = "File";
 inline constexpr const char* kExportMboxMenu = "Export Selected To Mbox File...";
 inline constexpr const char* kOpenStoreMenu = "Open Store Folder...";
 inline constexpr const char* kOpenStoreDialogTitle = "Open Store Folder";
+// "Open Store Folder..." on a folder without the store's list of folders.
+inline std::string NoStoreFolderText(const std::string& folder) { return "\"" + folder + "\" holds no Folders.dbx."; }
 inline constexpr const char* kExitMenu = "Exit";
 inline constexpr const char* kHelpMenu = "Help";
 inline constexpr const char* kHelpEntry = "Corvane DBX Recovery Help";

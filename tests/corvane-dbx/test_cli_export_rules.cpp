@@ -12,21 +12,15 @@
 #include "outlookfile/ReaderTestSupport.h"
 #include "support/CliRun.h"
 #include "support/DbxFixture.h"
+#include "support/TestFiles.h"
 
 using namespace readertest;
+using corvane::testsupport::NamesIn;
 using corvane::testsupport::Dbx;
 using corvane::testsupport::TDbxWriter;
 namespace cli = corvane::cli;
 
 namespace {
-
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : stdfs::directory_iterator(folder, ec)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class CliExportRules : public ReaderTest {
 protected:
@@ -63,18 +57,18 @@ TEST_F(CliExportRules, AnExportReplacesNothingUnlessAsked) {
     EXPECT_EQ(refused.Status, cli::kExitFailed);
     EXPECT_EQ(refused.Err, "corvane-dbx: " + out + "/RecoveredEmail0.eml: exists; nothing was written (--overwrite "
                            "replaces such files, --skip-existing keeps them)\n");
-    EXPECT_EQ(Names(out), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml", "RecoveredEmail2.eml"}));
+    EXPECT_EQ(NamesIn(out), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml", "RecoveredEmail2.eml"}));
     EXPECT_EQ(ReadAll(out + "/RecoveredEmail0.eml"), first);
 
     const auto skipped = Dbx({"export", "--skip-existing", "--out", out, small});
     EXPECT_EQ(skipped.Status, cli::kExitOk) << skipped.Err;
-    EXPECT_EQ(Names(out).size(), 5u);
+    EXPECT_EQ(NamesIn(out).size(), 5u);
     EXPECT_NE(ReadAll(out + "/RecoveredEmail2.eml").find("demo 2"), std::string::npos);
     EXPECT_NE(ReadAll(out + "/RecoveredEmail3.eml").find("small 3"), std::string::npos);
 
     const auto replaced = Dbx({"export", "--overwrite", "--out", out, small});
     EXPECT_EQ(replaced.Status, cli::kExitOk) << replaced.Err;
-    EXPECT_EQ(Names(out).size(), 5u);  // no temporary file stays
+    EXPECT_EQ(NamesIn(out).size(), 5u);  // no temporary file stays
     for (int i = 0; i < 5; ++i)
         EXPECT_NE(ReadAll(out + "/RecoveredEmail" + std::to_string(i) + ".eml").find("small " + std::to_string(i)),
                   std::string::npos);
@@ -93,10 +87,10 @@ TEST_F(CliExportRules, ItemNamesFollowTheList) {
     const auto list = Dbx({"list", "--format", "csv", "--filter", "of dingus 4", path});
     EXPECT_NE(list.Out.find("\r\n4,no,"), std::string::npos) << list.Out;
     ASSERT_EQ(Dbx({"export", "--names", "item", "--filter", "of dingus 4", "--out", out, path}).Status, cli::kExitOk);
-    EXPECT_EQ(Names(out), (std::vector<std::string>{"RecoveredEmail4.eml"}));
+    EXPECT_EQ(NamesIn(out), (std::vector<std::string>{"RecoveredEmail4.eml"}));
     const std::string rows = Scratch("rows");
     ASSERT_EQ(Dbx({"export", "--names", "row", "--filter", "of dingus 4", "--out", rows, path}).Status, cli::kExitOk);
-    EXPECT_EQ(Names(rows), (std::vector<std::string>{"RecoveredEmail0.eml"}));
+    EXPECT_EQ(NamesIn(rows), (std::vector<std::string>{"RecoveredEmail0.eml"}));
     EXPECT_EQ(Dbx({"export", "--names", "subject", "--out", rows, path}).Status, cli::kExitUsage);
 }
 
@@ -139,10 +133,10 @@ TEST_F(CliExportRules, DateSubjectNamesAreSafeAndStayInTheFolder) {
         stamp + "no subject.eml",
     };
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Names(out), expected);
+    EXPECT_EQ(NamesIn(out), expected);
     // Nothing went beside or above the folder.
-    EXPECT_EQ(Names(Scratch("")), (std::vector<std::string>{"Inbox.dbx", "named", "tmp"}));
-    for (const std::string& name : Names(out)) EXPECT_LE(name.size(), cli::kMostNameBytes) << name;
+    EXPECT_EQ(NamesIn(Scratch("")), (std::vector<std::string>{"Inbox.dbx", "named", "tmp"}));
+    for (const std::string& name : NamesIn(out)) EXPECT_LE(name.size(), cli::kMostNameBytes) << name;
 }
 
 // The rules for a piece of a name, one by one.

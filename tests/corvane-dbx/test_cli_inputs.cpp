@@ -18,8 +18,10 @@
 #include "support/CliRun.h"
 #include "support/DbxFixture.h"
 #include "support/ShellRun.h"
+#include "support/TestFiles.h"
 
 using namespace readertest;
+using corvane::testsupport::NamesIn;
 using corvane::testsupport::Dbx;
 using corvane::testsupport::ShellQuoted;
 using corvane::testsupport::TDbxWriter;
@@ -28,14 +30,6 @@ namespace cli = corvane::cli;
 namespace {
 
 std::string Program() { return ShellQuoted(CORVANE_DBX_PROGRAM); }
-
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : stdfs::directory_iterator(folder, ec)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class CliInputs : public ReaderTest {
 protected:
@@ -82,9 +76,9 @@ TEST_F(CliInputs, StandardInputAPipeAndAFifoReadAsTheFile) {
     EXPECT_EQ(corvane::testsupport::ShellStatus("cat " + ShellQuoted(path) + " | " + env + Program() + " export --out " +
                                                 ShellQuoted(out) + " -"),
               0);
-    EXPECT_EQ(Names(out).size(), 4u);
+    EXPECT_EQ(NamesIn(out).size(), 4u);
     // Each copy went with its run.
-    EXPECT_TRUE(Names(temp).empty());
+    EXPECT_TRUE(NamesIn(temp).empty());
     // Standard input can be read once only.
     EXPECT_EQ(corvane::testsupport::ShellStatus(": | " + env + Program() + " list - - 2>/dev/null"), 1);
 }
@@ -152,11 +146,11 @@ TEST_F(CliInputs, AStopWhileCopyingLeavesNothing) {
     ASSERT_GE(writer, 0);
     const std::string bytes = ReadAll(path);
     ASSERT_EQ(::write(writer, bytes.data(), bytes.size() / 2), static_cast<ssize_t>(bytes.size() / 2));
-    EXPECT_EQ(Names(temp).size(), 1u);
+    EXPECT_EQ(NamesIn(temp).size(), 1u);
     ::kill(child.pid, SIGINT);
     ::close(writer);  // should the signal come between two reads, the input ends
     EXPECT_EQ(corvane::testsupport::WaitFor(child), 130);
-    EXPECT_TRUE(Names(temp).empty());
+    EXPECT_TRUE(NamesIn(temp).empty());
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 namespace corvane::testsupport {
 
-std::vector<TRecordProperty> FolderRecord(const TFolderSpec& f) {
+std::vector<TRecordProperty> FolderRecord(const TFolderFixture& f) {
     std::vector<TRecordProperty> p = {
         U32Property(0x00, f.id),
         U32Property(0x01, f.parent),
@@ -35,20 +35,20 @@ TDbxWriter IndexedFolderFile(const std::vector<std::string>& texts, const std::s
     return dbx;
 }
 
-void WriteStore(const std::string& folder, const std::vector<TFolderSpec>& folders) {
+void WriteStore(const std::string& folder, const std::vector<TFolderFixture>& folders) {
     TDbxWriter list(7);
     list.SetKind(0x6F74FDC6);
     std::vector<std::uint32_t> records;
-    TFolderSpec root;
+    TFolderFixture root;
     root.id = 0;
     root.parent = 0xFFFFFFFF;
     root.name = "Outlook Express";
     records.push_back(list.AddIndexRecord(FolderRecord(root)));
-    for (const TFolderSpec& f : folders) records.push_back(list.AddIndexRecord(FolderRecord(f)));
+    for (const TFolderFixture& f : folders) records.push_back(list.AddIndexRecord(FolderRecord(f)));
     list.AddIndexTree(records);
     list.Save(folder + "/Folders.dbx");
     std::uint64_t seed = 11;
-    for (const TFolderSpec& f : folders) {
+    for (const TFolderFixture& f : folders) {
         if (f.file.empty() || !f.writeFile) continue;
         IndexedFolderFile(f.texts, f.ownName.empty() ? f.name : f.ownName, seed++).Save(folder + "/" + f.file);
     }

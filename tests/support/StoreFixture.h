@@ -12,7 +12,7 @@
 
 namespace corvane::testsupport {
 
-struct TFolderSpec {
+struct TFolderFixture {
     std::uint32_t id = 0;
     std::uint32_t parent = 0xFFFFFFFF;  // the root's
     std::string name;
@@ -25,7 +25,7 @@ struct TFolderSpec {
 };
 
 // The Folders.dbx record of a folder.
-std::vector<TRecordProperty> FolderRecord(const TFolderSpec& folder);
+std::vector<TRecordProperty> FolderRecord(const TFolderFixture& folder);
 
 // A mail folder file holding the texts, each with an index record (flags
 // read, a received date, a Message-ID "<n@fixture>"), the tree at 0xE4.
@@ -34,7 +34,7 @@ TDbxWriter IndexedFolderFile(const std::vector<std::string>& texts, const std::s
 
 // Writes Folders.dbx (the root "Outlook Express", id 0, first) and the
 // folder files into folder.
-void WriteStore(const std::string& folder, const std::vector<TFolderSpec>& folders);
+void WriteStore(const std::string& folder, const std::vector<TFolderFixture>& folders);
 
 // A message text with the usual header lines.
 std::string PlainMessage(const std::string& from, const std::string& subject, const std::string& body);

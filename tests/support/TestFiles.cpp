@@ -18,7 +18,8 @@ char Separator() { return corvane::fs::kPathSeparator; }
 
 std::vector<std::string> NamesIn(const std::string& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : stdfs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::error_code ec;
+    for (const auto& entry : stdfs::directory_iterator(folder, ec)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }

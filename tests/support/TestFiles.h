@@ -42,7 +42,8 @@ private:
 std::string NativePath(const std::string& relative);
 
 std::string ReadWholeFile(const std::string& path);
-// The names of the entries of a folder, sorted byte by byte.
+// The names of the entries of a folder, sorted byte by byte (none when it
+// is missing).
 std::vector<std::string> NamesIn(const std::string& folder);
 // Creates or empties the file and writes the bytes.
 void WriteWholeFile(const std::string& path, const std::string& bytes);

@@ -526,7 +526,7 @@ void TfrmMain::mnuOpenStoreClick() {
     const std::vector<int> added = Session.AddStoreFolder(folder);
     ShowSession();
     if (added.empty()) {
-        ShowOutcome({corvane::session::TOutcome::Information, "\"" + folder + "\" holds no Folders.dbx."});
+        ShowOutcome({corvane::session::TOutcome::Information, texts::NoStoreFolderText(folder)});
         return;
     }
     DbxFilesNode->setExpanded(true);
