@@ -49,7 +49,7 @@ if [ $full -eq 1 ]; then
     echo "== full check: $part"
     start=$SECONDS
     args=()
-    [ "$part" = fuzz ] && args=(30)
+    [ "$part" = fuzz ] && args=(20)
     "$script" "${args[@]}"
     echo "== full check: $part done in $((SECONDS - start)) s"
   done

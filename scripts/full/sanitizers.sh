@@ -34,13 +34,13 @@ cmake -S "$CORVANE_ROOT" -B "$tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CX
   -DCORVANE_BUILD_GUI=OFF \
   -DCORVANE_BUILD_BENCH=OFF -DCORVANE_WERROR="${CORVANE_WERROR:-OFF}" -DCMAKE_CXX_FLAGS="-fsanitize=thread -g1" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
-cmake --build "$tsan" -j "$(nproc)" --target test_emailexport test_corvane-dbx test_outlookfile test_chainread -- --no-print-directory
+cmake --build "$tsan" -j "$(nproc)" --target test_emailexport test_outlookfile test_chainread -- --no-print-directory
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 # The reader's tests: those that run its writer thread, without the large
 # fixtures that take minutes under the sanitizer. From the tests' folder, as
 # ctest runs them, for the sample they read by a relative path.
 cd "$tsan/tests"
 declare -A only=([test_outlookfile]='GetEmails.*:Assembly.*:WholeMessagesRead.*:-GetEmails.ALargeSparseFileIsReadInBoundedMemory:GetEmails.HostileFilesEndCleanly')
-for t in test_emailexport test_corvane-dbx test_outlookfile test_chainread; do
+for t in test_emailexport test_outlookfile test_chainread; do
   "./$t" --gtest_brief=1 --gtest_filter="${only[$t]:-*}"
 done

@@ -1,5 +1,6 @@
 // An EWF (E01) image, made by Debian's ewfacquirestream from a raw image in
-// several segment files, carves as the raw image does.
+// several segment files, carves as the raw image does; a raw image that only
+// begins as an EWF segment does is carved as raw.
 
 #include <gtest/gtest.h>
 
@@ -41,6 +42,21 @@ TEST(CarveEwf, SegmentedImageGivesWhatTheRawImageGives) {
     ASSERT_EQ(raw.Files.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(ReadWholeFile(ewf.Files[i].Path), ReadWholeFile(raw.Files[i].Path));
     EXPECT_EQ(ewf.Files[0].Complete + ewf.Files[1].Complete, 27u + 20u);
+}
+
+TEST(CarveEwf, RawImageThatBeginsAsEwfDoesIsReadRaw) {
+    if (!corvane::fs::ReadsEwfImages()) GTEST_SKIP() << "this build refuses EWF images by their first bytes";
+    TScratchFolder scratch("corvane-carve");
+    TDiskImage image(14, 2 << 20, 63, TFiller::Zeros);
+    image.Place(TCarveFolder("FolderA", 53, 12, 0, true).Bytes(), 1);
+    image.Save(scratch / "disk.img");
+    carve::TCarveOptions options;
+    const carve::TCarveResult plain = carve::Carve({scratch / "disk.img"}, options, nullptr);
+    WriteAt(scratch / "disk.img", 0, std::string("EVF\x09\x0d\x0a\xff\x00", 8));
+    const carve::TCarveResult ewfLike = carve::Carve({scratch / "disk.img"}, options, nullptr);
+    EXPECT_EQ(ewfLike.ImageBytes, plain.ImageBytes);
+    ASSERT_EQ(ewfLike.Files.size(), 1u);
+    EXPECT_EQ(ewfLike.Files[0].Complete, plain.Files.at(0).Complete);
 }
 
 }  // namespace

@@ -105,13 +105,21 @@ TImageFile::TImageFile(const std::string& path) : path_(path) {
     unsigned char signature[sizeof kEwfSignature] = {};
     if (S_ISREG(st.st_mode) && ::pread(fd, signature, sizeof signature, 0) == static_cast<ssize_t>(sizeof signature) &&
         std::memcmp(signature, kEwfSignature, sizeof signature) == 0) {
+#ifdef CORVANE_HAVE_LIBEWF
+        // Bytes that only begin as an EWF segment does (a raw image whose
+        // first sector happens to hold them, a damaged segment file) are
+        // read as they are: the blocks in them are found all the same.
+        try {
+            ewf_ = OpenEwf(path, size_);
+            ::close(fd);
+            handle_ = -1;
+            seekable_ = true;
+            return;
+        } catch (const EFOpenError&) {
+        }
+#else
         ::close(fd);
         handle_ = -1;
-#ifdef CORVANE_HAVE_LIBEWF
-        ewf_ = OpenEwf(path, size_);
-        seekable_ = true;
-        return;
-#else
         throw EFOpenError(path, "It is an EWF (E01) image, which this build cannot read; ewfexport (ewf-tools) "
                                 "turns it into a raw image.");
 #endif
