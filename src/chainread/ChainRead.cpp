@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -373,9 +374,10 @@ private:
             const std::string folder = fs::TempPathName();
             TMessagePartArray liveParts;
             TDelMessagePartArray deletedParts;
-            auto indexRead = reader_.ReadIndexAside();
+            const bool readIndex = options_.ReadIndex || options_.WholeMessages;
+            auto indexRead = readIndex ? reader_.ReadIndexAside() : std::future<dbx::TMessageIndex>();
             reader_.ScanAllParts(liveParts, options_.IncludeDeleted ? &deletedParts : nullptr);
-            const dbx::TMessageIndex index = indexRead.get();
+            const dbx::TMessageIndex index = readIndex ? indexRead.get() : dbx::TMessageIndex();
             const TIndexMatcher matcher(&index);
             const bool matching = index.Usable || !index.Entries.empty();
             const bool fromIndex = options_.WholeMessages && index.Usable;

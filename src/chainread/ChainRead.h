@@ -77,6 +77,10 @@ struct TChainReadOptions {
     // file's index when it is usable (see outlookfile/IndexMatch.h), else
     // one per live chain. Either way the records learn the index's entries.
     bool WholeMessages = false;
+    // false: the folder file's index is not read unless WholeMessages needs
+    // it, and the records' IndexState stays Unknown; for a caller that shows
+    // nothing of it (holding the index's entries costs memory and time).
+    bool ReadIndex = true;
     std::size_t MemoryLimit = std::size_t{64} << 20;  // longer chains go into a private file
     std::size_t QueueBytes = std::size_t{32} << 20;   // how much text may wait for the consumer
     // How much text the chain walk gathers before handing it on: more saves

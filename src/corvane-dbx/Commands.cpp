@@ -205,9 +205,13 @@ private:
     // Opens a folder file for a read that keeps the chains' texts or not;
     // null (reported) when it cannot be opened. A listing, which only looks
     // at the texts, gathers less text at a time: it holds memory down.
-    std::unique_ptr<corvane::read::TChainRead> Open(const TInput& input, bool keepText, bool listing = false) {
+    // indexShown: the output carries the index's properties; without them
+    // the index is read only for whole messages.
+    std::unique_ptr<corvane::read::TChainRead> Open(const TInput& input, bool keepText, bool listing = false,
+                                                    bool indexShown = false) {
         corvane::read::TChainReadOptions options;
         if (listing) options.WalkBatch = std::size_t{8} << 20;
+        options.ReadIndex = indexShown;
         options.IncludeDeleted = o_.Deleted;
         options.WholeMessages = o_.WholeMessages;
         options.KeepText = keepText || o_.FilterOn;
@@ -356,7 +360,7 @@ int TRun::List() {
     std::size_t rows = 0;
     bool anyRead = false;
     for (const TInput& input : inputs_.All()) {
-        const auto read = Open(input, decode || places, true);
+        const auto read = Open(input, decode || places, true, places);
         if (!read) continue;
         writer.Begin(input.Shown, Label(input.Path));
         std::size_t rowsHere = 0;

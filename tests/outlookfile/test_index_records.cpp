@@ -69,10 +69,11 @@ struct TRead {
     std::string problem;
 };
 
-TRead ByChainRead(const std::string& path, bool deleted, bool whole) {
+TRead ByChainReadOf(const std::string& path, bool deleted, bool whole, bool readIndex) {
     corvane::read::TChainReadOptions options;
     options.IncludeDeleted = deleted;
     options.WholeMessages = whole;
+    options.ReadIndex = readIndex;
     corvane::read::TChainRead read(path, options);
     TRead out;
     read.Run(
@@ -84,6 +85,8 @@ TRead ByChainRead(const std::string& path, bool deleted, bool whole) {
     out.problem = read.IndexProblem();
     return out;
 }
+
+TRead ByChainRead(const std::string& path, bool deleted, bool whole) { return ByChainReadOf(path, deleted, whole, true); }
 
 TRead ByGetEmails(const std::string& path, bool deleted, bool whole) {
     Toutlookfile reader;
@@ -226,5 +229,49 @@ TEST_F(IndexRecords, AManyLevelIndexGivesEveryMessageByteForByte) {
     for (const auto& read : {ByGetEmails, ByChainRead}) {
         const TRead r = read(Scratch("many.dbx"), false, true);
         EXPECT_EQ(r.texts, expected);
+    }
+}
+
+// A chain of thousands of messages is handed on in pieces while it is
+// walked; the first piece's first record is the chain's, and only it carries
+// the entry of the index record that begins the chain.
+TEST_F(IndexRecords, AChainOfManyMessagesLearnsItsEntryOnItsFirstRecord) {
+    std::string text;
+    for (int i = 0; i < 5000; ++i) text += "From: a\r\n\r\n";
+    support::TDbxWriter dbx(4);
+    const int one = dbx.AddMessage(text);
+    const int other = dbx.AddMessage(support::PlainMessage("b@example.com", "after", "the next chain"));
+    dbx.AddIndexTree({dbx.AddMessageRecord(one, {support::TextProperty(0x07, "<long@fixture>")}),
+                      dbx.AddMessageRecord(other, {support::TextProperty(0x07, "<after@fixture>")})});
+    dbx.Save(Scratch("long.dbx"));
+    for (const auto& read : {ByGetEmails, ByChainRead}) {
+        const TRead r = read(Scratch("long.dbx"), false, false);
+        ASSERT_EQ(r.records.size(), 5001u);
+        std::vector<std::string> ids;
+        std::size_t notInIndex = 0;
+        for (const TEmail& e : r.records) {
+            if (e.IndexState == TIndexState::InIndex) ids.push_back(e.Index->MessageId);
+            notInIndex += e.IndexState == TIndexState::NotInIndex ? 1 : 0;
+        }
+        EXPECT_EQ(ids, (std::vector<std::string>{"<long@fixture>", "<after@fixture>"}));
+        EXPECT_EQ(r.records.front().IndexState, TIndexState::InIndex);
+        EXPECT_EQ(notInIndex, 4999u);
+    }
+}
+
+// A read whose caller shows nothing of the index leaves it unread: the
+// records are those of the same file without an index. Whole messages still
+// come from the index.
+TEST_F(IndexRecords, AReadThatShowsNoIndexReadsItOnlyForWholeMessages) {
+    TFolder f = IndexedFolder();
+    f.dbx.Save(Scratch("indexed.dbx"));
+    support::TDbxWriter bare = f.dbx;
+    bare.PutU32(0xE4, 0);
+    bare.Save(Scratch("bare.dbx"));
+    for (const bool whole : {false, true}) {
+        const TRead unread = ByChainReadOf(Scratch("indexed.dbx"), true, whole, false);
+        const TRead expected = whole ? ByChainRead(Scratch("indexed.dbx"), true, true) : ByChainRead(Scratch("bare.dbx"), true, false);
+        EXPECT_EQ(unread.records, expected.records) << whole;
+        EXPECT_EQ(unread.texts, expected.texts) << whole;
     }
 }
