@@ -17,6 +17,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "carve/SelfIndex.h"
+#include "outlookfile/KeySort.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/ImageFiles.h"
@@ -380,13 +382,8 @@ public:
     std::vector<std::uint32_t> Parent;   // union-find over pieces
 
     void Group() {
-        std::vector<std::uint32_t> order(c_.size());
+        const std::vector<std::uint32_t> order = ByBaseAndSelf();
         std::vector<std::int64_t> headed;  // the bases of pieces with a header
-        std::iota(order.begin(), order.end(), 0u);
-        std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) {
-            const std::int64_t ba = c_[a].Base(), bb = c_[b].Base();
-            return ba != bb ? ba < bb : c_[a].Self < c_[b].Self;
-        });
         for (std::size_t i = 0; i < order.size();) {
             std::size_t j = i;
             const std::int64_t base = c_[order[i]].Base();
@@ -444,9 +441,14 @@ public:
         // Every kept block by self offset, to find who holds a link's target.
         bySelf_.resize(Kept.size());
         std::iota(bySelf_.begin(), bySelf_.end(), 0u);
-        std::sort(bySelf_.begin(), bySelf_.end(), [this](std::uint32_t a, std::uint32_t b) {
-            return Self(a) != Self(b) ? Self(a) < Self(b) : a < b;
-        });
+        StableSortByKey32(bySelf_, [this](std::uint32_t k) { return Self(k); });
+        {
+            std::vector<std::uint32_t> sorted(bySelf_.size());
+            for (std::size_t i = 0; i < bySelf_.size(); ++i) sorted[i] = Self(bySelf_[i]);
+            selfIndex_ = TSelfIndex(std::move(sorted));
+        }
+        deleted_.resize(Kept.size());
+        for (std::size_t k = 0; k < Kept.size(); ++k) deleted_[k] = c_[Kept[k]].Deleted;
         // The links that leave their piece; the others only mark their target.
         pointed_[0].assign(Kept.size(), 0);
         pointed_[1].assign(Kept.size(), 0);
@@ -466,10 +468,10 @@ public:
                 const std::uint32_t from = Find(PieceOf[link.From]);
                 std::uint32_t target = kNone;
                 int choices = 0;
-                const std::uint32_t self = Self(bySelf_[link.At]);
-                for (std::size_t i = link.At; i < bySelf_.size() && Self(bySelf_[i]) == self && !link.Done; ++i) {
+                const std::uint32_t self = selfIndex_[link.At];
+                for (std::size_t i = link.At; i < bySelf_.size() && selfIndex_[i] == self && !link.Done; ++i) {
                     const std::uint32_t t = bySelf_[i];
-                    if (c_[Kept[t]].Deleted != c_[Kept[link.From]].Deleted) continue;
+                    if (deleted_[t] != deleted_[link.From]) continue;
                     const std::uint32_t file = Find(PieceOf[t]);
                     if (file == from) {
                         link.Done = true;  // joined meanwhile: the link is inside its folder file now
@@ -530,6 +532,40 @@ public:
 
 private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+    // The candidates ordered by base, and by self offset within a base. They
+    // come in image order, and within one base a later position is a later
+    // self offset: so each base's candidates, in the order they came, are
+    // already in order, and only the bases need sorting.
+    std::vector<std::uint32_t> ByBaseAndSelf() const {
+        std::vector<std::uint32_t> bucket(c_.size());  // per candidate, its base's number
+        std::vector<std::int64_t> bases;                // by number
+        std::unordered_map<std::int64_t, std::uint32_t> numberOf;
+        std::int64_t lastBase = 0;
+        std::uint32_t last = kNone;
+        std::size_t i = 0;
+        for (const TCandidate& c : c_) {
+            const std::int64_t base = c.Base();
+            if (last == kNone || base != lastBase) {  // neighbours mostly share their base
+                const auto [it, fresh] = numberOf.try_emplace(base, static_cast<std::uint32_t>(bases.size()));
+                if (fresh) bases.push_back(base);
+                last = it->second;
+                lastBase = base;
+            }
+            bucket[i++] = last;
+        }
+        std::vector<std::uint32_t> byBase(bases.size());
+        std::iota(byBase.begin(), byBase.end(), 0u);
+        std::sort(byBase.begin(), byBase.end(), [&bases](std::uint32_t a, std::uint32_t b) { return bases[a] < bases[b]; });
+        std::vector<std::size_t> start(bases.size() + 1, 0);  // per number, where its candidates begin
+        for (const std::uint32_t b : bucket) ++start[b];
+        std::size_t at = 0;
+        for (const std::uint32_t b : byBase) at += std::exchange(start[b], at);
+        std::vector<std::uint32_t> order(c_.size());
+        for (std::uint32_t k = 0; k < bucket.size(); ++k) order[start[bucket[k]]++] = k;
+        return order;
+    }
+
     struct TLink {
         std::uint32_t From;  // a kept block
         std::uint32_t At;    // the first of the kept blocks of the target's offset, in bySelf_
@@ -539,18 +575,17 @@ private:
 
     void AddLink(std::uint32_t from, std::uint32_t target, std::uint8_t dir) {
         if (target == 0) return;
-        const TPiece& piece = Pieces[PieceOf[from]];
-        const auto begin = selfs_.begin() + piece.First, end = begin + piece.Count;
-        const auto it = std::lower_bound(begin, end, target);
-        if (it != end && *it == target) {
-            pointed_[dir][static_cast<std::size_t>(it - selfs_.begin())] = 1;
-            return;
-        }
-        // A link that leaves its piece: who may take it is asked each round.
-        const auto it2 = std::lower_bound(bySelf_.begin(), bySelf_.end(), target,
-                                          [this](std::uint32_t k, std::uint32_t v) { return Self(k) < v; });
-        if (it2 != bySelf_.end() && Self(*it2) == target)
-            links_.push_back({from, static_cast<std::uint32_t>(it2 - bySelf_.begin()), dir});
+        // The kept blocks at that offset (of any folder file): one of the
+        // link's own piece only marks its target; else the link leaves its
+        // piece, and who may take it is asked each round.
+        const std::size_t at = selfIndex_.LowerBound(target);
+        if (at == selfIndex_.Size() || selfIndex_[at] != target) return;
+        for (std::size_t i = at; i < selfIndex_.Size() && selfIndex_[i] == target; ++i)
+            if (PieceOf[bySelf_[i]] == PieceOf[from]) {
+                pointed_[dir][bySelf_[i]] = 1;
+                return;
+            }
+        links_.push_back({from, static_cast<std::uint32_t>(at), dir});
     }
 
     void Union(std::uint32_t a, std::uint32_t b) {
@@ -606,6 +641,8 @@ private:
     std::vector<std::uint32_t> selfs_;  // per kept block, its self offset (a lookup kept close)
     const std::vector<std::int64_t>& headers_;
     std::vector<std::uint32_t> bySelf_;
+    TSelfIndex selfIndex_{{}};            // the self offsets of bySelf_, in its order
+    std::vector<std::uint8_t> deleted_;  // per kept block
     std::vector<std::uint8_t> pointed_[2];  // per kept block: a block of its folder file links to it
     std::vector<TLink> links_;
     std::vector<std::vector<std::uint32_t>> members_;
@@ -716,11 +753,18 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
     for (const std::uint32_t p : a.Members(root))
         for (std::uint32_t k = a.Pieces[p].First; k < a.Pieces[p].First + a.Pieces[p].Count; ++k)
             if (!a.Block(k).Deleted) blocks.push_back(a.Block(k));
-    std::sort(blocks.begin(), blocks.end(), [](const TCandidate& x, const TCandidate& y) { return x.Self < y.Self; });
-    auto find = [&blocks](std::uint32_t self) -> std::int64_t {
-        const auto it = std::lower_bound(blocks.begin(), blocks.end(), self,
-                                         [](const TCandidate& k, std::uint32_t v) { return k.Self < v; });
-        return it != blocks.end() && it->Self == self ? it - blocks.begin() : -1;
+    const auto bySelf = [](const TCandidate& c) { return c.Self; };
+    StableSortByKey32(blocks, bySelf);
+    const auto indexOf = [&blocks] {
+        std::vector<std::uint32_t> selfs(blocks.size());
+        for (std::size_t i = 0; i < blocks.size(); ++i) selfs[i] = blocks[i].Self;
+        return TSelfIndex(std::move(selfs));
+    };
+    TSelfIndex index = indexOf();
+    // The block at self offset self; -1: none.
+    auto find = [&index](std::uint32_t self) -> std::int64_t {
+        const std::size_t at = index.LowerBound(self);
+        return at < index.Size() && index[at] == self ? static_cast<std::int64_t>(at) : -1;
     };
     // Blocks the scan did not see whole: headers across the start of a range,
     // and those the links name.
@@ -740,8 +784,11 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
             TCandidate extra;
             if (readHeader(next, extra)) extras.push_back(extra);
         }
-        blocks.insert(blocks.end(), extras.begin(), extras.end());
-        std::sort(blocks.begin(), blocks.end(), [](const TCandidate& x, const TCandidate& y) { return x.Self < y.Self; });
+        if (!extras.empty()) {
+            blocks.insert(blocks.end(), extras.begin(), extras.end());
+            StableSortByKey32(blocks, bySelf);
+            index = indexOf();
+        }
     }
     std::vector<std::uint8_t> named(blocks.size(), 0), seen(blocks.size(), 0);
     for (const TCandidate& b : blocks)

@@ -33,6 +33,7 @@
 #include "emailparser/emailparser.h"
 #include "dbxindex/MessageIndex.h"
 #include "outlookfile/IndexMatch.h"
+#include "outlookfile/KeySort.h"
 #include "outlookfile/PagePool.h"
 #include "outlookfile/outlookfile.h"
 #include "platform/Errors.h"
@@ -105,25 +106,10 @@ private:
         Index start;  // the key's first position in entries_; kNone: a free slot
     };
 
-    // Orders the entries by key, and by index among equal keys. The entries
-    // come in index order, so a stable sort by key alone gives that order:
-    // two passes of a radix sort, 16 bits of the key each. The offsets come
-    // in file order already, and cost only the check.
-    void SortByKey() {
-        const auto byKey = [](const Entry& a, const Entry& b) { return a.key < b.key; };
-        if (std::is_sorted(entries_.begin(), entries_.end(), byKey)) return;
-        constexpr std::size_t kDigits = std::size_t{1} << 16;
-        std::vector<Entry> other(entries_.size());
-        std::vector<std::size_t> count(kDigits);
-        for (const int shift : {0, 16}) {
-            std::fill(count.begin(), count.end(), 0);
-            for (const Entry& e : entries_) ++count[(e.key >> shift) & 0xFFFF];
-            std::size_t at = 0;
-            for (std::size_t& c : count) at += std::exchange(c, at);
-            for (const Entry& e : entries_) other[count[(e.key >> shift) & 0xFFFF]++] = e;
-            entries_.swap(other);
-        }
-    }
+    // Orders the entries by key, and by index among equal keys: the entries
+    // come in index order, so a stable sort by key alone gives that order.
+    // The offsets come in file order already, and cost only the check.
+    void SortByKey() { StableSortByKey32(entries_, [](const Entry& e) { return e.key; }); }
 
     std::size_t Hash(std::uint32_t key) const { return (static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull >> 32) & mask_; }
 

@@ -1,0 +1,86 @@
+// The carve's lookup of blocks by self offset, and the radix sort of the
+// block lists, against the standard library's lower_bound and stable_sort on
+// lists shaped as carves meet them: one dense folder file, several files
+// sharing offsets, a sparse list far too spread for a table, and the edges.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "carve/SelfIndex.h"
+#include "outlookfile/KeySort.h"
+
+namespace {
+
+using corvane::carve::TSelfIndex;
+
+struct TShape {
+    const char* name;
+    std::vector<std::uint32_t> selfs;
+};
+
+// Block offsets of `files` folder files of `blocks` blocks each, from
+// `first`, `step` bytes apart on average (a block is 0x210 bytes).
+std::vector<std::uint32_t> Files(std::mt19937& random, int files, int blocks, std::uint32_t first, std::uint32_t step) {
+    std::vector<std::uint32_t> out;
+    for (int f = 0; f < files; ++f) {
+        std::uint32_t at = first;
+        for (int b = 0; b < blocks; ++b) {
+            out.push_back(at);
+            at += 0x210 + (std::uniform_int_distribution<std::uint32_t>(0, step - 0x210)(random) & ~3u);
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST(SelfIndex, FindsTheLowerBoundOfEveryOffsetAsASearchWould) {
+    std::mt19937 random(7);
+    const std::vector<TShape> shapes = {
+        {"empty", {}},
+        {"one block", {0x24BC}},
+        {"one dense file", Files(random, 1, 5000, 0x24BC, 0x210)},
+        {"three files sharing offsets", Files(random, 3, 4000, 0x24BC, 0x400)},
+        {"sparse, beyond a table", Files(random, 1, 300, 0x1000, 0x100000)},
+        {"near the top of the offsets", Files(random, 2, 500, 0xFFF00000u, 0x800)},
+    };
+    for (const TShape& shape : shapes) {
+        const TSelfIndex index(shape.selfs);
+        ASSERT_EQ(index.Size(), shape.selfs.size()) << shape.name;
+        std::vector<std::uint32_t> asked = {0, 1, 0xFFFFFFFFu};
+        for (const std::uint32_t s : shape.selfs)
+            for (const std::uint32_t d : {0u, 1u, 4u, 0x1FFu, 0x200u, 0x210u}) {
+                asked.push_back(s + d);
+                asked.push_back(s - d);
+            }
+        for (const std::uint32_t self : asked) {
+            const auto expected = std::lower_bound(shape.selfs.begin(), shape.selfs.end(), self) - shape.selfs.begin();
+            ASSERT_EQ(index.LowerBound(self), static_cast<std::size_t>(expected)) << shape.name << " at " << self;
+        }
+    }
+}
+
+TEST(KeySort, SortsByKeyKeepingTheOrderOfEqualKeys) {
+    std::mt19937 random(3);
+    struct TItem {
+        std::uint32_t key, place;
+    };
+    for (const std::size_t n : {std::size_t{0}, std::size_t{10}, std::size_t{4095}, std::size_t{4096}, std::size_t{70000}}) {
+        for (const std::uint32_t keys : {3u, 70000u, 0xFFFFFFFFu}) {
+            std::vector<TItem> items(n);
+            for (std::size_t i = 0; i < n; ++i)
+                items[i] = {std::uniform_int_distribution<std::uint32_t>(0, keys)(random), static_cast<std::uint32_t>(i)};
+            std::vector<TItem> expected = items;
+            std::stable_sort(expected.begin(), expected.end(), [](const TItem& a, const TItem& b) { return a.key < b.key; });
+            StableSortByKey32(items, [](const TItem& e) { return e.key; });
+            ASSERT_EQ(items.size(), expected.size());
+            for (std::size_t i = 0; i < n; ++i) {
+                ASSERT_EQ(items[i].key, expected[i].key) << n << " " << keys << " " << i;
+                ASSERT_EQ(items[i].place, expected[i].place) << n << " " << keys << " " << i;
+            }
+        }
+    }
+}
+
+}  // namespace
