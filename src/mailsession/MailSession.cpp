@@ -553,7 +553,8 @@ std::vector<int> TMailSession::AddStoreFolder(const std::string& folder) {
     for (const corvane::dbx::TStoreFolder& f : store.Folders) {
         std::vector<std::string> parentPath(f.Path.begin(), f.Path.end() - 1);
         const auto parent = nodes.find(parentPath);
-        std::string text = corvane::ansi::ToUtf8(f.Path.back());
+        // In the encoding of paths, as every node's text: the front ends show them alike.
+        std::string text = corvane::console::PathFromUtf8(corvane::ansi::ToUtf8(f.Path.back()));
         if (f.Listed)
             text += " (" + std::to_string(f.Properties.UnreadCount) + "/" + std::to_string(f.Properties.MessageCount) + ")";
         const int node = tree_.AddNode(parent != nodes.end() ? parent->second : top, text, f.FilePath,

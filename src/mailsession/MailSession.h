@@ -323,9 +323,9 @@ public:
     std::function<void(TDbxFiles&)> Search;
     // "Open Store Folder...": a store folder (one holding Folders.dbx) gets a
     // node under "Dbx Files" (its path) and below it its mail folders as a
-    // tree, each named "Name (unread/total)" from Folders.dbx (UTF-8), a
-    // click loading its folder file; a folder whose file is missing loads
-    // nothing. Folder files Folders.dbx does not name follow under the
+    // tree, each named "Name (unread/total)" from Folders.dbx (in the
+    // encoding of paths, as every node's text), a click loading its folder
+    // file; a folder whose file is missing loads nothing. Folder files Folders.dbx does not name follow under the
     // store's node, by their own names. Returns the new nodes, the store's
     // first; none for a folder that is no store. What Folders.dbx lacks is
     // told by IndexStatus(). Raises EFOpenError when Folders.dbx cannot be read.
