@@ -599,11 +599,14 @@ TMailSession::TImageRecovery TMailSession::RecoverFromImage(const std::string& i
     options.OutFolder = outFolder;
     options.FileWritten = [&written](const corvane::carve::TCarvedFile& file) { written.push_back(file); };
     bool stopped = false;
+    std::exception_ptr failure;
     try {
         static_cast<void>(corvane::carve::Carve(ImagePieces(image), options, progress));
     } catch (const corvane::ECancelled&) {
         // The files finished until then stay whole and are listed.
         stopped = true;
+    } catch (...) {
+        failure = std::current_exception();
     }
     if (!written.empty()) {
         const int top = tree_.AddNode(TFileTree::kDbxFiles, texts::DiskImageNodeText(name), {}, IconTopNode);
@@ -615,6 +618,7 @@ TMailSession::TImageRecovery TMailSession::RecoverFromImage(const std::string& i
                                       file.Complete, file.Partial, file.Live()),
                 file.Path));
     }
+    if (failure) std::rethrow_exception(failure);
     if (stopped)
         recovery.Outcome = {TOutcome::Information,
                             written.empty() ? Format(texts::kRecoveryStoppedEarly, {name})

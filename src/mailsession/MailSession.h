@@ -354,7 +354,8 @@ public:
     // and an outcome that says so. An empty image or folder (a chooser
     // cancelled) does nothing. The carve's errors (an image that cannot be
     // opened, an output folder that cannot be made or lies on the device
-    // being read) leave here, and nothing is added.
+    // being read, a failed write) leave here, after the nodes of the files
+    // it finished before.
     TImageRecovery RecoverFromImage(const std::string& image, const std::string& outFolder,
                                     corvane::TProgress* progress);
 

@@ -160,7 +160,7 @@ TEST_F(SessionImage, AStoppedRecoveryListsTheFilesFinishedUntilThen) {
     EXPECT_GT(session.Tree().Count(), before);
 }
 
-TEST_F(SessionImage, ErrorsLeaveAsTheCarvesAndNothingFoundIsTold) {
+TEST_F(SessionImage, ErrorsLeaveAsTheCarvesAfterTheNodesOfWhatWasFinished) {
     std::filesystem::create_directories(Path("a folder"));
     WriteWholeFile(Path("in the way"), "a file where the output folder should be");
     TDiskImage noise(5, 1 << 20, 63, TFiller::Binary);
@@ -195,6 +195,17 @@ TEST_F(SessionImage, ErrorsLeaveAsTheCarvesAndNothingFoundIsTold) {
         EXPECT_EQ(session.Tree().Count(), nodes) << c.Name;
     }
     EXPECT_FALSE(std::filesystem::exists(Path("out4")));
+
+    // A failure after a folder file was finished (the next would replace the
+    // image itself): the finished file's node first, then the error.
+    std::filesystem::create_directories(Path("mixed"));
+    std::filesystem::copy_file(Path("disk.img"), Path("mixed/recovered-2.dbx"));
+    const std::size_t nodes = session.Tree().Count();
+    EXPECT_THROW(session.RecoverFromImage(Path("mixed/recovered-2.dbx"), Path("mixed"), nullptr), EFCreateError);
+    ASSERT_EQ(session.Tree().Count(), nodes + 2);
+    EXPECT_EQ(session.Tree().Node(static_cast<int>(nodes)).Text, "Disk image recovered-2.dbx");
+    EXPECT_EQ(session.Tree().Node(static_cast<int>(nodes) + 1).Text, "recovered-1.dbx (1 piece, 10 messages)");
+    EXPECT_EQ(ReadWholeFile(Path("mixed/recovered-2.dbx")), ReadWholeFile(Path("disk.img")));
 }
 
 TEST(SessionImageTexts, TheLabelOfACarvedFileCountsItsPiecesAndMessages) {
