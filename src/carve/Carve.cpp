@@ -1050,6 +1050,7 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
                                  Join(folder, "recovered-" + std::to_string(file.Number) + "-" + std::to_string(k + 1) + ".eml"));
             }
             result.Files.push_back(std::move(file));
+            if (options.FileWritten) options.FileWritten(result.Files.back());
         }
     } catch (const ECancelled&) {
         WriteWhole(result.MapPath, CarveMapJson(result));

@@ -48,6 +48,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,12 +68,17 @@ struct TCarveCounts {
     std::atomic<std::int64_t> Messages{0};  // live blocks that begin with a header line
 };
 
+struct TCarvedFile;
+
 struct TCarveOptions {
     std::string OutFolder;  // empty: nothing is written (a listing)
     bool Partial = false;   // also write the partial messages into OutFolder/partial
     std::size_t ChunkBytes = std::size_t{4} << 20;  // one read; a multiple of 4096
     std::size_t Chunks = 4;                         // reads in flight between the two threads
     TCarveCounts* Counts = nullptr;                 // may be null
+    // Told of each folder file once it is whole under its name, on the
+    // calling thread: what a stopped carve leaves is what it was told of.
+    std::function<void(const TCarvedFile&)> FileWritten;
 };
 
 // Image bytes [ImageStart, ImageEnd) are folder-file bytes [FileStart, FileEnd).

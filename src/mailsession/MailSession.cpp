@@ -10,6 +10,7 @@
 #include <numeric>
 #include <utility>
 
+#include "carve/Carve.h"
 #include "dbxindex/IndexRecord.h"
 #include "dbxindex/MessageProperties.h"
 #include "dbxindex/Store.h"
@@ -20,6 +21,7 @@
 #include "platform/AnsiText.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
+#include "platform/ImageFiles.h"
 #include "progress/Progress.h"
 #include "sysdbxfiles/sysdbxfiles.h"
 
@@ -143,6 +145,12 @@ int TFileTree::AddNode(int parent, const std::string& text, const std::string& f
 std::string TFileTree::FileOf(int node) const {
     if (node < 0 || static_cast<std::size_t>(node) >= nodes_.size()) return {};
     return nodes_[static_cast<std::size_t>(node)].File;
+}
+
+int TFileTree::FirstWithFile(const std::vector<int>& nodes) const {
+    for (const int node : nodes)
+        if (!FileOf(node).empty()) return node;
+    return -1;
 }
 
 TMailSession::TMailSession(const TCollation& collation, TSettingsStore* settings)
@@ -545,7 +553,8 @@ std::vector<int> TMailSession::AddStoreFolder(const std::string& folder) {
     for (const corvane::dbx::TStoreFolder& f : store.Folders) {
         std::vector<std::string> parentPath(f.Path.begin(), f.Path.end() - 1);
         const auto parent = nodes.find(parentPath);
-        std::string text = corvane::ansi::ToUtf8(f.Path.back());
+        // In the encoding of paths, as every node's text: the front ends show them alike.
+        std::string text = corvane::console::PathFromUtf8(corvane::ansi::ToUtf8(f.Path.back()));
         if (f.Listed)
             text += " (" + std::to_string(f.Properties.UnreadCount) + "/" + std::to_string(f.Properties.MessageCount) + ")";
         const int node = tree_.AddNode(parent != nodes.end() ? parent->second : top, text, f.FilePath,
@@ -554,6 +563,69 @@ std::vector<int> TMailSession::AddStoreFolder(const std::string& folder) {
         added.push_back(node);
     }
     return added;
+}
+
+// ---------------------------------------------------------------------------
+// Disk images
+
+std::vector<std::string> TMailSession::ImagePieces(const std::string& image) {
+    std::vector<std::string> pieces{image};
+    const std::filesystem::path first(image);
+    if (first.extension().string() != ".001") return pieces;
+    const std::string stem = image.substr(0, image.size() - 3);
+    std::error_code ec;
+    for (int n = 2; n <= 999; ++n) {
+        std::string number = std::to_string(n);
+        const std::string next = stem + std::string(3 - number.size(), '0') + number;
+        if (!std::filesystem::is_regular_file(next, ec)) break;
+        pieces.push_back(next);
+    }
+    return pieces;
+}
+
+std::string TMailSession::DiskImagePatterns() {
+    std::string patterns = "*.img;*.dd;*.raw;*.bin;*.001";
+    if (corvane::fs::ReadsEwfImages()) patterns += ";*.E01";
+    return patterns;
+}
+
+TMailSession::TImageRecovery TMailSession::RecoverFromImage(const std::string& image, const std::string& outFolder,
+                                                            corvane::TProgress* progress) {
+    TImageRecovery recovery;
+    if (image.empty() || outFolder.empty()) return recovery;
+    const std::string name = std::filesystem::path(image).filename().string();
+    std::vector<corvane::carve::TCarvedFile> written;
+    corvane::carve::TCarveOptions options;
+    options.OutFolder = outFolder;
+    options.FileWritten = [&written](const corvane::carve::TCarvedFile& file) { written.push_back(file); };
+    bool stopped = false;
+    std::exception_ptr failure;
+    try {
+        static_cast<void>(corvane::carve::Carve(ImagePieces(image), options, progress));
+    } catch (const corvane::ECancelled&) {
+        // The files finished until then stay whole and are listed.
+        stopped = true;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!written.empty()) {
+        const int top = tree_.AddNode(TFileTree::kDbxFiles, texts::DiskImageNodeText(name), {}, IconTopNode);
+        recovery.Nodes.push_back(top);
+        for (const corvane::carve::TCarvedFile& file : written)
+            recovery.Nodes.push_back(tree_.AddNode(
+                top,
+                texts::CarvedFileText(std::filesystem::path(file.Path).filename().string(), file.Pieces.size(),
+                                      file.Complete, file.Partial, file.Live()),
+                file.Path));
+    }
+    if (failure) std::rethrow_exception(failure);
+    if (stopped)
+        recovery.Outcome = {TOutcome::Information,
+                            written.empty() ? Format(texts::kRecoveryStoppedEarly, {name})
+                                            : Format(texts::kRecoveryStopped, {name, std::to_string(written.size())})};
+    else if (written.empty())
+        recovery.Outcome = {TOutcome::Information, Format(texts::kNoFolderFilesFound, {name})};
+    return recovery;
 }
 
 std::string TMailSession::IndexLines(const TEmail& email) {

@@ -130,6 +130,8 @@ public:
     // The folder file a click on the node loads: empty for a top-level node
     // or none (-1).
     std::string FileOf(int node) const;
+    // The first of nodes whose click loads a folder file; -1 when none does.
+    int FirstWithFile(const std::vector<int>& nodes) const;
 
 private:
     std::vector<TTreeNode> nodes_;
@@ -321,13 +323,41 @@ public:
     std::function<void(TDbxFiles&)> Search;
     // "Open Store Folder...": a store folder (one holding Folders.dbx) gets a
     // node under "Dbx Files" (its path) and below it its mail folders as a
-    // tree, each named "Name (unread/total)" from Folders.dbx (UTF-8), a
-    // click loading its folder file; a folder whose file is missing loads
-    // nothing. Folder files Folders.dbx does not name follow under the
+    // tree, each named "Name (unread/total)" from Folders.dbx (in the
+    // encoding of paths, as every node's text), a click loading its folder
+    // file; a folder whose file is missing loads nothing. Folder files Folders.dbx does not name follow under the
     // store's node, by their own names. Returns the new nodes, the store's
     // first; none for a folder that is no store. What Folders.dbx lacks is
     // told by IndexStatus(). Raises EFOpenError when Folders.dbx cannot be read.
     std::vector<int> AddStoreFolder(const std::string& folder);
+
+    // --- folder files carved out of a disk image ----------------------------
+    // The images one chosen file stands for: a raw piece NAME.001 with the
+    // pieces NAME.002, NAME.003, ... that follow it beside it, read as one
+    // image; any other file alone.
+    static std::vector<std::string> ImagePieces(const std::string& image);
+    // The chooser's patterns of disk images, separated by ';' (E01 where
+    // this build reads EWF images).
+    static std::string DiskImagePatterns();
+    struct TImageRecovery {
+        TOutcome Outcome;        // what to tell: nothing found, or stopped
+        std::vector<int> Nodes;  // the new nodes, the image's first
+    };
+    // "Recover From Disk Image...": carves the image (its pieces, as
+    // ImagePieces) into outFolder (recovered-N.dbx, carve.json) under
+    // progress, which can stop it, and hangs the folder files it wrote under
+    // a node of their own below "Dbx Files", "Disk image NAME" (the image's
+    // file name), a child per file labelled with its name, its pieces and
+    // messages (texts::CarvedFileText), a click loading it. Stopped, the
+    // files finished by then get their nodes all the same, and the outcome
+    // says it was stopped; an image without any folder file gets no node
+    // and an outcome that says so. An empty image or folder (a chooser
+    // cancelled) does nothing. The carve's errors (an image that cannot be
+    // opened, an output folder that cannot be made or lies on the device
+    // being read, a failed write) leave here, after the nodes of the files
+    // it finished before.
+    TImageRecovery RecoverFromImage(const std::string& image, const std::string& outFolder,
+                                    corvane::TProgress* progress);
 
     // --- the index -------------------------------------------------------------
     // What the status line should say about the folder file's index after

@@ -3,6 +3,7 @@
 // and controls, and the texts of the message boxes. They stand as the program
 // has always shown them, misspellings included.
 
+#include <cstddef>
 #include <string>
 
 namespace corvane::session::texts {
@@ -32,6 +33,28 @@ inline constexpr const char* kOpenStoreMenu = "Open Store Folder...";
 inline constexpr const char* kOpenStoreDialogTitle = "Open Store Folder";
 // "Open Store Folder..." on a folder without the store's list of folders.
 inline std::string NoStoreFolderText(const std::string& folder) { return "\"" + folder + "\" holds no Folders.dbx."; }
+// "Recover From Disk Image...": the two choosers, the image's types, and
+// the tree's node of the folder files carved out of it.
+inline constexpr const char* kRecoverImageMenu = "Recover From Disk Image...";
+inline constexpr const char* kRecoverImageDialogTitle = "Recover From Disk Image";
+inline constexpr const char* kRecoverFolderTitle = "Select Where To Save The Recovered Folder Files";
+inline constexpr const char* kDiskImageFileType = "Disk Image";
+inline constexpr const char* kAllFilesType = "All Files";
+inline std::string DiskImageNodeText(const std::string& imageName) { return "Disk image " + imageName; }
+// A carved folder file's node: "recovered-1.dbx (3 pieces, 8777 messages,
+// 23 partial)"; a file of deleted blocks alone says so instead of counts.
+inline std::string CarvedFileText(const std::string& fileName, std::size_t pieces, std::size_t complete,
+                                  std::size_t partial, bool live) {
+    std::string text = fileName + " (" + std::to_string(pieces) + (pieces == 1 ? " piece, " : " pieces, ");
+    if (!live) return text + "deleted messages only)";
+    text += std::to_string(complete) + (complete == 1 ? " message" : " messages");
+    if (partial > 0) text += ", " + std::to_string(partial) + " partial";
+    return text + ")";
+}
+inline constexpr const char* kNoFolderFilesFound = "No folder files were found in %1.";
+inline constexpr const char* kRecoveryStopped =
+    "Recovery from %1 was stopped. The folder files finished until then (%2) are listed under its node.";
+inline constexpr const char* kRecoveryStoppedEarly = "Recovery from %1 was stopped before a folder file was finished.";
 inline constexpr const char* kExitMenu = "Exit";
 inline constexpr const char* kHelpMenu = "Help";
 inline constexpr const char* kHelpEntry = "Corvane DBX Recovery Help";

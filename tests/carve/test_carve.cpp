@@ -260,10 +260,18 @@ TEST(Carve, StoppedCarveKeepsWholeFilesOnly) {
         const std::string out = scratch / ("stop" + std::to_string(c.At) + c.Stage[0]);
         TStopAt stop(c.Stage, c.At);
         options.OutFolder = out;
+        // The files the carve tells of as written are the ones it leaves.
+        std::vector<std::string> told;
+        options.FileWritten = [&told](const carve::TCarvedFile& f) {
+            told.push_back(std::filesystem::path(f.Path).filename().string());
+        };
         EXPECT_THROW(carve::Carve({scratch / "disk.img"}, options, &stop), corvane::ECancelled);
         std::vector<std::string> left;
         if (std::filesystem::exists(out)) left = NamesIn(out);
         EXPECT_EQ(left, c.Left) << c.Stage << ' ' << c.At;
+        std::vector<std::string> folderFiles = c.Left;
+        std::erase(folderFiles, "carve.json");
+        EXPECT_EQ(told, folderFiles) << c.Stage << ' ' << c.At;
         for (const std::string& name : left)
             if (name != "carve.json") {
                 EXPECT_EQ(ReadWholeFile(out + "/" + name), ReadWholeFile(scratch / ("whole/" + name)));

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "support/DbxFixture.h"
+
 namespace corvane::testsupport {
 namespace {
 
@@ -144,6 +146,38 @@ std::string CarveMessageText(const std::string& folder, int number, std::mt19937
     }
     text += "\r\n-- " + folder + " " + std::to_string(number) + "\r\n";
     return text;
+}
+
+std::vector<TImagedFolder> WriteTwoFolderImage(const std::string& path) {
+    std::mt19937_64 random(7);
+    const auto folderFile = [&random](TImagedFolder& folder, std::uint64_t seed, int messages, int deleted) {
+        TDbxWriter writer(seed, folder.Name);
+        std::vector<int> numbers;
+        for (int m = 0; m < messages; ++m) numbers.push_back(writer.AddMessage(CarveMessageText(folder.Name, m, random)));
+        for (int m = 0; m < messages; ++m) {
+            if (m < deleted) writer.DeleteMessage(numbers[static_cast<std::size_t>(m)]);
+            else folder.Live.push_back(writer.TextOf(numbers[static_cast<std::size_t>(m)]));
+        }
+        writer.End();
+        return writer.Bytes();
+    };
+    const auto clusters = [](std::int64_t bytes) { return (bytes + kImageCluster - 1) / kImageCluster; };
+    std::vector<TImagedFolder> folders = {{"Inbox", 1, {}}, {"Archive", 2, {}}};
+    const std::string inbox = folderFile(folders[0], 1, 12, 2);
+    const std::string archive = folderFile(folders[1], 2, 9, 0);
+    const auto inboxBytes = static_cast<std::int64_t>(inbox.size());
+    const auto archiveBytes = static_cast<std::int64_t>(archive.size());
+    // Halfway through its blocks, which follow the file's header (0x24BC bytes).
+    const std::int64_t cut = (archiveBytes + 0x24BC) / 2 / kImageCluster * kImageCluster;
+    if (cut < 0x24BC + 2 * 528 || archiveBytes - cut < 2 * 528) throw std::logic_error("the archive is too small to cut");
+
+    TDiskImage image(7, std::int64_t{2} << 20, 63, TFiller::Text);
+    image.PlaceAt(inbox, 0, inboxBytes, 16);
+    const std::int64_t tail = 16 + clusters(inboxBytes) + 8;
+    image.PlaceAt(archive, cut, archiveBytes - cut, tail);
+    image.PlaceAt(archive, 0, cut, tail + clusters(archiveBytes - cut) + 8);
+    image.Save(path);
+    return folders;
 }
 
 }  // namespace corvane::testsupport

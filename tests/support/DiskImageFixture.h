@@ -65,6 +65,21 @@ private:
     std::int64_t loneHeaders_ = 0;  // false block headers written so far, each at a base of its own
 };
 
+// A folder file placed in an image by WriteTwoFolderImage.
+struct TImagedFolder {
+    std::string Name;               // the folder's name, in each message's Subject
+    int Pieces = 1;                 // the runs of clusters it was cut into
+    std::vector<std::string> Live;  // its live messages' texts, as written
+};
+
+// A small raw image (2 MiB of text around them) of two folder files, for the
+// windows' recovery from disk images: "Inbox" (twelve messages, the first two
+// deleted) in one run of clusters, then "Archive" (nine live messages) cut
+// in two at a cluster boundary, its second half stored before its first.
+// Saved at path; returns the folders in the order of their first bytes in
+// the image.
+std::vector<TImagedFolder> WriteTwoFolderImage(const std::string& path);
+
 // Message texts that can be told apart by their folder and number: header
 // lines, a blank line and a body of random length (a few hundred bytes to a
 // few blocks), CRLF line ends.

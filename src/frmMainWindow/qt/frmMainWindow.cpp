@@ -165,6 +165,19 @@ TfrmMain::TfrmMain(QWidget* parent)
             FromEnginePath(Session.RememberedFolder(corvane::session::kOpenFolderSetting,
                                                     ToEnginePath(corvane::gui::OpenDialogStartFolder()))));
     };
+    ChooseDiskImage = [this]() -> QString {
+        const QString patterns = QString::fromStdString(corvane::session::TMailSession::DiskImagePatterns()).replace(';', ' ');
+        return QFileDialog::getOpenFileName(
+            this, texts::kRecoverImageDialogTitle,
+            FromEnginePath(Session.RememberedFolder(corvane::session::kOpenFolderSetting,
+                                                    ToEnginePath(corvane::gui::OpenDialogStartFolder()))),
+            QString("%1 (%2);;%3 (*)").arg(texts::kDiskImageFileType, patterns, texts::kAllFilesType));
+    };
+    ChooseRecoveryFolder = [this]() -> QString {
+        return QFileDialog::getExistingDirectory(
+            this, texts::kRecoverFolderTitle,
+            FromEnginePath(Session.RememberedFolder(corvane::session::kExportFolderSetting, {})));
+    };
     ChooseDbxFile = [this]() -> QString {
         if (dlgOpenDbx == nullptr) {
             dlgOpenDbx = new QFileDialog(
@@ -214,6 +227,8 @@ void TfrmMain::createMenu() {
     File1->setObjectName("File1");
     mnuOpenStore = File1->addAction(texts::kOpenStoreMenu);
     mnuOpenStore->setObjectName("mnuOpenStore");
+    mnuRecoverImage = File1->addAction(texts::kRecoverImageMenu);
+    mnuRecoverImage->setObjectName("mnuRecoverImage");
     mnuExportMbox = File1->addAction(texts::kExportMboxMenu);
     mnuExportMbox->setObjectName("mnuExportMbox");
     Exit1 = File1->addAction(texts::kExitMenu);
@@ -352,6 +367,7 @@ void TfrmMain::connectHandlers() {
     connect(mnuHelp, &QAction::triggered, this, [this] { Guarded([this] { mnuHelpClick(); }); });
     connect(mnuExportMbox, &QAction::triggered, this, [this] { Guarded([this] { mnuExportMboxClick(); }); });
     connect(mnuOpenStore, &QAction::triggered, this, [this] { Guarded([this] { mnuOpenStoreClick(); }); });
+    connect(mnuRecoverImage, &QAction::triggered, this, [this] { Guarded([this] { mnuRecoverImageClick(); }); });
     connect(Exit1, &QAction::triggered, this, [this] { Guarded([this] { Exit1Click(); }); });
     // Clicks anywhere in the tree and the list, also beside the nodes and rows.
     tvFiles->viewport()->installEventFilter(this);
@@ -534,13 +550,34 @@ void TfrmMain::mnuOpenStoreClick() {
         item->setExpanded(true);
     for (const int node : added) TreeNodes.at(static_cast<std::size_t>(node))->setExpanded(true);
     tvFiles->setFocus();
-    for (const int node : added) {
-        if (Session.Tree().FileOf(node).empty()) continue;
-        tvFiles->setCurrentItem(TreeNodes.at(static_cast<std::size_t>(node)));
-        loadDbxFile(Session.Tree().FileOf(node));
-        return;
+    const int first = Session.Tree().FirstWithFile(added);
+    tvFiles->setCurrentItem(TreeNodes.at(static_cast<std::size_t>(first >= 0 ? first : added.front())));
+    if (first >= 0) loadDbxFile(Session.Tree().FileOf(first));
+}
+
+// The folder files carved out of a disk image under a node of their own
+// below "Dbx Files", selected; a click on one loads it.
+void TfrmMain::mnuRecoverImageClick() {
+    if (busy_) return;
+    const QString image = ChooseDiskImage ? ChooseDiskImage() : QString();
+    if (image.isEmpty()) return;
+    const QString folder = ChooseRecoveryFolder ? ChooseRecoveryFolder() : QString();
+    if (folder.isEmpty()) return;
+    const std::string imagePath = ToEnginePath(QFileInfo(image).absoluteFilePath());
+    const std::string outFolder = ToEnginePath(QFileInfo(folder).absoluteFilePath());
+    corvane::session::TMailSession::TImageRecovery recovered;
+    RunSessionWork(TLongWork::Cancellable | TLongWork::Delayed | TLongWork::ShowsShare,
+                   [this, &imagePath, &outFolder, &recovered](corvane::TProgress& p) {
+                       recovered = Session.RecoverFromImage(imagePath, outFolder, &p);
+                   });
+    if (!recovered.Nodes.empty()) {
+        QTreeWidgetItem* top = TreeNodes.at(static_cast<std::size_t>(recovered.Nodes.front()));
+        DbxFilesNode->setExpanded(true);
+        top->setExpanded(true);
+        tvFiles->setFocus();
+        tvFiles->setCurrentItem(top);
     }
-    tvFiles->setCurrentItem(TreeNodes.at(static_cast<std::size_t>(added.front())));
+    ShowOutcome(recovered.Outcome);
 }
 
 int TfrmMain::OpenDbxFiles(const QStringList& paths) {

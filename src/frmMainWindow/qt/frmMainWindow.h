@@ -93,6 +93,7 @@ public:
     QMenu* File1 = nullptr;
     QAction* mnuExportMbox = nullptr;  // "Export Selected To Mbox File..."
     QAction* mnuOpenStore = nullptr;   // "Open Store Folder..."
+    QAction* mnuRecoverImage = nullptr;  // "Recover From Disk Image..."
     QAction* Exit1 = nullptr;
     QMenu* Help1 = nullptr;
     QAction* mnuHelp = nullptr;
@@ -118,6 +119,7 @@ public:
     void sbSaveEmailClick();
     void mnuExportMboxClick();
     void mnuOpenStoreClick();
+    void mnuRecoverImageClick();
     void sbAutoScanClick();
 
     // Folder files from outside the open dialog (the program's arguments, files
@@ -157,6 +159,11 @@ public:
     // The folder "Open Store Folder..." returns; empty means cancelled. By
     // default a folder chooser runs modally.
     std::function<QString()> ChooseStoreFolder;
+    // The disk image "Recover From Disk Image..." reads, and the folder it
+    // writes the folder files into; empty means cancelled. By default the
+    // toolkit's open dialog and folder chooser run modally.
+    std::function<QString()> ChooseDiskImage;
+    std::function<QString()> ChooseRecoveryFolder;
     // The folder the export's chooser returns (empty means cancelled; by
     // default BrowseForFolder runs), and the text of its closing information
     // box (by default shown modally).

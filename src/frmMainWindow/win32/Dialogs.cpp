@@ -25,6 +25,14 @@ std::wstring FilterOf(const char* name, const char* pattern) {
     return filter;
 }
 
+// Two file types: "Name\0Pattern\0All Files\0*.*\0\0".
+std::wstring FilterWithAllFiles(const char* name, const std::string& pattern) {
+    std::wstring filter = FilterOf(name, pattern.c_str());
+    filter.pop_back();
+    filter += FilterOf(texts::kAllFilesType, "*.*");
+    return filter;
+}
+
 std::wstring UpToNul(const std::vector<wchar_t>& buffer) { return std::wstring(buffer.data()); }
 
 // Selects the initial folder, which the callback data points to, once the
@@ -50,6 +58,24 @@ std::wstring RunOpenDbxDialog(HWND owner, const std::wstring& startFolder) {
     dialog.lpstrInitialDir = startFolder.c_str();
     dialog.lpstrTitle = title.c_str();
     dialog.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!::GetOpenFileNameW(&dialog)) return {};
+    return UpToNul(file);
+}
+
+std::wstring RunOpenImageDialog(HWND owner, const std::wstring& startFolder, const std::string& patterns) {
+    std::vector<wchar_t> file(32768, L'\0');
+    const std::wstring filter = FilterWithAllFiles(texts::kDiskImageFileType, patterns);
+    const std::wstring title = FromUtf8(texts::kRecoverImageDialogTitle);
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
+    dialog.lpstrInitialDir = startFolder.c_str();
+    dialog.lpstrTitle = title.c_str();
+    dialog.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     if (!::GetOpenFileNameW(&dialog)) return {};
     return UpToNul(file);
 }

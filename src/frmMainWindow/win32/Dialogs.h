@@ -11,6 +11,9 @@ namespace corvane::win32 {
 // "Open Dbx File": one file type, "DBX Mail File" (*.dbx), starting in
 // startFolder; resizable; neither the typed file nor its folder need exist.
 std::wstring RunOpenDbxDialog(HWND owner, const std::wstring& startFolder);
+// "Recover From Disk Image": disk images (patterns separated by ';') or any
+// file, starting in startFolder; the file must exist.
+std::wstring RunOpenImageDialog(HWND owner, const std::wstring& startFolder, const std::string& patterns);
 // The mbox export's save dialog, proposing name in folder.
 std::wstring RunSaveMboxDialog(HWND owner, const std::wstring& folder, const std::wstring& name);
 // The shell's folder browser (SHBrowseForFolderW) titled title, opened on

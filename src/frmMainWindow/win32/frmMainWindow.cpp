@@ -266,8 +266,11 @@ TfrmMain::TfrmMain(std::wstring iniFile) : Session(collation_, (Settings.IniFile
     const std::wstring folder = ProgramFolder();
     HelpPageCandidates = {folder + L"\\help.html", folder + L"\\..\\share\\corvane-recovery\\help.html"};
 
-    // Client area 906 x 553 below the menu bar, centred on the desktop.
-    RECT frame{0, 0, kClientWidth, kClientHeight};
+    // Client area 906 x 553 below the menu bar and above the status line,
+    // centred on the desktop.
+    RECT status{};
+    ::GetWindowRect(StatusBar1, &status);
+    RECT frame{0, 0, kClientWidth, kClientHeight + (status.bottom - status.top)};
     ::AdjustWindowRectEx(&frame, kMainStyle, TRUE, WS_EX_ACCEPTFILES);
     RECT area{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
@@ -275,6 +278,7 @@ TfrmMain::TfrmMain(std::wstring iniFile) : Session(collation_, (Settings.IniFile
     const int height = frame.bottom - frame.top;
     ::SetWindowPos(Handle, nullptr, area.left + (area.right - area.left - width) / 2,
                    area.top + (area.bottom - area.top - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SendMessageW(StatusBar1, WM_SIZE, 0, 0);  // along the client area's foot
 
     FormCreate();
     Guarded([this] { LoadSettings(); });
@@ -313,6 +317,8 @@ HWND TfrmMain::Child(const wchar_t* cls, const std::wstring& text, DWORD style, 
 void TfrmMain::CreateMenu() {
     MainMenu1 = ::CreateMenu();
     File1 = ::CreatePopupMenu();
+    ::AppendMenuW(File1, MF_STRING, mnuOpenStore, W(texts::kOpenStoreMenu).c_str());
+    ::AppendMenuW(File1, MF_STRING, mnuRecoverImage, W(texts::kRecoverImageMenu).c_str());
     ::AppendMenuW(File1, MF_STRING, mnuExportMbox, W(texts::kExportMboxMenu).c_str());
     ::AppendMenuW(File1, MF_SEPARATOR, 0, nullptr);
     ::AppendMenuW(File1, MF_STRING, Exit1, W(texts::kExitMenu).c_str());
@@ -397,6 +403,9 @@ void TfrmMain::CreateControls() {
         ::SetWindowSubclass(*tools[i].first, ToolButtonSubclass, 3, 0);
         pictures_[static_cast<std::size_t>(i)] = LoadIconOfSize(pictureIds[i], 48);
     }
+
+    // The status line: one plain part, no size grip (the window keeps its size).
+    StatusBar1 = Child(STATUSCLASSNAMEW, L"", 0, IdStatus, 0, 0, 0, 0);
 }
 
 void TfrmMain::DrawToolButton(const DRAWITEMSTRUCT& item) {
@@ -539,6 +548,8 @@ void TfrmMain::HandleCommand(int id, int code) {
     case IdDeselectAll: Guarded([this] { sbDeselectAllClick(); }); break;
     case IdSaveEmail: Guarded([this] { sbSaveEmailClick(); }); break;
     case mnuExportMbox: Guarded([this] { mnuExportMboxClick(); }); break;
+    case mnuOpenStore: Guarded([this] { mnuOpenStoreClick(); }); break;
+    case mnuRecoverImage: Guarded([this] { mnuRecoverImageClick(); }); break;
     case Exit1: Guarded([this] { Exit1Click(); }); break;
     case mnuHelp: Guarded([this] { mnuHelpClick(); }); break;
     case IdApplyFilter: Guarded([this] { btnApplyFilterClick(); }); break;
@@ -654,6 +665,7 @@ void TfrmMain::ShowSortArrow() {
 void TfrmMain::ShowSession() {
     ShowOptions();
     ShowTree();
+    ::SetWindowTextW(StatusBar1, FromUtf8(Session.IndexStatus()).c_str());
     if (Session.RowsVersion() != shownRows_) {
         // New rows: none selected, in record order, the last ones in view.
         LVITEMW none{};
@@ -904,6 +916,69 @@ void TfrmMain::mnuExportMboxClick() {
                        outcome = Session.ExportMbox(target, std::time(nullptr), &p);
                    });
     ShowOutcome(outcome);
+}
+
+void TfrmMain::ExpandTo(int node) {
+    for (int n = node; n >= 0; n = Session.Tree().Node(n).Parent)
+        ::SendMessageW(tvFiles, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(TreeNodes.at(static_cast<std::size_t>(n))));
+}
+
+void TfrmMain::SelectNode(int node) {
+    ::SetFocus(tvFiles);
+    ::SendMessageW(tvFiles, TVM_SELECTITEM, TVGN_CARET,
+                   reinterpret_cast<LPARAM>(TreeNodes.at(static_cast<std::size_t>(node))));
+}
+
+// A store folder's folders under "Dbx Files"; the first folder with a
+// folder file is selected and loaded.
+void TfrmMain::mnuOpenStoreClick() {
+    if (busy_) return;
+    const std::wstring start = FromAnsi(Session.RememberedFolder(corvane::session::kOpenFolderSetting, "c:\\"));
+    const std::wstring chosen = ChooseStoreFolder ? ChooseStoreFolder()
+                                                  : corvane::win32::RunFolderBrowser(Handle, W(texts::kOpenStoreDialogTitle),
+                                                                                     start, false);
+    if (chosen.empty()) return;
+    const std::string folder = ToAnsi(FullPath(chosen));
+    Session.RememberFolder(corvane::session::kOpenFolderSetting, folder);
+    const std::vector<int> added = Session.AddStoreFolder(folder);
+    ShowSession();
+    if (added.empty()) {
+        ShowOutcome({corvane::session::TOutcome::Information, texts::NoStoreFolderText(folder)});
+        return;
+    }
+    for (const int node : added) ExpandTo(node);
+    const int first = Session.Tree().FirstWithFile(added);
+    SelectNode(first >= 0 ? first : added.front());
+    if (first >= 0) loadDbxFile(Session.Tree().FileOf(first));
+}
+
+// The folder files carved out of a disk image under a node of their own
+// below "Dbx Files", selected; a click on one loads it.
+void TfrmMain::mnuRecoverImageClick() {
+    if (busy_) return;
+    const std::wstring start = FromAnsi(Session.RememberedFolder(corvane::session::kOpenFolderSetting, "c:\\"));
+    const std::wstring image =
+        ChooseDiskImage ? ChooseDiskImage()
+                        : corvane::win32::RunOpenImageDialog(Handle, start, corvane::session::TMailSession::DiskImagePatterns());
+    if (image.empty()) return;
+    const std::wstring folder =
+        ChooseRecoveryFolder ? ChooseRecoveryFolder()
+                             : corvane::win32::RunFolderBrowser(
+                                   Handle, W(texts::kRecoverFolderTitle),
+                                   FromAnsi(Session.RememberedFolder(corvane::session::kExportFolderSetting, {})), true);
+    if (folder.empty()) return;
+    const std::string imagePath = ToAnsi(FullPath(image));
+    const std::string outFolder = ToAnsi(FullPath(folder));
+    corvane::session::TMailSession::TImageRecovery recovered;
+    RunSessionWork(TLongWork::Cancellable | TLongWork::Delayed | TLongWork::ShowsShare,
+                   [this, &imagePath, &outFolder, &recovered](corvane::TProgress& p) {
+                       recovered = Session.RecoverFromImage(imagePath, outFolder, &p);
+                   });
+    if (!recovered.Nodes.empty()) {
+        ExpandTo(recovered.Nodes.front());
+        SelectNode(recovered.Nodes.front());
+    }
+    ShowOutcome(recovered.Outcome);
 }
 
 void TfrmMain::ExpandAll(HTREEITEM node) {

@@ -55,6 +55,8 @@ public:
         mnuExportMbox = 1101,
         Exit1,
         mnuHelp,
+        mnuOpenStore,
+        mnuRecoverImage,
         IdFilter = 1201,
         IdKeyword,
         IdTxtFilter,
@@ -67,9 +69,10 @@ public:
         IdFiles,
         IdFoundEmails,
         IdMessageBody,
+        IdStatus,
     };
     static constexpr int kClientWidth = 906;
-    static constexpr int kClientHeight = 553;
+    static constexpr int kClientHeight = 553;  // above the status line
 
     // The window is made hidden; Show() shows it centred on the desktop. The
     // settings are kept in the registry, or in iniFile when it is given.
@@ -110,6 +113,7 @@ public:
     HWND tvFiles = nullptr;
     HWND lvFoundEmails = nullptr;  // virtual (LVS_OWNERDATA): the session's rows
     HWND txtmsgbody = nullptr;
+    HWND StatusBar1 = nullptr;  // below the client area: what the folder file's index lacks
     HMENU MainMenu1 = nullptr;
     HMENU File1 = nullptr;
     HMENU Help1 = nullptr;
@@ -133,6 +137,8 @@ public:
     void lvFoundEmailsClick();
     void sbSaveEmailClick();
     void mnuExportMboxClick();
+    void mnuOpenStoreClick();
+    void mnuRecoverImageClick();
     void sbAutoScanClick();
 
     // Folder files from outside the open dialog (the program's arguments, a
@@ -178,6 +184,14 @@ public:
         ChooseExportFolder;
     // The mbox export's file (empty: cancelled); by default GetSaveFileNameW.
     std::function<std::wstring()> ChooseMboxFile;
+    // The folder "Open Store Folder..." opens (empty: cancelled); by default
+    // SHBrowseForFolderW.
+    std::function<std::wstring()> ChooseStoreFolder;
+    // The disk image "Recover From Disk Image..." reads and the folder it
+    // writes into (empty: cancelled); by default GetOpenFileNameW and
+    // SHBrowseForFolderW.
+    std::function<std::wstring()> ChooseDiskImage;
+    std::function<std::wstring()> ChooseRecoveryFolder;
     // Opens a help page or address; by default ShellExecuteW with "open".
     std::function<void(const std::wstring&)> OpenPage;
     // The long operations' clock and delays, and a hook that sees every report
@@ -227,6 +241,9 @@ private:
     int ShowMessage(const std::wstring& text, UINT type);
     void FillDisplayInfo(NMLVDISPINFOW& info);
     void ExpandAll(HTREEITEM node);
+    // Expands the node and every node above it; selects a node (with the focus).
+    void ExpandTo(int node);
+    void SelectNode(int node);
     void DrawToolButton(const DRAWITEMSTRUCT& item);
     std::array<HICON, 5> pictures_{};  // of the tool buttons, in their order
     std::wstring WindowText(HWND control) const;

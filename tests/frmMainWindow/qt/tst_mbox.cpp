@@ -88,10 +88,12 @@ private slots:
         QCOMPARE(w->mnuExportMbox->objectName(), QString("mnuExportMbox"));
         QCOMPARE(w->mnuExportMbox->text(), QString("Export Selected To Mbox File..."));
         const QList<QAction*> entries = w->File1->actions();
-        QCOMPARE(entries.size(), 3);
-        QCOMPARE(entries[0], w->mnuOpenStore);  // "Open Store Folder...", then the mbox export, then Exit
-        QCOMPARE(entries[1], w->mnuExportMbox);
-        QCOMPARE(entries[2], w->Exit1);
+        QCOMPARE(entries.size(), 4);
+        // "Open Store Folder...", "Recover From Disk Image...", then the mbox export, then Exit
+        QCOMPARE(entries[0], w->mnuOpenStore);
+        QCOMPARE(entries[1], w->mnuRecoverImage);
+        QCOMPARE(entries[2], w->mnuExportMbox);
+        QCOMPARE(entries[3], w->Exit1);
     }
 
     void tickedRowsInTheirPresentOrder() {

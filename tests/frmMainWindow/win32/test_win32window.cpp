@@ -1,7 +1,8 @@
 // The Windows window in its own process, worked through its controls'
 // messages as a user's keys and clicks reach them: the list read back with
 // LVM_GETITEMTEXTW, ticks, a heading click, the preview, the exports, the
-// filter, the settings and the wait window's Cancel. The rows, their order
+// filter, the settings, the wait window's Cancel, a store folder's tree, the
+// folder files recovered from a disk image and the status line. The rows, their order
 // and the exported bytes are the ones the Qt window's tests hold it to
 // (support/WindowExpectations.h).
 
@@ -26,7 +27,10 @@
 #include "frmMainWindow/win32/waitfrm.h"
 #include "mailsession/SessionTexts.h"
 #include "sysdbxfiles/sysdbxfiles.h"
+#include "support/DbxFixture.h"
+#include "support/DiskImageFixture.h"
 #include "support/MessageFiles.h"
+#include "support/StoreFixture.h"
 #include "support/TestFiles.h"
 #include "support/WindowExpectations.h"
 
@@ -189,6 +193,51 @@ protected:
         return ToUtf8(buffer);
     }
     bool Enabled(HWND control) const { return ::IsWindowEnabled(control) != FALSE; }
+    std::string MenuText(int id) const {
+        wchar_t buffer[256] = {};
+        ::GetMenuStringW(w->File1, static_cast<UINT>(id), buffer, 256, MF_BYCOMMAND);
+        return ToUtf8(buffer);
+    }
+
+    // --- the tree, as the control gives it -------------------------------------
+    std::vector<HTREEITEM> ChildrenOf(HTREEITEM node) const {
+        std::vector<HTREEITEM> children;
+        for (auto child = reinterpret_cast<HTREEITEM>(
+                 ::SendMessageW(w->tvFiles, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(node)));
+             child != nullptr; child = reinterpret_cast<HTREEITEM>(
+                                   ::SendMessageW(w->tvFiles, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(child))))
+            children.push_back(child);
+        return children;
+    }
+    std::string NodeText(HTREEITEM node) const {
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW item{};
+        item.mask = TVIF_TEXT;
+        item.hItem = node;
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        ::SendMessageW(w->tvFiles, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        return corvane::win32::ToAnsi(text);
+    }
+    std::vector<std::string> ChildTexts(HTREEITEM node) const {
+        std::vector<std::string> texts;
+        for (HTREEITEM child : ChildrenOf(node)) texts.push_back(NodeText(child));
+        return texts;
+    }
+    HTREEITEM SelectedNode() const {
+        return reinterpret_cast<HTREEITEM>(::SendMessageW(w->tvFiles, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    }
+    bool Expanded(HTREEITEM node) const {
+        return (::SendMessageW(w->tvFiles, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(node), TVIS_EXPANDED) &
+                TVIS_EXPANDED) != 0;
+    }
+    // A click on a node: the tree selects it, then tells the window.
+    void ClickNode(HTREEITEM node) {
+        ::SendMessageW(w->tvFiles, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(node));
+        NMHDR click{w->tvFiles, static_cast<UINT_PTR>(TfrmMain::IdFiles), static_cast<UINT>(NM_CLICK)};
+        ::SendMessageW(w->Handle, WM_NOTIFY, TfrmMain::IdFiles, reinterpret_cast<LPARAM>(&click));
+        w->ProcessMessages();
+    }
     bool Checked(HWND box) const { return ::SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
     corvane::testsupport::TScratchFolder scratch{"corvane-win32"};
@@ -201,10 +250,17 @@ protected:
 
 TEST_F(Win32Window, TheWindowHasItsCaptionSizeBorderAndControls) {
     EXPECT_EQ(Text(w->Handle), texts::kMainCaption);
-    RECT client{};
+    // The client area of 906 x 553 above the status line, which is empty.
+    RECT client{}, status{};
     ::GetClientRect(w->Handle, &client);
+    ASSERT_NE(w->StatusBar1, nullptr);
+    ::GetWindowRect(w->StatusBar1, &status);
+    ::MapWindowPoints(nullptr, w->Handle, reinterpret_cast<POINT*>(&status), 2);
     EXPECT_EQ(client.right, 906);
-    EXPECT_EQ(client.bottom, 553);
+    EXPECT_GT(status.bottom, status.top);
+    EXPECT_EQ(status.top, 553);
+    EXPECT_EQ(client.bottom, 553 + (status.bottom - status.top));
+    EXPECT_EQ(Text(w->StatusBar1), "");
     const auto style = static_cast<DWORD>(::GetWindowLongPtrW(w->Handle, GWL_STYLE));
     EXPECT_TRUE(style & WS_SYSMENU);
     EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
@@ -358,6 +414,110 @@ TEST_F(Win32Window, AutoScanHangsTheFilesFoundUnderSystemFiles) {
     ::SendMessageW(w->tvFiles, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(w->TreeNodes.back()));
     w->tvFilesClick();
     Expect(ExpectedWindowRows(false));
+}
+
+TEST_F(Win32Window, OpenStoreFolderShowsTheStoresFoldersAndLoadsTheFirst) {
+    EXPECT_EQ(MenuText(TfrmMain::mnuOpenStore), texts::kOpenStoreMenu);
+    const std::string store = scratch / "store";
+    ::CreateDirectoryW(FromAnsi(store).c_str(), nullptr);
+    const std::vector<corvane::testsupport::TFolderFixture> folders = {
+        {1, 0, "Local Folders", "", "", {}, 0, 0, true},
+        {2, 1, "Inbox", "Inbox.dbx", "",
+         {corvane::testsupport::PlainMessage("a@x", "one", "1"), corvane::testsupport::PlainMessage("b@x", "two", "2")}, 2, 1, true},
+        {3, 2, "Family", "Folder1.dbx", "", {corvane::testsupport::PlainMessage("m@x", "dinner", "3")}, 0, 0, true},
+    };
+    corvane::testsupport::WriteStore(store, folders);
+    // A folder's node as Folders.dbx counts it: "Name (unread/total)".
+    const auto label = [](const corvane::testsupport::TFolderFixture& f) {
+        return f.name + " (" + std::to_string(f.unread) + "/" + std::to_string(f.texts.size()) + ")";
+    };
+    std::wstring chosen = FromAnsi(store);
+    w->ChooseStoreFolder = [&chosen] { return chosen; };
+    Command(TfrmMain::mnuOpenStore);
+    EXPECT_TRUE(boxes.empty());
+
+    ASSERT_EQ(ChildTexts(w->DbxFilesNode), std::vector<std::string>{store});
+    const HTREEITEM top = ChildrenOf(w->DbxFilesNode)[0];
+    ASSERT_EQ(ChildTexts(top), std::vector<std::string>{label(folders[0])});
+    const HTREEITEM local = ChildrenOf(top)[0];
+    ASSERT_EQ(ChildTexts(local), std::vector<std::string>{label(folders[1])});
+    const HTREEITEM inbox = ChildrenOf(local)[0];
+    ASSERT_EQ(ChildTexts(inbox), std::vector<std::string>{label(folders[2])});
+    EXPECT_EQ(label(folders[1]), "Inbox (2/2)");
+    EXPECT_TRUE(Expanded(w->DbxFilesNode) && Expanded(top) && Expanded(local));
+    // The first folder with a folder file is selected and listed.
+    EXPECT_EQ(SelectedNode(), inbox);
+    EXPECT_EQ(Column(4), (std::vector<std::string>{" one", " two"}));
+
+    // A click on another folder lists its messages.
+    ClickNode(ChildrenOf(inbox)[0]);
+    EXPECT_EQ(Column(4), std::vector<std::string>{" dinner"});
+    EXPECT_EQ(Text(w->StatusBar1), "");
+
+    // A folder that is no store: the box; cancelled: nothing.
+    chosen = FromAnsi(scratch.Path());
+    Command(TfrmMain::mnuOpenStore);
+    EXPECT_EQ(boxes, (std::vector<TBox>{{texts::NoStoreFolderText(scratch.Path()), MB_OK | MB_ICONINFORMATION}}));
+    chosen.clear();
+    Command(TfrmMain::mnuOpenStore);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(ChildrenOf(w->DbxFilesNode).size(), 1u);
+}
+
+TEST_F(Win32Window, TheStatusLineTellsWhyTheIndexCouldNotBeUsed) {
+    corvane::testsupport::TDbxWriter bare(3);
+    bare.AddMessage(corvane::testsupport::PlainMessage("a@x", "no index", "1"));
+    const std::string path = scratch / "bare.dbx";
+    bare.Save(path);
+    Press(w->cbwholemessages);
+    w->OpenDbxFiles({path});
+    EXPECT_NE(Text(w->StatusBar1).find("could not be used (the folder file has no index)"), std::string::npos)
+        << Text(w->StatusBar1);
+    Press(w->cbwholemessages);
+    EXPECT_EQ(Text(w->StatusBar1), "");
+}
+
+TEST_F(Win32Window, RecoverFromDiskImageHangsTheFolderFilesUnderTheImagesNode) {
+    EXPECT_EQ(MenuText(TfrmMain::mnuRecoverImage), texts::kRecoverImageMenu);
+    const std::string image = scratch / "disk.img";
+    const std::vector<corvane::testsupport::TImagedFolder> folders = corvane::testsupport::WriteTwoFolderImage(image);
+    w->ChooseDiskImage = [&image] { return FromAnsi(image); };
+    std::wstring out = FromAnsi(scratch / "out");
+    w->ChooseRecoveryFolder = [&out] { return out; };
+    bool waitShown = false;
+    w->ReportHook = [&](corvane::session::TLongWork&, std::uint64_t, const char*, std::int64_t, std::int64_t) {
+        waitShown = waitShown || (w->Operation()->WaitWindow() != nullptr && !Enabled(w->Handle));
+    };
+    Command(TfrmMain::mnuRecoverImage);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(waitShown);
+    EXPECT_TRUE(Enabled(w->Handle));
+
+    ASSERT_EQ(ChildTexts(w->DbxFilesNode), std::vector<std::string>{"Disk image disk.img"});
+    const HTREEITEM top = ChildrenOf(w->DbxFilesNode)[0];
+    std::vector<std::string> labels;
+    for (std::size_t f = 0; f < folders.size(); ++f)
+        labels.push_back(texts::CarvedFileText("recovered-" + std::to_string(f + 1) + ".dbx",
+                                               static_cast<std::size_t>(folders[f].Pieces), folders[f].Live.size(), 0, true));
+    EXPECT_EQ(ChildTexts(top), labels);
+    EXPECT_EQ(SelectedNode(), top);
+    EXPECT_TRUE(Expanded(top));
+    EXPECT_EQ(RowCount(), 0);  // selecting the node loads nothing
+
+    // A click on the second file's node lists its messages.
+    ClickNode(ChildrenOf(top)[1]);
+    EXPECT_EQ(RowCount(), static_cast<int>(folders[1].Live.size()));
+    EXPECT_EQ(w->Session.CurrentFile(), (scratch / "out") + "\\recovered-2.dbx");
+
+    // Stopped at the first report: told, no node.
+    out = FromAnsi(scratch / "stopped");
+    w->ReportHook = [](corvane::session::TLongWork& work, std::uint64_t report, const char*, std::int64_t, std::int64_t) {
+        if (report == 1) work.Cancel();
+    };
+    Command(TfrmMain::mnuRecoverImage);
+    EXPECT_EQ(boxes, (std::vector<TBox>{{"Recovery from disk.img was stopped before a folder file was finished.",
+                                         MB_OK | MB_ICONINFORMATION}}));
+    EXPECT_EQ(ChildrenOf(w->DbxFilesNode).size(), 1u);
 }
 
 TEST_F(Win32Window, SpaceTheTickBoxAndSelectAllTick) {
