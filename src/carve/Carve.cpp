@@ -598,6 +598,7 @@ private:
         members_[b].clear();
         members_[b].shrink_to_fit();
         overlaps_.clear();
+        lastKnown_ = false;
     }
 
     // Whether two pieces have blocks (or headers) that overlap in the file's offsets.
@@ -623,7 +624,12 @@ private:
 
     bool Overlap(std::uint32_t fileA, std::uint32_t fileB) {
         const std::uint64_t key = static_cast<std::uint64_t>(std::min(fileA, fileB)) << 32 | std::max(fileA, fileB);
-        if (const auto it = overlaps_.find(key); it != overlaps_.end()) return it->second;
+        // Links come piece by piece, so the same two files are mostly asked
+        // about many times in a row.
+        if (lastKnown_ && key == lastKey_) return lastOverlap_;
+        lastKnown_ = true;
+        lastKey_ = key;
+        if (const auto it = overlaps_.find(key); it != overlaps_.end()) return lastOverlap_ = it->second;
         bool overlap = false;
         for (std::uint32_t a : members_[fileA]) {
             for (std::uint32_t b : members_[fileB])
@@ -634,7 +640,7 @@ private:
             if (overlap) break;
         }
         overlaps_.emplace(key, overlap);
-        return overlap;
+        return lastOverlap_ = overlap;
     }
 
     std::deque<TCandidate>& c_;
@@ -647,6 +653,9 @@ private:
     std::vector<TLink> links_;
     std::vector<std::vector<std::uint32_t>> members_;
     std::unordered_map<std::uint64_t, bool> overlaps_;
+    bool lastKnown_ = false;  // the last answer of Overlap, until the next join
+    std::uint64_t lastKey_ = 0;
+    bool lastOverlap_ = false;
 };
 
 // --- One reconstructed folder file ------------------------------------------
