@@ -42,12 +42,12 @@ int CALLBACK BrowseCallback(HWND wnd, UINT message, LPARAM /*messageData*/, LPAR
     return 0;
 }
 
-}  // namespace
-
-std::wstring RunOpenDbxDialog(HWND owner, const std::wstring& startFolder) {
+// The system's Open dialog over one filter; the chosen file, empty when
+// cancelled.
+std::wstring RunOpenDialog(HWND owner, const std::wstring& startFolder, const std::wstring& filter, const char* title,
+                           DWORD flags) {
     std::vector<wchar_t> file(32768, L'\0');
-    const std::wstring filter = FilterOf(texts::kDbxFileType, texts::kDbxPattern);
-    const std::wstring title = FromUtf8(texts::kOpenDialogTitle);
+    const std::wstring caption = FromUtf8(title);
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
@@ -56,28 +56,21 @@ std::wstring RunOpenDbxDialog(HWND owner, const std::wstring& startFolder) {
     dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(file.size());
     dialog.lpstrInitialDir = startFolder.c_str();
-    dialog.lpstrTitle = title.c_str();
-    dialog.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    dialog.lpstrTitle = caption.c_str();
+    dialog.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | flags;
     if (!::GetOpenFileNameW(&dialog)) return {};
     return UpToNul(file);
 }
 
+}  // namespace
+
+std::wstring RunOpenDbxDialog(HWND owner, const std::wstring& startFolder) {
+    return RunOpenDialog(owner, startFolder, FilterOf(texts::kDbxFileType, texts::kDbxPattern), texts::kOpenDialogTitle, 0);
+}
+
 std::wstring RunOpenImageDialog(HWND owner, const std::wstring& startFolder, const std::string& patterns) {
-    std::vector<wchar_t> file(32768, L'\0');
-    const std::wstring filter = FilterWithAllFiles(texts::kDiskImageFileType, patterns);
-    const std::wstring title = FromUtf8(texts::kRecoverImageDialogTitle);
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = filter.c_str();
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = file.data();
-    dialog.nMaxFile = static_cast<DWORD>(file.size());
-    dialog.lpstrInitialDir = startFolder.c_str();
-    dialog.lpstrTitle = title.c_str();
-    dialog.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
-    if (!::GetOpenFileNameW(&dialog)) return {};
-    return UpToNul(file);
+    return RunOpenDialog(owner, startFolder, FilterWithAllFiles(texts::kDiskImageFileType, patterns),
+                         texts::kRecoverImageDialogTitle, OFN_FILEMUSTEXIST);
 }
 
 std::wstring RunSaveMboxDialog(HWND owner, const std::wstring& folder, const std::wstring& name) {

@@ -14,6 +14,7 @@
 
 #include "MessageListFixture.h"
 #include "emailexport/emailexport.h"
+#include "WindowTestMain.h"
 #include "frmMainWindow/qt/CorvaneApplication.h"
 #include "frmMainWindow/qt/frmMainWindow.h"
 #include "support/DbxFixture.h"
@@ -194,21 +195,6 @@ private slots:
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    std::string folder = (stdfs::temp_directory_path() / "corvane-decode-XXXXXX").string();
-    if (::mkdtemp(folder.data()) == nullptr) return 1;
-    g_folder = folder;
-    ::setenv("TMPDIR", folder.c_str(), 1);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    int result = 0;
-    {
-        TCorvaneApplication app(argc, argv);
-        TestDecodeTexts test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    std::error_code ec;
-    stdfs::remove_all(folder, ec);
-    return result;
-}
+int main(int argc, char** argv) { return RunWindowTest<TestDecodeTexts>(argc, argv, "corvane-decode", g_folder); }
 
 #include "tst_decodetexts.moc"

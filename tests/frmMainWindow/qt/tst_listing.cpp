@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "MessageListFixture.h"
+#include "WindowTestMain.h"
 #include "frmMainWindow/qt/CorvaneApplication.h"
 #include "frmMainWindow/qt/frmMainWindow.h"
 #include "platform/Errors.h"
@@ -533,22 +534,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    std::string folder = (stdfs::temp_directory_path() / "corvane-listing-XXXXXX").string();
-    if (::mkdtemp(folder.data()) == nullptr) return 1;
-    g_folder = folder;
-    ::setenv("TMPDIR", folder.c_str(), 1);  // the reader's message files go here
-    ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);  // and the remembered folders
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    int result = 0;
-    {
-        TCorvaneApplication app(argc, argv);
-        TestListing test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    std::error_code ec;
-    stdfs::remove_all(folder, ec);
-    return result;
-}
+int main(int argc, char** argv) { return RunWindowTest<TestListing>(argc, argv, "corvane-listing", g_folder); }
 
 #include "tst_listing.moc"

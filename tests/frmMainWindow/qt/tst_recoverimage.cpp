@@ -14,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "WindowTestMain.h"
 #include "frmMainWindow/qt/CorvaneApplication.h"
 #include "frmMainWindow/qt/frmMainWindow.h"
 #include "mailsession/SessionTexts.h"
@@ -138,22 +139,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    std::string folder = (stdfs::temp_directory_path() / "corvane-recoverimage-XXXXXX").string();
-    if (::mkdtemp(folder.data()) == nullptr) return 1;
-    g_folder = folder;
-    ::setenv("TMPDIR", folder.c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    int result = 0;
-    {
-        TCorvaneApplication app(argc, argv);
-        TestRecoverImage test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    std::error_code ec;
-    stdfs::remove_all(folder, ec);
-    return result;
-}
+int main(int argc, char** argv) { return RunWindowTest<TestRecoverImage>(argc, argv, "corvane-recoverimage", g_folder); }
 
 #include "tst_recoverimage.moc"

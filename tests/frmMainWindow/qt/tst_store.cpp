@@ -15,6 +15,7 @@
 
 #include <unistd.h>
 
+#include "WindowTestMain.h"
 #include "frmMainWindow/qt/CorvaneApplication.h"
 #include "frmMainWindow/qt/frmMainWindow.h"
 #include "mailsession/SessionTexts.h"
@@ -99,22 +100,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    std::string folder = (stdfs::temp_directory_path() / "corvane-store-XXXXXX").string();
-    if (::mkdtemp(folder.data()) == nullptr) return 1;
-    g_folder = folder;
-    ::setenv("TMPDIR", folder.c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    int result = 0;
-    {
-        TCorvaneApplication app(argc, argv);
-        TestStore test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    std::error_code ec;
-    stdfs::remove_all(folder, ec);
-    return result;
-}
+int main(int argc, char** argv) { return RunWindowTest<TestStore>(argc, argv, "corvane-store", g_folder); }
 
 #include "tst_store.moc"

@@ -16,6 +16,7 @@
 
 #include "MessageListFixture.h"
 #include "emailexport/emailexport.h"
+#include "WindowTestMain.h"
 #include "frmMainWindow/qt/CorvaneApplication.h"
 #include "frmMainWindow/qt/frmMainWindow.h"
 #include "support/NestedHeaderMail.h"
@@ -170,22 +171,6 @@ private slots:
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    std::string folder = (stdfs::temp_directory_path() / "corvane-whole-XXXXXX").string();
-    if (::mkdtemp(folder.data()) == nullptr) return 1;
-    g_folder = folder;
-    ::setenv("TMPDIR", folder.c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);  // the remembered export folder
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    int result = 0;
-    {
-        TCorvaneApplication app(argc, argv);
-        TestWholeMessages test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    std::error_code ec;
-    stdfs::remove_all(folder, ec);
-    return result;
-}
+int main(int argc, char** argv) { return RunWindowTest<TestWholeMessages>(argc, argv, "corvane-whole", g_folder); }
 
 #include "tst_wholemessages.moc"
