@@ -11,8 +11,11 @@
 #include <utility>
 #include <vector>
 
+// spare: room the sort may use (and leave as it likes), so that a caller
+// sorting many lists one after the other need not have fresh memory
+// mapped for each.
 template <class T, class Key>
-void StableSortByKey32(std::vector<T>& items, Key key) {
+void StableSortByKey32(std::vector<T>& items, Key key, std::vector<T>& spare) {
     const auto less = [&key](const T& a, const T& b) { return key(a) < key(b); };
     if (std::is_sorted(items.begin(), items.end(), less)) return;
     if (items.size() < 4096) {
@@ -20,7 +23,8 @@ void StableSortByKey32(std::vector<T>& items, Key key) {
         return;
     }
     constexpr std::size_t kDigits = std::size_t{1} << 16;
-    std::vector<T> other(items.size());
+    std::vector<T>& other = spare;
+    other.resize(items.size());
     std::vector<std::size_t> count(kDigits);
     for (const int shift : {0, 16}) {
         std::fill(count.begin(), count.end(), 0);
@@ -30,4 +34,10 @@ void StableSortByKey32(std::vector<T>& items, Key key) {
         for (const T& e : items) other[count[(static_cast<std::uint32_t>(key(e)) >> shift) & 0xFFFF]++] = e;
         items.swap(other);
     }
+}
+
+template <class T, class Key>
+void StableSortByKey32(std::vector<T>& items, Key key) {
+    std::vector<T> spare;
+    StableSortByKey32(items, key, spare);
 }
