@@ -1,6 +1,6 @@
 // The carve's speed and memory.
 //
-//   bench_carve [--gib N] [--messages M] [--dir DIR] [--keep] [--chunk-kib K]
+//   bench_carve [--gib N] [--messages M] [--dir DIR] [--keep] [--chunk-kib K] [--rounds R] [--cold]
 //   bench_carve --memory IMAGE      (a fresh process: peak memory of one listing)
 //
 // 1. The filter from memory: CountCandidates over 1 GiB of program-like data
@@ -10,9 +10,12 @@
 //    three folder files of M messages each (default 60 000, about 100 MB
 //    each) cut into 4, 3 and 3 pieces at a partition that starts at sector 63.
 //    - the read alone: 16 MiB reads to the end, as dd bs=16M of=/dev/null
-//      reads (median of three);
-//    - the carve as a listing, end to end (median of three), and its ratio to
-//      the read;
+//      reads (median of R rounds, default 3);
+//    - the carve as a listing, end to end (median of R), and its ratio to
+//      the read: in this process, and as the user runs it, corvane-dbx carve
+//      --list IMAGE in a process of its own;
+//    - with --cold (as root, the image in DIR on a disk): the read and the
+//      program's listing with the system's caches dropped before each;
 //    - the assembly's share: from the scan's last progress report to the
 //      carve's end, against the scan's time;
 //    - the carve writing the folder files into DIR;
@@ -75,6 +78,15 @@ public:
     Clock::time_point at{};
 };
 
+// The system's page cache emptied (Linux, as root); false when it cannot be.
+bool DropCaches() {
+    ::sync();
+    std::ofstream drop("/proc/sys/vm/drop_caches");
+    drop << "3\n";
+    drop.flush();
+    return static_cast<bool>(drop);
+}
+
 double ReadAll(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY);
     std::vector<char> buffer(std::size_t{16} << 20);
@@ -93,6 +105,8 @@ int main(int argc, char** argv) {
     int messages = 60000;
     std::string dir = "/dev/shm";
     bool keep = false;
+    bool cold = false;
+    int rounds = 3;
     std::size_t chunkKib = 0;
     if (argc == 3 && std::string(argv[1]) == "--memory") {
         // First a carve of an image without blocks: what the read-ahead takes
@@ -123,8 +137,10 @@ int main(int argc, char** argv) {
         else if (a == "--messages" && i + 1 < argc) messages = std::atoi(argv[++i]);
         else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
         else if (a == "--keep") keep = true;
+        else if (a == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--cold") cold = true;
         else {
-            std::fprintf(stderr, "usage: bench_carve [--gib N] [--messages M] [--dir DIR] [--keep]\n");
+            std::fprintf(stderr, "usage: bench_carve [--gib N] [--messages M] [--dir DIR] [--keep] [--chunk-kib K] [--rounds R] [--cold]\n");
             return 2;
         }
     }
@@ -218,7 +234,9 @@ int main(int argc, char** argv) {
     carve::TCarveOptions listing;
     if (chunkKib > 0) listing.ChunkBytes = chunkKib << 10;
     ReadAll(image);  // into the page cache
-    for (int r = 0; r < 3; ++r) {
+    std::vector<double> programs;
+    for (int r = 0; r < rounds; ++r) {
+        programs.push_back(RunProgram({CORVANE_DBX_PROGRAM, "carve", "--list", image}, true).seconds);
         reads.push_back(ReadAll(image));
         TScanEnd progress;
         const auto start = Clock::now();
@@ -231,7 +249,25 @@ int main(int argc, char** argv) {
     std::printf("read alone (16 MiB reads): %.2f s, %.2f GB/s\n", read, static_cast<double>(imageBytes) / read / 1e9);
     std::printf("carve --list end to end: %.2f s, %.2f GB/s, %.2f x the read (%.0f %% of its rate)\n", list,
                 static_cast<double>(imageBytes) / list / 1e9, list / read, 100.0 * read / list);
+    const double program = Median(programs);
+    std::printf("corvane-dbx carve --list (a process of its own): %.2f s, %.2f x the read (%.0f %% of its rate)\n",
+                program, program / read, 100.0 * read / program);
     std::printf("assembly: %.3f s after a scan of %.2f s (%.1f %%)\n", assembly, scan, 100.0 * assembly / scan);
+    if (cold) {
+        std::vector<double> coldReads, coldPrograms;
+        for (int r = 0; r < rounds && DropCaches(); ++r) {
+            coldReads.push_back(ReadAll(image));
+            if (!DropCaches()) break;
+            coldPrograms.push_back(RunProgram({CORVANE_DBX_PROGRAM, "carve", "--list", image}, true).seconds);
+        }
+        if (coldPrograms.empty()) {
+            std::printf("cold: the caches could not be dropped (needs root)\n");
+        } else {
+            const double cr = Median(coldReads), cp = Median(coldPrograms);
+            std::printf("cold: read %.2f s, corvane-dbx carve --list %.2f s: %.0f %% of the read's rate\n", cr, cp,
+                        100.0 * cr / cp);
+        }
+    }
     for (const auto& f : result.Files)
         std::printf("  #%d header %s, %zu pieces, %zu complete, %zu partial\n", f.Number,
                     f.HeaderOffset ? std::to_string(*f.HeaderOffset).c_str() : "none", f.Pieces.size(), f.Complete, f.Partial);
