@@ -40,6 +40,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "BenchProcess.h"
 #include "BenchResident.h"
 #include "chainread/ChainRead.h"
 #include "outlookfile/outlookfile.h"
@@ -79,11 +80,6 @@ void MakeFolderFile(const std::string& path) {
 
 double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // The high-water mark of a child's memory in kB, once it runs the program

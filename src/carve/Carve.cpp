@@ -754,8 +754,6 @@ using TChainBlocks = std::vector<std::pair<std::uint32_t, std::uint16_t>>;
 // saw only in part.
 using THeaderReader = std::function<bool(std::uint32_t self, TCandidate& block)>;
 
-// Counts the messages of a file: chains of its live blocks, from each block
-// no other block names as next.
 // The block lists of CountMessages, kept from one folder file to the next:
 // memory used again costs nothing, while fresh memory costs a page fault per
 // page.
@@ -763,6 +761,8 @@ struct TCountRoom {
     std::vector<TCandidate> Blocks, Spare;
 };
 
+// Counts the messages of a file: chains of its live blocks, from each block
+// no other block names as next.
 void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
                    const std::vector<std::pair<std::int64_t, std::int64_t>>& sure, const THeaderReader& readHeader,
                    std::vector<TChainBlocks>* partial, TCountRoom& room) {
