@@ -14,8 +14,8 @@
 // spare: room the sort may use (and leave as it likes), so that a caller
 // sorting many lists one after the other need not have fresh memory
 // mapped for each.
-template <class T, class Key>
-void StableSortByKey32(std::vector<T>& items, Key key, std::vector<T>& spare) {
+template <class T, class A, class Key>
+void StableSortByKey32(std::vector<T, A>& items, Key key, std::vector<T, A>& spare) {
     const auto less = [&key](const T& a, const T& b) { return key(a) < key(b); };
     if (std::is_sorted(items.begin(), items.end(), less)) return;
     if (items.size() < 4096) {
@@ -23,7 +23,7 @@ void StableSortByKey32(std::vector<T>& items, Key key, std::vector<T>& spare) {
         return;
     }
     constexpr std::size_t kDigits = std::size_t{1} << 16;
-    std::vector<T>& other = spare;
+    std::vector<T, A>& other = spare;
     other.resize(items.size());
     std::vector<std::size_t> count(kDigits);
     for (const int shift : {0, 16}) {
@@ -36,8 +36,8 @@ void StableSortByKey32(std::vector<T>& items, Key key, std::vector<T>& spare) {
     }
 }
 
-template <class T, class Key>
-void StableSortByKey32(std::vector<T>& items, Key key) {
-    std::vector<T> spare;
+template <class T, class A, class Key>
+void StableSortByKey32(std::vector<T, A>& items, Key key) {
+    std::vector<T, A> spare;
     StableSortByKey32(items, key, spare);
 }

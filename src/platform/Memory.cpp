@@ -7,14 +7,34 @@
 namespace corvane::mem {
 
 // The system's side (posix/, windows/): memory of the given size, aligned to
-// kLargePage, or null; and its release.
+// kLargePage, or null; and its release. The pages are a mapping of their own,
+// unmapped when freed.
 extern const std::size_t kLargePage;
 void* AllocateLarge(std::size_t bytes);
 void FreeLarge(void* p);
+void* AllocatePages(std::size_t bytes);
+void FreePages(void* p, std::size_t bytes);
+
+namespace {
+std::size_t RoundedToLargePages(std::size_t bytes) {
+    if (bytes > static_cast<std::size_t>(-1) - kLargePage) throw std::bad_alloc();
+    return (bytes + kLargePage - 1) / kLargePage * kLargePage;
+}
+}  // namespace
+
+void* AllocateBig(std::size_t bytes) {
+    void* p = bytes <= static_cast<std::size_t>(-1) - kLargePage ? AllocatePages(bytes) : nullptr;
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+}
+
+void FreeBig(void* p, std::size_t bytes) noexcept {
+    if (p != nullptr) FreePages(p, bytes);
+}
 
 TBigBuffer::TBigBuffer(std::size_t bytes) {
     if (bytes == 0) return;
-    const std::size_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
+    const std::size_t rounded = RoundedToLargePages(bytes);
     data_ = static_cast<char*>(AllocateLarge(rounded));
     if (data_ == nullptr) throw std::bad_alloc();
     size_ = rounded;

@@ -14,6 +14,7 @@
 #include "platform/AnsiText.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Memory.h"
 #include "support/TestFiles.h"
 
 namespace stdfs = std::filesystem;
@@ -64,6 +65,24 @@ TEST(AnsiText, ConversionKeepsEveryByte) {
     EXPECT_EQ(ansi::FromUtf8("\xE2\x80\x9Cq\xE2\x80\x9D"), "\x93q\x94");
     EXPECT_EQ(ansi::FromUtf8("\xE4\xB8\xAD"), "?");         // not in the code page
     EXPECT_EQ(ansi::FromUtf8("a\xC3"), "a?");               // cut-off sequence
+}
+
+// Lists that grow from the ordinary heap into big buffers of their own and
+// back keep every element; copies and swaps of either kind hold.
+TEST(Memory, BigVectorKeepsItsElementsAcrossBothKindsOfMemory) {
+    using corvane::mem::TBigVector;
+    for (const std::size_t n : {std::size_t{0}, std::size_t{1000}, std::size_t{300000}, std::size_t{5000000}}) {
+        TBigVector<std::uint32_t> list;
+        for (std::uint32_t i = 0; i < n; ++i) list.push_back(i * 2654435761u);
+        TBigVector<std::uint32_t> copy = list, small(3, 7u);
+        copy.swap(small);
+        ASSERT_EQ(small.size(), n);
+        for (std::uint32_t i = 0; i < n; ++i) ASSERT_EQ(small[i], i * 2654435761u) << n << " " << i;
+        ASSERT_EQ(copy, TBigVector<std::uint32_t>(3, 7u));
+        list.resize(n / 3);
+        list.shrink_to_fit();
+        for (std::uint32_t i = 0; i < n / 3; ++i) ASSERT_EQ(list[i], i * 2654435761u) << n << " " << i;
+    }
 }
 
 TEST(Files, OpenErrorsNameThePathAndReason) {
