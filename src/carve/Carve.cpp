@@ -84,6 +84,32 @@ struct TCandidate {
     std::int64_t Base() const { return Pos - static_cast<std::int64_t>(Self); }
 };
 
+// The candidates in the order found, in chunks of big buffers: growing never
+// copies them, and their pages are large ones (fresh memory costs a page
+// fault per page, a cost that on some machines exceeds the work on it).
+class TCandidates {
+public:
+    void push_back(const TCandidate& c) {
+        if (size_ % kPerChunk == 0) chunks_.emplace_back().reserve(kPerChunk);
+        chunks_.back().push_back(c);
+        ++size_;
+    }
+    std::size_t size() const { return size_; }
+    const TCandidate& operator[](std::size_t i) const { return chunks_[i / kPerChunk][i % kPerChunk]; }
+    // Calls f with every candidate, in order.
+    template <class F>
+    void ForEach(F f) const {
+        for (const auto& chunk : chunks_)
+            for (const TCandidate& c : chunk) f(c);
+    }
+
+private:
+    // A chunk fills one large page.
+    static constexpr std::size_t kPerChunk = (std::size_t{2} << 20) / sizeof(TCandidate);
+    std::vector<mem::TBigVector<TCandidate>> chunks_;
+    std::size_t size_ = 0;
+};
+
 // --- The image: its inputs read one after the other as one ------------------
 class TImage {
 public:
@@ -98,6 +124,10 @@ public:
         size_ = seekable_ ? at : -1;
     }
     bool Seekable() const { return seekable_; }
+    // Whether ReadAt may be called from several threads at once.
+    bool ReadsAtOnce() const {
+        return std::all_of(files_.begin(), files_.end(), [](const auto& f) { return f->ReadsAtOnce(); });
+    }
     std::int64_t Size() const { return size_; }  // -1: known at the end of the scan
     // The next n bytes, across inputs; fewer only at the end.
     std::size_t ReadNext(unsigned char* out, std::size_t n) {
@@ -130,6 +160,34 @@ private:
     bool seekable_ = true;
     std::int64_t size_ = -1;
 };
+
+// --- Work shared with a second thread ---------------------------------------
+// Runs first here and, when shared, second on a thread of its own at the same
+// time; raises what first raised, else what second raised.
+template <class F, class G>
+void AtOnce(bool shared, F first, G second) {
+    if (!shared) {
+        first();
+        second();
+        return;
+    }
+    std::exception_ptr failed;
+    std::thread other([&] {
+        try {
+            second();
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    try {
+        first();
+    } catch (...) {
+        other.join();
+        throw;
+    }
+    other.join();
+    if (failed) std::rethrow_exception(failed);
+}
 
 // --- The reader thread -----------------------------------------------------
 // Fills the read buffers in turn while the calling thread filters the ones
@@ -252,14 +310,24 @@ private:
 };
 
 struct TScan {
-    std::deque<TCandidate> Candidates;  // in image order (in steps: no copy of them all as they grow)
+    TCandidates Candidates;            // in image order
     std::vector<std::int64_t> Headers;   // image positions of folder file headers, ascending
     std::int64_t Bytes = 0;
 };
 
+// What the filter found in one stretch of the image, in image order.
+struct TFound {
+    mem::TBigVector<TCandidate> Candidates;
+    std::vector<std::int64_t> Headers;  // image positions of folder file headers
+    void Clear() {
+        Candidates.clear();
+        Headers.clear();
+    }
+};
+
 class TFilter {
 public:
-    TFilter(TScan& scan, TSpool* spool, TCarveCounts* counts) : scan_(scan), spool_(spool), counts_(counts) {}
+    explicit TFilter(TFound& found) : found_(found) {}
 
     // Tests the positions of the image in [from, to) whose block headers lie in
     // data (which holds image byte p at data[p - origin], and zeros past the end).
@@ -291,7 +359,7 @@ public:
     // Looks for folder file headers at the sectors in [from, to).
     void Headers(const unsigned char* data, std::int64_t origin, std::int64_t from, std::int64_t to) {
         for (std::int64_t p = CeilTo(from, kSector); p < to; p += kSector)
-            if (std::memcmp(data + (p - origin), kFileSignature, sizeof kFileSignature) == 0) scan_.Headers.push_back(p);
+            if (std::memcmp(data + (p - origin), kFileSignature, sizeof kFileSignature) == 0) found_.Headers.push_back(p);
     }
 
 private:
@@ -314,48 +382,235 @@ private:
             c.Deleted = 1;
             c.Length = static_cast<std::uint16_t>(kDeletedBody);
         }
-        scan_.Candidates.push_back(c);
-        if (spool_ != nullptr) spool_->Put(h);
-        if (++bases_[c.Base()] == 2 && counts_ != nullptr) counts_->Files.fetch_add(1, std::memory_order_relaxed);
+        found_.Candidates.push_back(c);
+    }
+
+    TFound& found_;
+};
+
+// One chunk of the image: the image bytes [Start, End), held in a buffer of
+// kCarry + chunk + kCarry bytes with image byte p at p - Origin(), and the
+// kCarry bytes before Start in front (zeros before the image), and zeros after
+// the end of the image. Filters the positions whose block lies whole in what
+// is read up to End; for the last chunk, those with a whole header.
+struct TChunkSpan {
+    std::int64_t Start = 0, End = 0;
+    bool Last = false;
+    std::int64_t Origin() const { return Start - static_cast<std::int64_t>(kCarry); }
+};
+
+void FilterChunk(const unsigned char* buffer, const TChunkSpan& chunk, TFound& found) {
+    TFilter filter(found);
+    const std::int64_t from = std::max<std::int64_t>(chunk.Start - kBlockBytes, 0);
+    const std::int64_t to = chunk.Last ? chunk.End - kDeletedHeaderBytes + 1 : chunk.End - kBlockBytes;
+    if (to > from) filter.Positions(buffer, chunk.Origin(), from, to);
+    filter.Headers(buffer, chunk.Origin(), chunk.Start, chunk.Last ? chunk.End - 15 : chunk.End);
+}
+
+// Takes what was found, stretch by stretch in image order, into the scan,
+// and counts it for the front end.
+class TGather {
+public:
+    TGather(TScan& scan, TSpool* spool, TCarveCounts* counts) : scan_(scan), spool_(spool), counts_(counts) {}
+
+    // data holds image byte p at data[p - origin] for the blocks found (read
+    // only with a spool, which keeps them).
+    void Take(const TFound& found, const unsigned char* data, std::int64_t origin) {
+        std::int64_t files = 0, messages = 0;
+        for (const TCandidate& c : found.Candidates) {
+            scan_.Candidates.push_back(c);
+            if (spool_ != nullptr) spool_->Put(data + (c.Pos - origin));
+            // Neighbours mostly share their base.
+            if (last_ == nullptr || c.Base() != lastBase_) {
+                lastBase_ = c.Base();
+                last_ = &bases_[lastBase_];
+            }
+            if (++*last_ == 2) ++files;
+            messages += c.HeaderLine;
+        }
+        scan_.Headers.insert(scan_.Headers.end(), found.Headers.begin(), found.Headers.end());
         if (counts_ != nullptr) {
-            counts_->Blocks.fetch_add(1, std::memory_order_relaxed);
-            if (c.HeaderLine) counts_->Messages.fetch_add(1, std::memory_order_relaxed);
+            counts_->Blocks.fetch_add(static_cast<std::int64_t>(found.Candidates.size()), std::memory_order_relaxed);
+            counts_->Files.fetch_add(files, std::memory_order_relaxed);
+            counts_->Messages.fetch_add(messages, std::memory_order_relaxed);
         }
     }
 
+private:
     TScan& scan_;
     TSpool* spool_;
     TCarveCounts* counts_;
     std::unordered_map<std::int64_t, std::uint32_t> bases_;  // blocks per base so far
+    std::int64_t lastBase_ = 0;
+    std::uint32_t* last_ = nullptr;
 };
 
-TScan ScanImage(TImage& image, const TCarveOptions& options, TSpool* spool, TProgress* progress) {
-    TScan scan;
-    TFilter filter(scan, spool, options.Counts);
-    const std::size_t chunkBytes = std::max<std::size_t>(CeilTo(static_cast<std::int64_t>(options.ChunkBytes), kCluster),
-                                                         static_cast<std::size_t>(kCluster));
+// After each chunk taken: what the front end is told, and where a stop is heard.
+void Scanned(TScan& scan, std::int64_t end, std::int64_t total, const TCarveOptions& options, TProgress* progress) {
+    scan.Bytes = end;
+    if (options.Counts != nullptr) options.Counts->Bytes.store(end, std::memory_order_relaxed);
+    CheckPoint(progress, kCarveScanStage, end, std::max(total, end));
+}
+
+// A stream, or an image whose reads cannot be shared: one thread reads
+// ahead while the calling thread filters.
+void ScanAhead(TImage& image, std::size_t chunkBytes, const TCarveOptions& options, TGather& gather, TScan& scan,
+               TProgress* progress) {
     TReadAhead ahead(image, chunkBytes, std::max<std::size_t>(options.Chunks, 2));
     unsigned char carry[kCarry] = {};
     const std::int64_t total = std::max<std::int64_t>(image.Size(), 0);
+    TFound found;
     for (;;) {
         const TReadAhead::TChunk chunk = ahead.Take();
         unsigned char* slot = ahead.SlotData(chunk.Slot);
         std::memcpy(slot, carry, kCarry);  // image bytes [Start - kCarry, Start)
-        const std::int64_t end = chunk.Start + static_cast<std::int64_t>(chunk.Length);
-        const std::int64_t origin = chunk.Start - static_cast<std::int64_t>(kCarry);
+        const TChunkSpan span{chunk.Start, chunk.Start + static_cast<std::int64_t>(chunk.Length), chunk.Last};
         if (chunk.Last) std::memset(slot + kCarry + chunk.Length, 0, kCarry);
-        // Positions whose block lies whole in what is read so far; at the end,
-        // those with a whole header.
-        const std::int64_t from = std::max<std::int64_t>(chunk.Start - kBlockBytes, 0);
-        const std::int64_t to = chunk.Last ? end - kDeletedHeaderBytes + 1 : end - kBlockBytes;
-        if (to > from) filter.Positions(slot, origin, from, to);
-        filter.Headers(slot, origin, chunk.Start, chunk.Last ? end - 15 : end);
+        found.Clear();
+        FilterChunk(slot, span, found);
+        gather.Take(found, slot, span.Origin());
         if (chunk.Length >= kCarry) std::memcpy(carry, slot + chunk.Length, kCarry);
         ahead.Give(chunk.Slot);
-        scan.Bytes = end;
-        if (options.Counts != nullptr) options.Counts->Bytes.store(end, std::memory_order_relaxed);
-        CheckPoint(progress, kCarveScanStage, end, std::max(total, end));
+        Scanned(scan, span.End, total, options, progress);
         if (chunk.Last) break;
+    }
+}
+
+// An image that can be read at any offset by several threads at once: the
+// calling thread and one of the carve's own each read a chunk and filter it
+// straight away, while its bytes are fresh in that core's caches, the even
+// chunks here and the odd ones there; the calling thread takes the finds in
+// image order. (One thread reading and another filtering left the filter
+// waiting for reads that the filter's own memory traffic slowed down.)
+class TScanInTwo {
+public:
+    TScanInTwo(const TImage& image, std::size_t chunkBytes, std::size_t ahead)
+        : image_(image), chunkBytes_(static_cast<std::int64_t>(chunkBytes)), ahead_(std::max<std::size_t>(ahead, 1)) {
+        const std::int64_t size = image.Size();
+        chunks_ = size == 0 ? 1 : static_cast<std::size_t>((size + chunkBytes_ - 1) / chunkBytes_);
+        slots_.resize(ahead_);
+        if (chunks_ > 1) thread_ = std::thread([this] { Run(); });
+    }
+    ~TScanInTwo() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    TScanInTwo(const TScanInTwo&) = delete;
+    TScanInTwo& operator=(const TScanInTwo&) = delete;
+
+    void Scan(TGather& gather, TScan& scan, const TCarveOptions& options, TProgress* progress) {
+        mem::TBigBuffer buffer(kCarry + static_cast<std::size_t>(chunkBytes_) + kCarry);
+        TFound found;
+        for (std::size_t c = 0; c < chunks_; ++c) {
+            TChunkSpan span;
+            if (c % 2 == 0) {
+                found.Clear();
+                span = ReadAndFilter(c, reinterpret_cast<unsigned char*>(buffer.data()), found);
+                gather.Take(found, nullptr, 0);
+            } else {
+                TSlot& slot = slots_[(c / 2) % ahead_];
+                {
+                    std::unique_lock lock(mutex_);
+                    changed_.wait(lock, [&slot, c] { return slot.Chunk == c; });
+                }
+                if (slot.Error) std::rethrow_exception(slot.Error);
+                span = slot.Span;
+                gather.Take(slot.Found, nullptr, 0);
+                {
+                    std::lock_guard lock(mutex_);
+                    slot.Chunk = kFree;
+                    ++taken_;
+                }
+                changed_.notify_all();
+            }
+            Scanned(scan, span.End, image_.Size(), options, progress);
+            if (span.Last) break;
+        }
+    }
+
+private:
+    static constexpr std::size_t kFree = static_cast<std::size_t>(-1);
+    struct TSlot {
+        std::size_t Chunk = kFree;  // the chunk whose finds it holds
+        TChunkSpan Span;
+        TFound Found;
+        std::exception_ptr Error;
+    };
+
+    TChunkSpan ReadAndFilter(std::size_t c, unsigned char* buffer, TFound& found) const {
+        TChunkSpan span;
+        span.Start = static_cast<std::int64_t>(c) * chunkBytes_;
+        span.End = std::min(span.Start + chunkBytes_, image_.Size());
+        const std::int64_t from = std::max<std::int64_t>(span.Origin(), 0);
+        std::memset(buffer, 0, static_cast<std::size_t>(from - span.Origin()));
+        const std::size_t want = static_cast<std::size_t>(span.End - from);
+        const std::size_t got = image_.ReadAt(from, buffer + (from - span.Origin()), want);
+        span.Last = span.End == image_.Size();
+        if (got < want) {  // the image grew shorter while it was read: it ends here
+            span.End = std::max(span.Start, from + static_cast<std::int64_t>(got));
+            span.Last = true;
+        }
+        if (span.Last) std::memset(buffer + (span.End - span.Origin()), 0, kCarry);
+        FilterChunk(buffer, span, found);
+        return span;
+    }
+
+    void Run() {
+        mem::TBigBuffer buffer(kCarry + static_cast<std::size_t>(chunkBytes_) + kCarry);
+        for (std::size_t c = 1, n = 0; c < chunks_; c += 2, ++n) {
+            TSlot& slot = slots_[n % ahead_];
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return stop_ || n < taken_ + ahead_; });
+                if (stop_) return;
+            }
+            slot.Found.Clear();
+            slot.Error = nullptr;
+            bool last = false;
+            try {
+                slot.Span = ReadAndFilter(c, reinterpret_cast<unsigned char*>(buffer.data()), slot.Found);
+                last = slot.Span.Last;
+            } catch (...) {
+                slot.Error = std::current_exception();
+                last = true;
+            }
+            {
+                std::lock_guard lock(mutex_);
+                slot.Chunk = c;
+            }
+            changed_.notify_all();
+            if (last) return;
+        }
+    }
+
+    const TImage& image_;
+    const std::int64_t chunkBytes_;
+    const std::size_t ahead_;  // chunks the thread may be ahead of the taking
+    std::size_t chunks_ = 0;
+    std::vector<TSlot> slots_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t taken_ = 0;  // of the thread's chunks
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+TScan ScanImage(TImage& image, const TCarveOptions& options, TSpool* spool, TProgress* progress) {
+    TScan scan;
+    TGather gather(scan, spool, options.Counts);
+    // No read longer than the image (a small one needs no big buffers).
+    std::int64_t chunk = CeilTo(static_cast<std::int64_t>(options.ChunkBytes), kCluster);
+    if (image.Size() >= 0) chunk = std::min(chunk, CeilTo(image.Size() + 1, kCluster));
+    const std::size_t chunkBytes = static_cast<std::size_t>(std::max(chunk, kCluster));
+    if (options.Threads > 1 && image.Seekable() && image.ReadsAtOnce() && spool == nullptr) {
+        TScanInTwo two(image, chunkBytes, std::max<std::size_t>(options.Chunks / 2, 1));
+        two.Scan(gather, scan, options, progress);
+    } else {
+        ScanAhead(image, chunkBytes, options, gather, scan, progress);
     }
     if (spool != nullptr) spool->Flush();
     return scan;
@@ -372,17 +627,18 @@ struct TPiece {
 
 class TAssembly {
 public:
-    TAssembly(std::deque<TCandidate>& candidates, const std::vector<std::int64_t>& headers)
-        : c_(candidates), headers_(headers) {}
+    // shared: Join shares its lookups with a second thread.
+    TAssembly(const TCandidates& candidates, const std::vector<std::int64_t>& headers, bool shared)
+        : c_(candidates), shared_(shared), headers_(headers) {}
 
     std::int64_t Dropped = 0;
-    std::vector<std::uint32_t> Kept;  // candidate indexes, piece by piece
+    mem::TBigVector<std::uint32_t> Kept;  // candidate indexes, piece by piece
     std::vector<TPiece> Pieces;
-    std::vector<std::uint32_t> PieceOf;  // per kept block
+    mem::TBigVector<std::uint32_t> PieceOf;  // per kept block
     std::vector<std::uint32_t> Parent;   // union-find over pieces
 
     void Group() {
-        const std::vector<std::uint32_t> order = ByBaseAndSelf();
+        const mem::TBigVector<std::uint32_t> order = ByBaseAndSelf();
         Kept.reserve(order.size());
         std::vector<std::int64_t> headed;  // the bases of pieces with a header
         for (std::size_t i = 0; i < order.size();) {
@@ -439,25 +695,34 @@ public:
     }
 
     void Join() {
-        // Every kept block by self offset, to find who holds a link's target.
-        bySelf_.resize(Kept.size());
-        std::iota(bySelf_.begin(), bySelf_.end(), 0u);
-        StableSortByKey32(bySelf_, [this](std::uint32_t k) { return Self(k); });
+        // Every kept block by self offset, to find who holds a link's target:
+        // the offsets, and beside them each one's piece and kind, so that the
+        // blocks of one offset are read in one place. Ties keep the kept order.
         {
-            std::vector<std::uint32_t> sorted(bySelf_.size());
-            for (std::size_t i = 0; i < bySelf_.size(); ++i) sorted[i] = Self(bySelf_[i]);
+            mem::TBigVector<TOwned> bySelf(Kept.size()), spare;
+            for (std::uint32_t k = 0; k < Kept.size(); ++k)
+                bySelf[k] = {Self(k), PieceOf[k] | (c_[Kept[k]].Deleted ? kDeletedBit : 0u)};
+            SortBySelf(bySelf, [](const TOwned& o) { return o.Self; }, spare);
+            spare = {};
+            mem::TBigVector<std::uint32_t> sorted(bySelf.size());
+            owner_.resize(bySelf.size());
+            for (std::size_t i = 0; i < bySelf.size(); ++i) {
+                sorted[i] = bySelf[i].Self;
+                owner_[i] = bySelf[i].Owner;
+            }
             selfIndex_ = TSelfIndex(std::move(sorted));
         }
-        deleted_.resize(Kept.size());
-        for (std::size_t k = 0; k < Kept.size(); ++k) deleted_[k] = c_[Kept[k]].Deleted;
         // The links that leave their piece; the others only mark their target.
         pointed_[0].assign(Kept.size(), 0);
         pointed_[1].assign(Kept.size(), 0);
-        for (std::uint32_t k = 0; k < Kept.size(); ++k) {
-            const TCandidate& c = c_[Kept[k]];
-            AddLink(k, c.Next, 0);
-            if (c.Deleted) AddLink(k, c.Prev, 1);
-        }
+        // The lookups, in no order of the memory they read, are most of the
+        // time here: the blocks are shared out in two halves (the links of
+        // the second follow those of the first, as one pass lists them).
+        const auto n = static_cast<std::uint32_t>(Kept.size());
+        const std::uint32_t half = shared_ ? n / 2 : n;
+        mem::TBigVector<TLink> later;
+        AtOnce(shared_, [&] { AddLinks(0, half, links_); }, [&] { AddLinks(half, n, later); });
+        links_.insert(links_.end(), later.begin(), later.end());
         std::vector<std::uint32_t> byStart(Pieces.size());
         std::iota(byStart.begin(), byStart.end(), 0u);
         std::sort(byStart.begin(), byStart.end(),
@@ -466,24 +731,23 @@ public:
         for (bool joined = true; joined;) {
             joined = false;
             for (TLink& link : links_) {
-                const std::uint32_t from = Find(PieceOf[link.From]);
+                const std::uint32_t from = Find(link.From & ~kDeletedBit);
                 std::uint32_t target = kNone;
                 int choices = 0;
                 const std::uint32_t self = selfIndex_[link.At];
-                for (std::size_t i = link.At; i < bySelf_.size() && selfIndex_[i] == self && !link.Done; ++i) {
-                    const std::uint32_t t = bySelf_[i];
-                    if (deleted_[t] != deleted_[link.From]) continue;
-                    const std::uint32_t file = Find(PieceOf[t]);
+                for (std::size_t i = link.At; i < owner_.size() && selfIndex_[i] == self && !link.Done; ++i) {
+                    if ((owner_[i] & kDeletedBit) != (link.From & kDeletedBit)) continue;
+                    const std::uint32_t file = Find(owner_[i] & ~kDeletedBit);
                     if (file == from) {
                         link.Done = true;  // joined meanwhile: the link is inside its folder file now
-                        pointed_[link.Dir][t] = 1;
-                    } else if (pointed_[link.Dir][t] == 0 && !Overlap(from, file)) {
+                        pointed_[link.Dir][i] = 1;
+                    } else if (pointed_[link.Dir][i] == 0 && !Overlap(from, file)) {
                         ++choices;
-                        target = t;
+                        target = static_cast<std::uint32_t>(i);
                     }
                 }
                 if (link.Done || choices != 1) continue;
-                Union(from, Find(PieceOf[target]));
+                Union(from, Find(owner_[target] & ~kDeletedBit));
                 pointed_[link.Dir][target] = 1;
                 link.Done = true;
                 joined = true;
@@ -538,14 +802,14 @@ private:
     // come in image order, and within one base a later position is a later
     // self offset: so each base's candidates, in the order they came, are
     // already in order, and only the bases need sorting.
-    std::vector<std::uint32_t> ByBaseAndSelf() const {
-        std::vector<std::uint32_t> bucket(c_.size());  // per candidate, its base's number
+    mem::TBigVector<std::uint32_t> ByBaseAndSelf() const {
+        mem::TBigVector<std::uint32_t> bucket(c_.size());  // per candidate, its base's number
         std::vector<std::int64_t> bases;                // by number
         std::unordered_map<std::int64_t, std::uint32_t> numberOf;
         std::int64_t lastBase = 0;
         std::uint32_t last = kNone;
         std::size_t i = 0;
-        for (const TCandidate& c : c_) {
+        c_.ForEach([&](const TCandidate& c) {
             const std::int64_t base = c.Base();
             if (last == kNone || base != lastBase) {  // neighbours mostly share their base
                 const auto [it, fresh] = numberOf.try_emplace(base, static_cast<std::uint32_t>(bases.size()));
@@ -554,7 +818,7 @@ private:
                 lastBase = base;
             }
             bucket[i++] = last;
-        }
+        });
         std::vector<std::uint32_t> byBase(bases.size());
         std::iota(byBase.begin(), byBase.end(), 0u);
         std::sort(byBase.begin(), byBase.end(), [&bases](std::uint32_t a, std::uint32_t b) { return bases[a] < bases[b]; });
@@ -562,31 +826,53 @@ private:
         for (const std::uint32_t b : bucket) ++start[b];
         std::size_t at = 0;
         for (const std::uint32_t b : byBase) at += std::exchange(start[b], at);
-        std::vector<std::uint32_t> order(c_.size());
+        mem::TBigVector<std::uint32_t> order(c_.size());
         for (std::uint32_t k = 0; k < bucket.size(); ++k) order[start[bucket[k]]++] = k;
         return order;
     }
 
+    // A block's piece, with kDeletedBit set for a deleted block.
+    static constexpr std::uint32_t kDeletedBit = 0x80000000u;
+    struct TOwned {
+        std::uint32_t Self;
+        std::uint32_t Owner;
+    };
+
     struct TLink {
-        std::uint32_t From;  // a kept block
-        std::uint32_t At;    // the first of the kept blocks of the target's offset, in bySelf_
+        std::uint32_t From;  // the piece of the block it leaves, and its kind (as owner_)
+        std::uint32_t At;    // the first of the kept blocks of the target's offset, by self
         std::uint8_t Dir;    // 0 next, 1 previous
         bool Done = false;   // joined, or inside its folder file
     };
 
-    void AddLink(std::uint32_t from, std::uint32_t target, std::uint8_t dir) {
+    // The links of the kept blocks [from, to) into links; safe beside a call
+    // for other blocks.
+    void AddLinks(std::uint32_t from, std::uint32_t to, mem::TBigVector<TLink>& links) {
+        // Each lookup is prepared some blocks ahead.
+        constexpr std::uint32_t kAhead = 8;
+        for (std::uint32_t k = from; k < to; ++k) {
+            if (k + 2 * kAhead < to) selfIndex_.PrefetchTable(c_[Kept[k + 2 * kAhead]].Next);
+            if (k + kAhead < to) __builtin_prefetch(&owner_[selfIndex_.PrefetchStart(c_[Kept[k + kAhead]].Next)]);
+            const TCandidate& c = c_[Kept[k]];
+            AddLink(k, c.Next, 0, links);
+            if (c.Deleted) AddLink(k, c.Prev, 1, links);
+        }
+    }
+
+    void AddLink(std::uint32_t from, std::uint32_t target, std::uint8_t dir, mem::TBigVector<TLink>& links) {
         if (target == 0) return;
         // The kept blocks at that offset (of any folder file): one of the
         // link's own piece only marks its target; else the link leaves its
         // piece, and who may take it is asked each round.
         const std::size_t at = selfIndex_.LowerBound(target);
         if (at == selfIndex_.Size() || selfIndex_[at] != target) return;
+        const std::uint32_t piece = PieceOf[from];
         for (std::size_t i = at; i < selfIndex_.Size() && selfIndex_[i] == target; ++i)
-            if (PieceOf[bySelf_[i]] == PieceOf[from]) {
-                pointed_[dir][bySelf_[i]] = 1;
+            if ((owner_[i] & ~kDeletedBit) == piece) {
+                std::atomic_ref<std::uint8_t>(pointed_[dir][i]).store(1, std::memory_order_relaxed);
                 return;
             }
-        links_.push_back({from, static_cast<std::uint32_t>(at), dir});
+        links.push_back({piece | (c_[Kept[from]].Deleted ? kDeletedBit : 0u), static_cast<std::uint32_t>(at), dir});
     }
 
     void Union(std::uint32_t a, std::uint32_t b) {
@@ -644,14 +930,14 @@ private:
         return lastOverlap_ = overlap;
     }
 
-    std::deque<TCandidate>& c_;
-    std::vector<std::uint32_t> selfs_;  // per kept block, its self offset (a lookup kept close)
+    const TCandidates& c_;
+    bool shared_;
+    mem::TBigVector<std::uint32_t> selfs_;  // per kept block, its self offset (a lookup kept close)
     const std::vector<std::int64_t>& headers_;
-    std::vector<std::uint32_t> bySelf_;
-    TSelfIndex selfIndex_{{}};            // the self offsets of bySelf_, in its order
-    std::vector<std::uint8_t> deleted_;  // per kept block
-    std::vector<std::uint8_t> pointed_[2];  // per kept block: a block of its folder file links to it
-    std::vector<TLink> links_;
+    TSelfIndex selfIndex_{{}};              // the kept blocks' self offsets, ascending
+    mem::TBigVector<std::uint32_t> owner_;  // beside them, each block's piece and kind
+    mem::TBigVector<std::uint8_t> pointed_[2];  // beside them: a block of its folder file links to it
+    mem::TBigVector<TLink> links_;
     std::vector<std::vector<std::uint32_t>> members_;
     std::unordered_map<std::uint64_t, bool> overlaps_;
     bool lastKnown_ = false;  // the last answer of Overlap, until the next join
@@ -669,6 +955,7 @@ struct TSegment {
 };
 
 struct TFilePlan {
+    std::uint32_t Root = 0;          // its folder file's piece in the assembly
     std::vector<TSegment> Segments;  // ascending, not overlapping
     TCarvedFile File;
     std::int64_t FirstImage = 0;
@@ -758,7 +1045,9 @@ using THeaderReader = std::function<bool(std::uint32_t self, TCandidate& block)>
 // memory used again costs nothing, while fresh memory costs a page fault per
 // page.
 struct TCountRoom {
-    std::vector<TCandidate> Blocks, Spare;
+    mem::TBigVector<TCandidate> Blocks, Spare;
+    mem::TBigVector<std::int32_t> NextAt;
+    mem::TBigVector<std::uint8_t> Named, Seen;
 };
 
 // Counts the messages of a file: chains of its live blocks, from each block
@@ -766,16 +1055,16 @@ struct TCountRoom {
 void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
                    const std::vector<std::pair<std::int64_t, std::int64_t>>& sure, const THeaderReader& readHeader,
                    std::vector<TChainBlocks>* partial, TCountRoom& room) {
-    std::vector<TCandidate>& blocks = room.Blocks;  // the live blocks, by self
+    mem::TBigVector<TCandidate>& blocks = room.Blocks;  // the live blocks, by self
     blocks.clear();
     blocks.reserve(file.LiveBlocks);
     for (const std::uint32_t p : a.Members(root))
         for (std::uint32_t k = a.Pieces[p].First; k < a.Pieces[p].First + a.Pieces[p].Count; ++k)
             if (!a.Block(k).Deleted) blocks.push_back(a.Block(k));
     const auto bySelf = [](const TCandidate& c) { return c.Self; };
-    StableSortByKey32(blocks, bySelf, room.Spare);
+    SortBySelf(blocks, bySelf, room.Spare);
     const auto indexOf = [&blocks] {
-        std::vector<std::uint32_t> selfs(blocks.size());
+        mem::TBigVector<std::uint32_t> selfs(blocks.size());
         for (std::size_t i = 0; i < blocks.size(); ++i) selfs[i] = blocks[i].Self;
         return TSelfIndex(std::move(selfs));
     };
@@ -785,10 +1074,20 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
         const std::size_t at = index.LowerBound(self);
         return at < index.Size() && index[at] == self ? static_cast<std::int64_t>(at) : -1;
     };
+    // Per block, where its next block is in blocks (-1: none there): each
+    // block's next is looked up once, as the lookups are the cost here.
+    mem::TBigVector<std::int32_t>& nextAt = room.NextAt;
+    nextAt.resize(blocks.size());
+    constexpr std::size_t kAhead = 8;
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        if (i + 2 * kAhead < blocks.size()) index.PrefetchTable(blocks[i + 2 * kAhead].Next);
+        if (i + kAhead < blocks.size()) index.PrefetchStart(blocks[i + kAhead].Next);
+        nextAt[i] = blocks[i].Next == 0 ? -1 : static_cast<std::int32_t>(find(blocks[i].Next));
+    }
     // Blocks the scan did not see whole: headers across the start of a range,
     // and those the links name.
     if (readHeader) {
-        std::vector<TCandidate> extras;
+        mem::TBigVector<TCandidate> extras;
         std::unordered_map<std::uint32_t, bool> tried;
         for (const TCarveRange& r : file.Pieces)
             for (std::int64_t at = r.FileStart - kDeletedHeaderBytes + 4; at < r.FileStart; at += 4) {
@@ -799,19 +1098,44 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
             }
         for (std::size_t i = 0; i < blocks.size() + extras.size(); ++i) {
             const std::uint32_t next = i < blocks.size() ? blocks[i].Next : extras[i - blocks.size()].Next;
-            if (next == 0 || find(next) >= 0 || !tried.emplace(next, true).second) continue;
+            if (next == 0 || (i < blocks.size() ? nextAt[i] >= 0 : find(next) >= 0) || !tried.emplace(next, true).second)
+                continue;
             TCandidate extra;
             if (readHeader(next, extra)) extras.push_back(extra);
         }
         if (!extras.empty()) {
-            blocks.insert(blocks.end(), extras.begin(), extras.end());
-            StableSortByKey32(blocks, bySelf, room.Spare);
+            // Merged in by self (no extra shares an offset with a block), the
+            // blocks' places moved on by the extras before them.
+            StableSortByKey32(extras, bySelf, room.Spare);
+            mem::TBigVector<std::int32_t> moved(blocks.size());
+            mem::TBigVector<TCandidate>& merged = room.Spare;
+            merged.clear();
+            merged.reserve(blocks.size() + extras.size());
+            std::size_t e = 0;
+            for (std::size_t i = 0; i < blocks.size(); ++i) {
+                while (e < extras.size() && extras[e].Self < blocks[i].Self) merged.push_back(extras[e++]);
+                moved[i] = static_cast<std::int32_t>(merged.size());
+                merged.push_back(blocks[i]);
+            }
+            while (e < extras.size()) merged.push_back(extras[e++]);
+            blocks.swap(merged);
             index = indexOf();
+            mem::TBigVector<std::int32_t> was(blocks.size(), -1);
+            for (std::size_t i = 0; i < moved.size(); ++i) was[static_cast<std::size_t>(moved[i])] = nextAt[i];
+            nextAt.resize(blocks.size());
+            for (std::size_t i = 0; i < blocks.size(); ++i) {
+                const std::int32_t old = was[i];
+                if (old >= 0) nextAt[i] = moved[static_cast<std::size_t>(old)];
+                else nextAt[i] = blocks[i].Next == 0 ? -1 : static_cast<std::int32_t>(find(blocks[i].Next));
+            }
         }
     }
-    std::vector<std::uint8_t> named(blocks.size(), 0), seen(blocks.size(), 0);
-    for (const TCandidate& b : blocks)
-        if (const std::int64_t n = find(b.Next); n >= 0) named[static_cast<std::size_t>(n)] = 1;
+    mem::TBigVector<std::uint8_t>& named = room.Named;
+    mem::TBigVector<std::uint8_t>& seen = room.Seen;
+    named.assign(blocks.size(), 0);
+    seen.assign(blocks.size(), 0);
+    for (const std::int32_t n : nextAt)
+        if (n >= 0) named[static_cast<std::size_t>(n)] = 1;
     auto covered = [&sure](std::int64_t from, std::int64_t to) {
         for (const auto& [start, end] : sure) {
             if (end <= from) continue;
@@ -843,7 +1167,7 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
             if (!covered(b.Self, static_cast<std::int64_t>(b.Self) + kBlockBytes)) whole = false;
             if (b.Next == 0) break;
             if (b.Length != kLiveBody) whole = false;
-            at = find(b.Next);
+            at = nextAt[i];
             if (at < 0) {
                 whole = false;
                 break;
@@ -988,7 +1312,8 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     result.ImageBytes = scan.Bytes;
     result.Candidates = static_cast<std::int64_t>(scan.Candidates.size());
 
-    TAssembly assembly(scan.Candidates, scan.Headers);
+    const bool shared = options.Threads > 1;
+    TAssembly assembly(scan.Candidates, scan.Headers, shared);
     assembly.Group();
     assembly.Join();
     result.Dropped = assembly.Dropped;
@@ -997,21 +1322,27 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     for (std::uint32_t p = 0; p < assembly.Pieces.size(); ++p)
         if (assembly.Find(p) == p) roots.push_back(p);
     std::vector<TFilePlan> plans;
-    std::vector<std::vector<TChainBlocks>> partials;
-    TCountRoom room;
     for (const std::uint32_t root : roots) {
         TFilePlan plan = PlanFile(assembly, root, image, scan.Bytes);
         if (plan.Segments.empty() || plan.File.LiveBlocks + plan.File.DeletedBlocks == 0) continue;
-        std::vector<TChainBlocks> partial;
-        const TCarvedFile& file = plan.File;
+        plan.Root = root;
+        plans.push_back(std::move(plan));
+    }
+    // The files' messages are counted on two threads, the files shared out
+    // by their blocks; the image is read by one of them at a time.
+    std::vector<std::vector<TChainBlocks>> partials(plans.size());
+    std::mutex reading;
+    auto count = [&](std::size_t i, TCountRoom& room) {
+        const TCarvedFile& file = plans[i].File;
         // Through the image ranges of the file (a stream cannot be read again).
         THeaderReader reader;
         if (image.Seekable())
-            reader = [&file, &image](std::uint32_t self, TCandidate& block) {
+            reader = [&file, &image, &reading](std::uint32_t self, TCandidate& block) {
                 // The header and the start of the text, as the reconstructed file holds them.
                 unsigned char h[kLiveHeaderBytes + 80] = {};
                 std::int64_t at = self;
                 const std::int64_t end = at + static_cast<std::int64_t>(sizeof h);
+                std::lock_guard lock(reading);
                 for (const TCarveRange& r : file.Pieces) {
                     if (r.FileEnd <= at || r.FileStart > at) continue;
                     const std::int64_t n = std::min(end, r.FileEnd) - at;
@@ -1030,9 +1361,27 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
                 block.HeaderLine = BeginsWithHeaderLine(h + kLiveHeaderBytes, std::min<std::size_t>(block.Length, 80)) ? 1 : 0;
                 return true;
             };
-        CountMessages(assembly, root, plan.File, plan.Sure, reader, options.Partial ? &partial : nullptr, room);
-        plans.push_back(std::move(plan));
-        partials.push_back(std::move(partial));
+        CountMessages(assembly, plans[i].Root, plans[i].File, plans[i].Sure, reader, options.Partial ? &partials[i] : nullptr,
+                      room);
+    };
+    {
+        std::vector<std::size_t> mine, theirs;
+        std::size_t load[2] = {0, 0};
+        for (std::size_t i = 0; i < plans.size(); ++i) {
+            const bool second = shared && load[1] < load[0];
+            (second ? theirs : mine).push_back(i);
+            load[second ? 1 : 0] += plans[i].File.LiveBlocks;
+        }
+        AtOnce(
+            shared && !theirs.empty(),
+            [&] {
+                TCountRoom room;
+                for (const std::size_t i : mine) count(i, room);
+            },
+            [&] {
+                TCountRoom room;
+                for (const std::size_t i : theirs) count(i, room);
+            });
     }
     std::vector<std::size_t> order(plans.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
@@ -1081,11 +1430,11 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
 }
 
 std::size_t CountCandidates(const void* data, std::size_t bytes) {
-    TScan scan;
-    TFilter filter(scan, nullptr, nullptr);
+    TFound found;
+    TFilter filter(found);
     const auto end = static_cast<std::int64_t>(bytes);
     if (end > kBlockBytes) filter.Positions(static_cast<const unsigned char*>(data), 0, 0, end - kBlockBytes);
-    return scan.Candidates.size();
+    return found.Candidates.size();
 }
 
 std::string CarveMapJson(const TCarveResult& result) {

@@ -17,11 +17,14 @@
 #include <utility>
 #include <vector>
 
+#include "outlookfile/KeySort.h"
+#include "platform/Memory.h"
+
 namespace corvane::carve {
 
 class TSelfIndex {
 public:
-    explicit TSelfIndex(std::vector<std::uint32_t> sorted) : selfs_(std::move(sorted)) {
+    explicit TSelfIndex(mem::TBigVector<std::uint32_t> sorted) : selfs_(std::move(sorted)) {
         if (selfs_.empty()) return;
         low_ = Sector(selfs_.front());
         const std::size_t sectors = Sector(selfs_.back()) - low_ + 1;
@@ -45,6 +48,22 @@ public:
     std::uint32_t operator[](std::size_t i) const { return selfs_[i]; }
     std::size_t Size() const { return selfs_.size(); }
 
+    // For loops that look up many offsets whose order has nothing to do with
+    // their place in the list (every block's next block): asked some rounds
+    // ahead of LowerBound(self), these bring the memory it reads closer.
+    // The table entry first; then, once that has arrived, where the search
+    // will start (its position, for lists kept beside this one).
+    void PrefetchTable(std::uint32_t self) const {
+        const std::size_t s = Sector(self) - low_;
+        if (s < table_.size()) __builtin_prefetch(&table_[s]);
+    }
+    std::size_t PrefetchStart(std::uint32_t self) const {
+        const std::size_t s = Sector(self) - low_;
+        if (s >= table_.size() || table_[s] >= selfs_.size()) return 0;
+        __builtin_prefetch(&selfs_[table_[s]]);
+        return table_[s];
+    }
+
     // The table's step: less than a block (0x210 bytes), so that a step of
     // one folder file's offsets begins at most one of its blocks.
     static constexpr std::size_t kSectorBytes = 512;
@@ -52,9 +71,47 @@ public:
 private:
     static std::size_t Sector(std::uint32_t self) { return self / kSectorBytes; }
 
-    std::vector<std::uint32_t> selfs_;
-    std::vector<std::uint32_t> table_;  // per sector from low_, the first position at or past it
+    mem::TBigVector<std::uint32_t> selfs_;
+    mem::TBigVector<std::uint32_t> table_;  // per sector from low_, the first position at or past it
     std::size_t low_ = 0;
 };
+
+// Sorts items by self offset (self(item)), keeping the order of equal ones.
+// Where a table of sectors would serve (as TSelfIndex builds one), by
+// counting each sector's items and placing them: a folder file's blocks come
+// in ascending runs, which this places almost in sequence, and a sector
+// holds at most one block of each file. Else by a radix sort. spare: room
+// the sort may use.
+template <class T, class Self>
+void SortBySelf(mem::TBigVector<T>& items, Self self, mem::TBigVector<T>& spare) {
+    if (items.size() < 4096) {
+        std::stable_sort(items.begin(), items.end(), [&self](const T& a, const T& b) { return self(a) < self(b); });
+        return;
+    }
+    std::uint32_t lo = self(items.front()), hi = lo;
+    for (const T& item : items) {
+        lo = std::min(lo, self(item));
+        hi = std::max(hi, self(item));
+    }
+    constexpr std::uint32_t kStep = TSelfIndex::kSectorBytes;
+    const std::size_t sectors = hi / kStep - lo / kStep + 1;
+    if (sectors > 2 * items.size() + 4096) {
+        StableSortByKey32(items, self, spare);
+        return;
+    }
+    mem::TBigVector<std::uint32_t> start(sectors + 1, 0);  // per sector, where its items go
+    for (const T& item : items) ++start[self(item) / kStep - lo / kStep + 1];
+    for (std::size_t s = 1; s <= sectors; ++s) start[s] += start[s - 1];
+    spare.resize(items.size());
+    {
+        mem::TBigVector<std::uint32_t> at(start.begin(), start.end() - 1);
+        for (const T& item : items) spare[at[self(item) / kStep - lo / kStep]++] = item;
+    }
+    // Within a sector, by offset (mostly one item, else a few): stable.
+    for (std::size_t s = 0; s < sectors; ++s)
+        for (std::uint32_t i = start[s] + 1; i < start[s + 1]; ++i)
+            for (std::uint32_t j = i; j > start[s] && self(spare[j]) < self(spare[j - 1]); --j) std::swap(spare[j], spare[j - 1]);
+    items.swap(spare);
+}
 
 }  // namespace corvane::carve

@@ -8,7 +8,8 @@
 // where the build has libewf (Linux), an EWF image (.E01, its other segment
 // files found beside it), read as the disk it holds.
 // Files and devices can be read at any offset; pipes and standard input only
-// from start to end, once. Used by one thread at a time.
+// from start to end, once. Used by one thread at a time, but for ReadAt
+// where ReadsAtOnce says so.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +29,9 @@ public:
     const std::string& Path() const { return path_; }
     // Whether ReadAt works: false for pipes and standard input.
     bool Seekable() const { return seekable_; }
+    // Whether ReadAt may be called from several threads at once (not for an
+    // EWF image, whose library keeps one reading position).
+    bool ReadsAtOnce() const { return seekable_ && ewf_ == nullptr; }
     // The bytes of the image; -1 for a stream, whose size is known only at its end.
     std::int64_t Size() const { return size_; }
     // The next n bytes of a stream (or, for a seekable input, from where the

@@ -137,6 +137,16 @@ TEST_P(CarveImages, RecoversEveryIntactMessageAndNothingElse) {
     const std::string map = ReadWholeFile(scratch / "out/carve.json");
     for (const auto& file : result.Files)
         EXPECT_NE(map.find("\"recovered-" + std::to_string(file.Number) + ".dbx\""), std::string::npos);
+
+    // Scanned and assembled on the calling thread alone (the other way of
+    // reading), and in chunks that do not divide the image, it finds the same.
+    carve::TCarveOptions alone;
+    alone.Threads = 1;
+    alone.ChunkBytes = (1 << 20) + 4096;
+    const carve::TCarveResult listing = carve::Carve(inputs, alone, nullptr);
+    EXPECT_EQ(carve::CarveMapJson(listing), map);
+    EXPECT_EQ(listing.Candidates, result.Candidates);
+    EXPECT_EQ(listing.Dropped, result.Dropped);
 }
 
 INSTANTIATE_TEST_SUITE_P(

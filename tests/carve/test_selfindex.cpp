@@ -1,5 +1,5 @@
-// The carve's lookup of blocks by self offset, and the radix sort of the
-// block lists, against the standard library's lower_bound and stable_sort on
+// The carve's lookup of blocks by self offset, and the sorts of the block
+// lists, against the standard library's lower_bound and stable_sort on
 // lists shaped as carves meet them: one dense folder file, several files
 // sharing offsets, a sparse list far too spread for a table, and the edges.
 
@@ -46,7 +46,7 @@ TEST(SelfIndex, FindsTheLowerBoundOfEveryOffsetAsASearchWould) {
         {"near the top of the offsets", Files(random, 2, 500, 0xFFF00000u, 0x800)},
     };
     for (const TShape& shape : shapes) {
-        const TSelfIndex index(shape.selfs);
+        const TSelfIndex index({shape.selfs.begin(), shape.selfs.end()});
         ASSERT_EQ(index.Size(), shape.selfs.size()) << shape.name;
         std::vector<std::uint32_t> asked = {0, 1, 0xFFFFFFFFu};
         for (const std::uint32_t s : shape.selfs)
@@ -57,6 +57,41 @@ TEST(SelfIndex, FindsTheLowerBoundOfEveryOffsetAsASearchWould) {
         for (const std::uint32_t self : asked) {
             const auto expected = std::lower_bound(shape.selfs.begin(), shape.selfs.end(), self) - shape.selfs.begin();
             ASSERT_EQ(index.LowerBound(self), static_cast<std::size_t>(expected)) << shape.name << " at " << self;
+        }
+    }
+}
+
+TEST(SelfIndex, SortBySelfKeepsTheOrderOfBlocksOfOneOffset) {
+    std::mt19937 random(11);
+    struct TBlock {
+        std::uint32_t self, place;
+    };
+    // Blocks as a carve lists them: piece by piece, each piece ascending.
+    auto pieces = [&random](std::vector<std::uint32_t> selfs, std::size_t cut) {
+        std::shuffle(selfs.begin(), selfs.end(), random);
+        for (std::size_t at = 0; at < selfs.size(); at += cut)
+            std::sort(selfs.begin() + static_cast<std::ptrdiff_t>(at),
+                      selfs.begin() + static_cast<std::ptrdiff_t>(std::min(selfs.size(), at + cut)));
+        return selfs;
+    };
+    const std::vector<TShape> shapes = {
+        {"few, by the standard sort", pieces(Files(random, 2, 100, 0x24BC, 0x400), 30)},
+        {"one dense file in pieces", pieces(Files(random, 1, 20000, 0x24BC, 0x210), 6000)},
+        {"three files sharing offsets", pieces(Files(random, 3, 8000, 0x24BC, 0x210), 5000)},
+        {"three files sharing sectors", pieces(Files(random, 3, 8000, 0x24BC, 0x400), 5000)},
+        {"sparse, beyond a table", pieces(Files(random, 1, 9000, 0x1000, 0x100000), 3000)},
+        {"near the top of the offsets", pieces(Files(random, 2, 5000, 0xFFF00000u - 5000 * 0x400, 0x400), 700)},
+    };
+    for (const TShape& shape : shapes) {
+        corvane::mem::TBigVector<TBlock> blocks, spare;
+        for (const std::uint32_t s : shape.selfs) blocks.push_back({s, static_cast<std::uint32_t>(blocks.size())});
+        std::vector<TBlock> expected(blocks.begin(), blocks.end());
+        std::stable_sort(expected.begin(), expected.end(), [](const TBlock& a, const TBlock& b) { return a.self < b.self; });
+        corvane::carve::SortBySelf(blocks, [](const TBlock& b) { return b.self; }, spare);
+        ASSERT_EQ(blocks.size(), expected.size()) << shape.name;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            ASSERT_EQ(blocks[i].self, expected[i].self) << shape.name << " " << i;
+            ASSERT_EQ(blocks[i].place, expected[i].place) << shape.name << " " << i;
         }
     }
 }
