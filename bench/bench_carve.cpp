@@ -16,9 +16,9 @@
 //      --list IMAGE in a process of its own;
 //    - with --cold (as root, the image in DIR on a disk): the read and the
 //      program's listing with the system's caches dropped before each;
-//    - the assembly's share: from the scan's last progress report to the
+//    - the assembly's share (median of R): from the scan's last progress report to the
 //      carve's end, against the scan's time;
-//    - the carve writing the folder files into DIR;
+//    - the carve writing the folder files into DIR (median of R);
 //    - memory: in a fresh process (--memory), the growth of the peak resident
 //      size from a carve of an image without blocks (the read-ahead as the
 //      system backs it) to the listing of the image, per block found.
@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
 
     std::vector<double> reads, lists;
     carve::TCarveResult result;
-    double assembly = 0, scan = 0;
+    std::vector<double> assemblies, scans;
     carve::TCarveOptions listing;
     if (chunkKib > 0) listing.ChunkBytes = chunkKib << 10;
     ReadAll(image);  // into the page cache
@@ -242,8 +242,8 @@ int main(int argc, char** argv) {
         const auto start = Clock::now();
         result = carve::Carve({image}, listing, &progress);
         lists.push_back(Seconds(start));
-        scan = std::chrono::duration<double>(progress.at - start).count();
-        assembly = std::chrono::duration<double>(Clock::now() - progress.at).count();
+        scans.push_back(std::chrono::duration<double>(progress.at - start).count());
+        assemblies.push_back(std::chrono::duration<double>(Clock::now() - progress.at).count());
     }
     const double read = Median(reads), list = Median(lists);
     std::printf("read alone (16 MiB reads): %.2f s, %.2f GB/s\n", read, static_cast<double>(imageBytes) / read / 1e9);
@@ -252,6 +252,7 @@ int main(int argc, char** argv) {
     const double program = Median(programs);
     std::printf("corvane-dbx carve --list (a process of its own): %.2f s, %.2f x the read (%.0f %% of its rate)\n",
                 program, program / read, 100.0 * read / program);
+    const double assembly = Median(assemblies), scan = Median(scans);
     std::printf("assembly: %.3f s after a scan of %.2f s (%.1f %%)\n", assembly, scan, 100.0 * assembly / scan);
     if (cold) {
         std::vector<double> coldReads, coldPrograms;
@@ -274,11 +275,16 @@ int main(int argc, char** argv) {
 
     carve::TCarveOptions writing;
     writing.OutFolder = dir + "/bench-carve-out";
-    std::filesystem::remove_all(writing.OutFolder);
-    const auto start = Clock::now();
-    const carve::TCarveResult written = carve::Carve({image}, writing, nullptr);
-    const double write = Seconds(start);
-    std::printf("carve writing %zu folder files: %.2f s, %.2f x the read\n", written.Files.size(), write, write / read);
+    std::vector<double> writes;
+    std::size_t writtenFiles = 0;
+    for (int r = 0; r < rounds; ++r) {
+        std::filesystem::remove_all(writing.OutFolder);
+        const auto start = Clock::now();
+        writtenFiles = carve::Carve({image}, writing, nullptr).Files.size();
+        writes.push_back(Seconds(start));
+    }
+    const double write = Median(writes);
+    std::printf("carve writing %zu folder files: %.2f s, %.2f x the read\n", writtenFiles, write, write / read);
     std::filesystem::remove_all(writing.OutFolder);
     if (keep) {
         std::printf("kept %s; its memory: bench_carve --memory %s\n", image.c_str(), image.c_str());

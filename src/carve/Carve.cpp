@@ -700,9 +700,10 @@ public:
         // blocks of one offset are read in one place. Ties keep the kept order.
         {
             mem::TBigVector<TOwned> bySelf(Kept.size()), spare;
+            mem::TBigVector<std::uint32_t> counts;
             for (std::uint32_t k = 0; k < Kept.size(); ++k)
                 bySelf[k] = {Self(k), PieceOf[k] | (c_[Kept[k]].Deleted ? kDeletedBit : 0u)};
-            SortBySelf(bySelf, [](const TOwned& o) { return o.Self; }, spare);
+            SortBySelf(bySelf, [](const TOwned& o) { return o.Self; }, spare, counts);
             spare = {};
             mem::TBigVector<std::uint32_t> sorted(bySelf.size());
             owner_.resize(bySelf.size());
@@ -713,8 +714,7 @@ public:
             selfIndex_ = TSelfIndex(std::move(sorted));
         }
         // The links that leave their piece; the others only mark their target.
-        pointed_[0].assign(Kept.size(), 0);
-        pointed_[1].assign(Kept.size(), 0);
+        pointed_.assign(2 * Kept.size(), 0);
         // The lookups, in no order of the memory they read, are most of the
         // time here: the blocks are shared out in two halves (the links of
         // the second follow those of the first, as one pass lists them).
@@ -740,15 +740,15 @@ public:
                     const std::uint32_t file = Find(owner_[i] & ~kDeletedBit);
                     if (file == from) {
                         link.Done = true;  // joined meanwhile: the link is inside its folder file now
-                        pointed_[link.Dir][i] = 1;
-                    } else if (pointed_[link.Dir][i] == 0 && !Overlap(from, file)) {
+                        Pointed(link.Dir, i) = 1;
+                    } else if (Pointed(link.Dir, i) == 0 && !Overlap(from, file)) {
                         ++choices;
                         target = static_cast<std::uint32_t>(i);
                     }
                 }
                 if (link.Done || choices != 1) continue;
                 Union(from, Find(owner_[target] & ~kDeletedBit));
-                pointed_[link.Dir][target] = 1;
+                Pointed(link.Dir, target) = 1;
                 link.Done = true;
                 joined = true;
             }
@@ -869,7 +869,7 @@ private:
         const std::uint32_t piece = PieceOf[from];
         for (std::size_t i = at; i < selfIndex_.Size() && selfIndex_[i] == target; ++i)
             if ((owner_[i] & ~kDeletedBit) == piece) {
-                std::atomic_ref<std::uint8_t>(pointed_[dir][i]).store(1, std::memory_order_relaxed);
+                std::atomic_ref<std::uint8_t>(Pointed(dir, i)).store(1, std::memory_order_relaxed);
                 return;
             }
         links.push_back({piece | (c_[Kept[from]].Deleted ? kDeletedBit : 0u), static_cast<std::uint32_t>(at), dir});
@@ -936,7 +936,10 @@ private:
     const std::vector<std::int64_t>& headers_;
     TSelfIndex selfIndex_{{}};              // the kept blocks' self offsets, ascending
     mem::TBigVector<std::uint32_t> owner_;  // beside them, each block's piece and kind
-    mem::TBigVector<std::uint8_t> pointed_[2];  // beside them: a block of its folder file links to it
+    // Beside them, for next and for previous links (one list, of large
+    // pages): a block of its folder file links to it.
+    mem::TBigVector<std::uint8_t> pointed_;
+    std::uint8_t& Pointed(std::uint8_t dir, std::size_t i) { return pointed_[dir * owner_.size() + i]; }
     mem::TBigVector<TLink> links_;
     std::vector<std::vector<std::uint32_t>> members_;
     std::unordered_map<std::uint64_t, bool> overlaps_;
@@ -1047,7 +1050,8 @@ using THeaderReader = std::function<bool(std::uint32_t self, TCandidate& block)>
 struct TCountRoom {
     mem::TBigVector<TCandidate> Blocks, Spare;
     mem::TBigVector<std::int32_t> NextAt;
-    mem::TBigVector<std::uint8_t> Named, Seen;
+    mem::TBigVector<std::uint32_t> Counts;
+    mem::TBigVector<std::uint8_t> Flags;
 };
 
 // Counts the messages of a file: chains of its live blocks, from each block
@@ -1062,7 +1066,7 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
         for (std::uint32_t k = a.Pieces[p].First; k < a.Pieces[p].First + a.Pieces[p].Count; ++k)
             if (!a.Block(k).Deleted) blocks.push_back(a.Block(k));
     const auto bySelf = [](const TCandidate& c) { return c.Self; };
-    SortBySelf(blocks, bySelf, room.Spare);
+    SortBySelf(blocks, bySelf, room.Spare, room.Counts);
     const auto indexOf = [&blocks] {
         mem::TBigVector<std::uint32_t> selfs(blocks.size());
         for (std::size_t i = 0; i < blocks.size(); ++i) selfs[i] = blocks[i].Self;
@@ -1130,12 +1134,16 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
             }
         }
     }
-    mem::TBigVector<std::uint8_t>& named = room.Named;
-    mem::TBigVector<std::uint8_t>& seen = room.Seen;
-    named.assign(blocks.size(), 0);
-    seen.assign(blocks.size(), 0);
+    // Per block, in one list (fresh memory costs a fault per page): whether
+    // it may stand in a whole chain (all its bytes the file's own; full,
+    // unless it ends the chain; its next block there), whether its text
+    // begins with a header line, whether a block names it as next, and
+    // whether a walk along the chains has been there.
+    constexpr std::uint8_t kFits = 1, kHeaderLine = 2, kNamed = 4, kSeen = 8;
+    mem::TBigVector<std::uint8_t>& flags = room.Flags;
+    flags.assign(blocks.size(), 0);
     for (const std::int32_t n : nextAt)
-        if (n >= 0) named[static_cast<std::size_t>(n)] = 1;
+        if (n >= 0) flags[static_cast<std::size_t>(n)] = kNamed;
     auto covered = [&sure](std::int64_t from, std::int64_t to) {
         for (const auto& [start, end] : sure) {
             if (end <= from) continue;
@@ -1145,8 +1153,16 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
         }
         return false;
     };
+    // The flags of the blocks themselves, in one pass in the order of memory:
+    // the walks along the chains then read only small lists.
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const TCandidate& b = blocks[i];
+        bool fits = covered(b.Self, static_cast<std::int64_t>(b.Self) + kBlockBytes);
+        if (b.Next != 0 && (b.Length != kLiveBody || nextAt[i] < 0)) fits = false;
+        flags[i] |= static_cast<std::uint8_t>((fits ? kFits : 0) | (b.HeaderLine ? kHeaderLine : 0));
+    }
     auto walk = [&](std::size_t head) {
-        bool whole = blocks[head].HeaderLine != 0;
+        bool whole = (flags[head] & kHeaderLine) != 0;
         // A text whose start lies across a cluster boundary: the scan saw only
         // the part before it; the file's own bytes tell.
         const std::int64_t text = static_cast<std::int64_t>(blocks[head].Self) + kLiveHeaderBytes;
@@ -1155,23 +1171,16 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
             readHeader(blocks[head].Self, again))
             whole = again.HeaderLine != 0;
         TChainBlocks chain;
-        for (std::int64_t at = static_cast<std::int64_t>(head);;) {
+        for (std::int64_t at = static_cast<std::int64_t>(head); at >= 0;) {
             const std::size_t i = static_cast<std::size_t>(at);
-            if (seen[i]) {  // a loop
+            if (flags[i] & kSeen) {  // a loop
                 whole = false;
                 break;
             }
-            seen[i] = 1;
-            const TCandidate& b = blocks[i];
-            chain.emplace_back(b.Self, b.Length);
-            if (!covered(b.Self, static_cast<std::int64_t>(b.Self) + kBlockBytes)) whole = false;
-            if (b.Next == 0) break;
-            if (b.Length != kLiveBody) whole = false;
-            at = nextAt[i];
-            if (at < 0) {
-                whole = false;
-                break;
-            }
+            flags[i] |= kSeen;
+            if (partial != nullptr) chain.emplace_back(blocks[i].Self, blocks[i].Length);
+            if ((flags[i] & kFits) == 0) whole = false;
+            at = nextAt[i];  // -1 at the chain's end, or where its next block is missing
         }
         if (whole) {
             ++file.Complete;
@@ -1181,9 +1190,9 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
         }
     };
     for (std::size_t i = 0; i < blocks.size(); ++i)
-        if (!named[i]) walk(i);
+        if ((flags[i] & kNamed) == 0) walk(i);
     for (std::size_t i = 0; i < blocks.size(); ++i)
-        if (!seen[i]) walk(i);  // chains that are loops
+        if ((flags[i] & kSeen) == 0) walk(i);  // chains that are loops
 }
 
 // --- Writing ---------------------------------------------------------------

@@ -80,10 +80,11 @@ private:
 // Where a table of sectors would serve (as TSelfIndex builds one), by
 // counting each sector's items and placing them: a folder file's blocks come
 // in ascending runs, which this places almost in sequence, and a sector
-// holds at most one block of each file. Else by a radix sort. spare: room
-// the sort may use.
+// holds at most one block of each file. Else by a radix sort. spare and
+// counts: room the sort may use (kept by a caller that sorts many lists, as
+// fresh memory costs a page fault per page).
 template <class T, class Self>
-void SortBySelf(mem::TBigVector<T>& items, Self self, mem::TBigVector<T>& spare) {
+void SortBySelf(mem::TBigVector<T>& items, Self self, mem::TBigVector<T>& spare, mem::TBigVector<std::uint32_t>& counts) {
     if (items.size() < 4096) {
         std::stable_sort(items.begin(), items.end(), [&self](const T& a, const T& b) { return self(a) < self(b); });
         return;
@@ -99,18 +100,20 @@ void SortBySelf(mem::TBigVector<T>& items, Self self, mem::TBigVector<T>& spare)
         StableSortByKey32(items, self, spare);
         return;
     }
-    mem::TBigVector<std::uint32_t> start(sectors + 1, 0);  // per sector, where its items go
-    for (const T& item : items) ++start[self(item) / kStep - lo / kStep + 1];
-    for (std::size_t s = 1; s <= sectors; ++s) start[s] += start[s - 1];
+    // Per sector, where its items begin; once they are placed, where they end.
+    mem::TBigVector<std::uint32_t>& at = counts;
+    at.assign(sectors, 0);
+    for (const T& item : items) ++at[self(item) / kStep - lo / kStep];
+    std::uint32_t sum = 0;
+    for (std::uint32_t& n : at) sum += std::exchange(n, sum);
     spare.resize(items.size());
-    {
-        mem::TBigVector<std::uint32_t> at(start.begin(), start.end() - 1);
-        for (const T& item : items) spare[at[self(item) / kStep - lo / kStep]++] = item;
-    }
+    for (const T& item : items) spare[at[self(item) / kStep - lo / kStep]++] = item;
     // Within a sector, by offset (mostly one item, else a few): stable.
-    for (std::size_t s = 0; s < sectors; ++s)
-        for (std::uint32_t i = start[s] + 1; i < start[s + 1]; ++i)
-            for (std::uint32_t j = i; j > start[s] && self(spare[j]) < self(spare[j - 1]); --j) std::swap(spare[j], spare[j - 1]);
+    for (std::size_t s = 0; s < sectors; ++s) {
+        const std::uint32_t first = s == 0 ? 0 : at[s - 1];
+        for (std::uint32_t i = first + 1; i < at[s]; ++i)
+            for (std::uint32_t j = i; j > first && self(spare[j]) < self(spare[j - 1]); --j) std::swap(spare[j], spare[j - 1]);
+    }
     items.swap(spare);
 }
 

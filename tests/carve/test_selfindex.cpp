@@ -84,10 +84,11 @@ TEST(SelfIndex, SortBySelfKeepsTheOrderOfBlocksOfOneOffset) {
     };
     for (const TShape& shape : shapes) {
         corvane::mem::TBigVector<TBlock> blocks, spare;
+        corvane::mem::TBigVector<std::uint32_t> counts(5, 9u);  // room as a caller leaves it
         for (const std::uint32_t s : shape.selfs) blocks.push_back({s, static_cast<std::uint32_t>(blocks.size())});
         std::vector<TBlock> expected(blocks.begin(), blocks.end());
         std::stable_sort(expected.begin(), expected.end(), [](const TBlock& a, const TBlock& b) { return a.self < b.self; });
-        corvane::carve::SortBySelf(blocks, [](const TBlock& b) { return b.self; }, spare);
+        corvane::carve::SortBySelf(blocks, [](const TBlock& b) { return b.self; }, spare, counts);
         ASSERT_EQ(blocks.size(), expected.size()) << shape.name;
         for (std::size_t i = 0; i < expected.size(); ++i) {
             ASSERT_EQ(blocks[i].self, expected[i].self) << shape.name << " " << i;
