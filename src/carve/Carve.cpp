@@ -139,6 +139,14 @@ public:
         }
         return done;
     }
+    // See TImageFile::WillRead; across inputs.
+    void WillRead(std::int64_t offset, std::size_t n) const {
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            const std::int64_t start = starts_[i], end = start + files_[i]->Size();
+            const std::int64_t from = std::max(offset, start), to = std::min(offset + static_cast<std::int64_t>(n), end);
+            if (from < to) files_[i]->WillRead(from - start, static_cast<std::size_t>(to - from));
+        }
+    }
     std::size_t ReadAt(std::int64_t offset, unsigned char* out, std::size_t n) const {
         std::size_t done = 0;
         for (std::size_t i = 0; i < files_.size() && done < n; ++i) {
@@ -534,6 +542,7 @@ public:
 
 private:
     static constexpr std::size_t kFree = static_cast<std::size_t>(-1);
+    static constexpr std::size_t kWillReadAhead = 2;  // chunks
     struct TSlot {
         std::size_t Chunk = kFree;  // the chunk whose finds it holds
         TChunkSpan Span;
@@ -548,6 +557,11 @@ private:
         const std::int64_t from = std::max<std::int64_t>(span.Origin(), 0);
         std::memset(buffer, 0, static_cast<std::size_t>(from - span.Origin()));
         const std::size_t want = static_cast<std::size_t>(span.End - from);
+        // The two threads read alternate chunks, which a system's own reading
+        // ahead may not take for reading in order: each asks for the chunk
+        // after the next pair while it reads this one.
+        image_.WillRead(span.Start + static_cast<std::int64_t>(kWillReadAhead) * chunkBytes_,
+                        static_cast<std::size_t>(chunkBytes_));
         const std::size_t got = image_.ReadAt(from, buffer + (from - span.Origin()), want);
         span.Last = span.End == image_.Size();
         if (got < want) {  // the image grew shorter while it was read: it ends here

@@ -40,6 +40,10 @@ public:
     // n bytes from offset of a seekable input: fewer only at its end. Raises
     // EInOutError.
     std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t n) const;
+    // Tells the system that ReadAt will soon ask for these bytes, so that a
+    // disk can be reading them meanwhile (where the system takes such a
+    // hint; nothing for streams and EWF images). Never fails.
+    void WillRead(std::int64_t offset, std::size_t n) const;
 
 private:
     std::string path_;

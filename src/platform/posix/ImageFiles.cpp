@@ -167,6 +167,11 @@ std::size_t TImageFile::Read(void* buffer, std::size_t n) {
     return done;
 }
 
+void TImageFile::WillRead(std::int64_t offset, std::size_t n) const {
+    if (seekable_ && ewf_ == nullptr && handle_ >= 0)
+        ::posix_fadvise(Fd(handle_), static_cast<off_t>(offset), static_cast<off_t>(n), POSIX_FADV_WILLNEED);
+}
+
 std::size_t TImageFile::ReadAt(std::int64_t offset, void* buffer, std::size_t n) const {
     if (!seekable_) throw EInOutError("\"" + path_ + "\" can only be read once, from start to end.");
     auto* out = static_cast<char*>(buffer);

@@ -89,6 +89,10 @@ std::size_t TImageFile::Read(void* buffer, std::size_t n) {
     return done;
 }
 
+// Windows reads ahead on its own for files read in order; it takes no hint
+// for a range.
+void TImageFile::WillRead(std::int64_t, std::size_t) const {}
+
 std::size_t TImageFile::ReadAt(std::int64_t offset, void* buffer, std::size_t n) const {
     if (!seekable_) throw EInOutError("\"" + path_ + "\" can only be read once, from start to end.");
     std::size_t done = 0;
