@@ -290,6 +290,26 @@ TEST(Carve, StoppedCarveKeepsWholeFilesOnly) {
 }
 
 // An input is never replaced by an output, and nothing of it changes.
+// A stop heard while the image is read, at any chunk, whichever way it is
+// read: nothing is written and the carve's threads end (a thread left
+// waiting would hang this test).
+TEST(Carve, StopDuringTheScanWritesNothingReadEitherWay) {
+    TScratchFolder scratch("corvane-carve");
+    TDiskImage image(4, 8 << 20, 63, TFiller::Random);
+    image.Place(TCarveFolder("Folder", 21, 30, 0, false).Bytes(), 1);
+    image.Save(scratch / "disk.img");
+    for (const int threads : {1, 2})
+        for (const int at : {1, 2, 3, 7, 8}) {
+            carve::TCarveOptions options;
+            options.OutFolder = scratch / ("out-" + std::to_string(threads) + "-" + std::to_string(at));
+            options.Threads = threads;
+            options.ChunkBytes = 1 << 20;  // 8 chunks, half of them read by the carve's own thread
+            TStopAt stop(carve::kCarveScanStage, at);
+            EXPECT_THROW(carve::Carve({scratch / "disk.img"}, options, &stop), corvane::ECancelled) << threads << ' ' << at;
+            EXPECT_FALSE(std::filesystem::exists(options.OutFolder)) << threads << ' ' << at;
+        }
+}
+
 TEST(Carve, RefusesToReplaceAnInput) {
     TScratchFolder scratch("corvane-carve");
     TDiskImage image(3, 4 << 20, 63, TFiller::Zeros);
