@@ -620,7 +620,7 @@ TScan ScanImage(TImage& image, const TCarveOptions& options, TSpool* spool, TPro
     std::int64_t chunk = CeilTo(static_cast<std::int64_t>(options.ChunkBytes), kCluster);
     if (image.Size() >= 0) chunk = std::min(chunk, CeilTo(image.Size() + 1, kCluster));
     const std::size_t chunkBytes = static_cast<std::size_t>(std::max(chunk, kCluster));
-    if (options.Threads > 1 && image.Seekable() && image.ReadsAtOnce() && spool == nullptr) {
+    if (options.Threads > 1 && image.ReadsAtOnce()) {  // no spool: that is for streams
         TScanInTwo two(image, chunkBytes, std::max<std::size_t>(options.Chunks / 2, 1));
         two.Scan(gather, scan, options, progress);
     } else {

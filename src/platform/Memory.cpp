@@ -7,8 +7,8 @@
 namespace corvane::mem {
 
 // The system's side (posix/, windows/): memory of the given size, aligned to
-// kLargePage, or null; and its release. The pages are a mapping of their own,
-// unmapped when freed.
+// kLargePage, or null; and its release. AllocatePages maps pages of their
+// own, unmapped by FreePages.
 extern const std::size_t kLargePage;
 void* AllocateLarge(std::size_t bytes);
 void FreeLarge(void* p);

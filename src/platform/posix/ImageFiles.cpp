@@ -168,7 +168,7 @@ std::size_t TImageFile::Read(void* buffer, std::size_t n) {
 }
 
 void TImageFile::WillRead(std::int64_t offset, std::size_t n) const {
-    if (seekable_ && ewf_ == nullptr && handle_ >= 0)
+    if (ReadsAtOnce() && handle_ >= 0)
         ::posix_fadvise(Fd(handle_), static_cast<off_t>(offset), static_cast<off_t>(n), POSIX_FADV_WILLNEED);
 }
 
