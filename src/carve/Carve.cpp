@@ -74,6 +74,12 @@ bool BeginsWithHeaderLine(const unsigned char* text, std::size_t n) {
     return i > 0 && i < n && text[i] == ':';
 }
 
+// A list of n values from the carve's pool.
+template <class T>
+mem::TBigVector<T> PoolList(mem::TBigPool* pool, std::size_t n = 0, const T& value = T()) {
+    return mem::TBigVector<T>(n, value, mem::TBigAllocator<T>(pool));
+}
+
 // One block header found: 24 bytes.
 struct TCandidate {
     std::int64_t Pos = 0;  // image position
@@ -89,8 +95,9 @@ struct TCandidate {
 // fault per page, a cost that on some machines exceeds the work on it).
 class TCandidates {
 public:
+    explicit TCandidates(mem::TBigPool* pool) : pool_(pool) {}
     void push_back(const TCandidate& c) {
-        if (size_ % kPerChunk == 0) chunks_.emplace_back().reserve(kPerChunk);
+        if (size_ % kPerChunk == 0) chunks_.push_back(PoolList<TCandidate>(pool_)), chunks_.back().reserve(kPerChunk);
         chunks_.back().push_back(c);
         ++size_;
     }
@@ -106,6 +113,7 @@ public:
 private:
     // A chunk fills one large page.
     static constexpr std::size_t kPerChunk = (std::size_t{2} << 20) / sizeof(TCandidate);
+    mem::TBigPool* pool_;
     std::vector<mem::TBigVector<TCandidate>> chunks_;
     std::size_t size_ = 0;
 };
@@ -210,9 +218,10 @@ public:
         bool Last = false;
     };
 
-    TReadAhead(TImage& image, std::size_t chunkBytes, std::size_t chunks) : image_(image), chunkBytes_(chunkBytes) {
+    TReadAhead(TImage& image, std::size_t chunkBytes, std::size_t chunks, mem::TBigPool* pool)
+        : image_(image), chunkBytes_(chunkBytes) {
         for (std::size_t i = 0; i < chunks; ++i) {
-            slots_.emplace_back(kCarry + chunkBytes + kCarry);
+            slots_.emplace_back(kCarry + chunkBytes + kCarry, pool);
             free_.push_back(i);
         }
         thread_ = std::thread([this] { Run(); });
@@ -318,6 +327,7 @@ private:
 };
 
 struct TScan {
+    explicit TScan(mem::TBigPool* pool) : Candidates(pool) {}
     TCandidates Candidates;            // in image order
     std::vector<std::int64_t> Headers;   // image positions of folder file headers, ascending
     std::int64_t Bytes = 0;
@@ -325,6 +335,7 @@ struct TScan {
 
 // What the filter found in one stretch of the image, in image order.
 struct TFound {
+    explicit TFound(mem::TBigPool* pool) : Candidates(PoolList<TCandidate>(pool)) {}
     mem::TBigVector<TCandidate> Candidates;
     std::vector<std::int64_t> Headers;  // image positions of folder file headers
     void Clear() {
@@ -463,11 +474,11 @@ void Scanned(TScan& scan, std::int64_t end, std::int64_t total, const TCarveOpti
 // A stream, or an image whose reads cannot be shared: one thread reads
 // ahead while the calling thread filters.
 void ScanAhead(TImage& image, std::size_t chunkBytes, const TCarveOptions& options, TGather& gather, TScan& scan,
-               TProgress* progress) {
-    TReadAhead ahead(image, chunkBytes, std::max<std::size_t>(options.Chunks, 2));
+               TProgress* progress, mem::TBigPool* pool) {
+    TReadAhead ahead(image, chunkBytes, std::max<std::size_t>(options.Chunks, 2), pool);
     unsigned char carry[kCarry] = {};
     const std::int64_t total = std::max<std::int64_t>(image.Size(), 0);
-    TFound found;
+    TFound found(pool);
     for (;;) {
         const TReadAhead::TChunk chunk = ahead.Take();
         unsigned char* slot = ahead.SlotData(chunk.Slot);
@@ -492,11 +503,11 @@ void ScanAhead(TImage& image, std::size_t chunkBytes, const TCarveOptions& optio
 // waiting for reads that the filter's own memory traffic slowed down.)
 class TScanInTwo {
 public:
-    TScanInTwo(const TImage& image, std::size_t chunkBytes, std::size_t ahead)
-        : image_(image), chunkBytes_(static_cast<std::int64_t>(chunkBytes)), ahead_(std::max<std::size_t>(ahead, 1)) {
+    TScanInTwo(const TImage& image, std::size_t chunkBytes, std::size_t ahead, mem::TBigPool* pool)
+        : image_(image), chunkBytes_(static_cast<std::int64_t>(chunkBytes)), ahead_(std::max<std::size_t>(ahead, 1)), pool_(pool) {
         const std::int64_t size = image.Size();
         chunks_ = size == 0 ? 1 : static_cast<std::size_t>((size + chunkBytes_ - 1) / chunkBytes_);
-        slots_.resize(ahead_);
+        for (std::size_t i = 0; i < ahead_; ++i) slots_.emplace_back(pool);
         if (chunks_ > 1) thread_ = std::thread([this] { Run(); });
     }
     ~TScanInTwo() {
@@ -511,8 +522,8 @@ public:
     TScanInTwo& operator=(const TScanInTwo&) = delete;
 
     void Scan(TGather& gather, TScan& scan, const TCarveOptions& options, TProgress* progress) {
-        mem::TBigBuffer buffer(kCarry + static_cast<std::size_t>(chunkBytes_) + kCarry);
-        TFound found;
+        mem::TBigBuffer buffer(kCarry + static_cast<std::size_t>(chunkBytes_) + kCarry, pool_);
+        TFound found(pool_);
         for (std::size_t c = 0; c < chunks_; ++c) {
             TChunkSpan span;
             if (c % 2 == 0) {
@@ -544,6 +555,7 @@ private:
     static constexpr std::size_t kFree = static_cast<std::size_t>(-1);
     static constexpr std::size_t kWillReadAhead = 2;  // chunks
     struct TSlot {
+        explicit TSlot(mem::TBigPool* pool) : Found(pool) {}
         std::size_t Chunk = kFree;  // the chunk whose finds it holds
         TChunkSpan Span;
         TFound Found;
@@ -574,7 +586,7 @@ private:
     }
 
     void Run() {
-        mem::TBigBuffer buffer(kCarry + static_cast<std::size_t>(chunkBytes_) + kCarry);
+        mem::TBigBuffer buffer(kCarry + static_cast<std::size_t>(chunkBytes_) + kCarry, pool_);
         for (std::size_t c = 1, n = 0; c < chunks_; c += 2, ++n) {
             TSlot& slot = slots_[n % ahead_];
             {
@@ -604,6 +616,7 @@ private:
     const TImage& image_;
     const std::int64_t chunkBytes_;
     const std::size_t ahead_;  // chunks the thread may be ahead of the taking
+    mem::TBigPool* const pool_;
     std::size_t chunks_ = 0;
     std::vector<TSlot> slots_;
     std::mutex mutex_;
@@ -613,18 +626,18 @@ private:
     std::thread thread_;
 };
 
-TScan ScanImage(TImage& image, const TCarveOptions& options, TSpool* spool, TProgress* progress) {
-    TScan scan;
+TScan ScanImage(TImage& image, const TCarveOptions& options, TSpool* spool, TProgress* progress, mem::TBigPool* pool) {
+    TScan scan(pool);
     TGather gather(scan, spool, options.Counts);
     // No read longer than the image (a small one needs no big buffers).
     std::int64_t chunk = CeilTo(static_cast<std::int64_t>(options.ChunkBytes), kCluster);
     if (image.Size() >= 0) chunk = std::min(chunk, CeilTo(image.Size() + 1, kCluster));
     const std::size_t chunkBytes = static_cast<std::size_t>(std::max(chunk, kCluster));
     if (options.Threads > 1 && image.ReadsAtOnce()) {  // no spool: that is for streams
-        TScanInTwo two(image, chunkBytes, std::max<std::size_t>(options.Chunks / 2, 1));
+        TScanInTwo two(image, chunkBytes, std::max<std::size_t>(options.Chunks / 2, 1), pool);
         two.Scan(gather, scan, options, progress);
     } else {
-        ScanAhead(image, chunkBytes, options, gather, scan, progress);
+        ScanAhead(image, chunkBytes, options, gather, scan, progress, pool);
     }
     if (spool != nullptr) spool->Flush();
     return scan;
@@ -642,13 +655,24 @@ struct TPiece {
 class TAssembly {
 public:
     // shared: Join shares its lookups with a second thread.
-    TAssembly(const TCandidates& candidates, const std::vector<std::int64_t>& headers, bool shared)
-        : c_(candidates), shared_(shared), headers_(headers) {}
+    // pool: where its lists are taken from.
+    TAssembly(const TCandidates& candidates, const std::vector<std::int64_t>& headers, bool shared, mem::TBigPool* pool)
+        : Kept(PoolList<std::uint32_t>(pool)),
+          PieceOf(PoolList<std::uint32_t>(pool)),
+          pool_(pool),
+          c_(candidates),
+          shared_(shared),
+          selfs_(PoolList<std::uint32_t>(pool)),
+          headers_(headers),
+          owner_(PoolList<std::uint32_t>(pool)),
+          pointed_(PoolList<std::uint8_t>(pool)),
+          links_(PoolList<TLink>(pool)) {}
 
     std::int64_t Dropped = 0;
     mem::TBigVector<std::uint32_t> Kept;  // candidate indexes, piece by piece
     std::vector<TPiece> Pieces;
     mem::TBigVector<std::uint32_t> PieceOf;  // per kept block
+    mem::TBigPool* const pool_;
     std::vector<std::uint32_t> Parent;   // union-find over pieces
 
     void Group() {
@@ -713,13 +737,14 @@ public:
         // the offsets, and beside them each one's piece and kind, so that the
         // blocks of one offset are read in one place. Ties keep the kept order.
         {
-            mem::TBigVector<TOwned> bySelf(Kept.size()), spare;
-            mem::TBigVector<std::uint32_t> counts;
+            mem::TBigVector<TOwned> bySelf = PoolList<TOwned>(pool_, Kept.size()), spare = PoolList<TOwned>(pool_);
+            mem::TBigVector<std::uint32_t> counts = PoolList<std::uint32_t>(pool_);
             for (std::uint32_t k = 0; k < Kept.size(); ++k)
                 bySelf[k] = {Self(k), PieceOf[k] | (c_[Kept[k]].Deleted ? kDeletedBit : 0u)};
             SortBySelf(bySelf, [](const TOwned& o) { return o.Self; }, spare, counts);
-            spare = {};
-            mem::TBigVector<std::uint32_t> sorted(bySelf.size());
+            spare = PoolList<TOwned>(pool_);
+            counts = PoolList<std::uint32_t>(pool_);
+            mem::TBigVector<std::uint32_t> sorted = PoolList<std::uint32_t>(pool_, bySelf.size());
             owner_.resize(bySelf.size());
             for (std::size_t i = 0; i < bySelf.size(); ++i) {
                 sorted[i] = bySelf[i].Self;
@@ -734,7 +759,7 @@ public:
         // the second follow those of the first, as one pass lists them).
         const auto n = static_cast<std::uint32_t>(Kept.size());
         const std::uint32_t half = shared_ ? n / 2 : n;
-        mem::TBigVector<TLink> later;
+        mem::TBigVector<TLink> later = PoolList<TLink>(pool_);
         AtOnce(shared_, [&] { AddLinks(0, half, links_); }, [&] { AddLinks(half, n, later); });
         links_.insert(links_.end(), later.begin(), later.end());
         std::vector<std::uint32_t> byStart(Pieces.size());
@@ -817,7 +842,7 @@ private:
     // self offset: so each base's candidates, in the order they came, are
     // already in order, and only the bases need sorting.
     mem::TBigVector<std::uint32_t> ByBaseAndSelf() const {
-        mem::TBigVector<std::uint32_t> bucket(c_.size());  // per candidate, its base's number
+        mem::TBigVector<std::uint32_t> bucket = PoolList<std::uint32_t>(pool_, c_.size());  // per candidate, its base's number
         std::vector<std::int64_t> bases;                // by number
         std::unordered_map<std::int64_t, std::uint32_t> numberOf;
         std::int64_t lastBase = 0;
@@ -840,7 +865,7 @@ private:
         for (const std::uint32_t b : bucket) ++start[b];
         std::size_t at = 0;
         for (const std::uint32_t b : byBase) at += std::exchange(start[b], at);
-        mem::TBigVector<std::uint32_t> order(c_.size());
+        mem::TBigVector<std::uint32_t> order = PoolList<std::uint32_t>(pool_, c_.size());
         for (std::uint32_t k = 0; k < bucket.size(); ++k) order[start[bucket[k]]++] = k;
         return order;
     }
@@ -1062,6 +1087,14 @@ using THeaderReader = std::function<bool(std::uint32_t self, TCandidate& block)>
 // memory used again costs nothing, while fresh memory costs a page fault per
 // page.
 struct TCountRoom {
+    explicit TCountRoom(mem::TBigPool* pool)
+        : Pool(pool),
+          Blocks(PoolList<TCandidate>(pool)),
+          Spare(PoolList<TCandidate>(pool)),
+          NextAt(PoolList<std::int32_t>(pool)),
+          Counts(PoolList<std::uint32_t>(pool)),
+          Flags(PoolList<std::uint8_t>(pool)) {}
+    mem::TBigPool* Pool;
     mem::TBigVector<TCandidate> Blocks, Spare;
     mem::TBigVector<std::int32_t> NextAt;
     mem::TBigVector<std::uint32_t> Counts;
@@ -1081,8 +1114,8 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
             if (!a.Block(k).Deleted) blocks.push_back(a.Block(k));
     const auto bySelf = [](const TCandidate& c) { return c.Self; };
     SortBySelf(blocks, bySelf, room.Spare, room.Counts);
-    const auto indexOf = [&blocks] {
-        mem::TBigVector<std::uint32_t> selfs(blocks.size());
+    const auto indexOf = [&blocks, &room] {
+        mem::TBigVector<std::uint32_t> selfs = PoolList<std::uint32_t>(room.Pool, blocks.size());
         for (std::size_t i = 0; i < blocks.size(); ++i) selfs[i] = blocks[i].Self;
         return TSelfIndex(std::move(selfs));
     };
@@ -1105,7 +1138,7 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
     // Blocks the scan did not see whole: headers across the start of a range,
     // and those the links name.
     if (readHeader) {
-        mem::TBigVector<TCandidate> extras;
+        mem::TBigVector<TCandidate> extras = PoolList<TCandidate>(room.Pool);
         std::unordered_map<std::uint32_t, bool> tried;
         for (const TCarveRange& r : file.Pieces)
             for (std::int64_t at = r.FileStart - kDeletedHeaderBytes + 4; at < r.FileStart; at += 4) {
@@ -1125,7 +1158,7 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
             // Merged in by self (no extra shares an offset with a block), the
             // blocks' places moved on by the extras before them.
             StableSortByKey32(extras, bySelf, room.Spare);
-            mem::TBigVector<std::int32_t> moved(blocks.size());
+            mem::TBigVector<std::int32_t> moved = PoolList<std::int32_t>(room.Pool, blocks.size());
             mem::TBigVector<TCandidate>& merged = room.Spare;
             merged.clear();
             merged.reserve(blocks.size() + extras.size());
@@ -1138,7 +1171,7 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
             while (e < extras.size()) merged.push_back(extras[e++]);
             blocks.swap(merged);
             index = indexOf();
-            mem::TBigVector<std::int32_t> was(blocks.size(), -1);
+            mem::TBigVector<std::int32_t> was = PoolList<std::int32_t>(room.Pool, blocks.size(), -1);
             for (std::size_t i = 0; i < moved.size(); ++i) was[static_cast<std::size_t>(moved[i])] = nextAt[i];
             nextAt.resize(blocks.size());
             for (std::size_t i = 0; i < blocks.size(); ++i) {
@@ -1248,8 +1281,8 @@ void WriteWhole(const std::string& path, const std::string& text) {
 
 class TWriter {
 public:
-    TWriter(const TImage& image, const TSpool* spool, TAssembly& a, TProgress* progress, std::int64_t total)
-        : image_(image), spool_(spool), a_(a), progress_(progress), total_(total), buffer_(kCopy) {}
+    TWriter(const TImage& image, const TSpool* spool, TAssembly& a, TProgress* progress, std::int64_t total, mem::TBigPool* pool)
+        : image_(image), spool_(spool), a_(a), progress_(progress), total_(total), buffer_(kCopy, pool) {}
 
     void Write(const TFilePlan& plan, const std::string& path) {
         const std::string part = path + ".part";
@@ -1328,15 +1361,18 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     const bool writing = !options.OutFolder.empty();
     if (writing)
         for (const std::string& path : images) fs::RefuseFolderOnImageDevice(options.OutFolder, path);
+    // The read buffers, then the lists of each phase: memory given back by
+    // one serves the next.
+    mem::TBigPool pool;
     TImage image(images);
     std::unique_ptr<TSpool> spool;
     if (writing && !image.Seekable()) spool = std::make_unique<TSpool>();
-    TScan scan = ScanImage(image, options, spool.get(), progress);
+    TScan scan = ScanImage(image, options, spool.get(), progress, &pool);
     result.ImageBytes = scan.Bytes;
     result.Candidates = static_cast<std::int64_t>(scan.Candidates.size());
 
     const bool shared = options.Threads > 1;
-    TAssembly assembly(scan.Candidates, scan.Headers, shared);
+    TAssembly assembly(scan.Candidates, scan.Headers, shared, &pool);
     assembly.Group();
     assembly.Join();
     result.Dropped = assembly.Dropped;
@@ -1398,11 +1434,11 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
         AtOnce(
             shared && !theirs.empty(),
             [&] {
-                TCountRoom room;
+                TCountRoom room(&pool);
                 for (const std::size_t i : mine) count(i, room);
             },
             [&] {
-                TCountRoom room;
+                TCountRoom room(&pool);
                 for (const std::size_t i : theirs) count(i, room);
             });
     }
@@ -1425,7 +1461,7 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     for (const TFilePlan& plan : plans)
         for (const TSegment& s : plan.Segments)
             total += spool ? static_cast<std::int64_t>(s.Count) * kBlockBytes : s.Hi - s.Lo;
-    TWriter writer(image, spool.get(), assembly, progress, total);
+    TWriter writer(image, spool.get(), assembly, progress, total, &pool);
     try {
         for (const std::size_t i : order) {
             TCarvedFile file = plans[i].File;
@@ -1453,7 +1489,7 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
 }
 
 std::size_t CountCandidates(const void* data, std::size_t bytes) {
-    TFound found;
+    TFound found(nullptr);
     TFilter filter(found);
     const auto end = static_cast<std::int64_t>(bytes);
     if (end > kBlockBytes) filter.Positions(static_cast<const unsigned char*>(data), 0, 0, end - kBlockBytes);

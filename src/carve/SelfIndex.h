@@ -24,7 +24,8 @@ namespace corvane::carve {
 
 class TSelfIndex {
 public:
-    explicit TSelfIndex(mem::TBigVector<std::uint32_t> sorted) : selfs_(std::move(sorted)) {
+    // The table is taken where sorted's memory came from.
+    explicit TSelfIndex(mem::TBigVector<std::uint32_t> sorted) : selfs_(std::move(sorted)), table_(selfs_.get_allocator()) {
         if (selfs_.empty()) return;
         low_ = Sector(selfs_.front());
         const std::size_t sectors = Sector(selfs_.back()) - low_ + 1;

@@ -1,6 +1,7 @@
 // The operating-system layer: code-page text, file primitives, the private
 // temporary folder.
 
+#include <cstring>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -70,19 +71,50 @@ TEST(AnsiText, ConversionKeepsEveryByte) {
 // Lists that grow from the ordinary heap into big buffers of their own and
 // back keep every element; copies and swaps of either kind hold.
 TEST(Memory, BigVectorKeepsItsElementsAcrossBothKindsOfMemory) {
+    using corvane::mem::TBigAllocator;
     using corvane::mem::TBigVector;
-    for (const std::size_t n : {std::size_t{0}, std::size_t{1000}, std::size_t{300000}, std::size_t{5000000}}) {
-        TBigVector<std::uint32_t> list;
-        for (std::uint32_t i = 0; i < n; ++i) list.push_back(i * 2654435761u);
-        TBigVector<std::uint32_t> copy = list, small(3, 7u);
-        copy.swap(small);
-        ASSERT_EQ(small.size(), n);
-        for (std::uint32_t i = 0; i < n; ++i) ASSERT_EQ(small[i], i * 2654435761u) << n << " " << i;
-        ASSERT_EQ(copy, TBigVector<std::uint32_t>(3, 7u));
-        list.resize(n / 3);
-        list.shrink_to_fit();
-        for (std::uint32_t i = 0; i < n / 3; ++i) ASSERT_EQ(list[i], i * 2654435761u) << n << " " << i;
+    corvane::mem::TBigPool pool;
+    for (corvane::mem::TBigPool* from : {static_cast<corvane::mem::TBigPool*>(nullptr), &pool})
+        for (const std::size_t n : {std::size_t{0}, std::size_t{1000}, std::size_t{300000}, std::size_t{5000000}}) {
+            const TBigAllocator<std::uint32_t> alloc(from);
+            TBigVector<std::uint32_t> list(alloc);
+            for (std::uint32_t i = 0; i < n; ++i) list.push_back(i * 2654435761u);
+            TBigVector<std::uint32_t> copy = list, small(3, 7u, alloc);
+            copy.swap(small);
+            ASSERT_EQ(small.size(), n);
+            for (std::uint32_t i = 0; i < n; ++i) ASSERT_EQ(small[i], i * 2654435761u) << n << " " << i;
+            ASSERT_EQ(copy, TBigVector<std::uint32_t>(3, 7u));
+            list.resize(n / 3);
+            list.shrink_to_fit();
+            for (std::uint32_t i = 0; i < n / 3; ++i) ASSERT_EQ(list[i], i * 2654435761u) << n << " " << i;
+        }
+}
+
+// What a pool's blocks give back serves the blocks asked for after them,
+// joined with its neighbours, without mapping more.
+TEST(Memory, PoolServesNewBlocksFromWhatWasGivenBack) {
+    corvane::mem::TBigPool pool;
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    char* a = static_cast<char*>(pool.Allocate(3 * kMiB));  // a mapping of 4 MiB (whole large pages)
+    char* c = static_cast<char*>(pool.Allocate(100 << 10));  // from a's mapping's last MiB
+    const std::size_t mapped = pool.MappedBytes();
+    EXPECT_EQ(mapped, 4 * kMiB);
+    std::memset(a, 1, 3 * kMiB);
+    std::memset(c, 2, 100 << 10);
+    EXPECT_EQ(a[3 * kMiB - 1], 1);  // the blocks do not overlap
+    pool.Free(a, 3 * kMiB);
+    EXPECT_EQ(pool.Allocate(2 * kMiB), a);  // the smallest kept range that serves
+    pool.Free(a, 2 * kMiB);
+    pool.Free(c, 100 << 10);
+    for (const std::size_t ask : {kMiB, 4 * kMiB, std::size_t{1}}) {
+        char* again = static_cast<char*>(pool.Allocate(ask));
+        EXPECT_EQ(again, a) << ask;
+        EXPECT_EQ(pool.MappedBytes(), mapped) << ask;
+        pool.Free(again, ask);
     }
+    void* more = pool.Allocate(4 * kMiB + 1);  // larger than all kept: mapped afresh
+    EXPECT_EQ(pool.MappedBytes(), mapped + 6 * kMiB);
+    pool.Free(more, 4 * kMiB + 1);
 }
 
 TEST(Files, OpenErrorsNameThePathAndReason) {
