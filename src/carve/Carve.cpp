@@ -665,8 +665,11 @@ public:
           selfs_(PoolList<std::uint32_t>(pool)),
           headers_(headers),
           owner_(PoolList<std::uint32_t>(pool)),
+          keptAt_(PoolList<std::uint32_t>(pool)),
+          nextOf_(PoolList<std::uint32_t>(pool)),
           pointed_(PoolList<std::uint8_t>(pool)),
-          links_(PoolList<TLink>(pool)) {}
+          links_(PoolList<TLink>(pool)),
+          rank_(PoolList<std::uint32_t>(pool)) {}
 
     std::int64_t Dropped = 0;
     mem::TBigVector<std::uint32_t> Kept;  // candidate indexes, piece by piece
@@ -740,20 +743,23 @@ public:
             mem::TBigVector<TOwned> bySelf = PoolList<TOwned>(pool_, Kept.size()), spare = PoolList<TOwned>(pool_);
             mem::TBigVector<std::uint32_t> counts = PoolList<std::uint32_t>(pool_);
             for (std::uint32_t k = 0; k < Kept.size(); ++k)
-                bySelf[k] = {Self(k), PieceOf[k] | (c_[Kept[k]].Deleted ? kDeletedBit : 0u)};
+                bySelf[k] = {Self(k), PieceOf[k] | (c_[Kept[k]].Deleted ? kDeletedBit : 0u), k};
             SortBySelf(bySelf, [](const TOwned& o) { return o.Self; }, spare, counts);
             spare = PoolList<TOwned>(pool_);
             counts = PoolList<std::uint32_t>(pool_);
             mem::TBigVector<std::uint32_t> sorted = PoolList<std::uint32_t>(pool_, bySelf.size());
             owner_.resize(bySelf.size());
+            keptAt_.resize(bySelf.size());
             for (std::size_t i = 0; i < bySelf.size(); ++i) {
                 sorted[i] = bySelf[i].Self;
                 owner_[i] = bySelf[i].Owner;
+                keptAt_[i] = bySelf[i].Kept;
             }
             selfIndex_ = TSelfIndex(std::move(sorted));
         }
         // The links that leave their piece; the others only mark their target.
         pointed_.assign(2 * Kept.size(), 0);
+        nextOf_.assign(Kept.size(), kNone);
         // The lookups, in no order of the memory they read, are most of the
         // time here: the blocks are shared out in two halves (the links of
         // the second follow those of the first, as one pass lists them).
@@ -780,6 +786,7 @@ public:
                     if (file == from) {
                         link.Done = true;  // joined meanwhile: the link is inside its folder file now
                         Pointed(link.Dir, i) = 1;
+                        if (link.Dir == 0) nextOf_[link.Kept] = static_cast<std::uint32_t>(i);
                     } else if (Pointed(link.Dir, i) == 0 && !Overlap(from, file)) {
                         ++choices;
                         target = static_cast<std::uint32_t>(i);
@@ -788,6 +795,7 @@ public:
                 if (link.Done || choices != 1) continue;
                 Union(from, Find(owner_[target] & ~kDeletedBit));
                 Pointed(link.Dir, target) = 1;
+                if (link.Dir == 0) nextOf_[link.Kept] = target;
                 link.Done = true;
                 joined = true;
             }
@@ -829,6 +837,45 @@ public:
     std::uint32_t Find(std::uint32_t p) {
         while (Parent[p] != p) p = Parent[p] = Parent[Parent[p]];
         return p;
+    }
+
+    // Once joined: each folder file's live blocks in the order of their self
+    // offsets (one pass over all blocks, as each file's are spread among all).
+    void OrderLive() {
+        std::vector<std::uint32_t> rootOf(Pieces.size());
+        for (std::uint32_t p = 0; p < Pieces.size(); ++p) rootOf[p] = Find(p);
+        fileSlot_.assign(Pieces.size(), kNone);
+        std::vector<std::size_t> sizes;
+        for (std::uint32_t p = 0; p < Pieces.size(); ++p) {
+            std::uint32_t& slot = fileSlot_[rootOf[p]];
+            if (slot == kNone) {
+                slot = static_cast<std::uint32_t>(sizes.size());
+                sizes.push_back(0);
+            }
+            sizes[slot] += Pieces[p].Count;
+        }
+        live_.clear();
+        for (const std::size_t n : sizes) live_.push_back(PoolList<std::uint32_t>(pool_)), live_.back().reserve(n);
+        rank_.resize(owner_.size());
+        for (std::uint32_t i = 0; i < owner_.size(); ++i) {
+            if (owner_[i] & kDeletedBit) continue;
+            mem::TBigVector<std::uint32_t>& list = live_[fileSlot_[rootOf[owner_[i]]]];
+            rank_[i] = static_cast<std::uint32_t>(list.size());
+            list.push_back(i);
+        }
+    }
+    // After OrderLive, for the folder file of root: its live blocks by self,
+    // and per block where its next block is among them (-1: none there).
+    // Safe beside a call for another file.
+    void LiveOf(std::uint32_t root, mem::TBigVector<TCandidate>& blocks, mem::TBigVector<std::int32_t>& nextAt) const {
+        const mem::TBigVector<std::uint32_t>& list = live_[fileSlot_[root]];
+        blocks.resize(list.size());
+        nextAt.resize(list.size());
+        for (std::size_t n = 0; n < list.size(); ++n) {
+            const std::uint32_t k = keptAt_[list[n]];
+            blocks[n] = c_[Kept[k]];
+            nextAt[n] = nextOf_[k] == kNone ? -1 : static_cast<std::int32_t>(rank_[nextOf_[k]]);
+        }
     }
     const std::vector<std::uint32_t>& Members(std::uint32_t root) const { return members_[root]; }
     std::uint32_t Self(std::uint32_t kept) const { return selfs_[kept]; }
@@ -875,10 +922,12 @@ private:
     struct TOwned {
         std::uint32_t Self;
         std::uint32_t Owner;
+        std::uint32_t Kept;
     };
 
     struct TLink {
         std::uint32_t From;  // the piece of the block it leaves, and its kind (as owner_)
+        std::uint32_t Kept;  // that block
         std::uint32_t At;    // the first of the kept blocks of the target's offset, by self
         std::uint8_t Dir;    // 0 next, 1 previous
         bool Done = false;   // joined, or inside its folder file
@@ -906,12 +955,14 @@ private:
         const std::size_t at = selfIndex_.LowerBound(target);
         if (at == selfIndex_.Size() || selfIndex_[at] != target) return;
         const std::uint32_t piece = PieceOf[from];
+        const std::uint32_t kind = c_[Kept[from]].Deleted ? kDeletedBit : 0u;
         for (std::size_t i = at; i < selfIndex_.Size() && selfIndex_[i] == target; ++i)
             if ((owner_[i] & ~kDeletedBit) == piece) {
                 std::atomic_ref<std::uint8_t>(Pointed(dir, i)).store(1, std::memory_order_relaxed);
+                if (dir == 0 && (owner_[i] & kDeletedBit) == kind) nextOf_[from] = static_cast<std::uint32_t>(i);
                 return;
             }
-        links.push_back({piece | (c_[Kept[from]].Deleted ? kDeletedBit : 0u), static_cast<std::uint32_t>(at), dir});
+        links.push_back({piece | kind, from, static_cast<std::uint32_t>(at), dir});
     }
 
     void Union(std::uint32_t a, std::uint32_t b) {
@@ -975,11 +1026,18 @@ private:
     const std::vector<std::int64_t>& headers_;
     TSelfIndex selfIndex_{{}};              // the kept blocks' self offsets, ascending
     mem::TBigVector<std::uint32_t> owner_;  // beside them, each block's piece and kind
+    mem::TBigVector<std::uint32_t> keptAt_;  // and each block's place in Kept
+    // Per kept block, where the next block of its chain is in the list by
+    // self: in its folder file and of its kind; kNone: none found.
+    mem::TBigVector<std::uint32_t> nextOf_;
     // Beside them, for next and for previous links (one list, of large
     // pages): a block of its folder file links to it.
     mem::TBigVector<std::uint8_t> pointed_;
     std::uint8_t& Pointed(std::uint8_t dir, std::size_t i) { return pointed_[dir * owner_.size() + i]; }
     mem::TBigVector<TLink> links_;
+    mem::TBigVector<std::uint32_t> rank_;  // per block by self: its place in its file's live blocks
+    std::vector<mem::TBigVector<std::uint32_t>> live_;  // per folder file (root), its live blocks by self
+    std::vector<std::uint32_t> fileSlot_;               // per root, its list in live_
     std::vector<std::vector<std::uint32_t>> members_;
     std::unordered_map<std::uint64_t, bool> overlaps_;
     bool lastKnown_ = false;  // the last answer of Overlap, until the next join
@@ -1092,12 +1150,10 @@ struct TCountRoom {
           Blocks(PoolList<TCandidate>(pool)),
           Spare(PoolList<TCandidate>(pool)),
           NextAt(PoolList<std::int32_t>(pool)),
-          Counts(PoolList<std::uint32_t>(pool)),
           Flags(PoolList<std::uint8_t>(pool)) {}
     mem::TBigPool* Pool;
     mem::TBigVector<TCandidate> Blocks, Spare;
     mem::TBigVector<std::int32_t> NextAt;
-    mem::TBigVector<std::uint32_t> Counts;
     mem::TBigVector<std::uint8_t> Flags;
 };
 
@@ -1107,34 +1163,15 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
                    const std::vector<std::pair<std::int64_t, std::int64_t>>& sure, const THeaderReader& readHeader,
                    std::vector<TChainBlocks>* partial, TCountRoom& room) {
     mem::TBigVector<TCandidate>& blocks = room.Blocks;  // the live blocks, by self
-    blocks.clear();
-    blocks.reserve(file.LiveBlocks);
-    for (const std::uint32_t p : a.Members(root))
-        for (std::uint32_t k = a.Pieces[p].First; k < a.Pieces[p].First + a.Pieces[p].Count; ++k)
-            if (!a.Block(k).Deleted) blocks.push_back(a.Block(k));
-    const auto bySelf = [](const TCandidate& c) { return c.Self; };
-    SortBySelf(blocks, bySelf, room.Spare, room.Counts);
-    const auto indexOf = [&blocks, &room] {
-        mem::TBigVector<std::uint32_t> selfs = PoolList<std::uint32_t>(room.Pool, blocks.size());
-        for (std::size_t i = 0; i < blocks.size(); ++i) selfs[i] = blocks[i].Self;
-        return TSelfIndex(std::move(selfs));
-    };
-    TSelfIndex index = indexOf();
-    // The block at self offset self; -1: none.
-    auto find = [&index](std::uint32_t self) -> std::int64_t {
-        const std::size_t at = index.LowerBound(self);
-        return at < index.Size() && index[at] == self ? static_cast<std::int64_t>(at) : -1;
-    };
-    // Per block, where its next block is in blocks (-1: none there): each
-    // block's next is looked up once, as the lookups are the cost here.
     mem::TBigVector<std::int32_t>& nextAt = room.NextAt;
-    nextAt.resize(blocks.size());
-    constexpr std::size_t kAhead = 8;
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        if (i + 2 * kAhead < blocks.size()) index.PrefetchTable(blocks[i + 2 * kAhead].Next);
-        if (i + kAhead < blocks.size()) index.PrefetchStart(blocks[i + kAhead].Next);
-        nextAt[i] = blocks[i].Next == 0 ? -1 : static_cast<std::int32_t>(find(blocks[i].Next));
-    }
+    a.LiveOf(root, blocks, nextAt);
+    // The block at self offset self; -1: none. (Asked only for the few
+    // offsets the scan may not have seen whole.)
+    auto find = [&blocks](std::uint32_t self) -> std::int64_t {
+        const auto it = std::lower_bound(blocks.begin(), blocks.end(), self,
+                                         [](const TCandidate& c, std::uint32_t v) { return c.Self < v; });
+        return it != blocks.end() && it->Self == self ? it - blocks.begin() : -1;
+    };
     // Blocks the scan did not see whole: headers across the start of a range,
     // and those the links name.
     if (readHeader) {
@@ -1157,7 +1194,7 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
         if (!extras.empty()) {
             // Merged in by self (no extra shares an offset with a block), the
             // blocks' places moved on by the extras before them.
-            StableSortByKey32(extras, bySelf, room.Spare);
+            StableSortByKey32(extras, [](const TCandidate& c) { return c.Self; }, room.Spare);
             mem::TBigVector<std::int32_t> moved = PoolList<std::int32_t>(room.Pool, blocks.size());
             mem::TBigVector<TCandidate>& merged = room.Spare;
             merged.clear();
@@ -1170,7 +1207,6 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
             }
             while (e < extras.size()) merged.push_back(extras[e++]);
             blocks.swap(merged);
-            index = indexOf();
             mem::TBigVector<std::int32_t> was = PoolList<std::int32_t>(room.Pool, blocks.size(), -1);
             for (std::size_t i = 0; i < moved.size(); ++i) was[static_cast<std::size_t>(moved[i])] = nextAt[i];
             nextAt.resize(blocks.size());
@@ -1375,6 +1411,7 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     TAssembly assembly(scan.Candidates, scan.Headers, shared, &pool);
     assembly.Group();
     assembly.Join();
+    assembly.OrderLive();
     result.Dropped = assembly.Dropped;
 
     std::vector<std::uint32_t> roots;
