@@ -327,8 +327,12 @@ private:
 };
 
 struct TScan {
-    explicit TScan(mem::TBigPool* pool) : Candidates(pool) {}
+    explicit TScan(mem::TBigPool* pool) : Candidates(pool), BaseOf(PoolList<std::uint32_t>(pool)) {}
     TCandidates Candidates;            // in image order
+    // The bases the candidates were found at, numbered as first met, and
+    // per candidate the number of its base: what the grouping goes by.
+    std::vector<std::int64_t> Bases;
+    mem::TBigVector<std::uint32_t> BaseOf;
     std::vector<std::int64_t> Headers;   // image positions of folder file headers, ascending
     std::int64_t Bytes = 0;
 };
@@ -442,9 +446,12 @@ public:
             // Neighbours mostly share their base.
             if (last_ == nullptr || c.Base() != lastBase_) {
                 lastBase_ = c.Base();
-                last_ = &bases_[lastBase_];
+                const auto [it, fresh] = bases_.try_emplace(lastBase_, TBase{static_cast<std::uint32_t>(scan_.Bases.size()), 0});
+                if (fresh) scan_.Bases.push_back(lastBase_);
+                last_ = &it->second;
             }
-            if (++*last_ == 2) ++files;
+            scan_.BaseOf.push_back(last_->Number);
+            if (++last_->Blocks == 2) ++files;
             messages += c.HeaderLine;
         }
         scan_.Headers.insert(scan_.Headers.end(), found.Headers.begin(), found.Headers.end());
@@ -459,9 +466,13 @@ private:
     TScan& scan_;
     TSpool* spool_;
     TCarveCounts* counts_;
-    std::unordered_map<std::int64_t, std::uint32_t> bases_;  // blocks per base so far
+    struct TBase {
+        std::uint32_t Number;  // in TScan::Bases
+        std::uint32_t Blocks;  // found so far
+    };
+    std::unordered_map<std::int64_t, TBase> bases_;
     std::int64_t lastBase_ = 0;
-    std::uint32_t* last_ = nullptr;
+    TBase* last_ = nullptr;
 };
 
 // After each chunk taken: what the front end is told, and where a stop is heard.
@@ -656,14 +667,15 @@ class TAssembly {
 public:
     // shared: Join shares its lookups with a second thread.
     // pool: where its lists are taken from.
-    TAssembly(const TCandidates& candidates, const std::vector<std::int64_t>& headers, bool shared, mem::TBigPool* pool)
+    TAssembly(const TScan& scan, bool shared, mem::TBigPool* pool)
         : Kept(PoolList<std::uint32_t>(pool)),
           PieceOf(PoolList<std::uint32_t>(pool)),
           pool_(pool),
-          c_(candidates),
+          scan_(scan),
+          c_(scan.Candidates),
           shared_(shared),
           selfs_(PoolList<std::uint32_t>(pool)),
-          headers_(headers),
+          headers_(scan.Headers),
           owner_(PoolList<std::uint32_t>(pool)),
           keptAt_(PoolList<std::uint32_t>(pool)),
           nextOf_(PoolList<std::uint32_t>(pool)),
@@ -887,33 +899,18 @@ private:
     // The candidates ordered by base, and by self offset within a base. They
     // come in image order, and within one base a later position is a later
     // self offset: so each base's candidates, in the order they came, are
-    // already in order, and only the bases need sorting.
+    // already in order, and only the bases (numbered by the scan) need sorting.
     mem::TBigVector<std::uint32_t> ByBaseAndSelf() const {
-        mem::TBigVector<std::uint32_t> bucket = PoolList<std::uint32_t>(pool_, c_.size());  // per candidate, its base's number
-        std::vector<std::int64_t> bases;                // by number
-        std::unordered_map<std::int64_t, std::uint32_t> numberOf;
-        std::int64_t lastBase = 0;
-        std::uint32_t last = kNone;
-        std::size_t i = 0;
-        c_.ForEach([&](const TCandidate& c) {
-            const std::int64_t base = c.Base();
-            if (last == kNone || base != lastBase) {  // neighbours mostly share their base
-                const auto [it, fresh] = numberOf.try_emplace(base, static_cast<std::uint32_t>(bases.size()));
-                if (fresh) bases.push_back(base);
-                last = it->second;
-                lastBase = base;
-            }
-            bucket[i++] = last;
-        });
+        const std::vector<std::int64_t>& bases = scan_.Bases;
         std::vector<std::uint32_t> byBase(bases.size());
         std::iota(byBase.begin(), byBase.end(), 0u);
         std::sort(byBase.begin(), byBase.end(), [&bases](std::uint32_t a, std::uint32_t b) { return bases[a] < bases[b]; });
         std::vector<std::size_t> start(bases.size() + 1, 0);  // per number, where its candidates begin
-        for (const std::uint32_t b : bucket) ++start[b];
+        for (const std::uint32_t b : scan_.BaseOf) ++start[b];
         std::size_t at = 0;
         for (const std::uint32_t b : byBase) at += std::exchange(start[b], at);
         mem::TBigVector<std::uint32_t> order = PoolList<std::uint32_t>(pool_, c_.size());
-        for (std::uint32_t k = 0; k < bucket.size(); ++k) order[start[bucket[k]]++] = k;
+        for (std::uint32_t k = 0; k < scan_.BaseOf.size(); ++k) order[start[scan_.BaseOf[k]]++] = k;
         return order;
     }
 
@@ -1020,6 +1017,7 @@ private:
         return lastOverlap_ = overlap;
     }
 
+    const TScan& scan_;
     const TCandidates& c_;
     bool shared_;
     mem::TBigVector<std::uint32_t> selfs_;  // per kept block, its self offset (a lookup kept close)
@@ -1408,7 +1406,7 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     result.Candidates = static_cast<std::int64_t>(scan.Candidates.size());
 
     const bool shared = options.Threads > 1;
-    TAssembly assembly(scan.Candidates, scan.Headers, shared, &pool);
+    TAssembly assembly(scan, shared, &pool);
     assembly.Group();
     assembly.Join();
     assembly.OrderLive();
