@@ -90,6 +90,20 @@ struct TCandidate {
     std::int64_t Base() const { return Pos - static_cast<std::int64_t>(Self); }
 };
 
+// What counting messages needs of a live block: 12 bytes.
+struct TLive {
+    std::uint32_t Self = 0, Next = 0;
+    std::uint16_t Length = 0;
+    std::uint8_t HeaderLine = 0;
+    static TLive Of(const TCandidate& c) { return {c.Self, c.Next, c.Length, c.HeaderLine}; }
+};
+
+// Gives a list's memory back to where it came from.
+template <class T>
+void Release(mem::TBigVector<T>& list) {
+    list = mem::TBigVector<T>(list.get_allocator());
+}
+
 // The candidates in the order found, in chunks of big buffers: growing never
 // copies them, and their pages are large ones (fresh memory costs a page
 // fault per page, a cost that on some machines exceeds the work on it).
@@ -686,7 +700,7 @@ public:
     std::int64_t Dropped = 0;
     mem::TBigVector<std::uint32_t> Kept;  // candidate indexes, piece by piece
     std::vector<TPiece> Pieces;
-    mem::TBigVector<std::uint32_t> PieceOf;  // per kept block
+    mem::TBigVector<std::uint32_t> PieceOf;  // per kept block, until joined
     mem::TBigPool* const pool_;
     std::vector<std::uint32_t> Parent;   // union-find over pieces
 
@@ -844,6 +858,11 @@ public:
                 joined = true;
             }
         }
+        // What only the joins need goes back to the pool for the counts.
+        Release(links_);
+        Release(pointed_);
+        Release(PieceOf);
+        selfIndex_ = TSelfIndex(PoolList<std::uint32_t>(pool_));
     }
 
     std::uint32_t Find(std::uint32_t p) {
@@ -875,17 +894,18 @@ public:
             rank_[i] = static_cast<std::uint32_t>(list.size());
             list.push_back(i);
         }
+        Release(owner_);
     }
     // After OrderLive, for the folder file of root: its live blocks by self,
     // and per block where its next block is among them (-1: none there).
     // Safe beside a call for another file.
-    void LiveOf(std::uint32_t root, mem::TBigVector<TCandidate>& blocks, mem::TBigVector<std::int32_t>& nextAt) const {
+    void LiveOf(std::uint32_t root, mem::TBigVector<TLive>& blocks, mem::TBigVector<std::int32_t>& nextAt) const {
         const mem::TBigVector<std::uint32_t>& list = live_[fileSlot_[root]];
         blocks.resize(list.size());
         nextAt.resize(list.size());
         for (std::size_t n = 0; n < list.size(); ++n) {
             const std::uint32_t k = keptAt_[list[n]];
-            blocks[n] = c_[Kept[k]];
+            blocks[n] = TLive::Of(c_[Kept[k]]);
             nextAt[n] = nextOf_[k] == kNone ? -1 : static_cast<std::int32_t>(rank_[nextOf_[k]]);
         }
     }
@@ -1145,12 +1165,12 @@ using THeaderReader = std::function<bool(std::uint32_t self, TCandidate& block)>
 struct TCountRoom {
     explicit TCountRoom(mem::TBigPool* pool)
         : Pool(pool),
-          Blocks(PoolList<TCandidate>(pool)),
-          Spare(PoolList<TCandidate>(pool)),
+          Blocks(PoolList<TLive>(pool)),
+          Spare(PoolList<TLive>(pool)),
           NextAt(PoolList<std::int32_t>(pool)),
           Flags(PoolList<std::uint8_t>(pool)) {}
     mem::TBigPool* Pool;
-    mem::TBigVector<TCandidate> Blocks, Spare;
+    mem::TBigVector<TLive> Blocks, Spare;
     mem::TBigVector<std::int32_t> NextAt;
     mem::TBigVector<std::uint8_t> Flags;
 };
@@ -1160,41 +1180,41 @@ struct TCountRoom {
 void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
                    const std::vector<std::pair<std::int64_t, std::int64_t>>& sure, const THeaderReader& readHeader,
                    std::vector<TChainBlocks>* partial, TCountRoom& room) {
-    mem::TBigVector<TCandidate>& blocks = room.Blocks;  // the live blocks, by self
+    mem::TBigVector<TLive>& blocks = room.Blocks;  // the live blocks, by self
     mem::TBigVector<std::int32_t>& nextAt = room.NextAt;
     a.LiveOf(root, blocks, nextAt);
     // The block at self offset self; -1: none. (Asked only for the few
     // offsets the scan may not have seen whole.)
     auto find = [&blocks](std::uint32_t self) -> std::int64_t {
         const auto it = std::lower_bound(blocks.begin(), blocks.end(), self,
-                                         [](const TCandidate& c, std::uint32_t v) { return c.Self < v; });
+                                         [](const TLive& b, std::uint32_t v) { return b.Self < v; });
         return it != blocks.end() && it->Self == self ? it - blocks.begin() : -1;
     };
     // Blocks the scan did not see whole: headers across the start of a range,
     // and those the links name.
     if (readHeader) {
-        mem::TBigVector<TCandidate> extras = PoolList<TCandidate>(room.Pool);
+        mem::TBigVector<TLive> extras = PoolList<TLive>(room.Pool);
         std::unordered_map<std::uint32_t, bool> tried;
         for (const TCarveRange& r : file.Pieces)
             for (std::int64_t at = r.FileStart - kDeletedHeaderBytes + 4; at < r.FileStart; at += 4) {
                 TCandidate extra;
                 if (at > 0 && find(static_cast<std::uint32_t>(at)) < 0 && tried.emplace(static_cast<std::uint32_t>(at), true).second &&
                     readHeader(static_cast<std::uint32_t>(at), extra))
-                    extras.push_back(extra);
+                    extras.push_back(TLive::Of(extra));
             }
         for (std::size_t i = 0; i < blocks.size() + extras.size(); ++i) {
             const std::uint32_t next = i < blocks.size() ? blocks[i].Next : extras[i - blocks.size()].Next;
             if (next == 0 || (i < blocks.size() ? nextAt[i] >= 0 : find(next) >= 0) || !tried.emplace(next, true).second)
                 continue;
             TCandidate extra;
-            if (readHeader(next, extra)) extras.push_back(extra);
+            if (readHeader(next, extra)) extras.push_back(TLive::Of(extra));
         }
         if (!extras.empty()) {
             // Merged in by self (no extra shares an offset with a block), the
             // blocks' places moved on by the extras before them.
-            StableSortByKey32(extras, [](const TCandidate& c) { return c.Self; }, room.Spare);
+            StableSortByKey32(extras, [](const TLive& b) { return b.Self; }, room.Spare);
             mem::TBigVector<std::int32_t> moved = PoolList<std::int32_t>(room.Pool, blocks.size());
-            mem::TBigVector<TCandidate>& merged = room.Spare;
+            mem::TBigVector<TLive>& merged = room.Spare;
             merged.clear();
             merged.reserve(blocks.size() + extras.size());
             std::size_t e = 0;
@@ -1225,8 +1245,14 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
     flags.assign(blocks.size(), 0);
     for (const std::int32_t n : nextAt)
         if (n >= 0) flags[static_cast<std::size_t>(n)] = kNamed;
-    auto covered = [&sure](std::int64_t from, std::int64_t to) {
-        for (const auto& [start, end] : sure) {
+    // Whether the sure ranges (ascending) cover [from, to); asked with from
+    // never lower than before, so the ranges that end before it are passed
+    // once for all.
+    std::size_t passed = 0;
+    auto covered = [&sure, &passed](std::int64_t from, std::int64_t to) {
+        while (passed < sure.size() && sure[passed].second <= from) ++passed;
+        for (std::size_t r = passed; r < sure.size(); ++r) {
+            const auto& [start, end] = sure[r];
             if (end <= from) continue;
             if (start > from) return false;
             from = end;
@@ -1237,7 +1263,7 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
     // The flags of the blocks themselves, in one pass in the order of memory:
     // the walks along the chains then read only small lists.
     for (std::size_t i = 0; i < blocks.size(); ++i) {
-        const TCandidate& b = blocks[i];
+        const TLive& b = blocks[i];
         bool fits = covered(b.Self, static_cast<std::int64_t>(b.Self) + kBlockBytes);
         if (b.Next != 0 && (b.Length != kLiveBody || nextAt[i] < 0)) fits = false;
         flags[i] |= static_cast<std::uint8_t>((fits ? kFits : 0) | (b.HeaderLine ? kHeaderLine : 0));
@@ -1408,6 +1434,7 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     const bool shared = options.Threads > 1;
     TAssembly assembly(scan, shared, &pool);
     assembly.Group();
+    Release(scan.BaseOf);
     assembly.Join();
     assembly.OrderLive();
     result.Dropped = assembly.Dropped;
