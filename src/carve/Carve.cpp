@@ -896,17 +896,17 @@ public:
         }
         Release(owner_);
     }
-    // After OrderLive, for the folder file of root: its live blocks by self,
-    // and per block where its next block is among them (-1: none there).
-    // Safe beside a call for another file.
-    void LiveOf(std::uint32_t root, mem::TBigVector<TLive>& blocks, mem::TBigVector<std::int32_t>& nextAt) const {
+    // After OrderLive, for the folder file of root: the number of its live
+    // blocks, and f(n, block, next) for each, n-th by self, with next where
+    // its next block is among them (-1: none there). Safe beside a call for
+    // another file.
+    std::size_t LiveCount(std::uint32_t root) const { return live_[fileSlot_[root]].size(); }
+    template <class F>
+    void ForEachLive(std::uint32_t root, F f) const {
         const mem::TBigVector<std::uint32_t>& list = live_[fileSlot_[root]];
-        blocks.resize(list.size());
-        nextAt.resize(list.size());
         for (std::size_t n = 0; n < list.size(); ++n) {
             const std::uint32_t k = keptAt_[list[n]];
-            blocks[n] = TLive::Of(c_[Kept[k]]);
-            nextAt[n] = nextOf_[k] == kNone ? -1 : static_cast<std::int32_t>(rank_[nextOf_[k]]);
+            f(n, c_[Kept[k]], nextOf_[k] == kNone ? -1 : static_cast<std::int32_t>(rank_[nextOf_[k]]));
         }
     }
     const std::vector<std::uint32_t>& Members(std::uint32_t root) const { return members_[root]; }
@@ -1159,99 +1159,37 @@ using TChainBlocks = std::vector<std::pair<std::uint32_t, std::uint16_t>>;
 // saw only in part.
 using THeaderReader = std::function<bool(std::uint32_t self, TCandidate& block)>;
 
-// The block lists of CountMessages, kept from one folder file to the next:
-// memory used again costs nothing, while fresh memory costs a page fault per
-// page.
+// The block lists of CountMessages, kept from one folder file to the next.
 struct TCountRoom {
-    explicit TCountRoom(mem::TBigPool* pool)
-        : Pool(pool),
-          Blocks(PoolList<TLive>(pool)),
-          Spare(PoolList<TLive>(pool)),
-          NextAt(PoolList<std::int32_t>(pool)),
-          Flags(PoolList<std::uint8_t>(pool)) {}
-    mem::TBigPool* Pool;
-    mem::TBigVector<TLive> Blocks, Spare;
-    mem::TBigVector<std::int32_t> NextAt;
-    mem::TBigVector<std::uint8_t> Flags;
+    explicit TCountRoom(mem::TBigPool* pool) : Blocks(PoolList<TLive>(pool)), Chain(PoolList<std::uint32_t>(pool)) {}
+    mem::TBigVector<TLive> Blocks;
+    mem::TBigVector<std::uint32_t> Chain;
 };
 
 // Counts the messages of a file: chains of its live blocks, from each block
 // no other block names as next.
-void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
+void CountMessages(const TAssembly& a, std::uint32_t root, TCarvedFile& file,
                    const std::vector<std::pair<std::int64_t, std::int64_t>>& sure, const THeaderReader& readHeader,
                    std::vector<TChainBlocks>* partial, TCountRoom& room) {
-    mem::TBigVector<TLive>& blocks = room.Blocks;  // the live blocks, by self
-    mem::TBigVector<std::int32_t>& nextAt = room.NextAt;
-    a.LiveOf(root, blocks, nextAt);
-    // The block at self offset self; -1: none. (Asked only for the few
-    // offsets the scan may not have seen whole.)
-    auto find = [&blocks](std::uint32_t self) -> std::int64_t {
-        const auto it = std::lower_bound(blocks.begin(), blocks.end(), self,
-                                         [](const TLive& b, std::uint32_t v) { return b.Self < v; });
-        return it != blocks.end() && it->Self == self ? it - blocks.begin() : -1;
-    };
-    // Blocks the scan did not see whole: headers across the start of a range,
-    // and those the links name.
-    if (readHeader) {
-        mem::TBigVector<TLive> extras = PoolList<TLive>(room.Pool);
-        std::unordered_map<std::uint32_t, bool> tried;
-        for (const TCarveRange& r : file.Pieces)
-            for (std::int64_t at = r.FileStart - kDeletedHeaderBytes + 4; at < r.FileStart; at += 4) {
-                TCandidate extra;
-                if (at > 0 && find(static_cast<std::uint32_t>(at)) < 0 && tried.emplace(static_cast<std::uint32_t>(at), true).second &&
-                    readHeader(static_cast<std::uint32_t>(at), extra))
-                    extras.push_back(TLive::Of(extra));
-            }
-        for (std::size_t i = 0; i < blocks.size() + extras.size(); ++i) {
-            const std::uint32_t next = i < blocks.size() ? blocks[i].Next : extras[i - blocks.size()].Next;
-            if (next == 0 || (i < blocks.size() ? nextAt[i] >= 0 : find(next) >= 0) || !tried.emplace(next, true).second)
-                continue;
-            TCandidate extra;
-            if (readHeader(next, extra)) extras.push_back(TLive::Of(extra));
-        }
-        if (!extras.empty()) {
-            // Merged in by self (no extra shares an offset with a block), the
-            // blocks' places moved on by the extras before them.
-            StableSortByKey32(extras, [](const TLive& b) { return b.Self; }, room.Spare);
-            mem::TBigVector<std::int32_t> moved = PoolList<std::int32_t>(room.Pool, blocks.size());
-            mem::TBigVector<TLive>& merged = room.Spare;
-            merged.clear();
-            merged.reserve(blocks.size() + extras.size());
-            std::size_t e = 0;
-            for (std::size_t i = 0; i < blocks.size(); ++i) {
-                while (e < extras.size() && extras[e].Self < blocks[i].Self) merged.push_back(extras[e++]);
-                moved[i] = static_cast<std::int32_t>(merged.size());
-                merged.push_back(blocks[i]);
-            }
-            while (e < extras.size()) merged.push_back(extras[e++]);
-            blocks.swap(merged);
-            mem::TBigVector<std::int32_t> was = PoolList<std::int32_t>(room.Pool, blocks.size(), -1);
-            for (std::size_t i = 0; i < moved.size(); ++i) was[static_cast<std::size_t>(moved[i])] = nextAt[i];
-            nextAt.resize(blocks.size());
-            for (std::size_t i = 0; i < blocks.size(); ++i) {
-                const std::int32_t old = was[i];
-                if (old >= 0) nextAt[i] = moved[static_cast<std::size_t>(old)];
-                else nextAt[i] = blocks[i].Next == 0 ? -1 : static_cast<std::int32_t>(find(blocks[i].Next));
-            }
-        }
-    }
-    // Per block, in one list (fresh memory costs a fault per page): whether
-    // it may stand in a whole chain (all its bytes the file's own; full,
-    // unless it ends the chain; its next block there), whether its text
+    // The file's live blocks by self; after them, in the order of their
+    // offsets too, the blocks the scan did not see whole (read back below).
+    mem::TBigVector<TLive>& blocks = room.Blocks;
+    // Per block, one word (what a walk along a chain reads): where its next
+    // block is in blocks (its place + 1; 0: none there), and its flags:
+    // whether it may stand in a whole chain (all its bytes the file's own;
+    // full, unless it ends the chain; its next block there), whether its text
     // begins with a header line, whether a block names it as next, and
-    // whether a walk along the chains has been there.
-    constexpr std::uint8_t kFits = 1, kHeaderLine = 2, kNamed = 4, kSeen = 8;
-    mem::TBigVector<std::uint8_t>& flags = room.Flags;
-    flags.assign(blocks.size(), 0);
-    for (const std::int32_t n : nextAt)
-        if (n >= 0) flags[static_cast<std::size_t>(n)] = kNamed;
-    // Whether the sure ranges (ascending) cover [from, to); asked with from
-    // never lower than before, so the ranges that end before it are passed
-    // once for all.
-    std::size_t passed = 0;
-    auto covered = [&sure, &passed](std::int64_t from, std::int64_t to) {
-        while (passed < sure.size() && sure[passed].second <= from) ++passed;
-        for (std::size_t r = passed; r < sure.size(); ++r) {
+    // whether a walk has been there. A file's offsets are 32 bits and its
+    // blocks 0x210 bytes apart, so the places, with as many read back, fit
+    // in 28 bits.
+    mem::TBigVector<std::uint32_t>& chain = room.Chain;
+    constexpr std::uint32_t kPlace = 0x0FFFFFFFu, kFits = 1u << 28, kHeaderLine = 1u << 29, kNamed = 1u << 30,
+                            kSeen = 1u << 31;
+    // Whether the sure ranges (ascending) cover [from, to), passing over
+    // those that end before first (asked in ascending order, one pass).
+    auto covered = [&sure](std::size_t& first, std::int64_t from, std::int64_t to) {
+        while (first < sure.size() && sure[first].second <= from) ++first;
+        for (std::size_t r = first; r < sure.size(); ++r) {
             const auto& [start, end] = sure[r];
             if (end <= from) continue;
             if (start > from) return false;
@@ -1260,16 +1198,68 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
         }
         return false;
     };
-    // The flags of the blocks themselves, in one pass in the order of memory:
-    // the walks along the chains then read only small lists.
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        const TLive& b = blocks[i];
-        bool fits = covered(b.Self, static_cast<std::int64_t>(b.Self) + kBlockBytes);
-        if (b.Next != 0 && (b.Length != kLiveBody || nextAt[i] < 0)) fits = false;
-        flags[i] |= static_cast<std::uint8_t>((fits ? kFits : 0) | (b.HeaderLine ? kHeaderLine : 0));
+    auto flagsOf = [&covered](std::size_t& first, const TLive& b, bool nextThere) {
+        bool fits = covered(first, b.Self, static_cast<std::int64_t>(b.Self) + kBlockBytes);
+        if (b.Next != 0 && (b.Length != kLiveBody || !nextThere)) fits = false;
+        return (fits ? kFits : 0u) | (b.HeaderLine ? kHeaderLine : 0u);
+    };
+    const std::size_t n = a.LiveCount(root);
+    blocks.resize(n);
+    chain.assign(n, 0);
+    std::size_t passed = 0;
+    a.ForEachLive(root, [&](std::size_t i, const TCandidate& c, std::int32_t next) {
+        blocks[i] = TLive::Of(c);
+        if (next >= 0) chain[static_cast<std::size_t>(next)] |= kNamed;
+        chain[i] |= static_cast<std::uint32_t>(next + 1) | flagsOf(passed, blocks[i], next >= 0);
+    });
+    // The place of the block at offset self among those in [from, to), both
+    // in the order of offsets; -1: none.
+    auto findIn = [&blocks](std::size_t from, std::size_t to, std::uint32_t self) -> std::int64_t {
+        const auto it = std::lower_bound(blocks.begin() + static_cast<std::ptrdiff_t>(from), blocks.begin() + static_cast<std::ptrdiff_t>(to),
+                                         self, [](const TLive& b, std::uint32_t v) { return b.Self < v; });
+        return it != blocks.begin() + static_cast<std::ptrdiff_t>(to) && it->Self == self ? it - blocks.begin() : -1;
+    };
+    // Blocks the scan did not see whole: headers across the start of a range,
+    // and those the links name.
+    if (readHeader) {
+        std::vector<TLive> extras;
+        std::unordered_map<std::uint32_t, bool> tried;
+        for (const TCarveRange& r : file.Pieces)
+            for (std::int64_t at = r.FileStart - kDeletedHeaderBytes + 4; at < r.FileStart; at += 4) {
+                TCandidate extra;
+                if (at > 0 && findIn(0, n, static_cast<std::uint32_t>(at)) < 0 &&
+                    tried.emplace(static_cast<std::uint32_t>(at), true).second && readHeader(static_cast<std::uint32_t>(at), extra))
+                    extras.push_back(TLive::Of(extra));
+            }
+        for (std::size_t i = 0; i < n + extras.size(); ++i) {
+            const std::uint32_t next = i < n ? blocks[i].Next : extras[i - n].Next;
+            if (next == 0 || (i < n ? (chain[i] & kPlace) != 0 : findIn(0, n, next) >= 0) || !tried.emplace(next, true).second)
+                continue;
+            TCandidate extra;
+            if (readHeader(next, extra)) extras.push_back(TLive::Of(extra));
+        }
+        if (!extras.empty()) {
+            // No extra shares an offset with a block or another extra.
+            std::sort(extras.begin(), extras.end(), [](const TLive& x, const TLive& y) { return x.Self < y.Self; });
+            blocks.insert(blocks.end(), extras.begin(), extras.end());
+            chain.resize(blocks.size(), 0);
+            auto find = [&](std::uint32_t self) {
+                const std::int64_t at = findIn(0, n, self);
+                return at >= 0 ? at : findIn(n, blocks.size(), self);
+            };
+            // Their links, and those of blocks whose next block is one of them.
+            for (std::size_t i = 0; i < blocks.size(); ++i) {
+                if (i < n && (blocks[i].Next == 0 || (chain[i] & kPlace) != 0)) continue;
+                const std::int64_t next = blocks[i].Next == 0 ? -1 : find(blocks[i].Next);
+                if (next < 0 && i < n) continue;
+                if (next >= 0) chain[static_cast<std::size_t>(next)] |= kNamed;
+                std::size_t first = 0;
+                chain[i] = (chain[i] & kNamed) | static_cast<std::uint32_t>(next + 1) | flagsOf(first, blocks[i], next >= 0);
+            }
+        }
     }
     auto walk = [&](std::size_t head) {
-        bool whole = (flags[head] & kHeaderLine) != 0;
+        bool whole = (chain[head] & kHeaderLine) != 0;
         // A text whose start lies across a cluster boundary: the scan saw only
         // the part before it; the file's own bytes tell.
         const std::int64_t text = static_cast<std::int64_t>(blocks[head].Self) + kLiveHeaderBytes;
@@ -1277,29 +1267,38 @@ void CountMessages(TAssembly& a, std::uint32_t root, TCarvedFile& file,
         if (!whole && readHeader && FloorTo(text, kCluster) != FloorTo(text + 79, kCluster) &&
             readHeader(blocks[head].Self, again))
             whole = again.HeaderLine != 0;
-        TChainBlocks chain;
-        for (std::int64_t at = static_cast<std::int64_t>(head); at >= 0;) {
-            const std::size_t i = static_cast<std::size_t>(at);
-            if (flags[i] & kSeen) {  // a loop
+        TChainBlocks blocksOfChain;
+        for (std::uint32_t at = static_cast<std::uint32_t>(head) + 1; at != 0;) {
+            const std::size_t i = at - 1;
+            const std::uint32_t word = chain[i];
+            if (word & kSeen) {  // a loop
                 whole = false;
                 break;
             }
-            flags[i] |= kSeen;
-            if (partial != nullptr) chain.emplace_back(blocks[i].Self, blocks[i].Length);
-            if ((flags[i] & kFits) == 0) whole = false;
-            at = nextAt[i];  // -1 at the chain's end, or where its next block is missing
+            chain[i] = word | kSeen;
+            if (partial != nullptr) blocksOfChain.emplace_back(blocks[i].Self, blocks[i].Length);
+            if ((word & kFits) == 0) whole = false;
+            at = word & kPlace;  // 0 at the chain's end, or where its next block is missing
         }
         if (whole) {
             ++file.Complete;
         } else {
             ++file.Partial;
-            if (partial != nullptr) partial->push_back(std::move(chain));
+            if (partial != nullptr) partial->push_back(std::move(blocksOfChain));
         }
     };
-    for (std::size_t i = 0; i < blocks.size(); ++i)
-        if ((flags[i] & kNamed) == 0) walk(i);
-    for (std::size_t i = 0; i < blocks.size(); ++i)
-        if ((flags[i] & kSeen) == 0) walk(i);  // chains that are loops
+    // The blocks in the order of their offsets: those seen by the scan and
+    // those read back, merged.
+    auto inOrder = [&](auto f) {
+        for (std::size_t i = 0, e = n; i < n || e < blocks.size();)
+            f(e < blocks.size() && (i == n || blocks[e].Self < blocks[i].Self) ? e++ : i++);
+    };
+    inOrder([&](std::size_t i) {
+        if ((chain[i] & kNamed) == 0) walk(i);
+    });
+    inOrder([&](std::size_t i) {
+        if ((chain[i] & kSeen) == 0) walk(i);  // chains that are loops
+    });
 }
 
 // --- Writing ---------------------------------------------------------------
