@@ -1207,9 +1207,11 @@ void CountMessages(const TAssembly& a, std::uint32_t root, TCarvedFile& file,
     blocks.resize(n);
     chain.assign(n, 0);
     std::size_t passed = 0;
+    std::vector<std::uint32_t> missing;  // the blocks whose next block is not among them
     a.ForEachLive(root, [&](std::size_t i, const TCandidate& c, std::int32_t next) {
         blocks[i] = TLive::Of(c);
         if (next >= 0) chain[static_cast<std::size_t>(next)] |= kNamed;
+        else if (c.Next != 0) missing.push_back(static_cast<std::uint32_t>(i));
         chain[i] |= static_cast<std::uint32_t>(next + 1) | flagsOf(passed, blocks[i], next >= 0);
     });
     // The place of the block at offset self among those in [from, to), both
@@ -1231,13 +1233,13 @@ void CountMessages(const TAssembly& a, std::uint32_t root, TCarvedFile& file,
                     tried.emplace(static_cast<std::uint32_t>(at), true).second && readHeader(static_cast<std::uint32_t>(at), extra))
                     extras.push_back(TLive::Of(extra));
             }
-        for (std::size_t i = 0; i < n + extras.size(); ++i) {
-            const std::uint32_t next = i < n ? blocks[i].Next : extras[i - n].Next;
-            if (next == 0 || (i < n ? (chain[i] & kPlace) != 0 : findIn(0, n, next) >= 0) || !tried.emplace(next, true).second)
-                continue;
+        auto readNext = [&](std::uint32_t next) {
             TCandidate extra;
-            if (readHeader(next, extra)) extras.push_back(TLive::Of(extra));
-        }
+            if (tried.emplace(next, true).second && readHeader(next, extra)) extras.push_back(TLive::Of(extra));
+        };
+        for (const std::uint32_t i : missing) readNext(blocks[i].Next);
+        for (std::size_t e = 0; e < extras.size(); ++e)
+            if (extras[e].Next != 0 && findIn(0, n, extras[e].Next) < 0) readNext(extras[e].Next);
         if (!extras.empty()) {
             // No extra shares an offset with a block or another extra.
             std::sort(extras.begin(), extras.end(), [](const TLive& x, const TLive& y) { return x.Self < y.Self; });
