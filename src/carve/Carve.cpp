@@ -690,6 +690,7 @@ public:
           shared_(shared),
           selfs_(PoolList<std::uint32_t>(pool)),
           headers_(scan.Headers),
+          owned_(PoolList<TOwned>(pool)),
           owner_(PoolList<std::uint32_t>(pool)),
           keptAt_(PoolList<std::uint32_t>(pool)),
           nextOf_(PoolList<std::uint32_t>(pool)),
@@ -707,6 +708,9 @@ public:
     void Group() {
         const mem::TBigVector<std::uint32_t> order = ByBaseAndSelf();
         Kept.reserve(order.size());
+        selfs_.reserve(order.size());
+        PieceOf.reserve(order.size());
+        owned_.reserve(order.size());
         std::vector<std::int64_t> headed;  // the bases of pieces with a header
         for (std::size_t i = 0; i < order.size();) {
             std::size_t j = i;
@@ -720,10 +724,14 @@ public:
             // Two headers of one base that overlap cannot both be blocks: the
             // later one lies in the earlier one's body. None lies in the file header.
             std::int64_t end = header ? kFileHeaderBytes : std::numeric_limits<std::int64_t>::min();
+            const auto number = static_cast<std::uint32_t>(Pieces.size());  // if it is kept
             for (std::size_t k = i; k < j; ++k) {
                 const TCandidate& c = c_[order[k]];
                 if (static_cast<std::int64_t>(c.Self) < end) continue;
+                owned_.push_back({c.Self, number | (c.Deleted ? kDeletedBit : 0u), static_cast<std::uint32_t>(Kept.size())});
                 Kept.push_back(order[k]);
+                selfs_.push_back(c.Self);
+                PieceOf.push_back(number);
                 end = static_cast<std::int64_t>(c.Self) + kBlockBytes;
             }
             piece.Count = static_cast<std::uint32_t>(Kept.size()) - piece.First;
@@ -735,6 +743,9 @@ public:
                 if (header) headed.push_back(base);
             } else {
                 Kept.resize(piece.First);
+                selfs_.resize(piece.First);
+                PieceOf.resize(piece.First);
+                owned_.resize(piece.First);
             }
             i = j;
         }
@@ -750,11 +761,6 @@ public:
                 Pieces.push_back(piece);
             }
         Dropped = static_cast<std::int64_t>(c_.size() - Kept.size());
-        selfs_.resize(Kept.size());
-        for (std::size_t k = 0; k < Kept.size(); ++k) selfs_[k] = c_[Kept[k]].Self;
-        PieceOf.resize(Kept.size());
-        for (std::uint32_t p = 0; p < Pieces.size(); ++p)
-            for (std::uint32_t k = 0; k < Pieces[p].Count; ++k) PieceOf[Pieces[p].First + k] = p;
         Parent.resize(Pieces.size());
         std::iota(Parent.begin(), Parent.end(), 0u);
         members_.resize(Pieces.size());
@@ -766,10 +772,8 @@ public:
         // the offsets, and beside them each one's piece and kind, so that the
         // blocks of one offset are read in one place. Ties keep the kept order.
         {
-            mem::TBigVector<TOwned> bySelf = PoolList<TOwned>(pool_, Kept.size()), spare = PoolList<TOwned>(pool_);
+            mem::TBigVector<TOwned> bySelf = std::move(owned_), spare = PoolList<TOwned>(pool_);
             mem::TBigVector<std::uint32_t> counts = PoolList<std::uint32_t>(pool_);
-            for (std::uint32_t k = 0; k < Kept.size(); ++k)
-                bySelf[k] = {Self(k), PieceOf[k] | (c_[Kept[k]].Deleted ? kDeletedBit : 0u), k};
             SortBySelf(bySelf, [](const TOwned& o) { return o.Self; }, spare, counts);
             spare = PoolList<TOwned>(pool_);
             counts = PoolList<std::uint32_t>(pool_);
@@ -1043,6 +1047,7 @@ private:
     mem::TBigVector<std::uint32_t> selfs_;  // per kept block, its self offset (a lookup kept close)
     const std::vector<std::int64_t>& headers_;
     TSelfIndex selfIndex_{{}};              // the kept blocks' self offsets, ascending
+    mem::TBigVector<TOwned> owned_;         // the kept blocks as grouped, for the joins to sort
     mem::TBigVector<std::uint32_t> owner_;  // beside them, each block's piece and kind
     mem::TBigVector<std::uint32_t> keptAt_;  // and each block's place in Kept
     // Per kept block, where the next block of its chain is in the list by
