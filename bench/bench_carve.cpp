@@ -14,8 +14,9 @@
 //    - the carve as a listing, end to end (median of R), and its ratio to
 //      the read: in this process, and as the user runs it, corvane-dbx carve
 //      --list IMAGE in a process of its own;
-//    - with --cold (as root, the image in DIR on a disk): the read and the
-//      program's listing with the system's caches dropped before each;
+//    - with --cold (as root, the image in DIR on a disk): the read, the
+//      program's listing and the assembly's share with the system's caches
+//      dropped before each;
 //    - the assembly's share (median of R): from the scan's last progress report to the
 //      carve's end, against the scan's time;
 //    - the carve writing the folder files into DIR (median of R);
@@ -255,11 +256,17 @@ int main(int argc, char** argv) {
     const double assembly = Median(assemblies), scan = Median(scans);
     std::printf("assembly: %.3f s after a scan of %.2f s (%.1f %%)\n", assembly, scan, 100.0 * assembly / scan);
     if (cold) {
-        std::vector<double> coldReads, coldPrograms;
+        std::vector<double> coldReads, coldPrograms, coldAssemblies, coldScans;
         for (int r = 0; r < rounds && DropCaches(); ++r) {
             coldReads.push_back(ReadAll(image));
             if (!DropCaches()) break;
             coldPrograms.push_back(RunProgram({CORVANE_DBX_PROGRAM, "carve", "--list", image}, true).seconds);
+            if (!DropCaches()) break;
+            TScanEnd progress;
+            const auto start = Clock::now();
+            carve::Carve({image}, listing, &progress);
+            coldScans.push_back(std::chrono::duration<double>(progress.at - start).count());
+            coldAssemblies.push_back(std::chrono::duration<double>(Clock::now() - progress.at).count());
         }
         if (coldPrograms.empty()) {
             std::printf("cold: the caches could not be dropped (needs root)\n");
@@ -267,6 +274,9 @@ int main(int argc, char** argv) {
             const double cr = Median(coldReads), cp = Median(coldPrograms);
             std::printf("cold: read %.2f s, corvane-dbx carve --list %.2f s: %.0f %% of the read's rate\n", cr, cp,
                         100.0 * cr / cp);
+            if (!coldScans.empty())
+                std::printf("cold: assembly %.3f s after a scan of %.2f s (%.1f %%)\n", Median(coldAssemblies), Median(coldScans),
+                            100.0 * Median(coldAssemblies) / Median(coldScans));
         }
     }
     for (const auto& f : result.Files)
