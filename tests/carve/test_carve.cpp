@@ -2,6 +2,7 @@
 // among other data, carved, and the reconstructed files read back with the
 // folder reader and compared with the messages placed.
 
+#include <cstring>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -323,32 +324,57 @@ TEST(Carve, RefusesToReplaceAnInput) {
 }
 
 // Partial messages go into a folder of their own, each as much of its chain as is left.
+// The second block of a message of three blocks or more is gone, or a
+// deleted block's header stands in its place (the first block still names
+// it as next): its head and the rest of its chain are left apart, whether
+// the folder file is whole or in pieces.
 TEST(Carve, PartialMessagesAreWrittenApart) {
-    TScratchFolder scratch("corvane-carve");
-    TDiskImage image(3, 4 << 20, 63, TFiller::Zeros);
-    const TCarveFolder a("FolderA", 4, 20, 0, false);
-    const std::vector<TPlacedPiece> placed = image.Place(a.Bytes(), 1);
-    // The second block of a message of three blocks or more is gone: its
-    // head and the rest of its chain are left apart.
-    const auto longer = std::find_if(a.Live.begin(), a.Live.end(), [&a](int m) { return a.Writer.BlocksOf(m).size() >= 3; });
-    ASSERT_NE(longer, a.Live.end());
-    const std::int64_t gone = placed[0].Image + a.Writer.BlocksOf(*longer)[1];
-    image.Fill(gone, gone + 528, TFiller::Random);
-    image.Save(scratch / "disk.img");
-    carve::TCarveOptions options;
-    options.OutFolder = scratch / "out";
-    options.Partial = true;
-    const carve::TCarveResult result = carve::Carve({scratch / "disk.img"}, options, nullptr);
-    ASSERT_EQ(result.Files.size(), 1u);
-    EXPECT_EQ(result.Files[0].Complete, 19u);
-    EXPECT_EQ(result.Files[0].Partial, 2u);  // the message's head, and the rest after the gap
-    const std::vector<std::string> partial = NamesIn(scratch / "out/partial");
-    ASSERT_EQ(partial.size(), 2u);
-    std::set<std::string> texts;
-    for (const std::string& name : partial) texts.insert(ReadWholeFile(scratch / ("out/partial/" + name)));
-    const std::string& text = a.Writer.TextOf(*longer);
-    EXPECT_EQ(texts.count(text.substr(0, 512)), 1u);
-    EXPECT_EQ(texts.count(text.substr(1024)), 1u);
+    struct TCase {
+        const char* Name;
+        int Pieces;
+        bool Deleted;
+    };
+    for (const TCase c : {TCase{"gone", 1, false}, TCase{"deleted", 1, true}, TCase{"deleted, in pieces", 3, true}}) {
+        SCOPED_TRACE(c.Name);
+        TScratchFolder scratch("corvane-carve");
+        TDiskImage image(3, 4 << 20, 63, TFiller::Zeros);
+        const TCarveFolder a("FolderA", 4, 20, 0, false);
+        const std::vector<TPlacedPiece> placed = image.Place(a.Bytes(), c.Pieces);
+        // The last such message: not the file's first blocks.
+        const auto longer = std::find_if(a.Live.rbegin(), a.Live.rend(), [&a](int m) { return a.Writer.BlocksOf(m).size() >= 3; });
+        ASSERT_NE(longer, a.Live.rend());
+        const std::vector<std::uint32_t>& blocks = a.Writer.BlocksOf(*longer);
+        std::int64_t gone = -1;
+        for (const TPlacedPiece& p : placed)
+            if (blocks[1] >= p.File && blocks[1] + 528 <= p.File + p.Bytes) gone = p.Image + (blocks[1] - p.File);
+        ASSERT_GE(gone, 0);
+        if (c.Deleted) {
+            // A deleted block: its own offset, 0x1FC, a word, next (as the
+            // live block had it), previous (the message's first block).
+            std::string header = a.Bytes().substr(blocks[1], 16);
+            const std::uint32_t deletedBody = 0x1FC;
+            std::memcpy(header.data() + 4, &deletedBody, 4);
+            header.append(reinterpret_cast<const char*>(&blocks[0]), 4);
+            image.Write(gone, header);
+        } else {
+            image.Fill(gone, gone + 528, TFiller::Random);
+        }
+        image.Save(scratch / "disk.img");
+        carve::TCarveOptions options;
+        options.OutFolder = scratch / "out";
+        options.Partial = true;
+        const carve::TCarveResult result = carve::Carve({scratch / "disk.img"}, options, nullptr);
+        ASSERT_EQ(result.Files.size(), 1u);
+        EXPECT_EQ(result.Files[0].Complete, 19u);
+        EXPECT_EQ(result.Files[0].Partial, 2u);  // the message's head, and the rest after the gap
+        const std::vector<std::string> partial = NamesIn(scratch / "out/partial");
+        ASSERT_EQ(partial.size(), 2u);
+        std::set<std::string> texts;
+        for (const std::string& name : partial) texts.insert(ReadWholeFile(scratch / ("out/partial/" + name)));
+        const std::string& text = a.Writer.TextOf(*longer);
+        EXPECT_EQ(texts.count(text.substr(0, 512)), 1u);
+        EXPECT_EQ(texts.count(text.substr(1024)), 1u);
+    }
 }
 
 }  // namespace

@@ -40,6 +40,8 @@ public:
 
     // Fills [from, to) of the image with filler.
     void Fill(std::int64_t from, std::int64_t to, TFiller filler);
+    // Writes bytes at an image offset (damage of a shape the caller chooses).
+    void Write(std::int64_t at, const std::string& bytes) { bytes_.replace(static_cast<std::size_t>(at), bytes.size(), bytes); }
     // Places a folder file's bytes into free clusters: in one run when
     // pieces is 1, else cut into that many pieces at random cluster
     // boundaries, each piece in a free run of its own, in random order.
