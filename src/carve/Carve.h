@@ -32,7 +32,9 @@
 // Progress is called on the calling thread.
 //
 // Memory: read buffers of ChunkBytes (two; Chunks of them for a stream),
-// plus less than 64 bytes per block found.
+// plus less than 64 bytes per block found. The lists of each phase take the
+// memory the read buffers and the phases before gave back (a pool kept for
+// the carve, given back to the system when it returns).
 //
 // The images are only read. With OutFolder set, Carve writes there
 // recovered-1.dbx, recovered-2.dbx, ... and carve.json, the map of which
