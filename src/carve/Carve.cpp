@@ -111,7 +111,10 @@ class TCandidates {
 public:
     explicit TCandidates(mem::TBigPool* pool) : pool_(pool) {}
     void push_back(const TCandidate& c) {
-        if (size_ % kPerChunk == 0) chunks_.push_back(PoolList<TCandidate>(pool_)), chunks_.back().reserve(kPerChunk);
+        if (size_ % kPerChunk == 0) {
+            chunks_.push_back(PoolList<TCandidate>(pool_));
+            chunks_.back().reserve(kPerChunk);
+        }
         chunks_.back().push_back(c);
         ++size_;
     }
@@ -684,8 +687,8 @@ public:
     TAssembly(const TScan& scan, bool shared, mem::TBigPool* pool)
         : Kept(PoolList<std::uint32_t>(pool)),
           PieceOf(PoolList<std::uint32_t>(pool)),
-          pool_(pool),
           scan_(scan),
+          pool_(pool),
           c_(scan.Candidates),
           shared_(shared),
           selfs_(PoolList<std::uint32_t>(pool)),
@@ -702,7 +705,6 @@ public:
     mem::TBigVector<std::uint32_t> Kept;  // candidate indexes, piece by piece
     std::vector<TPiece> Pieces;
     mem::TBigVector<std::uint32_t> PieceOf;  // per kept block, until joined
-    mem::TBigPool* const pool_;
     std::vector<std::uint32_t> Parent;   // union-find over pieces
 
     void Group() {
@@ -890,7 +892,10 @@ public:
             sizes[slot] += Pieces[p].Count;
         }
         live_.clear();
-        for (const std::size_t n : sizes) live_.push_back(PoolList<std::uint32_t>(pool_)), live_.back().reserve(n);
+        for (const std::size_t n : sizes) {
+            live_.push_back(PoolList<std::uint32_t>(pool_));
+            live_.back().reserve(n);
+        }
         rank_.resize(owner_.size());
         for (std::uint32_t i = 0; i < owner_.size(); ++i) {
             if (owner_[i] & kDeletedBit) continue;
@@ -1042,6 +1047,7 @@ private:
     }
 
     const TScan& scan_;
+    mem::TBigPool* const pool_;
     const TCandidates& c_;
     bool shared_;
     mem::TBigVector<std::uint32_t> selfs_;  // per kept block, its self offset (a lookup kept close)

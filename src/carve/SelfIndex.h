@@ -1,7 +1,7 @@
 #pragma once
 // Finding a carve's blocks by their self offset (the offset a block header
-// gives for itself in its folder file), for the joining of pieces and the
-// counting of messages, which look up every block's next offset.
+// gives for itself in its folder file), for the joining of pieces, which
+// looks up every block's next offset.
 //
 // A list of self offsets in ascending order, and the position of the first
 // one not below a given offset (a lower bound), found at once. A folder
