@@ -692,7 +692,6 @@ public:
           c_(scan.Candidates),
           shared_(shared),
           selfs_(PoolList<std::uint32_t>(pool)),
-          headers_(scan.Headers),
           owned_(PoolList<TOwned>(pool)),
           owner_(PoolList<std::uint32_t>(pool)),
           keptAt_(PoolList<std::uint32_t>(pool)),
@@ -718,7 +717,7 @@ public:
             std::size_t j = i;
             const std::int64_t base = c_[order[i]].Base();
             while (j < order.size() && c_[order[j]].Base() == base) ++j;
-            const bool header = std::binary_search(headers_.begin(), headers_.end(), base);
+            const bool header = std::binary_search(scan_.Headers.begin(), scan_.Headers.end(), base);
             TPiece piece;
             piece.Base = base;
             piece.Header = header;
@@ -753,7 +752,7 @@ public:
         }
         // A header whose piece ends before the first block: a piece of its own,
         // to be joined to the piece that goes on at the next cluster.
-        for (const std::int64_t h : headers_)
+        for (const std::int64_t h : scan_.Headers)
             if (!std::binary_search(headed.begin(), headed.end(), h)) {
                 TPiece piece;
                 piece.Base = h;
@@ -777,8 +776,8 @@ public:
             mem::TBigVector<TOwned> bySelf = std::move(owned_), spare = PoolList<TOwned>(pool_);
             mem::TBigVector<std::uint32_t> counts = PoolList<std::uint32_t>(pool_);
             SortBySelf(bySelf, [](const TOwned& o) { return o.Self; }, spare, counts);
-            spare = PoolList<TOwned>(pool_);
-            counts = PoolList<std::uint32_t>(pool_);
+            Release(spare);
+            Release(counts);
             mem::TBigVector<std::uint32_t> sorted = PoolList<std::uint32_t>(pool_, bySelf.size());
             owner_.resize(bySelf.size());
             keptAt_.resize(bySelf.size());
@@ -1051,7 +1050,6 @@ private:
     const TCandidates& c_;
     bool shared_;
     mem::TBigVector<std::uint32_t> selfs_;  // per kept block, its self offset (a lookup kept close)
-    const std::vector<std::int64_t>& headers_;
     TSelfIndex selfIndex_{{}};              // the kept blocks' self offsets, ascending
     mem::TBigVector<TOwned> owned_;         // the kept blocks as grouped, for the joins to sort
     mem::TBigVector<std::uint32_t> owner_;  // beside them, each block's piece and kind

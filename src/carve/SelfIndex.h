@@ -82,8 +82,8 @@ private:
 // counting each sector's items and placing them: a folder file's blocks come
 // in ascending runs, which this places almost in sequence, and a sector
 // holds at most one block of each file. Else by a radix sort. spare and
-// counts: room the sort may use (kept by a caller that sorts many lists, as
-// fresh memory costs a page fault per page).
+// counts: room the sort may use, taken from where their memory comes from
+// (the caller's pool).
 template <class T, class Self>
 void SortBySelf(mem::TBigVector<T>& items, Self self, mem::TBigVector<T>& spare, mem::TBigVector<std::uint32_t>& counts) {
     if (items.size() < 4096) {

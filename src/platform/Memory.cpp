@@ -18,6 +18,12 @@ void* AllocatePages(std::size_t bytes);
 void FreePages(void* p, std::size_t bytes);
 
 namespace {
+// A pool's sizes: whole steps of kFromBytes, so that what one block gave back
+// fits a block of the same size again.
+std::size_t RoundedToPoolSteps(std::size_t bytes) {
+    return (std::max(bytes, std::size_t{1}) + TBigPool::kFromBytes - 1) / TBigPool::kFromBytes * TBigPool::kFromBytes;
+}
+
 std::size_t RoundedToLargePages(std::size_t bytes) {
     if (bytes > static_cast<std::size_t>(-1) - kLargePage) throw std::bad_alloc();
     return (bytes + kLargePage - 1) / kLargePage * kLargePage;
@@ -38,12 +44,11 @@ TBigPool::~TBigPool() {
     for (const auto& [start, bytes] : mappings_) FreePages(start, bytes);
 }
 
-// Sizes are kept in whole steps of kFromBytes, so that what one block gave
-// back fits a block of the same size again; a fresh mapping is whole large
-// pages, and what the block does not use of it is kept for the next.
+// A fresh mapping is whole large pages; what the block does not use of it is
+// kept for the next.
 void* TBigPool::Allocate(std::size_t bytes) {
     if (bytes > static_cast<std::size_t>(-1) - 2 * kLargePage) throw std::bad_alloc();
-    bytes = (std::max(bytes, std::size_t{1}) + kFromBytes - 1) / kFromBytes * kFromBytes;
+    bytes = RoundedToPoolSteps(bytes);
     std::lock_guard lock(mutex_);
     auto best = free_.end();  // the smallest kept range that serves
     for (auto it = free_.begin(); it != free_.end(); ++it)
@@ -65,7 +70,7 @@ void* TBigPool::Allocate(std::size_t bytes) {
 
 void TBigPool::Free(void* p, std::size_t bytes) noexcept {
     if (p == nullptr) return;
-    bytes = (std::max(bytes, std::size_t{1}) + kFromBytes - 1) / kFromBytes * kFromBytes;
+    bytes = RoundedToPoolSteps(bytes);
     char* start = static_cast<char*>(p);
     std::lock_guard lock(mutex_);
     // Joined with the kept ranges on either side (mappings that follow one
@@ -96,8 +101,7 @@ std::size_t TBigPool::MappedBytes() const {
 TBigBuffer::TBigBuffer(std::size_t bytes, TBigPool* pool) : pool_(pool) {
     if (bytes == 0) return;
     // From a pool, in its steps; else from the heap, in whole large pages.
-    const std::size_t rounded = pool != nullptr ? (bytes + TBigPool::kFromBytes - 1) / TBigPool::kFromBytes * TBigPool::kFromBytes
-                                                : RoundedToLargePages(bytes);
+    const std::size_t rounded = pool != nullptr ? RoundedToPoolSteps(bytes) : RoundedToLargePages(bytes);
     data_ = static_cast<char*>(pool != nullptr ? pool->Allocate(rounded) : AllocateLarge(rounded));
     if (data_ == nullptr) throw std::bad_alloc();
     size_ = rounded;
