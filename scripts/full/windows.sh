@@ -92,8 +92,12 @@ echo "windows: the zip"
   zip_file=$(ls corvane-recovery-*-win64.zip)
   size=$(stat -c %s "$zip_file")
   [ "$size" -le $((10 * 1024 * 1024)) ] || { echo "windows: $zip_file is $size bytes, more than 10 MB" >&2; exit 1; }
+  # The listing is read whole first: unzip writes it line by line, and a
+  # grep -q that stops at its match would end unzip with SIGPIPE, which
+  # pipefail reports as a failure.
+  listing=$(unzip -l "$zip_file")
   for f in corvane-recovery.exe corvane-dbx.exe help.html README.md LICENSE; do
-    unzip -l "$zip_file" | grep -q "/$f\$" || { echo "windows: $zip_file lacks $f" >&2; exit 1; }
+    grep -q "/$f\$" <<<"$listing" || { echo "windows: $zip_file lacks $f" >&2; exit 1; }
   done
   echo "windows: $zip_file, $size bytes"
 )
