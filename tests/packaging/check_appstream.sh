@@ -14,7 +14,7 @@ problem() { echo "problem: $*"; status=1; }
 
 command -v appstreamcli >/dev/null || { echo "appstreamcli is not installed (scripts/setup.sh installs appstream)"; exit 1; }
 appstreamcli validate --no-net "$metainfo" || problem "appstreamcli validate refuses $metainfo"
-newest=$(grep -o '<release version="[^"]*"' "$metainfo" | head -1 | cut -d'"' -f2)
+newest=$(grep -m1 -o '<release version="[^"]*"' "$metainfo" | cut -d'"' -f2)
 [ "$newest" = "$version" ] || problem "the newest release in the metainfo is $newest, the program is $version"
 grep -q '<launchable type="desktop-id">corvane-recovery.desktop</launchable>' "$metainfo" ||
   problem "the metainfo does not launch corvane-recovery.desktop"

@@ -73,9 +73,11 @@ dpkg-deb -x "$gui" "$root"
 for gz in "$root"/usr/share/man/man1/*.gz "$root"/usr/share/doc/*/changelog.gz; do
   gzip -t "$gz" || problem "not a gzip file: $gz"
 done
-zcat "$root/usr/share/man/man1/corvane-dbx.1.gz" | grep -q '^\.SH OPTIONS' || problem "corvane-dbx(1) has no OPTIONS"
+# Whole texts are searched, not pipes: a grep -q that stops at its match
+# ends the writer by SIGPIPE, which pipefail would take for a failure.
+grep -q '^\.SH OPTIONS' <<<"$(zcat "$root/usr/share/man/man1/corvane-dbx.1.gz")" || problem "corvane-dbx(1) has no OPTIONS"
 for program in corvane-dbx corvane-recovery; do
-  file -b "$root/usr/bin/$program" | grep -q ', stripped' || problem "$program is not stripped: $(file -b "$root/usr/bin/$program")"
+  grep -q ', stripped' <<<"$(file -b "$root/usr/bin/$program")" || problem "$program is not stripped: $(file -b "$root/usr/bin/$program")"
   said=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$root/usr/bin/$program" --version) ||
     problem "$program --version failed"
   [ "$said" = "$program $version" ] || problem "$program --version says: $said"
