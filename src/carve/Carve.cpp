@@ -675,6 +675,7 @@ TScan ScanImage(TImage& image, const TCarveOptions& options, TSpool* spool, TPro
 struct TPiece {
     std::int64_t Base = 0;
     std::uint32_t First = 0, Count = 0;  // its blocks in TAssembly::Kept, by self offset
+    std::uint32_t Deleted = 0;           // how many of them are deleted blocks
     bool Header = false;                 // a folder file header at the base
     std::int64_t MinSelf = 0, MaxEnd = 0;  // the folder-file range its blocks (and header) span
     std::int64_t LastStart = 0;            // where its last block (or, without blocks, its header) begins
@@ -729,6 +730,7 @@ public:
             for (std::size_t k = i; k < j; ++k) {
                 const TCandidate& c = c_[order[k]];
                 if (static_cast<std::int64_t>(c.Self) < end) continue;
+                piece.Deleted += c.Deleted;
                 owned_.push_back({c.Self, number | (c.Deleted ? kDeletedBit : 0u), static_cast<std::uint32_t>(Kept.size())});
                 Kept.push_back(order[k]);
                 selfs_.push_back(c.Self);
@@ -919,7 +921,6 @@ public:
     }
     const std::vector<std::uint32_t>& Members(std::uint32_t root) const { return members_[root]; }
     std::uint32_t Self(std::uint32_t kept) const { return selfs_[kept]; }
-    const TCandidate& Block(std::uint32_t kept) const { return c_[Kept[kept]]; }
 
 private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
@@ -1098,8 +1099,8 @@ TFilePlan PlanFile(TAssembly& a, std::uint32_t root, const TImage& image, std::i
     for (const std::uint32_t p : a.Members(root)) {
         const TPiece& piece = a.Pieces[p];
         if (piece.Header) plan.File.HeaderOffset = piece.Base;
-        for (std::uint32_t k = piece.First; k < piece.First + piece.Count; ++k)
-            (a.Block(k).Deleted ? plan.File.DeletedBlocks : plan.File.LiveBlocks) += 1;
+        plan.File.DeletedBlocks += piece.Deleted;
+        plan.File.LiveBlocks += piece.Count - piece.Deleted;
         TSegment seg;
         seg.Piece = p;
         seg.First = piece.First;
