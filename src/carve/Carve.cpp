@@ -687,13 +687,12 @@ public:
     // pool: where its lists are taken from.
     TAssembly(const TScan& scan, bool shared, mem::TBigPool* pool)
         : Kept(PoolList<std::uint32_t>(pool)),
-          PieceOf(PoolList<std::uint32_t>(pool)),
           scan_(scan),
           pool_(pool),
           c_(scan.Candidates),
           shared_(shared),
           selfs_(PoolList<std::uint32_t>(pool)),
-          owned_(PoolList<TOwned>(pool)),
+          keptOwner_(PoolList<std::uint32_t>(pool)),
           owner_(PoolList<std::uint32_t>(pool)),
           keptAt_(PoolList<std::uint32_t>(pool)),
           nextOf_(PoolList<std::uint32_t>(pool)),
@@ -704,15 +703,13 @@ public:
     std::int64_t Dropped = 0;
     mem::TBigVector<std::uint32_t> Kept;  // candidate indexes, piece by piece
     std::vector<TPiece> Pieces;
-    mem::TBigVector<std::uint32_t> PieceOf;  // per kept block, until joined
     std::vector<std::uint32_t> Parent;   // union-find over pieces
 
     void Group() {
         const mem::TBigVector<std::uint32_t> order = ByBaseAndSelf();
         Kept.reserve(order.size());
         selfs_.reserve(order.size());
-        PieceOf.reserve(order.size());
-        owned_.reserve(order.size());
+        keptOwner_.reserve(order.size());
         std::vector<std::int64_t> headed;  // the bases of pieces with a header
         for (std::size_t i = 0; i < order.size();) {
             std::size_t j = i;
@@ -731,10 +728,9 @@ public:
                 const TCandidate& c = c_[order[k]];
                 if (static_cast<std::int64_t>(c.Self) < end) continue;
                 piece.Deleted += c.Deleted;
-                owned_.push_back({c.Self, number | (c.Deleted ? kDeletedBit : 0u), static_cast<std::uint32_t>(Kept.size())});
+                keptOwner_.push_back(number | (c.Deleted ? kDeletedBit : 0u));
                 Kept.push_back(order[k]);
                 selfs_.push_back(c.Self);
-                PieceOf.push_back(number);
                 end = static_cast<std::int64_t>(c.Self) + kBlockBytes;
             }
             piece.Count = static_cast<std::uint32_t>(Kept.size()) - piece.First;
@@ -747,8 +743,7 @@ public:
             } else {
                 Kept.resize(piece.First);
                 selfs_.resize(piece.First);
-                PieceOf.resize(piece.First);
-                owned_.resize(piece.First);
+                keptOwner_.resize(piece.First);
             }
             i = j;
         }
@@ -775,18 +770,14 @@ public:
         // the offsets, and beside them each one's piece and kind, so that the
         // blocks of one offset are read in one place. Ties keep the kept order.
         {
-            mem::TBigVector<TOwned> bySelf = std::move(owned_), spare = PoolList<TOwned>(pool_);
             mem::TBigVector<std::uint32_t> counts = PoolList<std::uint32_t>(pool_);
-            SortBySelf(bySelf, [](const TOwned& o) { return o.Self; }, spare, counts);
-            Release(spare);
+            OrderBySelf(selfs_, keptAt_, counts);
             Release(counts);
-            mem::TBigVector<std::uint32_t> sorted = PoolList<std::uint32_t>(pool_, bySelf.size());
-            owner_.resize(bySelf.size());
-            keptAt_.resize(bySelf.size());
-            for (std::size_t i = 0; i < bySelf.size(); ++i) {
-                sorted[i] = bySelf[i].Self;
-                owner_[i] = bySelf[i].Owner;
-                keptAt_[i] = bySelf[i].Kept;
+            mem::TBigVector<std::uint32_t> sorted = PoolList<std::uint32_t>(pool_, keptAt_.size());
+            owner_.resize(keptAt_.size());
+            for (std::size_t i = 0; i < keptAt_.size(); ++i) {
+                sorted[i] = selfs_[keptAt_[i]];
+                owner_[i] = keptOwner_[keptAt_[i]];
             }
             selfIndex_ = TSelfIndex(std::move(sorted));
         }
@@ -868,7 +859,7 @@ public:
         // What only the joins need goes back to the pool for the counts.
         Release(links_);
         Release(pointed_);
-        Release(PieceOf);
+        Release(keptOwner_);
         selfIndex_ = TSelfIndex(PoolList<std::uint32_t>(pool_));
     }
 
@@ -945,11 +936,6 @@ private:
 
     // A block's piece, with kDeletedBit set for a deleted block.
     static constexpr std::uint32_t kDeletedBit = 0x80000000u;
-    struct TOwned {
-        std::uint32_t Self;
-        std::uint32_t Owner;
-        std::uint32_t Kept;
-    };
 
     struct TLink {
         std::uint32_t From;  // the piece of the block it leaves, and its kind (as owner_)
@@ -980,8 +966,7 @@ private:
         // piece, and who may take it is asked each round.
         const std::size_t at = selfIndex_.LowerBound(target);
         if (at == selfIndex_.Size() || selfIndex_[at] != target) return;
-        const std::uint32_t piece = PieceOf[from];
-        const std::uint32_t kind = c_[Kept[from]].Deleted ? kDeletedBit : 0u;
+        const std::uint32_t piece = keptOwner_[from] & ~kDeletedBit, kind = keptOwner_[from] & kDeletedBit;
         for (std::size_t i = at; i < selfIndex_.Size() && selfIndex_[i] == target; ++i)
             if ((owner_[i] & ~kDeletedBit) == piece) {
                 std::atomic_ref<std::uint8_t>(Pointed(dir, i)).store(1, std::memory_order_relaxed);
@@ -1052,7 +1037,7 @@ private:
     bool shared_;
     mem::TBigVector<std::uint32_t> selfs_;  // per kept block, its self offset (a lookup kept close)
     TSelfIndex selfIndex_{{}};              // the kept blocks' self offsets, ascending
-    mem::TBigVector<TOwned> owned_;         // the kept blocks as grouped, for the joins to sort
+    mem::TBigVector<std::uint32_t> keptOwner_;  // per kept block, its piece and kind (as owner_), until joined
     mem::TBigVector<std::uint32_t> owner_;  // beside them, each block's piece and kind
     mem::TBigVector<std::uint32_t> keptAt_;  // and each block's place in Kept
     // Per kept block, where the next block of its chain is in the list by

@@ -77,45 +77,45 @@ private:
     std::size_t low_ = 0;
 };
 
-// Sorts items by self offset (self(item)), keeping the order of equal ones.
-// Where a table of sectors would serve (as TSelfIndex builds one), by
-// counting each sector's items and placing them: a folder file's blocks come
-// in ascending runs, which this places almost in sequence, and a sector
-// holds at most one block of each file. Else by a radix sort. spare and
-// counts: room the sort may use, taken from where their memory comes from
-// (the caller's pool).
-template <class T, class Self>
-void SortBySelf(mem::TBigVector<T>& items, Self self, mem::TBigVector<T>& spare, mem::TBigVector<std::uint32_t>& counts) {
-    if (items.size() < 4096) {
-        std::stable_sort(items.begin(), items.end(), [&self](const T& a, const T& b) { return self(a) < self(b); });
-        return;
-    }
-    std::uint32_t lo = self(items.front()), hi = lo;
-    for (const T& item : items) {
-        lo = std::min(lo, self(item));
-        hi = std::max(hi, self(item));
-    }
+// The order of self offsets, equal ones in the order given: order[n] is the
+// place in selfs of the n-th smallest. Where a table of sectors would serve
+// (as TSelfIndex builds one), by counting each sector's offsets and placing
+// them: a folder file's blocks come in ascending runs, which this places
+// almost in sequence, and a sector holds at most one block of each file.
+// Else by a radix sort. order and counts: lists whose memory it uses, taken
+// from where the caller's lists come from (its pool).
+inline void OrderBySelf(const mem::TBigVector<std::uint32_t>& selfs, mem::TBigVector<std::uint32_t>& order,
+                        mem::TBigVector<std::uint32_t>& counts) {
+    const auto n = static_cast<std::uint32_t>(selfs.size());
+    order.resize(n);
+    if (n == 0) return;
+    const auto [lo, hi] = std::minmax_element(selfs.begin(), selfs.end());
     constexpr std::uint32_t kStep = TSelfIndex::kSectorBytes;
-    const std::size_t sectors = hi / kStep - lo / kStep + 1;
-    if (sectors > 2 * items.size() + 4096) {
-        StableSortByKey32(items, self, spare);
+    const std::uint32_t first = *lo / kStep;
+    const std::size_t sectors = *hi / kStep - first + 1;
+    if (n < 4096 || sectors > 2 * std::size_t{n} + 4096) {
+        struct TPlaced {
+            std::uint32_t Self, Place;
+        };
+        std::vector<TPlaced> placed(n), spare;
+        for (std::uint32_t k = 0; k < n; ++k) placed[k] = {selfs[k], k};
+        StableSortByKey32(placed, [](const TPlaced& p) { return p.Self; }, spare);
+        for (std::uint32_t i = 0; i < n; ++i) order[i] = placed[i].Place;
         return;
     }
-    // Per sector, where its items begin; once they are placed, where they end.
+    // Per sector, where its offsets begin; once they are placed, where they end.
     mem::TBigVector<std::uint32_t>& at = counts;
     at.assign(sectors, 0);
-    for (const T& item : items) ++at[self(item) / kStep - lo / kStep];
+    for (const std::uint32_t self : selfs) ++at[self / kStep - first];
     std::uint32_t sum = 0;
-    for (std::uint32_t& n : at) sum += std::exchange(n, sum);
-    spare.resize(items.size());
-    for (const T& item : items) spare[at[self(item) / kStep - lo / kStep]++] = item;
-    // Within a sector, by offset (mostly one item, else a few): stable.
+    for (std::uint32_t& c : at) sum += std::exchange(c, sum);
+    for (std::uint32_t k = 0; k < n; ++k) order[at[selfs[k] / kStep - first]++] = k;
+    // Within a sector, by offset (mostly one, else a few): stable.
     for (std::size_t s = 0; s < sectors; ++s) {
-        const std::uint32_t first = s == 0 ? 0 : at[s - 1];
-        for (std::uint32_t i = first + 1; i < at[s]; ++i)
-            for (std::uint32_t j = i; j > first && self(spare[j]) < self(spare[j - 1]); --j) std::swap(spare[j], spare[j - 1]);
+        const std::uint32_t begin = s == 0 ? 0 : at[s - 1];
+        for (std::uint32_t i = begin + 1; i < at[s]; ++i)
+            for (std::uint32_t j = i; j > begin && selfs[order[j]] < selfs[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
     }
-    items.swap(spare);
 }
 
 }  // namespace corvane::carve

@@ -61,7 +61,7 @@ TEST(SelfIndex, FindsTheLowerBoundOfEveryOffsetAsASearchWould) {
     }
 }
 
-TEST(SelfIndex, SortBySelfKeepsTheOrderOfBlocksOfOneOffset) {
+TEST(SelfIndex, OrderBySelfKeepsTheOrderOfBlocksOfOneOffset) {
     std::mt19937 random(11);
     struct TBlock {
         std::uint32_t self, place;
@@ -83,17 +83,14 @@ TEST(SelfIndex, SortBySelfKeepsTheOrderOfBlocksOfOneOffset) {
         {"near the top of the offsets", pieces(Files(random, 2, 5000, 0xFFF00000u - 5000 * 0x400, 0x400), 700)},
     };
     for (const TShape& shape : shapes) {
-        corvane::mem::TBigVector<TBlock> blocks, spare;
-        corvane::mem::TBigVector<std::uint32_t> counts(5, 9u);  // room as a caller leaves it
-        for (const std::uint32_t s : shape.selfs) blocks.push_back({s, static_cast<std::uint32_t>(blocks.size())});
-        std::vector<TBlock> expected(blocks.begin(), blocks.end());
+        corvane::mem::TBigVector<std::uint32_t> selfs(shape.selfs.begin(), shape.selfs.end());
+        corvane::mem::TBigVector<std::uint32_t> order(3, 7u), counts(5, 9u);  // lists as a caller leaves them
+        std::vector<TBlock> expected;
+        for (const std::uint32_t s : shape.selfs) expected.push_back({s, static_cast<std::uint32_t>(expected.size())});
         std::stable_sort(expected.begin(), expected.end(), [](const TBlock& a, const TBlock& b) { return a.self < b.self; });
-        corvane::carve::SortBySelf(blocks, [](const TBlock& b) { return b.self; }, spare, counts);
-        ASSERT_EQ(blocks.size(), expected.size()) << shape.name;
-        for (std::size_t i = 0; i < expected.size(); ++i) {
-            ASSERT_EQ(blocks[i].self, expected[i].self) << shape.name << " " << i;
-            ASSERT_EQ(blocks[i].place, expected[i].place) << shape.name << " " << i;
-        }
+        corvane::carve::OrderBySelf(selfs, order, counts);
+        ASSERT_EQ(order.size(), expected.size()) << shape.name;
+        for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(order[i], expected[i].place) << shape.name << " " << i;
     }
 }
 
