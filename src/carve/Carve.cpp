@@ -1035,9 +1035,9 @@ private:
     mem::TBigPool* const pool_;
     const TCandidates& c_;
     bool shared_;
-    mem::TBigVector<std::uint32_t> selfs_;  // per kept block, its self offset (a lookup kept close)
-    TSelfIndex selfIndex_{{}};              // the kept blocks' self offsets, ascending
-    mem::TBigVector<std::uint32_t> keptOwner_;  // per kept block, its piece and kind (as owner_), until joined
+    mem::TBigVector<std::uint32_t> selfs_;      // per kept block, its self offset (a lookup kept close)
+    mem::TBigVector<std::uint32_t> keptOwner_;  // and its piece and kind (as owner_), until joined
+    TSelfIndex selfIndex_{{}};                  // the kept blocks' self offsets, ascending
     mem::TBigVector<std::uint32_t> owner_;  // beside them, each block's piece and kind
     mem::TBigVector<std::uint32_t> keptAt_;  // and each block's place in Kept
     // Per kept block, where the next block of its chain is in the list by
