@@ -3,8 +3,10 @@
 // gives for itself in its folder file), for the joining of pieces, which
 // looks up every block's next offset.
 //
-// A list of self offsets in ascending order, and the position of the first
-// one not below a given offset (a lower bound), found at once. A folder
+// A list of self offsets in ascending order (each alone, or with what the
+// caller keeps of its block beside it: one place to read per lookup), and
+// the position of the first one not below a given offset (a lower bound),
+// found at once. A folder
 // file's blocks lie 0x210 bytes apart at least, so one 512-byte sector of
 // its offsets begins at most one block of it: a table by sector leaves only
 // the few lists of several files sharing a sector to step over. Where the
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -22,31 +25,41 @@
 
 namespace corvane::carve {
 
-class TSelfIndex {
+// A self offset and a word of the caller's beside it.
+struct TSelfEntry {
+    std::uint32_t Self = 0, Tag = 0;
+};
+
+// T: std::uint32_t (the offset alone) or TSelfEntry.
+template <class T>
+class TSelfIndexOf {
 public:
     // The table is taken where sorted's memory came from.
-    explicit TSelfIndex(mem::TBigVector<std::uint32_t> sorted) : selfs_(std::move(sorted)), table_(selfs_.get_allocator()) {
+    explicit TSelfIndexOf(mem::TBigVector<T> sorted) : selfs_(std::move(sorted)), table_(selfs_.get_allocator()) {
         if (selfs_.empty()) return;
-        low_ = Sector(selfs_.front());
-        const std::size_t sectors = Sector(selfs_.back()) - low_ + 1;
+        low_ = Sector(SelfOf(selfs_.front()));
+        const std::size_t sectors = Sector(SelfOf(selfs_.back())) - low_ + 1;
         if (sectors > 2 * selfs_.size() + 4096) return;
         table_.resize(sectors + 1);
         std::size_t i = 0;
         for (std::size_t s = 0; s <= sectors; ++s) {
-            while (i < selfs_.size() && Sector(selfs_[i]) - low_ < s) ++i;
+            while (i < selfs_.size() && Sector(SelfOf(selfs_[i])) - low_ < s) ++i;
             table_[s] = static_cast<std::uint32_t>(i);
         }
     }
     std::size_t LowerBound(std::uint32_t self) const {
         if (table_.empty() || Sector(self) < low_)
-            return static_cast<std::size_t>(std::lower_bound(selfs_.begin(), selfs_.end(), self) - selfs_.begin());
+            return static_cast<std::size_t>(
+                std::lower_bound(selfs_.begin(), selfs_.end(), self, [](const T& e, std::uint32_t v) { return SelfOf(e) < v; }) -
+                selfs_.begin());
         const std::size_t s = Sector(self) - low_;
         if (s + 1 >= table_.size()) return selfs_.size();
         std::size_t i = table_[s];
-        while (i < selfs_.size() && selfs_[i] < self) ++i;
+        while (i < selfs_.size() && SelfOf(selfs_[i]) < self) ++i;
         return i;
     }
-    std::uint32_t operator[](std::size_t i) const { return selfs_[i]; }
+    std::uint32_t operator[](std::size_t i) const { return SelfOf(selfs_[i]); }
+    const T& Entry(std::size_t i) const { return selfs_[i]; }
     std::size_t Size() const { return selfs_.size(); }
 
     // For loops that look up many offsets whose order has nothing to do with
@@ -64,6 +77,10 @@ public:
         __builtin_prefetch(&selfs_[table_[s]]);
         return table_[s];
     }
+    // And for a loop that will read the list at positions known ahead.
+    void Prefetch(std::size_t i) const {
+        if (i < selfs_.size()) __builtin_prefetch(&selfs_[i]);
+    }
 
     // The table's step: less than a block (0x210 bytes), so that a step of
     // one folder file's offsets begins at most one of its blocks.
@@ -71,11 +88,17 @@ public:
 
 private:
     static std::size_t Sector(std::uint32_t self) { return self / kSectorBytes; }
+    static std::uint32_t SelfOf(const T& e) {
+        if constexpr (std::is_same_v<T, std::uint32_t>) return e;
+        else return e.Self;
+    }
 
-    mem::TBigVector<std::uint32_t> selfs_;
+    mem::TBigVector<T> selfs_;
     mem::TBigVector<std::uint32_t> table_;  // per sector from low_, the first position at or past it
     std::size_t low_ = 0;
 };
+
+using TSelfIndex = TSelfIndexOf<std::uint32_t>;
 
 // The order of self offsets, equal ones in the order given: order[n] is the
 // place in selfs of the n-th smallest. Where a table of sectors would serve

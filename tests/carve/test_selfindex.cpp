@@ -13,7 +13,9 @@
 
 namespace {
 
+using corvane::carve::TSelfEntry;
 using corvane::carve::TSelfIndex;
+using corvane::carve::TSelfIndexOf;
 
 struct TShape {
     const char* name;
@@ -35,6 +37,7 @@ std::vector<std::uint32_t> Files(std::mt19937& random, int files, int blocks, st
     return out;
 }
 
+// Offsets alone, and offsets with a word of the caller's beside each.
 TEST(SelfIndex, FindsTheLowerBoundOfEveryOffsetAsASearchWould) {
     std::mt19937 random(7);
     const std::vector<TShape> shapes = {
@@ -48,6 +51,14 @@ TEST(SelfIndex, FindsTheLowerBoundOfEveryOffsetAsASearchWould) {
     for (const TShape& shape : shapes) {
         const TSelfIndex index({shape.selfs.begin(), shape.selfs.end()});
         ASSERT_EQ(index.Size(), shape.selfs.size()) << shape.name;
+        corvane::mem::TBigVector<TSelfEntry> entries;
+        for (std::size_t i = 0; i < shape.selfs.size(); ++i)
+            entries.push_back({shape.selfs[i], static_cast<std::uint32_t>(i * 7 + 3)});
+        const TSelfIndexOf<TSelfEntry> tagged(std::move(entries));
+        for (std::size_t i = 0; i < shape.selfs.size(); ++i) {
+            ASSERT_EQ(tagged[i], shape.selfs[i]) << shape.name;
+            ASSERT_EQ(tagged.Entry(i).Tag, i * 7 + 3) << shape.name;
+        }
         std::vector<std::uint32_t> asked = {0, 1, 0xFFFFFFFFu};
         for (const std::uint32_t s : shape.selfs)
             for (const std::uint32_t d : {0u, 1u, 4u, 0x1FFu, 0x200u, 0x210u}) {
@@ -57,6 +68,7 @@ TEST(SelfIndex, FindsTheLowerBoundOfEveryOffsetAsASearchWould) {
         for (const std::uint32_t self : asked) {
             const auto expected = std::lower_bound(shape.selfs.begin(), shape.selfs.end(), self) - shape.selfs.begin();
             ASSERT_EQ(index.LowerBound(self), static_cast<std::size_t>(expected)) << shape.name << " at " << self;
+            ASSERT_EQ(tagged.LowerBound(self), static_cast<std::size_t>(expected)) << shape.name << " at " << self;
         }
     }
 }
