@@ -90,7 +90,7 @@ struct TCandidate {
     std::int64_t Base() const { return Pos - static_cast<std::int64_t>(Self); }
 };
 
-// What counting messages needs of a live block: 12 bytes.
+// What the joins and the counts read of a block's header: 12 bytes.
 struct TLive {
     std::uint32_t Self = 0, Next = 0;
     std::uint16_t Length = 0;
@@ -693,7 +693,8 @@ public:
           shared_(shared),
           selfs_(PoolList<std::uint32_t>(pool)),
           keptOwner_(PoolList<std::uint32_t>(pool)),
-          owner_(PoolList<std::uint32_t>(pool)),
+          blocks_(PoolList<TLive>(pool)),
+          prevs_(PoolList<std::uint32_t>(pool)),
           keptAt_(PoolList<std::uint32_t>(pool)),
           nextOf_(PoolList<std::uint32_t>(pool)),
           pointed_(PoolList<std::uint8_t>(pool)),
@@ -707,46 +708,56 @@ public:
 
     void Group() {
         const mem::TBigVector<std::uint32_t> order = ByBaseAndSelf();
-        Kept.reserve(order.size());
-        selfs_.reserve(order.size());
-        keptOwner_.reserve(order.size());
+        // Room for every candidate, written in place and cut to the kept ones.
+        Kept.resize(order.size());
+        selfs_.resize(order.size());
+        keptOwner_.resize(order.size());
+        blocks_.resize(order.size());
+        prevs_.resize(order.size());
+        std::uint32_t kept = 0;
         std::vector<std::int64_t> headed;  // the bases of pieces with a header
         for (std::size_t i = 0; i < order.size();) {
-            std::size_t j = i;
             const std::int64_t base = c_[order[i]].Base();
-            while (j < order.size() && c_[order[j]].Base() == base) ++j;
             const bool header = std::binary_search(scan_.Headers.begin(), scan_.Headers.end(), base);
             TPiece piece;
             piece.Base = base;
             piece.Header = header;
-            piece.First = static_cast<std::uint32_t>(Kept.size());
+            piece.First = kept;
             // Two headers of one base that overlap cannot both be blocks: the
             // later one lies in the earlier one's body. None lies in the file header.
             std::int64_t end = header ? kFileHeaderBytes : std::numeric_limits<std::int64_t>::min();
             const auto number = static_cast<std::uint32_t>(Pieces.size());  // if it is kept
-            for (std::size_t k = i; k < j; ++k) {
-                const TCandidate& c = c_[order[k]];
+            std::size_t j = i;
+            for (; j < order.size(); ++j) {
+                const TCandidate& c = c_[order[j]];
+                if (c.Base() != base) break;
                 if (static_cast<std::int64_t>(c.Self) < end) continue;
                 piece.Deleted += c.Deleted;
-                keptOwner_.push_back(number | (c.Deleted ? kDeletedBit : 0u));
-                Kept.push_back(order[k]);
-                selfs_.push_back(c.Self);
+                keptOwner_[kept] = number | (c.Deleted ? kDeletedBit : 0u);
+                Kept[kept] = order[j];
+                selfs_[kept] = c.Self;
+                blocks_[kept] = TLive::Of(c);
+                prevs_[kept] = c.Prev;
+                ++kept;
                 end = static_cast<std::int64_t>(c.Self) + kBlockBytes;
             }
-            piece.Count = static_cast<std::uint32_t>(Kept.size()) - piece.First;
+            piece.Count = kept - piece.First;
             if (piece.Count >= 2 || (header && piece.Count >= 1)) {
-                piece.MinSelf = header ? 0 : c_[Kept[piece.First]].Self;
-                piece.LastStart = c_[Kept[piece.First + piece.Count - 1]].Self;
+                piece.MinSelf = header ? 0 : selfs_[piece.First];
+                piece.LastStart = selfs_[piece.First + piece.Count - 1];
                 piece.MaxEnd = piece.LastStart + kBlockBytes;
                 Pieces.push_back(piece);
                 if (header) headed.push_back(base);
             } else {
-                Kept.resize(piece.First);
-                selfs_.resize(piece.First);
-                keptOwner_.resize(piece.First);
+                kept = piece.First;
             }
             i = j;
         }
+        Kept.resize(kept);
+        selfs_.resize(kept);
+        keptOwner_.resize(kept);
+        blocks_.resize(kept);
+        prevs_.resize(kept);
         // A header whose piece ends before the first block: a piece of its own,
         // to be joined to the piece that goes on at the next cluster.
         for (const std::int64_t h : scan_.Headers)
@@ -773,13 +784,9 @@ public:
             mem::TBigVector<std::uint32_t> counts = PoolList<std::uint32_t>(pool_);
             OrderBySelf(selfs_, keptAt_, counts);
             Release(counts);
-            mem::TBigVector<std::uint32_t> sorted = PoolList<std::uint32_t>(pool_, keptAt_.size());
-            owner_.resize(keptAt_.size());
-            for (std::size_t i = 0; i < keptAt_.size(); ++i) {
-                sorted[i] = selfs_[keptAt_[i]];
-                owner_[i] = keptOwner_[keptAt_[i]];
-            }
-            selfIndex_ = TSelfIndex(std::move(sorted));
+            mem::TBigVector<TSelfEntry> sorted = PoolList<TSelfEntry>(pool_, keptAt_.size());
+            for (std::size_t i = 0; i < keptAt_.size(); ++i) sorted[i] = {selfs_[keptAt_[i]], keptOwner_[keptAt_[i]]};
+            selfIndex_ = TSelfIndexOf<TSelfEntry>(std::move(sorted));
         }
         // The links that leave their piece; the others only mark their target.
         pointed_.assign(2 * Kept.size(), 0);
@@ -799,14 +806,21 @@ public:
 
         for (bool joined = true; joined;) {
             joined = false;
-            for (TLink& link : links_) {
+            for (std::size_t l = 0; l < links_.size(); ++l) {
+                // The targets lie anywhere: what a later link reads is asked for ahead.
+                if (l + 8 < links_.size()) {
+                    const TLink& later = links_[l + 8];
+                    selfIndex_.Prefetch(later.At);
+                    __builtin_prefetch(&Pointed(later.Dir, later.At));
+                }
+                TLink& link = links_[l];
                 const std::uint32_t from = Find(link.From & ~kDeletedBit);
                 std::uint32_t target = kNone;
                 int choices = 0;
                 const std::uint32_t self = selfIndex_[link.At];
-                for (std::size_t i = link.At; i < owner_.size() && selfIndex_[i] == self && !link.Done; ++i) {
-                    if ((owner_[i] & kDeletedBit) != (link.From & kDeletedBit)) continue;
-                    const std::uint32_t file = Find(owner_[i] & ~kDeletedBit);
+                for (std::size_t i = link.At; i < selfIndex_.Size() && selfIndex_[i] == self && !link.Done; ++i) {
+                    if ((OwnerAt(i) & kDeletedBit) != (link.From & kDeletedBit)) continue;
+                    const std::uint32_t file = Find(OwnerAt(i) & ~kDeletedBit);
                     if (file == from) {
                         link.Done = true;  // joined meanwhile: the link is inside its folder file now
                         Pointed(link.Dir, i) = 1;
@@ -817,7 +831,7 @@ public:
                     }
                 }
                 if (link.Done || choices != 1) continue;
-                Union(from, Find(owner_[target] & ~kDeletedBit));
+                Union(from, Find(OwnerAt(target) & ~kDeletedBit));
                 Pointed(link.Dir, target) = 1;
                 if (link.Dir == 0) nextOf_[link.Kept] = target;
                 link.Done = true;
@@ -860,7 +874,7 @@ public:
         Release(links_);
         Release(pointed_);
         Release(keptOwner_);
-        selfIndex_ = TSelfIndex(PoolList<std::uint32_t>(pool_));
+        Release(prevs_);
     }
 
     std::uint32_t Find(std::uint32_t p) {
@@ -888,26 +902,40 @@ public:
             live_.push_back(PoolList<std::uint32_t>(pool_));
             live_.back().reserve(n);
         }
-        rank_.resize(owner_.size());
-        for (std::uint32_t i = 0; i < owner_.size(); ++i) {
-            if (owner_[i] & kDeletedBit) continue;
-            mem::TBigVector<std::uint32_t>& list = live_[fileSlot_[rootOf[owner_[i]]]];
+        const auto blocks = static_cast<std::uint32_t>(selfIndex_.Size());
+        rank_.resize(blocks);
+        for (std::uint32_t i = 0; i < blocks; ++i) {
+            const std::uint32_t owner = OwnerAt(i);
+            if (owner & kDeletedBit) continue;
+            mem::TBigVector<std::uint32_t>& list = live_[fileSlot_[rootOf[owner]]];
             rank_[i] = static_cast<std::uint32_t>(list.size());
-            list.push_back(i);
+            list.push_back(keptAt_[i]);
         }
-        Release(owner_);
+        selfIndex_ = TSelfIndexOf<TSelfEntry>(PoolList<TSelfEntry>(pool_));
     }
     // After OrderLive, for the folder file of root: the number of its live
-    // blocks, and f(n, block, next) for each, n-th by self, with next where
-    // its next block is among them (-1: none there). Safe beside a call for
-    // another file.
+    // blocks, and f(n, block, next) for the n-th by self, n in [from, to),
+    // with next where its next block is among them (-1: none there). Nexts
+    // lie anywhere, so ahead(next) is told some blocks before f, for the
+    // caller to bring closer what it will touch there. Safe beside a call
+    // for another file or range.
     std::size_t LiveCount(std::uint32_t root) const { return live_[fileSlot_[root]].size(); }
-    template <class F>
-    void ForEachLive(std::uint32_t root, F f) const {
+    template <class F, class A>
+    void ForEachLive(std::uint32_t root, std::size_t from, std::size_t to, F f, A ahead) const {
         const mem::TBigVector<std::uint32_t>& list = live_[fileSlot_[root]];
-        for (std::size_t n = 0; n < list.size(); ++n) {
-            const std::uint32_t k = keptAt_[list[n]];
-            f(n, c_[Kept[k]], nextOf_[k] == kNone ? -1 : static_cast<std::int32_t>(rank_[nextOf_[k]]));
+        const std::size_t size = std::min(to, list.size());
+        constexpr std::size_t kAhead = 8;
+        auto nextOf = [this](std::uint32_t k) {
+            return nextOf_[k] == kNone ? -1 : static_cast<std::int32_t>(rank_[nextOf_[k]]);
+        };
+        for (std::size_t n = from; n < size; ++n) {
+            if (n + 2 * kAhead < size) {
+                const std::uint32_t later = nextOf_[list[n + 2 * kAhead]];
+                if (later != kNone) __builtin_prefetch(&rank_[later]);
+            }
+            if (n + kAhead < size) ahead(nextOf(list[n + kAhead]));
+            const std::uint32_t k = list[n];
+            f(n, blocks_[k], nextOf(k));
         }
     }
     const std::vector<std::uint32_t>& Members(std::uint32_t root) const { return members_[root]; }
@@ -938,7 +966,7 @@ private:
     static constexpr std::uint32_t kDeletedBit = 0x80000000u;
 
     struct TLink {
-        std::uint32_t From;  // the piece of the block it leaves, and its kind (as owner_)
+        std::uint32_t From;  // the piece of the block it leaves, and its kind (as in the self index)
         std::uint32_t Kept;  // that block
         std::uint32_t At;    // the first of the kept blocks of the target's offset, by self
         std::uint8_t Dir;    // 0 next, 1 previous
@@ -949,13 +977,12 @@ private:
     // for other blocks.
     void AddLinks(std::uint32_t from, std::uint32_t to, mem::TBigVector<TLink>& links) {
         // Each lookup is prepared some blocks ahead.
-        constexpr std::uint32_t kAhead = 8;
+        constexpr std::uint32_t kAhead = 16;
         for (std::uint32_t k = from; k < to; ++k) {
-            if (k + 2 * kAhead < to) selfIndex_.PrefetchTable(c_[Kept[k + 2 * kAhead]].Next);
-            if (k + kAhead < to) __builtin_prefetch(&owner_[selfIndex_.PrefetchStart(c_[Kept[k + kAhead]].Next)]);
-            const TCandidate& c = c_[Kept[k]];
-            AddLink(k, c.Next, 0, links);
-            if (c.Deleted) AddLink(k, c.Prev, 1, links);
+            if (k + 2 * kAhead < to) selfIndex_.PrefetchTable(blocks_[k + 2 * kAhead].Next);
+            if (k + kAhead < to) selfIndex_.PrefetchStart(blocks_[k + kAhead].Next);
+            AddLink(k, blocks_[k].Next, 0, links);
+            if (keptOwner_[k] & kDeletedBit) AddLink(k, prevs_[k], 1, links);
         }
     }
 
@@ -968,9 +995,9 @@ private:
         if (at == selfIndex_.Size() || selfIndex_[at] != target) return;
         const std::uint32_t piece = keptOwner_[from] & ~kDeletedBit, kind = keptOwner_[from] & kDeletedBit;
         for (std::size_t i = at; i < selfIndex_.Size() && selfIndex_[i] == target; ++i)
-            if ((owner_[i] & ~kDeletedBit) == piece) {
+            if ((OwnerAt(i) & ~kDeletedBit) == piece) {
                 std::atomic_ref<std::uint8_t>(Pointed(dir, i)).store(1, std::memory_order_relaxed);
-                if (dir == 0 && (owner_[i] & kDeletedBit) == kind) nextOf_[from] = static_cast<std::uint32_t>(i);
+                if (dir == 0 && (OwnerAt(i) & kDeletedBit) == kind) nextOf_[from] = static_cast<std::uint32_t>(i);
                 return;
             }
         links.push_back({piece | kind, from, static_cast<std::uint32_t>(at), dir});
@@ -1036,20 +1063,26 @@ private:
     const TCandidates& c_;
     bool shared_;
     mem::TBigVector<std::uint32_t> selfs_;      // per kept block, its self offset (a lookup kept close)
-    mem::TBigVector<std::uint32_t> keptOwner_;  // and its piece and kind (as owner_), until joined
-    TSelfIndex selfIndex_{{}};                  // the kept blocks' self offsets, ascending
-    mem::TBigVector<std::uint32_t> owner_;  // beside them, each block's piece and kind
-    mem::TBigVector<std::uint32_t> keptAt_;  // and each block's place in Kept
+    mem::TBigVector<std::uint32_t> keptOwner_;  // and its piece and kind (kDeletedBit), until joined
+    // and what the links and the counts read of it (the candidates lie in
+    // chunks, further away): its header; for a deleted one its previous block
+    mem::TBigVector<TLive> blocks_;
+    mem::TBigVector<std::uint32_t> prevs_;
+    // The kept blocks' self offsets, ascending, each with its piece and kind
+    // beside it (one place read per lookup): from the joins until OrderLive.
+    TSelfIndexOf<TSelfEntry> selfIndex_{{}};
+    std::uint32_t OwnerAt(std::size_t i) const { return selfIndex_.Entry(i).Tag; }
+    mem::TBigVector<std::uint32_t> keptAt_;  // beside them, each block's place in Kept
     // Per kept block, where the next block of its chain is in the list by
     // self: in its folder file and of its kind; kNone: none found.
     mem::TBigVector<std::uint32_t> nextOf_;
     // Beside them, for next and for previous links (one list, of large
     // pages): a block of its folder file links to it.
     mem::TBigVector<std::uint8_t> pointed_;
-    std::uint8_t& Pointed(std::uint8_t dir, std::size_t i) { return pointed_[dir * owner_.size() + i]; }
+    std::uint8_t& Pointed(std::uint8_t dir, std::size_t i) { return pointed_[dir * selfIndex_.Size() + i]; }
     mem::TBigVector<TLink> links_;
     mem::TBigVector<std::uint32_t> rank_;  // per block by self: its place in its file's live blocks
-    std::vector<mem::TBigVector<std::uint32_t>> live_;  // per folder file (root), its live blocks by self
+    std::vector<mem::TBigVector<std::uint32_t>> live_;  // per folder file (root), its live blocks (in Kept) by self
     std::vector<std::uint32_t> fileSlot_;               // per root, its list in live_
     std::vector<std::vector<std::uint32_t>> members_;
     std::unordered_map<std::uint64_t, bool> overlaps_;
@@ -1154,149 +1187,199 @@ using TChainBlocks = std::vector<std::pair<std::uint32_t, std::uint16_t>>;
 // saw only in part.
 using THeaderReader = std::function<bool(std::uint32_t self, TCandidate& block)>;
 
-// The block lists of CountMessages, kept from one folder file to the next.
+// The block lists of a TMessageCount, kept from one folder file to the next.
 struct TCountRoom {
-    explicit TCountRoom(mem::TBigPool* pool) : Blocks(PoolList<TLive>(pool)), Chain(PoolList<std::uint32_t>(pool)) {}
+    explicit TCountRoom(mem::TBigPool* pool)
+        : Blocks(PoolList<TLive>(pool)), Chain(PoolList<std::uint32_t>(pool)), Named(PoolList<std::uint8_t>(pool)) {}
     mem::TBigVector<TLive> Blocks;
     mem::TBigVector<std::uint32_t> Chain;
+    mem::TBigVector<std::uint8_t> Named;
 };
 
 // Counts the messages of a file: chains of its live blocks, from each block
-// no other block names as next.
-void CountMessages(const TAssembly& a, std::uint32_t root, TCarvedFile& file,
-                   const std::vector<std::pair<std::int64_t, std::int64_t>>& sure, const THeaderReader& readHeader,
-                   std::vector<TChainBlocks>* partial, TCountRoom& room) {
-    // The file's live blocks by self; after them, in the order of their
-    // offsets too, the blocks the scan did not see whole (read back below).
-    mem::TBigVector<TLive>& blocks = room.Blocks;
+// no other block names as next. In two steps: Take the file's blocks (in
+// ranges, which two threads may take at once), then Finish on one thread.
+class TMessageCount {
+public:
+    TMessageCount(const TAssembly& a, std::uint32_t root, TCarvedFile& file,
+                  const std::vector<std::pair<std::int64_t, std::int64_t>>& sure, const THeaderReader& readHeader,
+                  std::vector<TChainBlocks>* partial, TCountRoom& room)
+        : a_(a),
+          root_(root),
+          file_(file),
+          sure_(sure),
+          readHeader_(readHeader),
+          partial_(partial),
+          blocks_(room.Blocks),
+          chain_(room.Chain),
+          named_(room.Named),
+          n_(a.LiveCount(root)) {
+        blocks_.resize(n_);
+        chain_.assign(n_, 0);
+        named_.assign(n_, 0);
+    }
+
+    std::size_t Size() const { return n_; }
+
+    // The file's live blocks [from, to) by self; missing gets those whose
+    // next block is not among them, in order. Safe beside a call for another
+    // range of the same file.
+    void Take(std::size_t from, std::size_t to, std::vector<std::uint32_t>& missing) {
+        std::size_t passed = 0;
+        a_.ForEachLive(
+            root_, from, to,
+            [&](std::size_t i, const TLive& b, std::int32_t next) {
+                blocks_[i] = b;
+                if (next >= 0)
+                    std::atomic_ref<std::uint8_t>(named_[static_cast<std::size_t>(next)]).store(1, std::memory_order_relaxed);
+                else if (b.Next != 0)
+                    missing.push_back(static_cast<std::uint32_t>(i));
+                chain_[i] = static_cast<std::uint32_t>(next + 1) | FlagsOf(passed, b, next >= 0);
+            },
+            [this](std::int32_t next) {
+                if (next >= 0) __builtin_prefetch(&named_[static_cast<std::size_t>(next)], 1);
+            });
+    }
+
+    // The blocks the scan did not see whole, then the walks along the
+    // chains. missing: what Take gave, for the ranges in order.
+    void Finish(const std::vector<std::uint32_t>& missing) {
+        if (readHeader_) ReadBack(missing);
+        // The blocks in the order of their offsets: those seen by the scan
+        // and those read back, merged.
+        auto inOrder = [&](auto f) {
+            for (std::size_t i = 0, e = n_; i < n_ || e < blocks_.size();)
+                f(e < blocks_.size() && (i == n_ || blocks_[e].Self < blocks_[i].Self) ? e++ : i++);
+        };
+        inOrder([&](std::size_t i) {
+            if (named_[i] == 0) Walk(i);
+        });
+        inOrder([&](std::size_t i) {
+            if ((chain_[i] & kSeen) == 0) Walk(i);  // chains that are loops
+        });
+    }
+
+private:
     // Per block, one word (what a walk along a chain reads): where its next
-    // block is in blocks (its place + 1; 0: none there), and its flags:
+    // block is in blocks_ (its place + 1; 0: none there), and its flags:
     // whether it may stand in a whole chain (all its bytes the file's own;
     // full, unless it ends the chain; its next block there), whether its text
-    // begins with a header line, whether a block names it as next, and
-    // whether a walk has been there. A file's offsets are 32 bits and its
-    // blocks 0x210 bytes apart, so the places, with as many read back, fit
-    // in 28 bits.
-    mem::TBigVector<std::uint32_t>& chain = room.Chain;
-    constexpr std::uint32_t kPlace = 0x0FFFFFFFu, kFits = 1u << 28, kHeaderLine = 1u << 29, kNamed = 1u << 30,
-                            kSeen = 1u << 31;
+    // begins with a header line, and whether a walk has been there. A file's
+    // offsets are 32 bits and its blocks 0x210 bytes apart, so the places,
+    // with as many read back, fit in 28 bits. Whether a block names it as
+    // next is kept apart (named_), as the ranges of two threads set it.
+    static constexpr std::uint32_t kPlace = 0x0FFFFFFFu, kFits = 1u << 28, kHeaderLine = 1u << 29, kSeen = 1u << 31;
+
     // Whether the sure ranges (ascending) cover [from, to), passing over
     // those that end before first (asked in ascending order, one pass).
-    auto covered = [&sure](std::size_t& first, std::int64_t from, std::int64_t to) {
-        while (first < sure.size() && sure[first].second <= from) ++first;
-        for (std::size_t r = first; r < sure.size(); ++r) {
-            const auto& [start, end] = sure[r];
+    bool Covered(std::size_t& first, std::int64_t from, std::int64_t to) const {
+        while (first < sure_.size() && sure_[first].second <= from) ++first;
+        for (std::size_t r = first; r < sure_.size(); ++r) {
+            const auto& [start, end] = sure_[r];
             if (end <= from) continue;
             if (start > from) return false;
             from = end;
             if (from >= to) return true;
         }
         return false;
-    };
-    auto flagsOf = [&covered](std::size_t& first, const TLive& b, bool nextThere) {
-        bool fits = covered(first, b.Self, static_cast<std::int64_t>(b.Self) + kBlockBytes);
+    }
+    std::uint32_t FlagsOf(std::size_t& first, const TLive& b, bool nextThere) const {
+        bool fits = Covered(first, b.Self, static_cast<std::int64_t>(b.Self) + kBlockBytes);
         if (b.Next != 0 && (b.Length != kLiveBody || !nextThere)) fits = false;
         return (fits ? kFits : 0u) | (b.HeaderLine ? kHeaderLine : 0u);
-    };
-    const std::size_t n = a.LiveCount(root);
-    blocks.resize(n);
-    chain.assign(n, 0);
-    std::size_t passed = 0;
-    std::vector<std::uint32_t> missing;  // the blocks whose next block is not among them
-    a.ForEachLive(root, [&](std::size_t i, const TCandidate& c, std::int32_t next) {
-        blocks[i] = TLive::Of(c);
-        if (next >= 0) chain[static_cast<std::size_t>(next)] |= kNamed;
-        else if (c.Next != 0) missing.push_back(static_cast<std::uint32_t>(i));
-        chain[i] |= static_cast<std::uint32_t>(next + 1) | flagsOf(passed, blocks[i], next >= 0);
-    });
+    }
     // The place of the block at offset self among those in [from, to), both
     // in the order of offsets; -1: none.
-    auto findIn = [&blocks](std::size_t from, std::size_t to, std::uint32_t self) -> std::int64_t {
-        const auto it = std::lower_bound(blocks.begin() + static_cast<std::ptrdiff_t>(from), blocks.begin() + static_cast<std::ptrdiff_t>(to),
-                                         self, [](const TLive& b, std::uint32_t v) { return b.Self < v; });
-        return it != blocks.begin() + static_cast<std::ptrdiff_t>(to) && it->Self == self ? it - blocks.begin() : -1;
-    };
-    // Blocks the scan did not see whole: headers across the start of a range,
-    // and those the links name.
-    if (readHeader) {
+    std::int64_t FindIn(std::size_t from, std::size_t to, std::uint32_t self) const {
+        const auto begin = blocks_.begin() + static_cast<std::ptrdiff_t>(from), end = blocks_.begin() + static_cast<std::ptrdiff_t>(to);
+        const auto it = std::lower_bound(begin, end, self, [](const TLive& b, std::uint32_t v) { return b.Self < v; });
+        return it != end && it->Self == self ? it - blocks_.begin() : -1;
+    }
+
+    // Blocks the scan did not see whole: headers across the start of a
+    // range, and those the links name. They go after the file's own, in the
+    // order of their offsets too.
+    void ReadBack(const std::vector<std::uint32_t>& missing) {
         std::vector<TLive> extras;
         std::unordered_map<std::uint32_t, bool> tried;
-        for (const TCarveRange& r : file.Pieces)
+        for (const TCarveRange& r : file_.Pieces)
             for (std::int64_t at = r.FileStart - kDeletedHeaderBytes + 4; at < r.FileStart; at += 4) {
                 TCandidate extra;
-                if (at > 0 && findIn(0, n, static_cast<std::uint32_t>(at)) < 0 &&
-                    tried.emplace(static_cast<std::uint32_t>(at), true).second && readHeader(static_cast<std::uint32_t>(at), extra))
+                if (at > 0 && FindIn(0, n_, static_cast<std::uint32_t>(at)) < 0 &&
+                    tried.emplace(static_cast<std::uint32_t>(at), true).second && readHeader_(static_cast<std::uint32_t>(at), extra))
                     extras.push_back(TLive::Of(extra));
             }
         auto readNext = [&](std::uint32_t next) {
             TCandidate extra;
-            if (tried.emplace(next, true).second && readHeader(next, extra)) extras.push_back(TLive::Of(extra));
+            if (tried.emplace(next, true).second && readHeader_(next, extra)) extras.push_back(TLive::Of(extra));
         };
-        for (const std::uint32_t i : missing) readNext(blocks[i].Next);
+        for (const std::uint32_t i : missing) readNext(blocks_[i].Next);
         for (std::size_t e = 0; e < extras.size(); ++e)
-            if (extras[e].Next != 0 && findIn(0, n, extras[e].Next) < 0) readNext(extras[e].Next);
-        if (!extras.empty()) {
-            // No extra shares an offset with a block or another extra.
-            std::sort(extras.begin(), extras.end(), [](const TLive& x, const TLive& y) { return x.Self < y.Self; });
-            blocks.insert(blocks.end(), extras.begin(), extras.end());
-            chain.resize(blocks.size(), 0);
-            auto find = [&](std::uint32_t self) {
-                const std::int64_t at = findIn(0, n, self);
-                return at >= 0 ? at : findIn(n, blocks.size(), self);
-            };
-            // Their links, and those of blocks whose next block is one of them.
-            for (std::size_t i = 0; i < blocks.size(); ++i) {
-                if (i < n && (blocks[i].Next == 0 || (chain[i] & kPlace) != 0)) continue;
-                const std::int64_t next = blocks[i].Next == 0 ? -1 : find(blocks[i].Next);
-                if (next < 0 && i < n) continue;
-                if (next >= 0) chain[static_cast<std::size_t>(next)] |= kNamed;
-                std::size_t first = 0;
-                chain[i] = (chain[i] & kNamed) | static_cast<std::uint32_t>(next + 1) | flagsOf(first, blocks[i], next >= 0);
-            }
+            if (extras[e].Next != 0 && FindIn(0, n_, extras[e].Next) < 0) readNext(extras[e].Next);
+        if (extras.empty()) return;
+        // No extra shares an offset with a block or another extra.
+        std::sort(extras.begin(), extras.end(), [](const TLive& x, const TLive& y) { return x.Self < y.Self; });
+        blocks_.insert(blocks_.end(), extras.begin(), extras.end());
+        chain_.resize(blocks_.size(), 0);
+        named_.resize(blocks_.size(), 0);
+        auto find = [&](std::uint32_t self) {
+            const std::int64_t at = FindIn(0, n_, self);
+            return at >= 0 ? at : FindIn(n_, blocks_.size(), self);
+        };
+        // Their links, and those of blocks whose next block is one of them.
+        for (std::size_t i = 0; i < blocks_.size(); ++i) {
+            if (i < n_ && (blocks_[i].Next == 0 || (chain_[i] & kPlace) != 0)) continue;
+            const std::int64_t next = blocks_[i].Next == 0 ? -1 : find(blocks_[i].Next);
+            if (next < 0 && i < n_) continue;
+            if (next >= 0) named_[static_cast<std::size_t>(next)] = 1;
+            std::size_t first = 0;
+            chain_[i] = static_cast<std::uint32_t>(next + 1) | FlagsOf(first, blocks_[i], next >= 0);
         }
     }
-    auto walk = [&](std::size_t head) {
-        bool whole = (chain[head] & kHeaderLine) != 0;
+
+    void Walk(std::size_t head) {
+        bool whole = (chain_[head] & kHeaderLine) != 0;
         // A text whose start lies across a cluster boundary: the scan saw only
         // the part before it; the file's own bytes tell.
-        const std::int64_t text = static_cast<std::int64_t>(blocks[head].Self) + kLiveHeaderBytes;
+        const std::int64_t text = static_cast<std::int64_t>(blocks_[head].Self) + kLiveHeaderBytes;
         TCandidate again;
-        if (!whole && readHeader && FloorTo(text, kCluster) != FloorTo(text + 79, kCluster) &&
-            readHeader(blocks[head].Self, again))
+        if (!whole && readHeader_ && FloorTo(text, kCluster) != FloorTo(text + 79, kCluster) &&
+            readHeader_(blocks_[head].Self, again))
             whole = again.HeaderLine != 0;
         TChainBlocks blocksOfChain;
         for (std::uint32_t at = static_cast<std::uint32_t>(head) + 1; at != 0;) {
             const std::size_t i = at - 1;
-            const std::uint32_t word = chain[i];
+            const std::uint32_t word = chain_[i];
             if (word & kSeen) {  // a loop
                 whole = false;
                 break;
             }
-            chain[i] = word | kSeen;
-            if (partial != nullptr) blocksOfChain.emplace_back(blocks[i].Self, blocks[i].Length);
+            chain_[i] = word | kSeen;
+            if (partial_ != nullptr) blocksOfChain.emplace_back(blocks_[i].Self, blocks_[i].Length);
             if ((word & kFits) == 0) whole = false;
             at = word & kPlace;  // 0 at the chain's end, or where its next block is missing
         }
         if (whole) {
-            ++file.Complete;
+            ++file_.Complete;
         } else {
-            ++file.Partial;
-            if (partial != nullptr) partial->push_back(std::move(blocksOfChain));
+            ++file_.Partial;
+            if (partial_ != nullptr) partial_->push_back(std::move(blocksOfChain));
         }
-    };
-    // The blocks in the order of their offsets: those seen by the scan and
-    // those read back, merged.
-    auto inOrder = [&](auto f) {
-        for (std::size_t i = 0, e = n; i < n || e < blocks.size();)
-            f(e < blocks.size() && (i == n || blocks[e].Self < blocks[i].Self) ? e++ : i++);
-    };
-    inOrder([&](std::size_t i) {
-        if ((chain[i] & kNamed) == 0) walk(i);
-    });
-    inOrder([&](std::size_t i) {
-        if ((chain[i] & kSeen) == 0) walk(i);  // chains that are loops
-    });
-}
+    }
+
+    const TAssembly& a_;
+    const std::uint32_t root_;
+    TCarvedFile& file_;
+    const std::vector<std::pair<std::int64_t, std::int64_t>>& sure_;
+    const THeaderReader& readHeader_;
+    std::vector<TChainBlocks>* partial_;
+    // The file's live blocks by self; after them, in the order of their
+    // offsets too, the blocks the scan did not see whole (read back).
+    mem::TBigVector<TLive>& blocks_;
+    mem::TBigVector<std::uint32_t>& chain_;
+    mem::TBigVector<std::uint8_t>& named_;  // per block: a block names it as next
+    const std::size_t n_;                   // the blocks the scan saw
+};
 
 // --- Writing ---------------------------------------------------------------
 std::string JsonText(const std::string& text) {
@@ -1449,7 +1532,8 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     // by their blocks; the image is read by one of them at a time.
     std::vector<std::vector<TChainBlocks>> partials(plans.size());
     std::mutex reading;
-    auto count = [&](std::size_t i, TCountRoom& room) {
+    // split: its blocks taken in halves on both threads.
+    auto count = [&](std::size_t i, TCountRoom& room, bool split) {
         const TCarvedFile& file = plans[i].File;
         // Through the image ranges of the file (a stream cannot be read again).
         THeaderReader reader;
@@ -1478,8 +1562,14 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
                 block.HeaderLine = BeginsWithHeaderLine(h + kLiveHeaderBytes, std::min<std::size_t>(block.Length, 80)) ? 1 : 0;
                 return true;
             };
-        CountMessages(assembly, plans[i].Root, plans[i].File, plans[i].Sure, reader, options.Partial ? &partials[i] : nullptr,
-                      room);
+        TMessageCount messages(assembly, plans[i].Root, plans[i].File, plans[i].Sure, reader,
+                               options.Partial ? &partials[i] : nullptr, room);
+        std::vector<std::uint32_t> missing, later;
+        const std::size_t half = split ? messages.Size() / 2 : messages.Size();
+        AtOnce(
+            split, [&] { messages.Take(0, half, missing); }, [&] { messages.Take(half, messages.Size(), later); });
+        missing.insert(missing.end(), later.begin(), later.end());
+        messages.Finish(missing);
     };
     {
         std::vector<std::size_t> mine, theirs;
@@ -1489,16 +1579,25 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
             (second ? theirs : mine).push_back(i);
             load[second ? 1 : 0] += plans[i].File.LiveBlocks;
         }
+        // The last file of the side with more (if it has more than one, or
+        // is alone) is taken by both, once the others are counted.
+        std::size_t split = plans.size();
+        std::vector<std::size_t>& more = load[1] > load[0] ? theirs : mine;
+        if (shared && !more.empty() && (more.size() >= 2 || theirs.empty())) {
+            split = more.back();
+            more.pop_back();
+        }
+        TCountRoom room(&pool);
         AtOnce(
             shared && !theirs.empty(),
             [&] {
-                TCountRoom room(&pool);
-                for (const std::size_t i : mine) count(i, room);
+                for (const std::size_t i : mine) count(i, room, false);
             },
             [&] {
-                TCountRoom room(&pool);
-                for (const std::size_t i : theirs) count(i, room);
+                TCountRoom other(&pool);
+                for (const std::size_t i : theirs) count(i, other, false);
             });
+        if (split < plans.size()) count(split, room, true);
     }
     std::vector<std::size_t> order(plans.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
