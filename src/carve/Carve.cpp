@@ -104,36 +104,46 @@ void Release(mem::TBigVector<T>& list) {
     list = mem::TBigVector<T>(list.get_allocator());
 }
 
-// The candidates in the order found, in chunks of big buffers: growing never
-// copies them, and their pages are large ones (fresh memory costs a page
-// fault per page, a cost that on some machines exceeds the work on it).
-class TCandidates {
+// A list that the scan grows (the candidates in the order found, and
+// beside them their bases), in chunks of big buffers: growing never copies
+// it, and their pages are large ones (fresh memory costs a page fault per
+// page, a cost that on some machines exceeds the work on it). The chunks
+// are mappings of their own, not the pool's: once grouped, the list goes
+// back to the system, where the pool could not have joined its chunks into
+// ranges for the longer lists after it.
+template <class T>
+class TScanList {
 public:
-    explicit TCandidates(mem::TBigPool* pool) : pool_(pool) {}
-    void push_back(const TCandidate& c) {
+    TScanList() = default;
+    void push_back(const T& v) {
         if (size_ % kPerChunk == 0) {
-            chunks_.push_back(PoolList<TCandidate>(pool_));
+            chunks_.push_back(mem::TBigVector<T>());
             chunks_.back().reserve(kPerChunk);
         }
-        chunks_.back().push_back(c);
+        chunks_.back().push_back(v);
         ++size_;
     }
     std::size_t size() const { return size_; }
-    const TCandidate& operator[](std::size_t i) const { return chunks_[i / kPerChunk][i % kPerChunk]; }
-    // Calls f with every candidate, in order.
+    const T& operator[](std::size_t i) const { return chunks_[i / kPerChunk][i % kPerChunk]; }
+    // Calls f with every element, in order.
     template <class F>
     void ForEach(F f) const {
         for (const auto& chunk : chunks_)
-            for (const TCandidate& c : chunk) f(c);
+            for (const T& v : chunk) f(v);
+    }
+    // Gives the memory back to the system.
+    void Release() {
+        chunks_.clear();
+        size_ = 0;
     }
 
 private:
     // A chunk fills one large page.
-    static constexpr std::size_t kPerChunk = (std::size_t{2} << 20) / sizeof(TCandidate);
-    mem::TBigPool* pool_;
-    std::vector<mem::TBigVector<TCandidate>> chunks_;
+    static constexpr std::size_t kPerChunk = (std::size_t{2} << 20) / sizeof(T);
+    std::vector<mem::TBigVector<T>> chunks_;
     std::size_t size_ = 0;
 };
+using TCandidates = TScanList<TCandidate>;
 
 // --- The image: its inputs read one after the other as one ------------------
 class TImage {
@@ -344,14 +354,15 @@ private:
 };
 
 struct TScan {
-    explicit TScan(mem::TBigPool* pool) : Candidates(pool), BaseOf(PoolList<std::uint32_t>(pool)) {}
+    TScan() = default;
     TCandidates Candidates;            // in image order
     // The bases the candidates were found at, numbered as first met, and
     // per candidate the number of its base: what the grouping goes by.
     std::vector<std::int64_t> Bases;
-    mem::TBigVector<std::uint32_t> BaseOf;
+    TScanList<std::uint32_t> BaseOf;
     std::vector<std::int64_t> Headers;   // image positions of folder file headers, ascending
     std::int64_t Bytes = 0;
+    bool Full = false;  // it stopped at Bytes: more would not fit in the carve's memory
 };
 
 // What the filter found in one stretch of the image, in image order.
@@ -451,7 +462,16 @@ void FilterChunk(const unsigned char* buffer, const TChunkSpan& chunk, TFound& f
 // and counts it for the front end.
 class TGather {
 public:
-    TGather(TScan& scan, TSpool* spool, TCarveCounts* counts) : scan_(scan), spool_(spool), counts_(counts) {}
+    // budget: what the lists of the blocks taken may take, through every phase.
+    TGather(TScan& scan, TSpool* spool, TCarveCounts* counts, std::size_t budget)
+        : scan_(scan), spool_(spool), counts_(counts), budget_(budget) {}
+
+    // Whether the lists stay within the budget with found taken too (each of
+    // its candidates counted as a base of its own, at most what it adds).
+    bool Fits(const TFound& found) const {
+        const std::size_t n = found.Candidates.size();
+        return (scan_.Candidates.size() + n) * kBytesPerCandidate + (scan_.Bases.size() + n) * kBytesPerBase <= budget_;
+    }
 
     // data holds image byte p at data[p - origin] for the blocks found (read
     // only with a spool, which keeps them).
@@ -480,9 +500,14 @@ public:
     }
 
 private:
+    // What a candidate and a base cost at most, in any phase of the carve
+    // (measured: a listing of 3.2 million blocks peaked at 54.5 bytes a
+    // block; a base adds its entry here and its place in the grouping's sort).
+    static constexpr std::size_t kBytesPerCandidate = 64, kBytesPerBase = 96;
     TScan& scan_;
     TSpool* spool_;
     TCarveCounts* counts_;
+    const std::size_t budget_;
     struct TBase {
         std::uint32_t Number;  // in TScan::Bases
         std::uint32_t Blocks;  // found so far
@@ -515,6 +540,10 @@ void ScanAhead(TImage& image, std::size_t chunkBytes, const TCarveOptions& optio
         if (chunk.Last) std::memset(slot + kCarry + chunk.Length, 0, kCarry);
         found.Clear();
         FilterChunk(slot, span, found);
+        if (!gather.Fits(found)) {
+            scan.Full = true;
+            break;
+        }
         gather.Take(found, slot, span.Origin());
         if (chunk.Length >= kCarry) std::memcpy(carry, slot + chunk.Length, kCarry);
         ahead.Give(chunk.Slot);
@@ -557,6 +586,10 @@ public:
             if (c % 2 == 0) {
                 found.Clear();
                 span = ReadAndFilter(c, reinterpret_cast<unsigned char*>(buffer.data()), found);
+                if (!gather.Fits(found)) {
+                    scan.Full = true;
+                    return;
+                }
                 gather.Take(found, nullptr, 0);
             } else {
                 TSlot& slot = slots_[(c / 2) % ahead_];
@@ -566,6 +599,10 @@ public:
                 }
                 if (slot.Error) std::rethrow_exception(slot.Error);
                 span = slot.Span;
+                if (!gather.Fits(slot.Found)) {
+                    scan.Full = true;
+                    return;
+                }
                 gather.Take(slot.Found, nullptr, 0);
                 {
                     std::lock_guard lock(mutex_);
@@ -655,12 +692,14 @@ private:
 };
 
 TScan ScanImage(TImage& image, const TCarveOptions& options, TSpool* spool, TProgress* progress, mem::TBigPool* pool) {
-    TScan scan(pool);
-    TGather gather(scan, spool, options.Counts);
+    TScan scan;
     // No read longer than the image (a small one needs no big buffers).
     std::int64_t chunk = CeilTo(static_cast<std::int64_t>(options.ChunkBytes), kCluster);
     if (image.Size() >= 0) chunk = std::min(chunk, CeilTo(image.Size() + 1, kCluster));
     const std::size_t chunkBytes = static_cast<std::size_t>(std::max(chunk, kCluster));
+    // The read buffers (and what the filter finds in each) come off the top.
+    const std::size_t buffers = (options.Chunks + 2) * (chunkBytes + 2 * kCarry);
+    TGather gather(scan, spool, options.Counts, options.MemoryBytes > buffers ? options.MemoryBytes - buffers : 0);
     if (options.Threads > 1 && image.ReadsAtOnce()) {  // no spool: that is for streams
         TScanInTwo two(image, chunkBytes, std::max<std::size_t>(options.Chunks / 2, 1), pool);
         two.Scan(gather, scan, options, progress);
@@ -685,7 +724,7 @@ class TAssembly {
 public:
     // shared: Join shares its lookups with a second thread.
     // pool: where its lists are taken from.
-    TAssembly(const TScan& scan, bool shared, mem::TBigPool* pool)
+    TAssembly(TScan& scan, bool shared, mem::TBigPool* pool)
         : Kept(PoolList<std::uint32_t>(pool)),
           scan_(scan),
           pool_(pool),
@@ -706,8 +745,11 @@ public:
     std::vector<TPiece> Pieces;
     std::vector<std::uint32_t> Parent;   // union-find over pieces
 
+    // Takes the scan's candidates: what it keeps of them is all that is read
+    // after (their memory goes back to the pool).
     void Group() {
-        const mem::TBigVector<std::uint32_t> order = ByBaseAndSelf();
+        mem::TBigVector<std::uint32_t> order = ByBaseAndSelf();
+        scan_.BaseOf.Release();
         // Room for every candidate, written in place and cut to the kept ones.
         Kept.resize(order.size());
         selfs_.resize(order.size());
@@ -753,6 +795,7 @@ public:
             }
             i = j;
         }
+        scan_.Candidates.Release();
         Kept.resize(kept);
         selfs_.resize(kept);
         keptOwner_.resize(kept);
@@ -769,7 +812,7 @@ public:
                 piece.MaxEnd = kFileHeaderBytes;
                 Pieces.push_back(piece);
             }
-        Dropped = static_cast<std::int64_t>(c_.size() - Kept.size());
+        Dropped = static_cast<std::int64_t>(order.size() - Kept.size());
         Parent.resize(Pieces.size());
         std::iota(Parent.begin(), Parent.end(), 0u);
         members_.resize(Pieces.size());
@@ -954,11 +997,12 @@ private:
         std::iota(byBase.begin(), byBase.end(), 0u);
         std::sort(byBase.begin(), byBase.end(), [&bases](std::uint32_t a, std::uint32_t b) { return bases[a] < bases[b]; });
         std::vector<std::size_t> start(bases.size() + 1, 0);  // per number, where its candidates begin
-        for (const std::uint32_t b : scan_.BaseOf) ++start[b];
+        scan_.BaseOf.ForEach([&start](std::uint32_t b) { ++start[b]; });
         std::size_t at = 0;
         for (const std::uint32_t b : byBase) at += std::exchange(start[b], at);
         mem::TBigVector<std::uint32_t> order = PoolList<std::uint32_t>(pool_, c_.size());
-        for (std::uint32_t k = 0; k < scan_.BaseOf.size(); ++k) order[start[scan_.BaseOf[k]]++] = k;
+        std::uint32_t k = 0;
+        scan_.BaseOf.ForEach([&](std::uint32_t b) { order[start[b]++] = k++; });
         return order;
     }
 
@@ -1058,7 +1102,7 @@ private:
         return lastOverlap_ = overlap;
     }
 
-    const TScan& scan_;
+    TScan& scan_;
     mem::TBigPool* const pool_;
     const TCandidates& c_;
     bool shared_;
@@ -1508,12 +1552,12 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     if (writing && !image.Seekable()) spool = std::make_unique<TSpool>();
     TScan scan = ScanImage(image, options, spool.get(), progress, &pool);
     result.ImageBytes = scan.Bytes;
+    result.MemoryFull = scan.Full;
     result.Candidates = static_cast<std::int64_t>(scan.Candidates.size());
 
     const bool shared = options.Threads > 1;
     TAssembly assembly(scan, shared, &pool);
     assembly.Group();
-    Release(scan.BaseOf);
     assembly.Join();
     assembly.OrderLive();
     result.Dropped = assembly.Dropped;
@@ -1656,7 +1700,9 @@ std::size_t CountCandidates(const void* data, std::size_t bytes) {
 std::string CarveMapJson(const TCarveResult& result) {
     std::string out = "{\n  \"images\": [";
     for (std::size_t i = 0; i < result.Images.size(); ++i) out += (i ? ", " : "") + JsonText(result.Images[i]);
-    out += "],\n  \"imageBytes\": " + std::to_string(result.ImageBytes) + ",\n  \"files\": [";
+    out += "],\n  \"imageBytes\": " + std::to_string(result.ImageBytes) + ",\n";
+    if (result.MemoryFull) out += "  \"memoryFull\": true,\n";
+    out += "  \"files\": [";
     for (std::size_t i = 0; i < result.Files.size(); ++i) {
         const TCarvedFile& f = result.Files[i];
         out += i ? ",\n    {" : "\n    {";

@@ -32,9 +32,12 @@
 // Progress is called on the calling thread.
 //
 // Memory: read buffers of ChunkBytes (two; Chunks of them for a stream),
-// plus less than 64 bytes per block found. The lists of each phase take the
-// memory the read buffers and the phases before gave back (a pool kept for
-// the carve, given back to the system when it returns).
+// plus less than 64 bytes per block found, and never more than MemoryBytes
+// in all: a scan whose blocks would need more stops before the chunk that
+// would pass it, and the carve goes on with what it found there
+// (TCarveResult::MemoryFull). The lists of each phase take the memory the
+// read buffers and the phases before gave back (a pool kept for the carve,
+// given back to the system when it returns).
 //
 // The images are only read. With OutFolder set, Carve writes there
 // recovered-1.dbx, recovered-2.dbx, ... and carve.json, the map of which
@@ -87,6 +90,9 @@ struct TCarveOptions {
     // carve's own; 1: they run on the calling thread (with the reader
     // thread). The results are the same.
     int Threads = 2;
+    // The most the carve may take (about: its lists are counted at the most
+    // a block and a base cost); see Memory above.
+    std::size_t MemoryBytes = std::size_t{1} << 30;
     // Told of each folder file once it is whole under its name, on the
     // calling thread: what a stopped carve leaves is what it was told of.
     std::function<void(const TCarvedFile&)> FileWritten;
@@ -117,7 +123,8 @@ struct TCarvedFile {
 
 struct TCarveResult {
     std::vector<std::string> Images;
-    std::int64_t ImageBytes = 0;
+    std::int64_t ImageBytes = 0;   // the bytes scanned: all of the images, unless MemoryFull
+    bool MemoryFull = false;       // the scan stopped at ImageBytes: more blocks would not fit in MemoryBytes
     std::int64_t Candidates = 0;   // blocks that passed the filter
     std::int64_t Dropped = 0;      // of those, dropped (alone at their base, or overlapping)
     std::vector<TCarvedFile> Files;

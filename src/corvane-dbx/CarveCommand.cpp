@@ -125,11 +125,15 @@ int RunCarve(const TOptions& o, TConsole& console) {
     try {
         const carve::TCarveResult result = carve::Carve(o.Paths, options, &progress);
         Summary(result, console);
+        if (result.MemoryFull)
+            console.Err << "corvane-dbx: the scan stopped after " << Grouped(static_cast<std::uint64_t>(result.ImageBytes))
+                        << " bytes: the blocks found fill the " << (options.MemoryBytes >> 20)
+                        << " MiB a carve may take, so the rest of the image was not searched.\n";
         if (result.Files.empty()) {
             console.Err << "corvane-dbx: no folder file was found in the image.\n";
             return kExitFailed;
         }
-        return kExitOk;
+        return result.MemoryFull ? kExitFailed : kExitOk;
     } catch (const ECancelled&) {
         const int signal = progress.Signal();
         console.Err << "\ncorvane-dbx: stopped; the folder files written so far are whole and named in "

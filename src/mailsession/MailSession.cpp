@@ -599,9 +599,11 @@ TMailSession::TImageRecovery TMailSession::RecoverFromImage(const std::string& i
     options.OutFolder = outFolder;
     options.FileWritten = [&written](const corvane::carve::TCarvedFile& file) { written.push_back(file); };
     bool stopped = false;
+    std::optional<std::int64_t> full;  // the bytes searched, when the memory was full
     std::exception_ptr failure;
     try {
-        static_cast<void>(corvane::carve::Carve(ImagePieces(image), options, progress));
+        const corvane::carve::TCarveResult result = corvane::carve::Carve(ImagePieces(image), options, progress);
+        if (result.MemoryFull) full = result.ImageBytes;
     } catch (const corvane::ECancelled&) {
         // The files finished until then stay whole and are listed.
         stopped = true;
@@ -623,6 +625,9 @@ TMailSession::TImageRecovery TMailSession::RecoverFromImage(const std::string& i
         recovery.Outcome = {TOutcome::Information,
                             written.empty() ? Format(texts::kRecoveryStoppedEarly, {name})
                                             : Format(texts::kRecoveryStopped, {name, std::to_string(written.size())})};
+    else if (full)
+        recovery.Outcome = {TOutcome::Information,
+                            Format(texts::kRecoveryMemoryFull, {name, std::to_string(*full), std::to_string(written.size())})};
     else if (written.empty())
         recovery.Outcome = {TOutcome::Information, Format(texts::kNoFolderFilesFound, {name})};
     return recovery;

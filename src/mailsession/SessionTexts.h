@@ -55,6 +55,9 @@ inline constexpr const char* kNoFolderFilesFound = "No folder files were found i
 inline constexpr const char* kRecoveryStopped =
     "Recovery from %1 was stopped. The folder files finished until then (%2) are listed under its node.";
 inline constexpr const char* kRecoveryStoppedEarly = "Recovery from %1 was stopped before a folder file was finished.";
+inline constexpr const char* kRecoveryMemoryFull =
+    "Only the first %2 bytes of %1 were searched: the message blocks found there fill the memory a recovery may take. "
+    "The folder files found in them (%3) are listed under its node.";
 inline constexpr const char* kExitMenu = "Exit";
 inline constexpr const char* kHelpMenu = "Help";
 inline constexpr const char* kHelpEntry = "Corvane DBX Recovery Help";

@@ -311,6 +311,59 @@ TEST(Carve, StopDuringTheScanWritesNothingReadEitherWay) {
         }
 }
 
+// A carve whose blocks would not fit in its memory searches the image as far
+// as they fit, reconstructs what lies there and says so; with more memory it
+// never searches less, and with enough it reads the whole image.
+TEST(Carve, FullMemoryStopsTheScanWhereTheBlocksStillFit) {
+    TScratchFolder scratch("corvane-carve");
+    TDiskImage image(5, 4 << 20, 63, TFiller::Zeros);
+    const TCarveFolder a("FolderA", 3, 10, 0, false), b("FolderB", 4, 40, 0, false);  // b's blocks need more
+    const auto size = [](const TCarveFolder& f) { return static_cast<std::int64_t>(f.Bytes().size()); };
+    image.PlaceAt(a.Bytes(), 0, size(a), 8);    // near the start
+    image.PlaceAt(b.Bytes(), 0, size(b), 700);  // past the middle
+    image.Save(scratch / "disk.img");
+    const auto imageBytes = static_cast<std::int64_t>(image.Bytes().size());
+    for (const int threads : {1, 2}) {
+        SCOPED_TRACE(threads);
+        auto carveWith = [&](std::size_t memory) {
+            carve::TCarveOptions options;
+            options.Threads = threads;
+            options.ChunkBytes = 256 << 10;
+            options.MemoryBytes = memory;
+            return carve::Carve({scratch / "disk.img"}, options, nullptr);
+        };
+        // The least memory that finds all of the first folder file.
+        auto foundA = [](const carve::TCarveResult& r) { return !r.Files.empty() && r.Files[0].Complete == 10; };
+        std::size_t low = 0, high = std::size_t{64} << 20;
+        while (low + 1 < high) {
+            const std::size_t mid = (low + high) / 2;
+            (foundA(carveWith(mid)) ? high : low) = mid;
+        }
+        const carve::TCarveResult first = carveWith(high);
+        EXPECT_TRUE(first.MemoryFull);
+        EXPECT_LT(first.ImageBytes, image.PartitionStart() + 700 * kImageCluster);
+        ASSERT_EQ(first.Files.size(), 1u);
+        EXPECT_EQ(first.Files[0].HeaderOffset, image.PartitionStart() + 8 * kImageCluster);
+        EXPECT_NE(carve::CarveMapJson(first).find("\"memoryFull\": true"), std::string::npos);
+        const carve::TCarveResult less = carveWith(low);
+        EXPECT_TRUE(less.MemoryFull);
+        EXPECT_LT(less.ImageBytes, first.ImageBytes);
+        std::int64_t searched = 0;
+        for (const std::size_t memory : {low, high, high + (4 << 10), high + (64 << 10), std::size_t{64} << 20}) {
+            const carve::TCarveResult r = carveWith(memory);
+            EXPECT_GE(r.ImageBytes, searched) << memory;
+            searched = r.ImageBytes;
+            for (const carve::TCarvedFile& f : r.Files)
+                for (const carve::TCarveRange& piece : f.Pieces) EXPECT_LE(piece.ImageEnd, r.ImageBytes) << memory;
+        }
+        const carve::TCarveResult whole = carveWith(carve::TCarveOptions{}.MemoryBytes);
+        EXPECT_FALSE(whole.MemoryFull);
+        EXPECT_EQ(whole.ImageBytes, imageBytes);
+        EXPECT_EQ(whole.Files.size(), 2u);
+        EXPECT_EQ(carve::CarveMapJson(whole).find("memoryFull"), std::string::npos);
+    }
+}
+
 TEST(Carve, RefusesToReplaceAnInput) {
     TScratchFolder scratch("corvane-carve");
     TDiskImage image(3, 4 << 20, 63, TFiller::Zeros);
