@@ -2,6 +2,9 @@
 //
 //   bench_carve [--gib N] [--messages M] [--dir DIR] [--keep] [--chunk-kib K] [--rounds R] [--cold]
 //   bench_carve --memory IMAGE      (a fresh process: peak memory of one listing)
+//   bench_carve --hostile IMAGE MIB (writes an image of MIB MiB that holds a
+//                                    would-be block every 8 bytes, for --memory:
+//                                    the carve's memory stays within its bound)
 //
 // 1. The filter from memory: CountCandidates over 1 GiB of program-like data
 //    and over 1 GiB of folder-file data, on one core (GB/s).
@@ -109,6 +112,21 @@ int main(int argc, char** argv) {
     bool cold = false;
     int rounds = 3;
     std::size_t chunkKib = 0;
+    if (argc == 4 && std::string(argv[1]) == "--hostile") {
+        // At every 8 bytes a header that the filter takes: its self offset
+        // (its position within 512 bytes, so its base is the sector's), the
+        // live body size, a text length and a next offset (the words after).
+        std::string sector;
+        for (std::uint32_t j = 0; j < 64; ++j) {
+            const std::uint32_t words[2] = {8 * j, 0x200};
+            sector.append(reinterpret_cast<const char*>(words), sizeof words);
+        }
+        std::string mib;
+        while (mib.size() < (std::size_t{1} << 20)) mib += sector;
+        std::ofstream out(argv[2], std::ios::binary);
+        for (long i = 0; i < std::atol(argv[3]); ++i) out << mib;
+        return out ? 0 : 1;
+    }
     if (argc == 3 && std::string(argv[1]) == "--memory") {
         // First a carve of an image without blocks: what the read-ahead takes
         // (as the system backs it, large pages included); then the image.
@@ -125,10 +143,14 @@ int main(int argc, char** argv) {
         const long peak = ResidentKilobytes().peak;
         std::int64_t blocks = 0;
         for (const auto& f : result.Files) blocks += static_cast<std::int64_t>(f.LiveBlocks + f.DeletedBlocks);
-        std::printf("memory: peak %ld kB, %ld kB for a carve that finds nothing: %.1f bytes per block "
-                    "(%lld blocks kept of %lld candidates)\n",
-                    peak, base, static_cast<double>(peak - base) * 1024.0 / static_cast<double>(blocks),
-                    static_cast<long long>(blocks), static_cast<long long>(result.Candidates));
+        char perBlock[64] = "no block kept";
+        if (blocks > 0)
+            std::snprintf(perBlock, sizeof perBlock, "%.1f bytes per block",
+                          static_cast<double>(peak - base) * 1024.0 / static_cast<double>(blocks));
+        std::printf("memory: peak %ld kB, %ld kB for a carve that finds nothing: %s (%lld blocks kept of %lld candidates)%s\n",
+                    peak, base, perBlock, static_cast<long long>(blocks), static_cast<long long>(result.Candidates),
+                    result.MemoryFull ? ("; the scan stopped at byte " + std::to_string(result.ImageBytes) + ", its memory full").c_str()
+                                      : "");
         return 0;
     }
     for (int i = 1; i < argc; ++i) {
