@@ -748,6 +748,7 @@ public:
     // Takes the scan's candidates: what it keeps of them is all that is read
     // after (their memory goes back to the pool).
     void Group() {
+        const std::size_t candidates = c_.size();
         mem::TBigVector<std::uint32_t> order = ByBaseAndSelf();
         scan_.BaseOf.Release();
         // Room for every candidate, written in place and cut to the kept ones.
@@ -812,7 +813,7 @@ public:
                 piece.MaxEnd = kFileHeaderBytes;
                 Pieces.push_back(piece);
             }
-        Dropped = static_cast<std::int64_t>(order.size() - Kept.size());
+        Dropped = static_cast<std::int64_t>(candidates - Kept.size());
         Parent.resize(Pieces.size());
         std::iota(Parent.begin(), Parent.end(), 0u);
         members_.resize(Pieces.size());
@@ -990,19 +991,30 @@ private:
     // The candidates ordered by base, and by self offset within a base. They
     // come in image order, and within one base a later position is a later
     // self offset: so each base's candidates, in the order they came, are
-    // already in order, and only the bases (numbered by the scan) need sorting.
+    // already in order, and only the bases (numbered by the scan) need
+    // sorting. Those of a base with one candidate and no folder file header
+    // are left out: they would be dropped.
     mem::TBigVector<std::uint32_t> ByBaseAndSelf() const {
         const std::vector<std::int64_t>& bases = scan_.Bases;
-        std::vector<std::uint32_t> byBase(bases.size());
-        std::iota(byBase.begin(), byBase.end(), 0u);
+        std::vector<std::size_t> count(bases.size(), 0);
+        scan_.BaseOf.ForEach([&count](std::uint32_t b) { ++count[b]; });
+        std::vector<std::uint32_t> byBase;
+        for (std::uint32_t b = 0; b < bases.size(); ++b)
+            if (count[b] >= 2 || std::binary_search(scan_.Headers.begin(), scan_.Headers.end(), bases[b])) byBase.push_back(b);
         std::sort(byBase.begin(), byBase.end(), [&bases](std::uint32_t a, std::uint32_t b) { return bases[a] < bases[b]; });
-        std::vector<std::size_t> start(bases.size() + 1, 0);  // per number, where its candidates begin
-        scan_.BaseOf.ForEach([&start](std::uint32_t b) { ++start[b]; });
+        constexpr std::size_t kLeftOut = static_cast<std::size_t>(-1);
+        std::vector<std::size_t> start(bases.size(), kLeftOut);  // per number, where its candidates begin
         std::size_t at = 0;
-        for (const std::uint32_t b : byBase) at += std::exchange(start[b], at);
-        mem::TBigVector<std::uint32_t> order = PoolList<std::uint32_t>(pool_, c_.size());
+        for (const std::uint32_t b : byBase) {
+            start[b] = at;
+            at += count[b];
+        }
+        mem::TBigVector<std::uint32_t> order = PoolList<std::uint32_t>(pool_, at);
         std::uint32_t k = 0;
-        scan_.BaseOf.ForEach([&](std::uint32_t b) { order[start[b]++] = k++; });
+        scan_.BaseOf.ForEach([&](std::uint32_t b) {
+            if (start[b] != kLeftOut) order[start[b]++] = k;
+            ++k;
+        });
         return order;
     }
 
