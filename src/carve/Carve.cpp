@@ -354,7 +354,6 @@ private:
 };
 
 struct TScan {
-    TScan() = default;
     TCandidates Candidates;            // in image order
     // The bases the candidates were found at, numbered as first met, and
     // per candidate the number of its base: what the grouping goes by.
@@ -746,17 +745,21 @@ public:
     std::vector<std::uint32_t> Parent;   // union-find over pieces
 
     // Takes the scan's candidates: what it keeps of them is all that is read
-    // after (their memory goes back to the pool).
+    // after (their memory goes back to the system).
     void Group() {
         const std::size_t candidates = c_.size();
         mem::TBigVector<std::uint32_t> order = ByBaseAndSelf();
         scan_.BaseOf.Release();
-        // Room for every candidate, written in place and cut to the kept ones.
-        Kept.resize(order.size());
-        selfs_.resize(order.size());
-        keptOwner_.resize(order.size());
-        blocks_.resize(order.size());
-        prevs_.resize(order.size());
+        // The per-block lists: room for every candidate, written in place and
+        // cut to the kept ones.
+        auto resizeKept = [this](std::size_t n) {
+            Kept.resize(n);
+            selfs_.resize(n);
+            keptOwner_.resize(n);
+            blocks_.resize(n);
+            prevs_.resize(n);
+        };
+        resizeKept(order.size());
         std::uint32_t kept = 0;
         std::vector<std::int64_t> headed;  // the bases of pieces with a header
         for (std::size_t i = 0; i < order.size();) {
@@ -797,11 +800,7 @@ public:
             i = j;
         }
         scan_.Candidates.Release();
-        Kept.resize(kept);
-        selfs_.resize(kept);
-        keptOwner_.resize(kept);
-        blocks_.resize(kept);
-        prevs_.resize(kept);
+        resizeKept(kept);
         // A header whose piece ends before the first block: a piece of its own,
         // to be joined to the piece that goes on at the next cluster.
         for (const std::int64_t h : scan_.Headers)

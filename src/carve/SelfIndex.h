@@ -66,16 +66,14 @@ public:
     // their place in the list (every block's next block): asked some rounds
     // ahead of LowerBound(self), these bring the memory it reads closer.
     // The table entry first; then, once that has arrived, where the search
-    // will start (its position, for lists kept beside this one).
+    // will start (with what the entries carry beside the offsets).
     void PrefetchTable(std::uint32_t self) const {
         const std::size_t s = Sector(self) - low_;
         if (s < table_.size()) __builtin_prefetch(&table_[s]);
     }
-    std::size_t PrefetchStart(std::uint32_t self) const {
+    void PrefetchStart(std::uint32_t self) const {
         const std::size_t s = Sector(self) - low_;
-        if (s >= table_.size() || table_[s] >= selfs_.size()) return 0;
-        __builtin_prefetch(&selfs_[table_[s]]);
-        return table_[s];
+        if (s < table_.size() && table_[s] < selfs_.size()) __builtin_prefetch(&selfs_[table_[s]]);
     }
     // And for a loop that will read the list at positions known ahead.
     void Prefetch(std::size_t i) const {
