@@ -109,6 +109,7 @@ TEST_P(CarveImages, RecoversEveryIntactMessageAndNothingElse) {
     carve::TCarveOptions options;
     options.OutFolder = scratch / "out";
     options.ChunkBytes = 1 << 20;  // many reads, so that blocks lie across their boundaries
+    options.Partial = true;
     const carve::TCarveResult result = carve::Carve(inputs, options, nullptr);
 
     const TCarveCheck check = CheckCarve(result, expected, all);
@@ -148,6 +149,15 @@ TEST_P(CarveImages, RecoversEveryIntactMessageAndNothingElse) {
     EXPECT_EQ(carve::CarveMapJson(listing), map);
     EXPECT_EQ(listing.Candidates, result.Candidates);
     EXPECT_EQ(listing.Dropped, result.Dropped);
+    // Counted on one thread, the partial messages are the same files, in the
+    // same order (a file's count is shared by both threads otherwise).
+    alone.OutFolder = scratch / "out-alone";
+    alone.Partial = true;
+    carve::Carve(inputs, alone, nullptr);
+    const std::vector<std::string> partials = NamesIn(scratch / "out/partial");
+    EXPECT_EQ(NamesIn(scratch / "out-alone/partial"), partials);
+    for (const std::string& name : partials)
+        EXPECT_EQ(ReadWholeFile(scratch / ("out-alone/partial/" + name)), ReadWholeFile(scratch / ("out/partial/" + name))) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
