@@ -712,7 +712,7 @@ TScan ScanImage(TImage& image, const TCarveOptions& options, TSpool* spool, TPro
 // --- Grouping and joining --------------------------------------------------
 struct TPiece {
     std::int64_t Base = 0;
-    std::uint32_t First = 0, Count = 0;  // its blocks in TAssembly::Kept, by self offset
+    std::uint32_t First = 0, Count = 0;  // its kept blocks (as TAssembly numbers them), by self offset
     std::uint32_t Deleted = 0;           // how many of them are deleted blocks
     bool Header = false;                 // a folder file header at the base
     std::int64_t MinSelf = 0, MaxEnd = 0;  // the folder-file range its blocks (and header) span
@@ -722,13 +722,15 @@ struct TPiece {
 class TAssembly {
 public:
     // shared: Join shares its lookups with a second thread.
+    // candidates: Kept is wanted (the spool keeps the blocks by candidate).
     // pool: where its lists are taken from.
-    TAssembly(TScan& scan, bool shared, mem::TBigPool* pool)
+    TAssembly(TScan& scan, bool shared, bool candidates, mem::TBigPool* pool)
         : Kept(PoolList<std::uint32_t>(pool)),
           scan_(scan),
           pool_(pool),
           c_(scan.Candidates),
           shared_(shared),
+          candidates_(candidates),
           selfs_(PoolList<std::uint32_t>(pool)),
           keptOwner_(PoolList<std::uint32_t>(pool)),
           blocks_(PoolList<TLive>(pool)),
@@ -740,7 +742,9 @@ public:
           rank_(PoolList<std::uint32_t>(pool)) {}
 
     std::int64_t Dropped = 0;
-    mem::TBigVector<std::uint32_t> Kept;  // candidate indexes, piece by piece
+    // The kept blocks are numbered piece by piece, by self offset within a
+    // piece; Kept: their candidate indexes (only if asked for).
+    mem::TBigVector<std::uint32_t> Kept;
     std::vector<TPiece> Pieces;
     std::vector<std::uint32_t> Parent;   // union-find over pieces
 
@@ -748,57 +752,25 @@ public:
     // after (their memory goes back to the system).
     void Group() {
         const std::size_t candidates = c_.size();
-        mem::TBigVector<std::uint32_t> order = ByBaseAndSelf();
-        scan_.BaseOf.Release();
-        // The per-block lists: room for every candidate, written in place and
-        // cut to the kept ones.
+        // The per-block lists: room for every candidate grouped (made while
+        // the candidates are ordered), written in place and cut to the kept ones.
         auto resizeKept = [this](std::size_t n) {
-            Kept.resize(n);
+            if (candidates_) Kept.resize(n);
             selfs_.resize(n);
             keptOwner_.resize(n);
             blocks_.resize(n);
             prevs_.resize(n);
         };
-        resizeKept(order.size());
-        std::uint32_t kept = 0;
-        std::vector<std::int64_t> headed;  // the bases of pieces with a header
-        for (std::size_t i = 0; i < order.size();) {
-            const std::int64_t base = c_[order[i]].Base();
-            const bool header = std::binary_search(scan_.Headers.begin(), scan_.Headers.end(), base);
-            TPiece piece;
-            piece.Base = base;
-            piece.Header = header;
-            piece.First = kept;
-            // Two headers of one base that overlap cannot both be blocks: the
-            // later one lies in the earlier one's body. None lies in the file header.
-            std::int64_t end = header ? kFileHeaderBytes : std::numeric_limits<std::int64_t>::min();
-            const auto number = static_cast<std::uint32_t>(Pieces.size());  // if it is kept
-            std::size_t j = i;
-            for (; j < order.size(); ++j) {
-                const TCandidate& c = c_[order[j]];
-                if (c.Base() != base) break;
-                if (static_cast<std::int64_t>(c.Self) < end) continue;
-                piece.Deleted += c.Deleted;
-                keptOwner_[kept] = number | (c.Deleted ? kDeletedBit : 0u);
-                Kept[kept] = order[j];
-                selfs_[kept] = c.Self;
-                blocks_[kept] = TLive::Of(c);
-                prevs_[kept] = c.Prev;
-                ++kept;
-                end = static_cast<std::int64_t>(c.Self) + kBlockBytes;
-            }
-            piece.Count = kept - piece.First;
-            if (piece.Count >= 2 || (header && piece.Count >= 1)) {
-                piece.MinSelf = header ? 0 : selfs_[piece.First];
-                piece.LastStart = selfs_[piece.First + piece.Count - 1];
-                piece.MaxEnd = piece.LastStart + kBlockBytes;
-                Pieces.push_back(piece);
-                if (header) headed.push_back(base);
-            } else {
-                kept = piece.First;
-            }
-            i = j;
+        mem::TBigVector<std::uint32_t> order = PoolList<std::uint32_t>(pool_);
+        {
+            TBaseOrder bases = CountBases();
+            AtOnce(shared_, [&] { resizeKept(bases.Grouped); }, [&] { order = ByBaseAndSelf(bases); });
         }
+        scan_.BaseOf.Release();
+        TGrouped grouped = GroupOrdered(order);
+        Pieces = std::move(grouped.Pieces);
+        const std::vector<std::int64_t>& headed = grouped.Headed;
+        const std::uint32_t kept = grouped.Kept;
         scan_.Candidates.Release();
         resizeKept(kept);
         // A header whose piece ends before the first block: a piece of its own,
@@ -808,11 +780,11 @@ public:
                 TPiece piece;
                 piece.Base = h;
                 piece.Header = true;
-                piece.First = static_cast<std::uint32_t>(Kept.size());
+                piece.First = static_cast<std::uint32_t>(selfs_.size());
                 piece.MaxEnd = kFileHeaderBytes;
                 Pieces.push_back(piece);
             }
-        Dropped = static_cast<std::int64_t>(candidates - Kept.size());
+        Dropped = static_cast<std::int64_t>(candidates - selfs_.size());
         Parent.resize(Pieces.size());
         std::iota(Parent.begin(), Parent.end(), 0u);
         members_.resize(Pieces.size());
@@ -832,12 +804,12 @@ public:
             selfIndex_ = TSelfIndexOf<TSelfEntry>(std::move(sorted));
         }
         // The links that leave their piece; the others only mark their target.
-        pointed_.assign(2 * Kept.size(), 0);
-        nextOf_.assign(Kept.size(), kNone);
+        pointed_.assign(2 * selfs_.size(), 0);
+        nextOf_.assign(selfs_.size(), kNone);
         // The lookups, in no order of the memory they read, are most of the
         // time here: the blocks are shared out in two halves (the links of
         // the second follow those of the first, as one pass lists them).
-        const auto n = static_cast<std::uint32_t>(Kept.size());
+        const auto n = static_cast<std::uint32_t>(selfs_.size());
         const std::uint32_t half = shared_ ? n / 2 : n;
         mem::TBigVector<TLink> later = PoolList<TLink>(pool_);
         AtOnce(shared_, [&] { AddLinks(0, half, links_); }, [&] { AddLinks(half, n, later); });
@@ -963,22 +935,26 @@ public:
     // caller to bring closer what it will touch there. Safe beside a call
     // for another file or range.
     std::size_t LiveCount(std::uint32_t root) const { return live_[fileSlot_[root]].size(); }
+    // Its n-th live block by self, n below LiveCount.
+    const TLive& LiveBlock(std::uint32_t root, std::size_t n) const { return blocks_[live_[fileSlot_[root]][n]]; }
     template <class F, class A>
     void ForEachLive(std::uint32_t root, std::size_t from, std::size_t to, F f, A ahead) const {
         const mem::TBigVector<std::uint32_t>& list = live_[fileSlot_[root]];
         const std::size_t size = std::min(to, list.size());
-        constexpr std::size_t kAhead = 8;
-        auto nextOf = [this](std::uint32_t k) {
-            return nextOf_[k] == kNone ? -1 : static_cast<std::int32_t>(rank_[nextOf_[k]]);
-        };
-        for (std::size_t n = from; n < size; ++n) {
-            if (n + 2 * kAhead < size) {
-                const std::uint32_t later = nextOf_[list[n + 2 * kAhead]];
-                if (later != kNone) __builtin_prefetch(&rank_[later]);
+        // In batches: the places of a batch's next blocks are asked for, then
+        // read (and ahead told), then f called for each.
+        constexpr std::size_t kBatch = 64;
+        std::int32_t nexts[kBatch];
+        for (std::size_t batch = from; batch < size; batch += kBatch) {
+            const std::size_t end = std::min(size, batch + kBatch);
+            for (std::size_t n = batch; n < end; ++n)
+                if (const std::uint32_t next = nextOf_[list[n]]; next != kNone) __builtin_prefetch(&rank_[next]);
+            for (std::size_t n = batch; n < end; ++n) {
+                const std::uint32_t next = nextOf_[list[n]];
+                nexts[n - batch] = next == kNone ? -1 : static_cast<std::int32_t>(rank_[next]);
+                ahead(nexts[n - batch]);
             }
-            if (n + kAhead < size) ahead(nextOf(list[n + kAhead]));
-            const std::uint32_t k = list[n];
-            f(n, blocks_[k], nextOf(k));
+            for (std::size_t n = batch; n < end; ++n) f(n, blocks_[list[n]], nexts[n - batch]);
         }
     }
     const std::vector<std::uint32_t>& Members(std::uint32_t root) const { return members_[root]; }
@@ -992,8 +968,15 @@ private:
     // self offset: so each base's candidates, in the order they came, are
     // already in order, and only the bases (numbered by the scan) need
     // sorting. Those of a base with one candidate and no folder file header
-    // are left out: they would be dropped.
-    mem::TBigVector<std::uint32_t> ByBaseAndSelf() const {
+    // are left out: they would be dropped. CountBases says where each base's
+    // candidates go in that order (kLeftOut: nowhere) and how many are
+    // grouped; ByBaseAndSelf lists them.
+    static constexpr std::size_t kLeftOut = static_cast<std::size_t>(-1);
+    struct TBaseOrder {
+        std::vector<std::size_t> Start;  // per base number
+        std::size_t Grouped = 0;
+    };
+    TBaseOrder CountBases() const {
         const std::vector<std::int64_t>& bases = scan_.Bases;
         std::vector<std::size_t> count(bases.size(), 0);
         scan_.BaseOf.ForEach([&count](std::uint32_t b) { ++count[b]; });
@@ -1001,20 +984,75 @@ private:
         for (std::uint32_t b = 0; b < bases.size(); ++b)
             if (count[b] >= 2 || std::binary_search(scan_.Headers.begin(), scan_.Headers.end(), bases[b])) byBase.push_back(b);
         std::sort(byBase.begin(), byBase.end(), [&bases](std::uint32_t a, std::uint32_t b) { return bases[a] < bases[b]; });
-        constexpr std::size_t kLeftOut = static_cast<std::size_t>(-1);
-        std::vector<std::size_t> start(bases.size(), kLeftOut);  // per number, where its candidates begin
-        std::size_t at = 0;
+        TBaseOrder order;
+        order.Start.assign(bases.size(), kLeftOut);
         for (const std::uint32_t b : byBase) {
-            start[b] = at;
-            at += count[b];
+            order.Start[b] = order.Grouped;
+            order.Grouped += count[b];
         }
-        mem::TBigVector<std::uint32_t> order = PoolList<std::uint32_t>(pool_, at);
+        return order;
+    }
+    // The candidates' indexes in that order (bases.Start is used up).
+    mem::TBigVector<std::uint32_t> ByBaseAndSelf(TBaseOrder& bases) const {
+        mem::TBigVector<std::uint32_t> order = PoolList<std::uint32_t>(pool_, bases.Grouped);
         std::uint32_t k = 0;
         scan_.BaseOf.ForEach([&](std::uint32_t b) {
-            if (start[b] != kLeftOut) order[start[b]++] = k;
+            if (bases.Start[b] != kLeftOut) order[bases.Start[b]++] = k;
             ++k;
         });
         return order;
+    }
+
+    struct TGrouped {
+        std::vector<TPiece> Pieces;
+        std::vector<std::int64_t> Headed;  // the bases of its pieces with a header
+        std::uint32_t Kept = 0;            // where its kept blocks end
+    };
+    // Groups the ordered candidates into pieces, writing their kept blocks
+    // in place (one written never passes the candidate it came from).
+    TGrouped GroupOrdered(const mem::TBigVector<std::uint32_t>& order) {
+        TGrouped part;
+        std::uint32_t kept = 0;
+        const std::size_t to = order.size();
+        for (std::size_t i = 0; i < to;) {
+            const std::int64_t base = c_[order[i]].Base();
+            const bool header = std::binary_search(scan_.Headers.begin(), scan_.Headers.end(), base);
+            TPiece piece;
+            piece.Base = base;
+            piece.Header = header;
+            piece.First = kept;
+            // Two headers of one base that overlap cannot both be blocks: the
+            // later one lies in the earlier one's body. None lies in the file header.
+            std::int64_t end = header ? kFileHeaderBytes : std::numeric_limits<std::int64_t>::min();
+            const auto number = static_cast<std::uint32_t>(part.Pieces.size());  // if it is kept
+            std::size_t j = i;
+            for (; j < to; ++j) {
+                const TCandidate& c = c_[order[j]];
+                if (c.Base() != base) break;
+                if (static_cast<std::int64_t>(c.Self) < end) continue;
+                piece.Deleted += c.Deleted;
+                keptOwner_[kept] = number | (c.Deleted ? kDeletedBit : 0u);
+                if (candidates_) Kept[kept] = order[j];
+                selfs_[kept] = c.Self;
+                blocks_[kept] = TLive::Of(c);
+                prevs_[kept] = c.Prev;
+                ++kept;
+                end = static_cast<std::int64_t>(c.Self) + kBlockBytes;
+            }
+            piece.Count = kept - piece.First;
+            if (piece.Count >= 2 || (header && piece.Count >= 1)) {
+                piece.MinSelf = header ? 0 : selfs_[piece.First];
+                piece.LastStart = selfs_[piece.First + piece.Count - 1];
+                piece.MaxEnd = piece.LastStart + kBlockBytes;
+                part.Pieces.push_back(piece);
+                if (header) part.Headed.push_back(base);
+            } else {
+                kept = piece.First;
+            }
+            i = j;
+        }
+        part.Kept = kept;
+        return part;
     }
 
     // A block's piece, with kDeletedBit set for a deleted block.
@@ -1031,22 +1069,36 @@ private:
     // The links of the kept blocks [from, to) into links; safe beside a call
     // for other blocks.
     void AddLinks(std::uint32_t from, std::uint32_t to, mem::TBigVector<TLink>& links) {
-        // Each lookup is prepared some blocks ahead.
-        constexpr std::uint32_t kAhead = 16;
-        for (std::uint32_t k = from; k < to; ++k) {
-            if (k + 2 * kAhead < to) selfIndex_.PrefetchTable(blocks_[k + 2 * kAhead].Next);
-            if (k + kAhead < to) selfIndex_.PrefetchStart(blocks_[k + kAhead].Next);
-            AddLink(k, blocks_[k].Next, 0, links);
-            if (keptOwner_[k] & kDeletedBit) AddLink(k, prevs_[k], 1, links);
+        // The targets lie anywhere: the lookups go in batches, each batch's
+        // starts read (and what the finding reads there asked for) before
+        // any is finished, so that their reads of memory overlap.
+        constexpr std::uint32_t kBatch = 64;
+        std::size_t starts[2][kBatch];
+        for (std::uint32_t batch = from; batch < to; batch += kBatch) {
+            const std::uint32_t end = std::min(to, batch + kBatch);
+            auto start = [this](std::uint32_t target, std::uint8_t dir, std::size_t& at) {
+                at = selfIndex_.Start(target);
+                selfIndex_.Prefetch(at);
+                if (at < selfIndex_.Size()) __builtin_prefetch(&Pointed(dir, at), 1);
+            };
+            for (std::uint32_t k = batch; k < end; ++k) {
+                start(blocks_[k].Next, 0, starts[0][k - batch]);
+                if (keptOwner_[k] & kDeletedBit) start(prevs_[k], 1, starts[1][k - batch]);
+            }
+            for (std::uint32_t k = batch; k < end; ++k) {
+                AddLink(k, blocks_[k].Next, 0, starts[0][k - batch], links);
+                if (keptOwner_[k] & kDeletedBit) AddLink(k, prevs_[k], 1, starts[1][k - batch], links);
+            }
         }
     }
 
-    void AddLink(std::uint32_t from, std::uint32_t target, std::uint8_t dir, mem::TBigVector<TLink>& links) {
+    // start: the self index's start for target.
+    void AddLink(std::uint32_t from, std::uint32_t target, std::uint8_t dir, std::size_t start, mem::TBigVector<TLink>& links) {
         if (target == 0) return;
         // The kept blocks at that offset (of any folder file): one of the
         // link's own piece only marks its target; else the link leaves its
         // piece, and who may take it is asked each round.
-        const std::size_t at = selfIndex_.LowerBound(target);
+        const std::size_t at = selfIndex_.LowerBoundFrom(target, start);
         if (at == selfIndex_.Size() || selfIndex_[at] != target) return;
         const std::uint32_t piece = keptOwner_[from] & ~kDeletedBit, kind = keptOwner_[from] & kDeletedBit;
         for (std::size_t i = at; i < selfIndex_.Size() && selfIndex_[i] == target; ++i)
@@ -1117,6 +1169,7 @@ private:
     mem::TBigPool* const pool_;
     const TCandidates& c_;
     bool shared_;
+    const bool candidates_;
     mem::TBigVector<std::uint32_t> selfs_;      // per kept block, its self offset (a lookup kept close)
     mem::TBigVector<std::uint32_t> keptOwner_;  // and its piece and kind (kDeletedBit), until joined
     // and what the links and the counts read of it (the candidates lie in
@@ -1127,7 +1180,7 @@ private:
     // beside it (one place read per lookup): from the joins until OrderLive.
     TSelfIndexOf<TSelfEntry> selfIndex_{{}};
     std::uint32_t OwnerAt(std::size_t i) const { return selfIndex_.Entry(i).Tag; }
-    mem::TBigVector<std::uint32_t> keptAt_;  // beside them, each block's place in Kept
+    mem::TBigVector<std::uint32_t> keptAt_;  // beside them, each block's kept number
     // Per kept block, where the next block of its chain is in the list by
     // self: in its folder file and of its kind; kNone: none found.
     mem::TBigVector<std::uint32_t> nextOf_;
@@ -1137,7 +1190,7 @@ private:
     std::uint8_t& Pointed(std::uint8_t dir, std::size_t i) { return pointed_[dir * selfIndex_.Size() + i]; }
     mem::TBigVector<TLink> links_;
     mem::TBigVector<std::uint32_t> rank_;  // per block by self: its place in its file's live blocks
-    std::vector<mem::TBigVector<std::uint32_t>> live_;  // per folder file (root), its live blocks (in Kept) by self
+    std::vector<mem::TBigVector<std::uint32_t>> live_;  // per folder file (root), its live blocks (kept numbers) by self
     std::vector<std::uint32_t> fileSlot_;               // per root, its list in live_
     std::vector<std::vector<std::uint32_t>> members_;
     std::unordered_map<std::uint64_t, bool> overlaps_;
@@ -1149,7 +1202,7 @@ private:
 // --- One reconstructed folder file ------------------------------------------
 struct TSegment {
     std::uint32_t Piece = 0;
-    std::uint32_t First = 0, Count = 0;  // its blocks in Kept
+    std::uint32_t First = 0, Count = 0;  // its kept blocks
     bool Header = false;
     std::int64_t Lo = 0, Hi = 0;  // the folder-file range it is written to
     std::int64_t MaxSelf = 0;     // its last block's (or header's) offset
@@ -1244,9 +1297,7 @@ using THeaderReader = std::function<bool(std::uint32_t self, TCandidate& block)>
 
 // The block lists of a TMessageCount, kept from one folder file to the next.
 struct TCountRoom {
-    explicit TCountRoom(mem::TBigPool* pool)
-        : Blocks(PoolList<TLive>(pool)), Chain(PoolList<std::uint32_t>(pool)), Named(PoolList<std::uint8_t>(pool)) {}
-    mem::TBigVector<TLive> Blocks;
+    explicit TCountRoom(mem::TBigPool* pool) : Chain(PoolList<std::uint32_t>(pool)), Named(PoolList<std::uint8_t>(pool)) {}
     mem::TBigVector<std::uint32_t> Chain;
     mem::TBigVector<std::uint8_t> Named;
 };
@@ -1265,11 +1316,9 @@ public:
           sure_(sure),
           readHeader_(readHeader),
           partial_(partial),
-          blocks_(room.Blocks),
           chain_(room.Chain),
           named_(room.Named),
           n_(a.LiveCount(root)) {
-        blocks_.resize(n_);
         chain_.assign(n_, 0);
         named_.assign(n_, 0);
     }
@@ -1284,7 +1333,6 @@ public:
         a_.ForEachLive(
             root_, from, to,
             [&](std::size_t i, const TLive& b, std::int32_t next) {
-                blocks_[i] = b;
                 if (next >= 0)
                     std::atomic_ref<std::uint8_t>(named_[static_cast<std::size_t>(next)]).store(1, std::memory_order_relaxed);
                 else if (b.Next != 0)
@@ -1303,8 +1351,8 @@ public:
         // The blocks in the order of their offsets: those seen by the scan
         // and those read back, merged.
         auto inOrder = [&](auto f) {
-            for (std::size_t i = 0, e = n_; i < n_ || e < blocks_.size();)
-                f(e < blocks_.size() && (i == n_ || blocks_[e].Self < blocks_[i].Self) ? e++ : i++);
+            for (std::size_t i = 0, e = n_; i < n_ || e < Blocks();)
+                f(e < Blocks() && (i == n_ || Block(e).Self < Block(i).Self) ? e++ : i++);
         };
         inOrder([&](std::size_t i) {
             if (named_[i] == 0) Walk(i);
@@ -1315,8 +1363,14 @@ public:
     }
 
 private:
+    // The file's live blocks by self (the assembly's), and after them, in
+    // the order of their offsets too, the blocks the scan did not see whole
+    // (read back): places [0, n_) and [n_, Blocks()).
+    std::size_t Blocks() const { return n_ + extras_.size(); }
+    const TLive& Block(std::size_t i) const { return i < n_ ? a_.LiveBlock(root_, i) : extras_[i - n_]; }
+
     // Per block, one word (what a walk along a chain reads): where its next
-    // block is in blocks_ (its place + 1; 0: none there), and its flags:
+    // block is (its place + 1; 0: none there), and its flags:
     // whether it may stand in a whole chain (all its bytes the file's own;
     // full, unless it ends the chain; its next block there), whether its text
     // begins with a header line, and whether a walk has been there. A file's
@@ -1346,9 +1400,12 @@ private:
     // The place of the block at offset self among those in [from, to), both
     // in the order of offsets; -1: none.
     std::int64_t FindIn(std::size_t from, std::size_t to, std::uint32_t self) const {
-        const auto begin = blocks_.begin() + static_cast<std::ptrdiff_t>(from), end = blocks_.begin() + static_cast<std::ptrdiff_t>(to);
-        const auto it = std::lower_bound(begin, end, self, [](const TLive& b, std::uint32_t v) { return b.Self < v; });
-        return it != end && it->Self == self ? it - blocks_.begin() : -1;
+        for (std::size_t end = to; from < end;) {
+            const std::size_t mid = from + (end - from) / 2;
+            if (Block(mid).Self < self) from = mid + 1;
+            else end = mid;
+        }
+        return from < to && Block(from).Self == self ? static_cast<std::int64_t>(from) : -1;
     }
 
     // Blocks the scan did not see whole: headers across the start of a
@@ -1368,27 +1425,28 @@ private:
             TCandidate extra;
             if (tried.emplace(next, true).second && readHeader_(next, extra)) extras.push_back(TLive::Of(extra));
         };
-        for (const std::uint32_t i : missing) readNext(blocks_[i].Next);
+        for (const std::uint32_t i : missing) readNext(Block(i).Next);
         for (std::size_t e = 0; e < extras.size(); ++e)
             if (extras[e].Next != 0 && FindIn(0, n_, extras[e].Next) < 0) readNext(extras[e].Next);
         if (extras.empty()) return;
         // No extra shares an offset with a block or another extra.
         std::sort(extras.begin(), extras.end(), [](const TLive& x, const TLive& y) { return x.Self < y.Self; });
-        blocks_.insert(blocks_.end(), extras.begin(), extras.end());
-        chain_.resize(blocks_.size(), 0);
-        named_.resize(blocks_.size(), 0);
+        extras_ = std::move(extras);
+        chain_.resize(Blocks(), 0);
+        named_.resize(Blocks(), 0);
         auto find = [&](std::uint32_t self) {
             const std::int64_t at = FindIn(0, n_, self);
-            return at >= 0 ? at : FindIn(n_, blocks_.size(), self);
+            return at >= 0 ? at : FindIn(n_, Blocks(), self);
         };
         // Their links, and those of blocks whose next block is one of them.
-        for (std::size_t i = 0; i < blocks_.size(); ++i) {
-            if (i < n_ && (blocks_[i].Next == 0 || (chain_[i] & kPlace) != 0)) continue;
-            const std::int64_t next = blocks_[i].Next == 0 ? -1 : find(blocks_[i].Next);
+        for (std::size_t i = 0; i < Blocks(); ++i) {
+            const TLive& b = Block(i);
+            if (i < n_ && (b.Next == 0 || (chain_[i] & kPlace) != 0)) continue;
+            const std::int64_t next = b.Next == 0 ? -1 : find(b.Next);
             if (next < 0 && i < n_) continue;
             if (next >= 0) named_[static_cast<std::size_t>(next)] = 1;
             std::size_t first = 0;
-            chain_[i] = static_cast<std::uint32_t>(next + 1) | FlagsOf(first, blocks_[i], next >= 0);
+            chain_[i] = static_cast<std::uint32_t>(next + 1) | FlagsOf(first, b, next >= 0);
         }
     }
 
@@ -1396,10 +1454,10 @@ private:
         bool whole = (chain_[head] & kHeaderLine) != 0;
         // A text whose start lies across a cluster boundary: the scan saw only
         // the part before it; the file's own bytes tell.
-        const std::int64_t text = static_cast<std::int64_t>(blocks_[head].Self) + kLiveHeaderBytes;
+        const std::uint32_t self = whole ? 0 : Block(head).Self;
+        const std::int64_t text = static_cast<std::int64_t>(self) + kLiveHeaderBytes;
         TCandidate again;
-        if (!whole && readHeader_ && FloorTo(text, kCluster) != FloorTo(text + 79, kCluster) &&
-            readHeader_(blocks_[head].Self, again))
+        if (!whole && readHeader_ && FloorTo(text, kCluster) != FloorTo(text + 79, kCluster) && readHeader_(self, again))
             whole = again.HeaderLine != 0;
         TChainBlocks blocksOfChain;
         for (std::uint32_t at = static_cast<std::uint32_t>(head) + 1; at != 0;) {
@@ -1410,7 +1468,7 @@ private:
                 break;
             }
             chain_[i] = word | kSeen;
-            if (partial_ != nullptr) blocksOfChain.emplace_back(blocks_[i].Self, blocks_[i].Length);
+            if (partial_ != nullptr) blocksOfChain.emplace_back(Block(i).Self, Block(i).Length);
             if ((word & kFits) == 0) whole = false;
             at = word & kPlace;  // 0 at the chain's end, or where its next block is missing
         }
@@ -1428,9 +1486,7 @@ private:
     const std::vector<std::pair<std::int64_t, std::int64_t>>& sure_;
     const THeaderReader& readHeader_;
     std::vector<TChainBlocks>* partial_;
-    // The file's live blocks by self; after them, in the order of their
-    // offsets too, the blocks the scan did not see whole (read back).
-    mem::TBigVector<TLive>& blocks_;
+    std::vector<TLive> extras_;
     mem::TBigVector<std::uint32_t>& chain_;
     mem::TBigVector<std::uint8_t>& named_;  // per block: a block names it as next
     const std::size_t n_;                   // the blocks the scan saw
@@ -1567,7 +1623,7 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     result.Candidates = static_cast<std::int64_t>(scan.Candidates.size());
 
     const bool shared = options.Threads > 1;
-    TAssembly assembly(scan, shared, &pool);
+    TAssembly assembly(scan, shared, spool != nullptr, &pool);
     assembly.Group();
     assembly.Join();
     assembly.OrderLive();

@@ -47,14 +47,23 @@ public:
             table_[s] = static_cast<std::uint32_t>(i);
         }
     }
-    std::size_t LowerBound(std::uint32_t self) const {
-        if (table_.empty() || Sector(self) < low_)
+    std::size_t LowerBound(std::uint32_t self) const { return LowerBoundFrom(self, Start(self)); }
+    // The same in two steps, for loops that look up many offsets whose order
+    // has nothing to do with their place in the list (every block's next
+    // block): Start reads the table alone, and where it says the search
+    // begins can be asked for (Prefetch) for a batch of lookups before the
+    // first is finished, so that their reads of memory overlap.
+    std::size_t Start(std::uint32_t self) const {
+        if (table_.empty() || Sector(self) < low_) return kSearch;
+        const std::size_t s = Sector(self) - low_;
+        return s + 1 >= table_.size() ? selfs_.size() : table_[s];
+    }
+    std::size_t LowerBoundFrom(std::uint32_t self, std::size_t start) const {
+        if (start == kSearch)
             return static_cast<std::size_t>(
                 std::lower_bound(selfs_.begin(), selfs_.end(), self, [](const T& e, std::uint32_t v) { return SelfOf(e) < v; }) -
                 selfs_.begin());
-        const std::size_t s = Sector(self) - low_;
-        if (s + 1 >= table_.size()) return selfs_.size();
-        std::size_t i = table_[s];
+        std::size_t i = start;
         while (i < selfs_.size() && SelfOf(selfs_[i]) < self) ++i;
         return i;
     }
@@ -62,20 +71,7 @@ public:
     const T& Entry(std::size_t i) const { return selfs_[i]; }
     std::size_t Size() const { return selfs_.size(); }
 
-    // For loops that look up many offsets whose order has nothing to do with
-    // their place in the list (every block's next block): asked some rounds
-    // ahead of LowerBound(self), these bring the memory it reads closer.
-    // The table entry first; then, once that has arrived, where the search
-    // will start (with what the entries carry beside the offsets).
-    void PrefetchTable(std::uint32_t self) const {
-        const std::size_t s = Sector(self) - low_;
-        if (s < table_.size()) __builtin_prefetch(&table_[s]);
-    }
-    void PrefetchStart(std::uint32_t self) const {
-        const std::size_t s = Sector(self) - low_;
-        if (s < table_.size() && table_[s] < selfs_.size()) __builtin_prefetch(&selfs_[table_[s]]);
-    }
-    // And for a loop that will read the list at positions known ahead.
+    // Brings the entry at i closer, for a read soon after.
     void Prefetch(std::size_t i) const {
         if (i < selfs_.size()) __builtin_prefetch(&selfs_[i]);
     }
@@ -85,6 +81,7 @@ public:
     static constexpr std::size_t kSectorBytes = 512;
 
 private:
+    static constexpr std::size_t kSearch = static_cast<std::size_t>(-1);  // a start that says: no table there
     static std::size_t Sector(std::uint32_t self) { return self / kSectorBytes; }
     static std::uint32_t SelfOf(const T& e) {
         if constexpr (std::is_same_v<T, std::uint32_t>) return e;
