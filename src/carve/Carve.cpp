@@ -358,6 +358,7 @@ struct TScan {
     // The bases the candidates were found at, numbered as first met, and
     // per candidate the number of its base: what the grouping goes by.
     std::vector<std::int64_t> Bases;
+    std::vector<std::uint32_t> BaseCounts;  // per base number, its candidates
     TScanList<std::uint32_t> BaseOf;
     std::vector<std::int64_t> Headers;   // image positions of folder file headers, ascending
     std::int64_t Bytes = 0;
@@ -480,14 +481,18 @@ public:
             scan_.Candidates.push_back(c);
             if (spool_ != nullptr) spool_->Put(data + (c.Pos - origin));
             // Neighbours mostly share their base.
-            if (last_ == nullptr || c.Base() != lastBase_) {
+            if (!any_ || c.Base() != lastBase_) {
+                any_ = true;
                 lastBase_ = c.Base();
-                const auto [it, fresh] = bases_.try_emplace(lastBase_, TBase{static_cast<std::uint32_t>(scan_.Bases.size()), 0});
-                if (fresh) scan_.Bases.push_back(lastBase_);
-                last_ = &it->second;
+                const auto [it, fresh] = numbers_.try_emplace(lastBase_, static_cast<std::uint32_t>(scan_.Bases.size()));
+                if (fresh) {
+                    scan_.Bases.push_back(lastBase_);
+                    scan_.BaseCounts.push_back(0);
+                }
+                lastNumber_ = it->second;
             }
-            scan_.BaseOf.push_back(last_->Number);
-            if (++last_->Blocks == 2) ++files;
+            scan_.BaseOf.push_back(lastNumber_);
+            if (++scan_.BaseCounts[lastNumber_] == 2) ++files;
             messages += c.HeaderLine;
         }
         scan_.Headers.insert(scan_.Headers.end(), found.Headers.begin(), found.Headers.end());
@@ -507,13 +512,10 @@ private:
     TSpool* spool_;
     TCarveCounts* counts_;
     const std::size_t budget_;
-    struct TBase {
-        std::uint32_t Number;  // in TScan::Bases
-        std::uint32_t Blocks;  // found so far
-    };
-    std::unordered_map<std::int64_t, TBase> bases_;
+    std::unordered_map<std::int64_t, std::uint32_t> numbers_;  // of the bases, in TScan::Bases
+    bool any_ = false;  // a candidate taken: the last one's base and its number
     std::int64_t lastBase_ = 0;
-    TBase* last_ = nullptr;
+    std::uint32_t lastNumber_ = 0;
 };
 
 // After each chunk taken: what the front end is told, and where a stop is heard.
@@ -978,8 +980,7 @@ private:
     };
     TBaseOrder CountBases() const {
         const std::vector<std::int64_t>& bases = scan_.Bases;
-        std::vector<std::size_t> count(bases.size(), 0);
-        scan_.BaseOf.ForEach([&count](std::uint32_t b) { ++count[b]; });
+        const std::vector<std::uint32_t>& count = scan_.BaseCounts;
         std::vector<std::uint32_t> byBase;
         for (std::uint32_t b = 0; b < bases.size(); ++b)
             if (count[b] >= 2 || std::binary_search(scan_.Headers.begin(), scan_.Headers.end(), bases[b])) byBase.push_back(b);
@@ -1219,7 +1220,7 @@ struct TFilePlan {
     std::vector<std::pair<std::int64_t, std::int64_t>> Sure;
 };
 
-TFilePlan PlanFile(TAssembly& a, std::uint32_t root, const TImage& image, std::int64_t imageBytes) {
+TFilePlan PlanFile(const TAssembly& a, std::uint32_t root, const TImage& image, std::int64_t imageBytes) {
     TFilePlan plan;
     const bool exact = !image.Seekable();  // a stream: nothing but the blocks themselves
     for (const std::uint32_t p : a.Members(root)) {
@@ -1626,19 +1627,23 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
     TAssembly assembly(scan, shared, spool != nullptr, &pool);
     assembly.Group();
     assembly.Join();
-    assembly.OrderLive();
     result.Dropped = assembly.Dropped;
 
     std::vector<std::uint32_t> roots;
     for (std::uint32_t p = 0; p < assembly.Pieces.size(); ++p)
         if (assembly.Find(p) == p) roots.push_back(p);
+    // The files' ranges are planned while their blocks are listed by self.
     std::vector<TFilePlan> plans;
-    for (const std::uint32_t root : roots) {
-        TFilePlan plan = PlanFile(assembly, root, image, scan.Bytes);
-        if (plan.Segments.empty() || plan.File.LiveBlocks + plan.File.DeletedBlocks == 0) continue;
-        plan.Root = root;
-        plans.push_back(std::move(plan));
-    }
+    AtOnce(
+        shared, [&] { assembly.OrderLive(); },
+        [&] {
+            for (const std::uint32_t root : roots) {
+                TFilePlan plan = PlanFile(assembly, root, image, scan.Bytes);
+                if (plan.Segments.empty() || plan.File.LiveBlocks + plan.File.DeletedBlocks == 0) continue;
+                plan.Root = root;
+                plans.push_back(std::move(plan));
+            }
+        });
     // The files' messages are counted on two threads, the files shared out
     // by their blocks; the image is read by one of them at a time.
     std::vector<std::vector<TChainBlocks>> partials(plans.size());
