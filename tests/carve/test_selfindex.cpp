@@ -65,10 +65,15 @@ TEST(SelfIndex, FindsTheLowerBoundOfEveryOffsetAsASearchWould) {
                 asked.push_back(s + d);
                 asked.push_back(s - d);
             }
-        for (const std::uint32_t self : asked) {
-            const auto expected = std::lower_bound(shape.selfs.begin(), shape.selfs.end(), self) - shape.selfs.begin();
-            ASSERT_EQ(index.LowerBound(self), static_cast<std::size_t>(expected)) << shape.name << " at " << self;
-            ASSERT_EQ(tagged.LowerBound(self), static_cast<std::size_t>(expected)) << shape.name << " at " << self;
+        // And in two steps, as a batch does: every start first, then each finished.
+        std::vector<std::size_t> starts;
+        for (const std::uint32_t self : asked) starts.push_back(tagged.Start(self));
+        for (std::size_t a = 0; a < asked.size(); ++a) {
+            const std::uint32_t self = asked[a];
+            const auto expected = static_cast<std::size_t>(std::lower_bound(shape.selfs.begin(), shape.selfs.end(), self) - shape.selfs.begin());
+            ASSERT_EQ(index.LowerBound(self), expected) << shape.name << " at " << self;
+            ASSERT_EQ(tagged.LowerBound(self), expected) << shape.name << " at " << self;
+            ASSERT_EQ(tagged.LowerBoundFrom(self, starts[a]), expected) << shape.name << " at " << self;
         }
     }
 }
