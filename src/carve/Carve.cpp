@@ -1358,9 +1358,10 @@ public:
         inOrder([&](std::size_t i) {
             if (named_[i] == 0) Walk(i);
         });
-        inOrder([&](std::size_t i) {
-            if ((chain_[i] & kSeen) == 0) Walk(i);  // chains that are loops
-        });
+        if (seen_ < Blocks())  // chains that are loops
+            inOrder([&](std::size_t i) {
+                if ((chain_[i] & kSeen) == 0) Walk(i);
+            });
     }
 
 private:
@@ -1469,6 +1470,7 @@ private:
                 break;
             }
             chain_[i] = word | kSeen;
+            ++seen_;
             if (partial_ != nullptr) blocksOfChain.emplace_back(Block(i).Self, Block(i).Length);
             if ((word & kFits) == 0) whole = false;
             at = word & kPlace;  // 0 at the chain's end, or where its next block is missing
@@ -1488,6 +1490,7 @@ private:
     const THeaderReader& readHeader_;
     std::vector<TChainBlocks>* partial_;
     std::vector<TLive> extras_;
+    std::size_t seen_ = 0;  // blocks a walk has been through
     mem::TBigVector<std::uint32_t>& chain_;
     mem::TBigVector<std::uint8_t>& named_;  // per block: a block names it as next
     const std::size_t n_;                   // the blocks the scan saw

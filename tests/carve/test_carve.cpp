@@ -440,4 +440,35 @@ TEST(Carve, PartialMessagesAreWrittenApart) {
     }
 }
 
+// A chain that runs back into itself is a message all the same, partial:
+// one whose last block names its second (a head, then a loop), and one whose
+// last names its first (a loop alone, no block that nobody names).
+TEST(Carve, ChainsThatLoopArePartialMessages) {
+    for (const std::size_t back : {std::size_t{1}, std::size_t{0}}) {
+        SCOPED_TRACE(back);
+        TScratchFolder scratch("corvane-carve");
+        TDiskImage image(5, 4 << 20, 63, TFiller::Zeros);
+        const TCarveFolder a("FolderA", 4, 20, 0, false);
+        const TPlacedPiece placed = image.Place(a.Bytes(), 1).at(0);
+        const auto longer = std::find_if(a.Live.begin(), a.Live.end(), [&a](int m) { return a.Writer.BlocksOf(m).size() >= 3; });
+        ASSERT_NE(longer, a.Live.end());
+        const std::vector<std::uint32_t>& blocks = a.Writer.BlocksOf(*longer);
+        // A live block's header: self, 0x200, length, next.
+        image.Write(placed.Image + (blocks.back() - placed.File) + 12,
+                    std::string(reinterpret_cast<const char*>(&blocks[back]), 4));
+        image.Save(scratch / "disk.img");
+        carve::TCarveOptions options;
+        options.OutFolder = scratch / "out";
+        options.Partial = true;
+        const carve::TCarveResult result = carve::Carve({scratch / "disk.img"}, options, nullptr);
+        ASSERT_EQ(result.Files.size(), 1u);
+        EXPECT_EQ(result.Files[0].Complete, 19u);
+        EXPECT_EQ(result.Files[0].Partial, 1u);
+        const std::vector<std::string> partial = NamesIn(scratch / "out/partial");
+        ASSERT_EQ(partial.size(), 1u);
+        // Each block once, from the first (the lowest offset of the loop alone).
+        EXPECT_EQ(ReadWholeFile(scratch / ("out/partial/" + partial[0])), a.Writer.TextOf(*longer));
+    }
+}
+
 }  // namespace
