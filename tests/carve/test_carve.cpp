@@ -391,6 +391,23 @@ TEST(Carve, RefusesToReplaceAnInput) {
 // deleted block's header stands in its place (the first block still names
 // it as next): its head and the rest of its chain are left apart, whether
 // the folder file is whole or in pieces.
+// Carves the image saved in scratch with its partial messages, which the
+// one folder file found holds with `complete` others; their texts.
+std::vector<std::string> PartialTexts(const TScratchFolder& scratch, TDiskImage& image, std::int64_t complete, std::int64_t partial) {
+    image.Save(scratch / "disk.img");
+    carve::TCarveOptions options;
+    options.OutFolder = scratch / "out";
+    options.Partial = true;
+    const carve::TCarveResult result = carve::Carve({scratch / "disk.img"}, options, nullptr);
+    std::vector<std::string> texts;
+    EXPECT_EQ(result.Files.size(), 1u);
+    if (result.Files.size() != 1) return texts;
+    EXPECT_EQ(result.Files[0].Complete, complete);
+    EXPECT_EQ(result.Files[0].Partial, partial);
+    for (const std::string& name : NamesIn(scratch / "out/partial")) texts.push_back(ReadWholeFile(scratch / ("out/partial/" + name)));
+    return texts;
+}
+
 TEST(Carve, PartialMessagesAreWrittenApart) {
     struct TCase {
         const char* Name;
@@ -422,18 +439,10 @@ TEST(Carve, PartialMessagesAreWrittenApart) {
         } else {
             image.Fill(gone, gone + 528, TFiller::Random);
         }
-        image.Save(scratch / "disk.img");
-        carve::TCarveOptions options;
-        options.OutFolder = scratch / "out";
-        options.Partial = true;
-        const carve::TCarveResult result = carve::Carve({scratch / "disk.img"}, options, nullptr);
-        ASSERT_EQ(result.Files.size(), 1u);
-        EXPECT_EQ(result.Files[0].Complete, 19u);
-        EXPECT_EQ(result.Files[0].Partial, 2u);  // the message's head, and the rest after the gap
-        const std::vector<std::string> partial = NamesIn(scratch / "out/partial");
+        // The message's head, and the rest after the gap.
+        const std::vector<std::string> partial = PartialTexts(scratch, image, 19, 2);
         ASSERT_EQ(partial.size(), 2u);
-        std::set<std::string> texts;
-        for (const std::string& name : partial) texts.insert(ReadWholeFile(scratch / ("out/partial/" + name)));
+        const std::set<std::string> texts(partial.begin(), partial.end());
         const std::string& text = a.Writer.TextOf(*longer);
         EXPECT_EQ(texts.count(text.substr(0, 512)), 1u);
         EXPECT_EQ(texts.count(text.substr(1024)), 1u);
@@ -456,18 +465,10 @@ TEST(Carve, ChainsThatLoopArePartialMessages) {
         // A live block's header: self, 0x200, length, next.
         image.Write(placed.Image + (blocks.back() - placed.File) + 12,
                     std::string(reinterpret_cast<const char*>(&blocks[back]), 4));
-        image.Save(scratch / "disk.img");
-        carve::TCarveOptions options;
-        options.OutFolder = scratch / "out";
-        options.Partial = true;
-        const carve::TCarveResult result = carve::Carve({scratch / "disk.img"}, options, nullptr);
-        ASSERT_EQ(result.Files.size(), 1u);
-        EXPECT_EQ(result.Files[0].Complete, 19u);
-        EXPECT_EQ(result.Files[0].Partial, 1u);
-        const std::vector<std::string> partial = NamesIn(scratch / "out/partial");
+        const std::vector<std::string> partial = PartialTexts(scratch, image, 19, 1);
         ASSERT_EQ(partial.size(), 1u);
         // Each block once, from the first (the lowest offset of the loop alone).
-        EXPECT_EQ(ReadWholeFile(scratch / ("out/partial/" + partial[0])), a.Writer.TextOf(*longer));
+        EXPECT_EQ(partial[0], a.Writer.TextOf(*longer));
     }
 }
 
