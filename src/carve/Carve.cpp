@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <numeric>
+#include <ranges>
 #include <thread>
 #include <unordered_map>
 
@@ -769,10 +770,45 @@ public:
             AtOnce(shared_, [&] { resizeKept(bases.Grouped); }, [&] { order = ByBaseAndSelf(bases); });
         }
         scan_.BaseOf.Release();
-        TGrouped grouped = GroupOrdered(order);
-        Pieces = std::move(grouped.Pieces);
-        const std::vector<std::int64_t>& headed = grouped.Headed;
-        const std::uint32_t kept = grouped.Kept;
+        std::uint32_t kept = 0;
+        std::vector<std::int64_t> headed;  // the bases of pieces with a header
+        for (std::size_t i = 0; i < order.size();) {
+            const std::int64_t base = c_[order[i]].Base();
+            const bool header = std::binary_search(scan_.Headers.begin(), scan_.Headers.end(), base);
+            TPiece piece;
+            piece.Base = base;
+            piece.Header = header;
+            piece.First = kept;
+            // Two headers of one base that overlap cannot both be blocks: the
+            // later one lies in the earlier one's body. None lies in the file header.
+            std::int64_t end = header ? kFileHeaderBytes : std::numeric_limits<std::int64_t>::min();
+            const auto number = static_cast<std::uint32_t>(Pieces.size());  // if it is kept
+            std::size_t j = i;
+            for (; j < order.size(); ++j) {
+                const TCandidate& c = c_[order[j]];
+                if (c.Base() != base) break;
+                if (static_cast<std::int64_t>(c.Self) < end) continue;
+                piece.Deleted += c.Deleted;
+                keptOwner_[kept] = number | (c.Deleted ? kDeletedBit : 0u);
+                if (candidates_) Kept[kept] = order[j];
+                selfs_[kept] = c.Self;
+                blocks_[kept] = TLive::Of(c);
+                prevs_[kept] = c.Prev;
+                ++kept;
+                end = static_cast<std::int64_t>(c.Self) + kBlockBytes;
+            }
+            piece.Count = kept - piece.First;
+            if (piece.Count >= 2 || (header && piece.Count >= 1)) {
+                piece.MinSelf = header ? 0 : selfs_[piece.First];
+                piece.LastStart = selfs_[piece.First + piece.Count - 1];
+                piece.MaxEnd = piece.LastStart + kBlockBytes;
+                Pieces.push_back(piece);
+                if (header) headed.push_back(base);
+            } else {
+                kept = piece.First;
+            }
+            i = j;
+        }
         scan_.Candidates.Release();
         resizeKept(kept);
         // A header whose piece ends before the first block: a piece of its own,
@@ -1002,58 +1038,6 @@ private:
             ++k;
         });
         return order;
-    }
-
-    struct TGrouped {
-        std::vector<TPiece> Pieces;
-        std::vector<std::int64_t> Headed;  // the bases of its pieces with a header
-        std::uint32_t Kept = 0;            // where its kept blocks end
-    };
-    // Groups the ordered candidates into pieces, writing their kept blocks
-    // in place (one written never passes the candidate it came from).
-    TGrouped GroupOrdered(const mem::TBigVector<std::uint32_t>& order) {
-        TGrouped part;
-        std::uint32_t kept = 0;
-        const std::size_t to = order.size();
-        for (std::size_t i = 0; i < to;) {
-            const std::int64_t base = c_[order[i]].Base();
-            const bool header = std::binary_search(scan_.Headers.begin(), scan_.Headers.end(), base);
-            TPiece piece;
-            piece.Base = base;
-            piece.Header = header;
-            piece.First = kept;
-            // Two headers of one base that overlap cannot both be blocks: the
-            // later one lies in the earlier one's body. None lies in the file header.
-            std::int64_t end = header ? kFileHeaderBytes : std::numeric_limits<std::int64_t>::min();
-            const auto number = static_cast<std::uint32_t>(part.Pieces.size());  // if it is kept
-            std::size_t j = i;
-            for (; j < to; ++j) {
-                const TCandidate& c = c_[order[j]];
-                if (c.Base() != base) break;
-                if (static_cast<std::int64_t>(c.Self) < end) continue;
-                piece.Deleted += c.Deleted;
-                keptOwner_[kept] = number | (c.Deleted ? kDeletedBit : 0u);
-                if (candidates_) Kept[kept] = order[j];
-                selfs_[kept] = c.Self;
-                blocks_[kept] = TLive::Of(c);
-                prevs_[kept] = c.Prev;
-                ++kept;
-                end = static_cast<std::int64_t>(c.Self) + kBlockBytes;
-            }
-            piece.Count = kept - piece.First;
-            if (piece.Count >= 2 || (header && piece.Count >= 1)) {
-                piece.MinSelf = header ? 0 : selfs_[piece.First];
-                piece.LastStart = selfs_[piece.First + piece.Count - 1];
-                piece.MaxEnd = piece.LastStart + kBlockBytes;
-                part.Pieces.push_back(piece);
-                if (header) part.Headed.push_back(base);
-            } else {
-                kept = piece.First;
-            }
-            i = j;
-        }
-        part.Kept = kept;
-        return part;
     }
 
     // A block's piece, with kDeletedBit set for a deleted block.
@@ -1402,12 +1386,8 @@ private:
     // The place of the block at offset self among those in [from, to), both
     // in the order of offsets; -1: none.
     std::int64_t FindIn(std::size_t from, std::size_t to, std::uint32_t self) const {
-        for (std::size_t end = to; from < end;) {
-            const std::size_t mid = from + (end - from) / 2;
-            if (Block(mid).Self < self) from = mid + 1;
-            else end = mid;
-        }
-        return from < to && Block(from).Self == self ? static_cast<std::int64_t>(from) : -1;
+        const std::size_t at = *std::ranges::partition_point(std::views::iota(from, to), [&](std::size_t i) { return Block(i).Self < self; });
+        return at < to && Block(at).Self == self ? static_cast<std::int64_t>(at) : -1;
     }
 
     // Blocks the scan did not see whole: headers across the start of a
@@ -1471,7 +1451,10 @@ private:
             }
             chain_[i] = word | kSeen;
             ++seen_;
-            if (partial_ != nullptr) blocksOfChain.emplace_back(Block(i).Self, Block(i).Length);
+            if (partial_ != nullptr) {
+                const TLive& b = Block(i);
+                blocksOfChain.emplace_back(b.Self, b.Length);
+            }
             if ((word & kFits) == 0) whole = false;
             at = word & kPlace;  // 0 at the chain's end, or where its next block is missing
         }
