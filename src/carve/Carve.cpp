@@ -14,7 +14,6 @@
 #include <memory>
 #include <mutex>
 #include <numeric>
-#include <ranges>
 #include <thread>
 #include <unordered_map>
 
@@ -1386,8 +1385,12 @@ private:
     // The place of the block at offset self among those in [from, to), both
     // in the order of offsets; -1: none.
     std::int64_t FindIn(std::size_t from, std::size_t to, std::uint32_t self) const {
-        const std::size_t at = *std::ranges::partition_point(std::views::iota(from, to), [&](std::size_t i) { return Block(i).Self < self; });
-        return at < to && Block(at).Self == self ? static_cast<std::int64_t>(at) : -1;
+        for (std::size_t end = to; from < end;) {  // the blocks are in two places: a search by hand
+            const std::size_t mid = from + (end - from) / 2;
+            if (Block(mid).Self < self) from = mid + 1;
+            else end = mid;
+        }
+        return from < to && Block(from).Self == self ? static_cast<std::int64_t>(from) : -1;
     }
 
     // Blocks the scan did not see whole: headers across the start of a
