@@ -844,13 +844,38 @@ public:
         pointed_.assign(2 * selfs_.size(), 0);
         nextOf_.assign(selfs_.size(), kNone);
         // The lookups, in no order of the memory they read, are most of the
-        // time here: the blocks are shared out in two halves (the links of
-        // the second follow those of the first, as one pass lists them).
+        // time here: the two threads take the blocks in stretches, each the
+        // next not taken (the time a stretch takes varies with where its
+        // lists lie in memory), and the links are put in the order of the
+        // stretches, as one pass lists them.
         const auto n = static_cast<std::uint32_t>(selfs_.size());
-        const std::uint32_t half = shared_ ? n / 2 : n;
-        mem::TBigVector<TLink> later = PoolList<TLink>(pool_);
-        AtOnce(shared_, [&] { AddLinks(0, half, links_); }, [&] { AddLinks(half, n, later); });
-        links_.insert(links_.end(), later.begin(), later.end());
+        constexpr std::uint32_t kStretch = 8192;
+        const std::uint32_t stretches = (n + kStretch - 1) / kStretch;
+        struct TMade {
+            std::uint8_t Thread = 0;
+            std::size_t From = 0, To = 0;  // in that thread's links
+        };
+        std::vector<TMade> made(stretches);
+        std::atomic<std::uint32_t> taken{0};
+        mem::TBigVector<TLink> mine = PoolList<TLink>(pool_), theirs = PoolList<TLink>(pool_);
+        auto take = [&](std::uint8_t thread, mem::TBigVector<TLink>& links) {
+            for (std::uint32_t s; (s = taken.fetch_add(1, std::memory_order_relaxed)) < stretches;) {
+                made[s].Thread = thread;
+                made[s].From = links.size();
+                AddLinks(s * kStretch, std::min(n, (s + 1) * kStretch), links);
+                made[s].To = links.size();
+            }
+        };
+        AtOnce(shared_, [&] { take(0, mine); }, [&] { take(1, theirs); });
+        std::size_t total = 0;
+        for (const TMade& m : made) total += m.To - m.From;
+        links_.reserve(total);
+        for (const TMade& m : made) {
+            const mem::TBigVector<TLink>& from = m.Thread == 0 ? mine : theirs;
+            links_.insert(links_.end(), from.begin() + static_cast<std::ptrdiff_t>(m.From), from.begin() + static_cast<std::ptrdiff_t>(m.To));
+        }
+        Release(mine);
+        Release(theirs);
         std::vector<std::uint32_t> byStart(Pieces.size());
         std::iota(byStart.begin(), byStart.end(), 0u);
         std::sort(byStart.begin(), byStart.end(),

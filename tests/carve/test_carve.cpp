@@ -36,6 +36,7 @@ struct TImageCase {
     // the same offset, between messages): what cannot be joined may stay
     // apart, but nothing is joined wrongly and nothing false comes back.
     bool Ambiguous = false;
+    int Messages = 60;  // per folder file
 };
 
 class CarveImages : public ::testing::TestWithParam<TImageCase> {};
@@ -62,7 +63,7 @@ TEST_P(CarveImages, RecoversEveryIntactMessageAndNothingElse) {
     for (int f = 0; f < c.Folders; ++f) {
         const std::string name = std::string("Folder") + static_cast<char>('A' + f);
         const std::uint64_t seed = c.SameOffsets ? 100 : 100 + static_cast<std::uint64_t>(f);
-        folders.push_back(std::make_unique<TCarveFolder>(name, seed, 60, 6, c.Scattered, c.SameOffsets && f % 2 == 1));
+        folders.push_back(std::make_unique<TCarveFolder>(name, seed, c.Messages, 6, c.Scattered, c.SameOffsets && f % 2 == 1));
         const TCarveFolder& folder = *folders.back();
         const std::vector<TPlacedPiece> placed = image.Place(folder.Bytes(), c.Pieces);
         if (c.Overwrite && f == 0) {
@@ -169,7 +170,9 @@ INSTANTIATE_TEST_SUITE_P(
                       TImageCase{"same_offsets_fragmented", TFiller::Binary, 63, 16, 2, 4, true, true, false, 0},
                       TImageCase{"partly_overwritten", TFiller::Random, 63, 16, 1, 3, true, false, true, 0},
                       TImageCase{"raw_split_pieces", TFiller::Text, 63, 16, 2, 3, false, false, false, 1000 * 512},
-                      TImageCase{"cut_at_one_offset", TFiller::Binary, 63, 16, 2, 3, false, false, false, 0, 7, true}),
+                      TImageCase{"cut_at_one_offset", TFiller::Binary, 63, 16, 2, 3, false, false, false, 0, 7, true},
+                      // Blocks enough for the threads to share the joins' work in many stretches.
+                      TImageCase{"many_blocks_same_offsets", TFiller::Zeros, 63, 64, 2, 4, true, true, false, 0, 9, false, 4000}),
     [](const ::testing::TestParamInfo<TImageCase>& info) { return std::string(info.param.Name); });
 
 // Data with no folder file in it gives nothing, whatever it holds.
