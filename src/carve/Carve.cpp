@@ -1354,25 +1354,82 @@ public:
     }
 
     // The blocks the scan did not see whole, then the walks along the
-    // chains. missing: what Take gave, for the ranges in order.
-    void Finish(const std::vector<std::uint32_t>& missing) {
+    // chains. missing: what Take gave, for the ranges in order. shared: the
+    // walks may go on two threads (see Separate).
+    void Finish(const std::vector<std::uint32_t>& missing, bool shared) {
         if (readHeader_) ReadBack(missing);
-        // The blocks in the order of their offsets: those seen by the scan
-        // and those read back, merged.
-        auto inOrder = [&](auto f) {
-            for (std::size_t i = 0, e = n_; i < n_ || e < Blocks();)
-                f(e < Blocks() && (i == n_ || Block(e).Self < Block(i).Self) ? e++ : i++);
-        };
-        inOrder([&](std::size_t i) {
-            if (named_[i] == 0) Walk(i);
-        });
-        if (seen_ < Blocks())  // chains that are loops
-            inOrder([&](std::size_t i) {
-                if ((chain_[i] & kSeen) == 0) Walk(i);
+        // The walks from the blocks no block names, in the order of their offsets.
+        TTally tally[2];
+        if (shared && n_ > 0 && Separate()) {
+            // Walks that only read (a walk's mark would take the memory it
+            // lies in from the other thread's cache): where they did not go
+            // through every block, the walks mark the blocks again alone.
+            const std::uint32_t middle = Block(n_ / 2).Self;
+            AtOnce(
+                true, [&] { WalkHeads(0, middle, tally[0], false); },
+                [&] { WalkHeads(middle, kAllOffsets, tally[1], false); });
+            if (tally[0].Seen + tally[1].Seen < Blocks()) {
+                TTally again;
+                WalkHeads(0, kAllOffsets, again, true);
+            }
+        } else {
+            WalkHeads(0, kAllOffsets, tally[0], true);
+        }
+        Add(tally[0]);
+        Add(tally[1]);
+        if (seen_ < Blocks()) {  // chains that are loops
+            TTally loops;
+            InOrder(0, kAllOffsets, [&](std::size_t i) {
+                if ((chain_[i] & kSeen) == 0) Walk(i, loops, true);
             });
+            Add(loops);
+        }
     }
 
 private:
+    // What walks found: counted into the file once they are done.
+    struct TTally {
+        std::size_t Complete = 0, Partial = 0;
+        std::size_t Seen = 0;  // blocks walked through
+        std::vector<TChainBlocks> Chains;  // of the partial messages, when they are kept
+    };
+    void Add(TTally& tally) {
+        file_.Complete += tally.Complete;
+        file_.Partial += tally.Partial;
+        seen_ += tally.Seen;
+        if (partial_ != nullptr)
+            for (TChainBlocks& chain : tally.Chains) partial_->push_back(std::move(chain));
+    }
+
+    // Whether no two blocks name one block as next: then the chains from
+    // the blocks no block names never meet, and their walks can go on two
+    // threads at once (each block is named at most once exactly when the
+    // blocks named are as many as the blocks that name one).
+    bool Separate() const {
+        std::size_t named = 0, naming = 0;
+        for (std::size_t i = 0; i < Blocks(); ++i) {
+            named += named_[i] != 0;
+            naming += (chain_[i] & kPlace) != 0;
+        }
+        return named == naming;
+    }
+
+    static constexpr std::uint64_t kAllOffsets = std::uint64_t{1} << 32;  // past every offset
+    // f(place) for the blocks whose offsets lie in [from, to), in the order
+    // of their offsets: those seen by the scan and those read back, merged.
+    template <class F>
+    void InOrder(std::uint64_t from, std::uint64_t to, F f) const {
+        std::size_t i = LowerBound(0, n_, from), e = LowerBound(n_, Blocks(), from);
+        const std::size_t iEnd = LowerBound(i, n_, to), eEnd = LowerBound(e, Blocks(), to);
+        while (i < iEnd || e < eEnd) f(e < eEnd && (i == iEnd || Block(e).Self < Block(i).Self) ? e++ : i++);
+    }
+    // Walks from the blocks in [from, to) of the offsets that no block names.
+    void WalkHeads(std::uint64_t from, std::uint64_t to, TTally& tally, bool mark) {
+        InOrder(from, to, [&](std::size_t i) {
+            if (named_[i] == 0) Walk(i, tally, mark);
+        });
+    }
+
     // The file's live blocks by self (the assembly's), and after them, in
     // the order of their offsets too, the blocks the scan did not see whole
     // (read back): places [0, n_) and [n_, Blocks()).
@@ -1407,14 +1464,19 @@ private:
         if (b.Next != 0 && (b.Length != kLiveBody || !nextThere)) fits = false;
         return (fits ? kFits : 0u) | (b.HeaderLine ? kHeaderLine : 0u);
     }
-    // The place of the block at offset self among those in [from, to), both
-    // in the order of offsets; -1: none.
-    std::int64_t FindIn(std::size_t from, std::size_t to, std::uint32_t self) const {
+    // The first place in [from, to) (in the order of offsets) whose offset is
+    // not below self; to if none.
+    std::size_t LowerBound(std::size_t from, std::size_t to, std::uint64_t self) const {
         for (std::size_t end = to; from < end;) {  // the blocks are in two places: a search by hand
             const std::size_t mid = from + (end - from) / 2;
             if (Block(mid).Self < self) from = mid + 1;
             else end = mid;
         }
+        return from;
+    }
+    // The place of the block at offset self among those in [from, to); -1: none.
+    std::int64_t FindIn(std::size_t from, std::size_t to, std::uint32_t self) const {
+        from = LowerBound(from, to, self);
         return from < to && Block(from).Self == self ? static_cast<std::int64_t>(from) : -1;
     }
 
@@ -1460,7 +1522,9 @@ private:
         }
     }
 
-    void Walk(std::size_t head) {
+    // mark: the blocks walked through are marked (else the walk only reads;
+    // then no walk may meet another).
+    void Walk(std::size_t head, TTally& tally, bool mark) {
         bool whole = (chain_[head] & kHeaderLine) != 0;
         // A text whose start lies across a cluster boundary: the scan saw only
         // the part before it; the file's own bytes tell.
@@ -1470,15 +1534,18 @@ private:
         if (!whole && readHeader_ && FloorTo(text, kCluster) != FloorTo(text + 79, kCluster) && readHeader_(self, again))
             whole = again.HeaderLine != 0;
         TChainBlocks blocksOfChain;
+        std::size_t steps = 0;
         for (std::uint32_t at = static_cast<std::uint32_t>(head) + 1; at != 0;) {
             const std::size_t i = at - 1;
             const std::uint32_t word = chain_[i];
-            if (word & kSeen) {  // a loop
+            // A loop; unmarked, a walk longer than the blocks (which chains
+            // that never meet cannot be) ends there all the same.
+            if ((word & kSeen) || ++steps > Blocks()) {
                 whole = false;
                 break;
             }
-            chain_[i] = word | kSeen;
-            ++seen_;
+            if (mark) chain_[i] = word | kSeen;
+            ++tally.Seen;
             if (partial_ != nullptr) {
                 const TLive& b = Block(i);
                 blocksOfChain.emplace_back(b.Self, b.Length);
@@ -1487,10 +1554,10 @@ private:
             at = word & kPlace;  // 0 at the chain's end, or where its next block is missing
         }
         if (whole) {
-            ++file_.Complete;
+            ++tally.Complete;
         } else {
-            ++file_.Partial;
-            if (partial_ != nullptr) partial_->push_back(std::move(blocksOfChain));
+            ++tally.Partial;
+            if (partial_ != nullptr) tally.Chains.push_back(std::move(blocksOfChain));
         }
     }
 
@@ -1699,7 +1766,7 @@ TCarveResult Carve(const std::vector<std::string>& images, const TCarveOptions& 
         AtOnce(
             split, [&] { messages.Take(0, half, missing); }, [&] { messages.Take(half, messages.Size(), later); });
         missing.insert(missing.end(), later.begin(), later.end());
-        messages.Finish(missing);
+        messages.Finish(missing, split);
     };
     {
         std::vector<std::size_t> mine, theirs;
