@@ -974,20 +974,27 @@ public:
             }
             sizes[slot] += Pieces[p].Count;
         }
+        // Each list as long as its file's blocks (the live ones are fewer),
+        // written through a pointer per list, and cut to what it holds.
         live_.clear();
+        std::vector<std::uint32_t*> first, to;
         for (const std::size_t n : sizes) {
-            live_.push_back(PoolList<std::uint32_t>(pool_));
-            live_.back().reserve(n);
+            live_.push_back(PoolList<std::uint32_t>(pool_, n));
+            first.push_back(live_.back().data());
         }
+        to = first;
+        std::vector<std::uint32_t> slotOf(Pieces.size());
+        for (std::uint32_t p = 0; p < Pieces.size(); ++p) slotOf[p] = fileSlot_[rootOf[p]];
         const auto blocks = static_cast<std::uint32_t>(selfIndex_.Size());
         rank_.resize(blocks);
         for (std::uint32_t i = 0; i < blocks; ++i) {
             const std::uint32_t owner = OwnerAt(i);
             if (owner & kDeletedBit) continue;
-            mem::TBigVector<std::uint32_t>& list = live_[fileSlot_[rootOf[owner]]];
-            rank_[i] = static_cast<std::uint32_t>(list.size());
-            list.push_back(keptAt_[i]);
+            const std::uint32_t slot = slotOf[owner];
+            rank_[i] = static_cast<std::uint32_t>(to[slot] - first[slot]);
+            *to[slot]++ = keptAt_[i];
         }
+        for (std::size_t slot = 0; slot < live_.size(); ++slot) live_[slot].resize(static_cast<std::size_t>(to[slot] - first[slot]));
         selfIndex_ = TSelfIndexOf<TSelfEntry>(PoolList<TSelfEntry>(pool_));
     }
     // After OrderLive, for the folder file of root: the number of its live
