@@ -475,4 +475,32 @@ TEST(Carve, ChainsThatLoopArePartialMessages) {
     }
 }
 
+// Two chains that meet (a message's last block names another's second
+// block): the walk from the lower offset goes through the shared blocks, the
+// other one stops where they begin; both are partial unless the first is whole.
+TEST(Carve, ChainsThatMeetAreWalkedFromTheLowerOffsetFirst) {
+    for (const bool intoLater : {true, false}) {
+        SCOPED_TRACE(intoLater);
+        TScratchFolder scratch("corvane-carve");
+        TDiskImage image(5, 4 << 20, 63, TFiller::Zeros);
+        const TCarveFolder a("FolderA", 4, 20, 0, false);
+        const TPlacedPiece placed = image.Place(a.Bytes(), 1).at(0);
+        std::vector<int> longer;  // messages of two blocks or more, by offset
+        for (const int m : a.Live)
+            if (a.Writer.BlocksOf(m).size() >= 2) longer.push_back(m);
+        ASSERT_GE(longer.size(), 2u);
+        const int first = longer[0], second = longer[1];
+        const int from = intoLater ? first : second, into = intoLater ? second : first;
+        image.Write(placed.Image + (a.Writer.BlocksOf(from).back() - placed.File) + 12,
+                    std::string(reinterpret_cast<const char*>(&a.Writer.BlocksOf(into)[1]), 4));
+        const std::string text = a.Writer.TextOf(into);
+        if (intoLater) {  // the first runs on into the second's blocks, cut short
+            const std::vector<std::string> partial = PartialTexts(scratch, image, 18, 2);
+            EXPECT_EQ(partial, (std::vector<std::string>{a.Writer.TextOf(from) + text.substr(512), text.substr(0, 512)}));
+        } else {  // the first is whole; the second stops at its blocks
+            EXPECT_EQ(PartialTexts(scratch, image, 19, 1), std::vector<std::string>{a.Writer.TextOf(from)});
+        }
+    }
+}
+
 }  // namespace
