@@ -1320,7 +1320,8 @@ struct TCountRoom {
 
 // Counts the messages of a file: chains of its live blocks, from each block
 // no other block names as next. In two steps: Take the file's blocks (in
-// ranges, which two threads may take at once), then Finish on one thread.
+// ranges, which two threads may take at once), then Finish (on one thread,
+// which may share the walks with a second).
 class TMessageCount {
 public:
     TMessageCount(const TAssembly& a, std::uint32_t root, TCarvedFile& file,
