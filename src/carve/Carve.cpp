@@ -16,6 +16,7 @@
 #include <numeric>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "carve/SelfIndex.h"
 #include "outlookfile/KeySort.h"
@@ -985,15 +986,17 @@ public:
         to = first;
         std::vector<std::uint32_t> slotOf(Pieces.size());
         for (std::uint32_t p = 0; p < Pieces.size(); ++p) slotOf[p] = fileSlot_[rootOf[p]];
+        // The places are written over the kept numbers they replace (that
+        // list is not read after), a deleted block's left as it was.
         const auto blocks = static_cast<std::uint32_t>(selfIndex_.Size());
-        rank_.resize(blocks);
         for (std::uint32_t i = 0; i < blocks; ++i) {
             const std::uint32_t owner = OwnerAt(i);
             if (owner & kDeletedBit) continue;
             const std::uint32_t slot = slotOf[owner];
-            rank_[i] = static_cast<std::uint32_t>(to[slot] - first[slot]);
-            *to[slot]++ = keptAt_[i];
+            const auto place = static_cast<std::uint32_t>(to[slot] - first[slot]);
+            *to[slot]++ = std::exchange(keptAt_[i], place);
         }
+        rank_ = std::move(keptAt_);
         for (std::size_t slot = 0; slot < live_.size(); ++slot) live_[slot].resize(static_cast<std::size_t>(to[slot] - first[slot]));
         selfIndex_ = TSelfIndexOf<TSelfEntry>(PoolList<TSelfEntry>(pool_));
     }
@@ -1205,7 +1208,7 @@ private:
     mem::TBigVector<std::uint8_t> pointed_;
     std::uint8_t& Pointed(std::uint8_t dir, std::size_t i) { return pointed_[dir * selfIndex_.Size() + i]; }
     mem::TBigVector<TLink> links_;
-    mem::TBigVector<std::uint32_t> rank_;  // per block by self: its place in its file's live blocks
+    mem::TBigVector<std::uint32_t> rank_;  // per live block by self: its place in its file's live blocks
     std::vector<mem::TBigVector<std::uint32_t>> live_;  // per folder file (root), its live blocks (kept numbers) by self
     std::vector<std::uint32_t> fileSlot_;               // per root, its list in live_
     std::vector<std::vector<std::uint32_t>> members_;
